@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace kv {
+
+enum class PromptAnswer { Abort, Retry, Ok };
+
+// Message boxes go through here so that tests can answer them without a display.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+    // Modal warning with Abort and Retry.
+    virtual PromptAnswer abortRetry(const QString& caption, const QString& text) = 0;
+    // Plain message with OK.
+    virtual void message(const QString& caption, const QString& text) = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
+
+// The narrow device underneath TQCCom32: one serial device opened by name.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Exclusive read-write open of an existing device.
+    virtual bool open(const std::string& deviceName) = 0;
+    // 8 data bits, no parity, one stop bit, the given rate; hsNone: no flow control, DTR and RTS
+    // held off where the device has them; hsHardware: CTS flow control.  A device without modem
+    // lines (a pseudo-terminal) is not a failure.
+    virtual void applyLineSettings(int baud, Handshake handshake) = 0;
+    virtual bool isOpen() const = 0;
+    // Bytes waiting in the input queue; 0 when the query fails.
+    virtual int bytesWaiting() = 0;
+    // Reads at most maxBytes without waiting.
+    virtual std::string read(int maxBytes) = 0;
+    // Writes all bytes, blocking until the device has taken them; returns the count taken.
+    virtual std::int64_t write(std::string_view bytes) = 0;
+    // Blocks until input is waiting or timeoutMs has passed; true when input is waiting.
+    virtual bool waitForInput(int timeoutMs) = 0;
+    // Discards both queues.
+    virtual void purge() = 0;
+    virtual void close() = 0;
+};
+
+// TQCCom32 makes a fresh device for every open.
+using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+
+// The production device, on QSerialPort.
+std::unique_ptr<SerialDevice> makeQtSerialDevice();
+
+// Port n is opened as the device named by KVBRIDGE_COM<n> when that is set, otherwise as COM<n>
+// on Windows and /dev/ttyS<n-1> elsewhere.
+std::string portDeviceName(int port);
+
+}  // namespace kv

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/Clock.h"
+#include "link/Prompts.h"
+#include "link/SerialDevice.h"
+
+namespace kv {
+
+class TformPickPort;
+
+// The serial port component: owns one port, synchronous, polled by the application.
+// Every byte value passes ReadText and WriteText unchanged.
+class TQCCom32 : public QObject {
+    Q_OBJECT
+public:
+    TQCCom32(SerialDeviceFactory factory, Prompts& prompts, Clock& clock,
+             QObject* parent = nullptr);
+    ~TQCCom32() override;
+
+    bool Open();
+    void Close();
+    void Purge();
+    int InCount();
+    std::string ReadText();
+    bool WriteText(std::string_view text);
+
+    // Blocks until input is waiting or timeoutMs has passed, so callers that wait for the unit
+    // need not spin.  False at once when the port is closed.
+    bool WaitForInput(int timeoutMs);
+
+    bool AllowEvents() const { return m_allowEvents; }
+    void setAllowEvents(bool on) { m_allowEvents = on; }
+    int Baud() const { return m_baud; }
+    void setBaud(int baud);
+    Handshake Handshaking() const { return m_handshaking; }
+    void setHandshaking(Handshake handshake);
+    int Port() const { return m_port; }
+    void setPort(int port);
+    const QString& EndOfResponse() const { return m_endOfResponse; }
+    void setEndOfResponse(const QString& text);
+    const std::string& Terminator() const { return m_terminator; }
+    int ResponseTime() const { return m_responseTime; }
+    void setResponseTime(int ms) { m_responseTime = ms; }
+    bool ShowErrors() const { return m_showErrors; }
+    void setShowErrors(bool on) { m_showErrors = on; }
+    bool InUse() const { return m_inUse; }
+    bool TimedOut() const { return m_timedOut; }
+    bool Opened() const;
+    QString Version() const { return QStringLiteral("1.4.0"); }
+    void setVersion(const QString&) {}
+    std::function<void(TQCCom32*)> OnTimeout;
+
+    // The picker of the serial port: probes COM1 to COM4, lets the operator choose.
+    bool SelectPort();
+    TformPickPort* PickDialog() const { return m_pickDialog; }
+
+    // Only SelectPort's probe sets the port number without reopening.
+    void setPortField(int port) { m_port = port; }
+
+private:
+    void reconfigure();
+
+    SerialDeviceFactory m_factory;
+    Prompts& m_prompts;
+    Clock& m_clock;
+    std::unique_ptr<SerialDevice> m_device;  // null while closed
+    bool m_allowEvents = false;
+    int m_baud = 9600;
+    Handshake m_handshaking = Handshake::hsNone;
+    QString m_endOfResponse;
+    std::string m_terminator;
+    bool m_inUse = false;
+    int m_port = 1;
+    TformPickPort* m_pickDialog = nullptr;
+    int m_responseTime = 1000;
+    bool m_showErrors = true;
+    bool m_timedOut = false;
+};
+
+}  // namespace kv

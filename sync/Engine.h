@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "link/Clock.h"
+#include "link/CommandFrame.h"
+#include "link/TQCCom32.h"
+#include "sync/EngineState.h"
+#include "sync/Fields.h"
+#include "sync/HttpControl.h"
+#include "sync/RequestUrls.h"
+
+namespace kv {
+
+// Where the engine keeps its exchange files (get.tmp, get.txt) and where drive C: is.
+struct EnginePaths {
+    std::filesystem::path workDir;
+    std::filesystem::path driveC;
+};
+
+// The synchronisation engine: frames from the unit become web requests, replies go back to the
+// unit as frames.  It knows nothing of the window: it sees the serial component, the HTTP
+// control, the window's fields and the clock.
+//
+// Errors inside a step (files that cannot be written) are thrown as HandlerError; the caller
+// ends the tick there and reports them.
+class Engine {
+public:
+    Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths);
+
+    EngineState& state() { return m_state; }
+    const EngineState& state() const { return m_state; }
+    const EnginePaths& paths() const { return m_paths; }
+
+    // One 100 ms tick: every step in its fixed order.
+    void tick();
+
+    // The steps of the tick, in order (reception and dispatch).
+    void countIdle();
+    void settleCountdown();
+    void periodicStep();
+    void searchMarker();
+    void readFrame();
+    void dispatch();
+    // Web requests.
+    void awaitReply();
+    // Replies and the tables-changed signalling.
+    void processReply();
+    void triggerFileCheck();
+    void tableSyncStep();
+
+    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.
+    void zobraz();
+    // Time stamp into bytes 2 to 9 from the clock.
+    void pridejcas();
+    // FrameCode, time stamp, send.
+    void sendWithTime(std::uint8_t frameCode);
+
+    // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
+    bool issueRequest(const Bytes& url, std::uint8_t kind);
+    RequestSettings requestSettings() const;
+
+    // The reset of a Start: reception and request state back to idle.
+    void resetForStart();
+
+    std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
+    std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
+
+private:
+    void deleteReplyFiles();
+    void showStatistics();
+    void showChipNumber();
+    void downloadTables();
+    void answerEvent();
+    void readPollReply();
+
+    TQCCom32& m_com;
+    HttpControl& m_http;
+    Fields& m_fields;
+    Clock& m_clock;
+    EnginePaths m_paths;
+    EngineState m_state;
+};
+
+}  // namespace kv

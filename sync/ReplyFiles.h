@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace kv {
+
+// Copies get.txt into get.tmp with a CR put before every LF, so that the line reader can read
+// replies whose lines end in LF alone.  Replies of 30 bytes or less are not copied: get.tmp is
+// left empty.  Returns the size of get.txt; 0 when get.txt cannot be opened.  Streams: memory
+// does not grow with the reply.  Throws HandlerError when get.tmp cannot be written.
+std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp);
+
+// Reads a converted reply line by line.  A line ends at CR (an LF right after it belongs to the
+// line end); the text ends at the end of the file or at byte 26.  Streams: only the first
+// kKeptPerLine bytes of a line are kept, the rest is read to the line end and dropped.
+class ReplyLineReader {
+public:
+    static constexpr std::size_t kKeptPerLine = 512;
+
+    // Throws HandlerError when the file cannot be opened.
+    explicit ReplyLineReader(const std::filesystem::path& file);
+    ~ReplyLineReader();
+    ReplyLineReader(const ReplyLineReader&) = delete;
+    ReplyLineReader& operator=(const ReplyLineReader&) = delete;
+
+    // The next line, false at the end of the text.
+    bool next(std::string& line);
+
+private:
+    int get();
+
+    std::FILE* m_file = nullptr;
+    bool m_ended = false;
+};
+
+}  // namespace kv
