@@ -14,6 +14,8 @@ public:
     virtual PromptAnswer abortRetry(const QString& caption, const QString& text) = 0;
     // Plain message with OK.
     virtual void message(const QString& caption, const QString& text) = 0;
+    // A failure report that must not hold the program up; by default the plain message.
+    virtual void report(const QString& caption, const QString& text) { message(caption, text); }
 };
 
 }  // namespace kv

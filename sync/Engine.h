@@ -67,8 +67,15 @@ public:
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
 
+    // Input from the unit: bytes already taken from the port but not yet looked at come first.
+    bool inputWaiting();
+    Bytes takeInput();
+    // Discards everything waiting from the unit and everything not yet sent to it.
+    void purgeInput();
+
 private:
     void deleteReplyFiles();
+    void writeChipFile(const std::filesystem::path& path, const Bytes& chip);
     void showStatistics();
     void showChipNumber();
     void downloadTables();
@@ -81,6 +88,7 @@ private:
     Clock& m_clock;
     EnginePaths m_paths;
     EngineState m_state;
+    Bytes m_pendingInput;  // received after a complete frame, not yet searched
 };
 
 }  // namespace kv

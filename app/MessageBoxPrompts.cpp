@@ -1,0 +1,30 @@
+#include "app/MessageBoxPrompts.h"
+
+#include <QMessageBox>
+
+namespace kv {
+
+PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
+    const auto answer = QMessageBox::warning(nullptr, caption, text,
+                                             QMessageBox::Abort | QMessageBox::Retry);
+    return answer == QMessageBox::Abort ? PromptAnswer::Abort : PromptAnswer::Retry;
+}
+
+void MessageBoxPrompts::message(const QString& caption, const QString& text) {
+    QMessageBox::information(nullptr, caption, text);
+}
+
+void MessageBoxPrompts::report(const QString& caption, const QString& text) {
+    if (m_report == nullptr) {
+        m_report = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok);
+        m_report->setAttribute(Qt::WA_DeleteOnClose);
+        m_report->setModal(false);
+    } else {
+        m_report->setWindowTitle(caption);
+        m_report->setText(text);
+    }
+    m_report->show();
+    m_report->raise();
+}
+
+}  // namespace kv

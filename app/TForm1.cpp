@@ -1,0 +1,301 @@
+#include "app/TForm1.h"
+
+#include <QLoggingCategory>
+#include <QPushButton>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "link/Cp1250.h"
+#include "link/Errors.h"
+#include "sync/DriveC.h"
+#include "ui_TForm1.h"
+
+Q_LOGGING_CATEGORY(lcApp, "kvbridge.app")
+
+namespace kv {
+
+namespace {
+
+constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4};
+
+QString u8(const char* text) { return QString::fromUtf8(text); }
+
+Bytes readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw HandlerError("Soubor " + path.string() + " nelze otev\xC5\x99\xC3\xADt.");
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw HandlerError("Soubor " + path.string() + " nelze p\xC5\x99\xC3\xAD" "st.");
+    return bytes;
+}
+
+void writeWholeFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw HandlerError("Soubor " + path.string() + " nelze vytvo\xC5\x99it.");
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw HandlerError("Do souboru " + path.string() + " nelze zapsat.");
+}
+
+}  // namespace
+
+TForm1::TForm1(FormServices services, QWidget* parent)
+    : QWidget(parent),
+      m_ui(std::make_unique<Ui::TForm1>()),
+      m_services(std::move(services)),
+      m_fields(*this) {
+    m_ui->setupUi(this);
+    setObjectName(QStringLiteral("Form1"));
+    setAttribute(Qt::WA_QuitOnClose);
+
+    m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
+    m_com->setObjectName(QStringLiteral("QCCom321"));
+    m_com->setProperty("Tag", 1);
+    m_http = m_services.httpFactory(this);
+    m_engine = std::make_unique<Engine>(*m_com, *m_http, m_fields, *m_services.clock,
+                                        EnginePaths{m_services.workDir, driveCRoot()});
+
+    m_timer.setObjectName(QStringLiteral("Timer1"));
+    m_timer.setInterval(100);
+    m_timer.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
+    connect(&m_timer, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
+        connect(b, &QPushButton::clicked, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
+    };
+    on(m_ui->stavstart, &TForm1::terminalstart);
+    on(m_ui->stavstop, &TForm1::appstop);
+    on(m_ui->cfguloz, &TForm1::cfgulozClick);
+    on(m_ui->skryt, &TForm1::skrytClick);
+    on(m_ui->sendtime, &TForm1::sendtimeClick);
+    on(m_ui->Button2, &TForm1::Button2Click);
+    on(m_ui->Button1, &TForm1::Button1Click);
+    on(m_ui->statbut, &TForm1::statbutClick);
+    on(m_ui->Button3, &TForm1::Button3Click);
+    on(m_ui->Button4, &TForm1::Button4Click);
+    on(m_ui->Button5, &TForm1::Button5Click);
+
+    appstart();
+}
+
+TForm1::~TForm1() {
+    appstop();
+    m_engine.reset();
+}
+
+void TForm1::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+void TForm1::reportError(const QString& text) {
+    qCWarning(lcApp) << text;
+    m_services.prompts->report(u8("Kordavo"), text);
+}
+
+void TForm1::Timer1Timer() {
+    // A modal box opened inside a tick lets the timer fire again; ticks must never overlap.
+    if (m_inTick) return;
+    m_inTick = true;
+    guarded([this] { m_engine->tick(); });
+    m_inTick = false;
+}
+
+void TForm1::appstart() {
+    m_timer.stop();
+    guarded([this] {
+        const std::filesystem::path cfg = configPath();
+        if (!std::filesystem::exists(cfg))
+            writeWholeFile(cfg, formatTerminalConfig(defaultTerminalConfig()));
+        m_fields.setChecked(Check::stavstoji, true);
+        applyConfig(parseTerminalConfig(readWholeFile(cfg)));
+        if (m_fields.checked(Check::cfgstart)) {
+            if (m_fields.checked(Check::slowstart)) delayedStart();
+            terminalstart();
+        }
+        EngineState& s = m_engine->state();
+        s.tableSyncCountdown = 0;
+        s.slowFrameCounter = 0;
+        s.triggerFileError = 0;
+    });
+}
+
+void TForm1::applyConfig(const TerminalConfig& c) {
+    for (int i = 0; i < 4; ++i) m_fields.setChecked(kPorts[i], false);
+    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
+        m_fields.setChecked(kPorts[c.port[0] - '1'], true);
+    m_fields.setText(Field::cfgadresa, c.adresa);
+    m_fields.setText(Field::cfghttphost, c.httphost);
+    m_fields.setChecked(Check::cfgstart, c.start == "1");
+    m_fields.setText(Field::idfirmy, c.idfirmy);
+    m_fields.setChecked(Check::slowstart, c.slowstart == "1");
+    m_fields.setChecked(Check::slowcom, c.slowcom == "1");
+    m_fields.setChecked(Check::cas5min, c.cas5min == "1");
+}
+
+TerminalConfig TForm1::configFromWindow() const {
+    TerminalConfig c;
+    for (int i = 0; i < 4; ++i)
+        if (m_fields.checked(kPorts[i])) c.port = Bytes(1, char('1' + i));
+    const auto flag = [this](Check check) { return Bytes(m_fields.checked(check) ? "1" : "0"); };
+    c.adresa = m_fields.text(Field::cfgadresa);
+    c.httphost = m_fields.text(Field::cfghttphost);
+    c.start = flag(Check::cfgstart);
+    c.idfirmy = m_fields.text(Field::idfirmy);
+    c.slowstart = flag(Check::slowstart);
+    c.slowcom = flag(Check::slowcom);
+    c.cas5min = flag(Check::cas5min);
+    return c;
+}
+
+void TForm1::delayedStart() {
+    // Gives an Ethernet-to-serial converter time to come up before the port is opened.  The
+    // window is not shown yet; the countdown goes to stavprac all the same.
+    Clock& clock = *m_services.clock;
+    m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
+    const std::int64_t target = instantOfSecondsAhead(clock, 50);
+    for (;;) {
+        const std::int64_t left = target - clock.monotonicMs();
+        if (left <= 0) break;
+        const std::int64_t seconds = (left + 999) / 1000;
+        m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
+        const std::int64_t toNextSecond = left % 1000 == 0 ? 1000 : left % 1000;
+        clock.sleepMs(toNextSecond);
+    }
+    m_fields.setText(Field::stavprac, "Pracovnik");
+}
+
+void TForm1::terminalstart() {
+    EngineState& s = m_engine->state();
+    s.slowFrameCounter = 0;
+    int port = 0;
+    for (int i = 0; i < 4; ++i)
+        if (m_fields.checked(kPorts[i])) port = i + 1;
+    if (port == 0) {
+        m_services.prompts->message(u8("Kordavo"), u8("Není vybrán sériový port!"));
+    } else {
+        m_com->setBaud(2400);
+        m_com->setPort(port);
+        if (m_com->Open()) {
+            m_fields.setChecked(Check::stavjede, true);
+            m_timer.start();
+            m_com->Purge();
+            deleteWorkFile("send.tmp");
+            m_engine->sendWithTime(11);
+            qCInfo(lcApp) << "communication started on port" << port;
+        }
+    }
+    m_engine->resetForStart();
+    const Bytes idText = m_fields.text(Field::idfirmy);
+    const auto id = parseIntegerText(idText);
+    if (!id)
+        throw HandlerError("'" + fromCp1250(idText).toStdString() +
+                           "' nen\xC3\xAD platn\xC3\xA9 \xC4\x8D\xC3\xADslo firmy.");
+    s.companyId = static_cast<std::uint16_t>(*id);
+    s.idleTicks = 0;
+    s.nameRequested = 0;
+}
+
+void TForm1::appstop() {
+    m_com->Close();
+    m_fields.setChecked(Check::stavstoji, true);
+    m_timer.stop();
+}
+
+void TForm1::cfgulozClick() {
+    writeWholeFile(configPath(), formatTerminalConfig(configFromWindow()));
+    if (m_fields.checked(Check::stavjede)) {
+        appstop();
+        terminalstart();
+    }
+    deleteErrDatFiles();
+    deleteWorkFile("send.tmp");
+}
+
+void TForm1::skrytClick() { hide(); }
+
+void TForm1::deleteWorkFile(const char* name) {
+    std::error_code ec;
+    std::filesystem::remove(m_services.workDir / name, ec);
+}
+
+void TForm1::deleteErrDatFiles() {
+    // Each match is deleted once; one that cannot be deleted is passed over.
+    std::error_code ec;
+    std::vector<std::filesystem::path> matches;
+    for (auto it = std::filesystem::directory_iterator(m_services.workDir, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (name.size() >= 7 && name.rfind("err", 0) == 0 &&
+            name.compare(name.size() - 4, 4, ".dat") == 0)
+            matches.push_back(it->path());
+    }
+    for (const auto& path : matches) std::filesystem::remove(path, ec);
+}
+
+// --- Operator commands --------------------------------------------------------------------
+
+void TForm1::sendtimeClick() { m_engine->sendWithTime(1); }
+void TForm1::Button2Click() { m_engine->sendWithTime(9); }
+void TForm1::Button1Click() { m_engine->sendWithTime(7); }
+void TForm1::statbutClick() { m_engine->sendWithTime(8); }
+
+void TForm1::Button3Click() {
+    EngineState& s = m_engine->state();
+    if (s.serverPhase != 0) {
+        // Replacing the outstanding request would lose the answer the unit is waiting for.
+        m_services.prompts->message(
+            u8("Kordavo"), u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
+        return;
+    }
+    s.requestUrl = recalculationUrl(m_engine->requestSettings());
+    m_engine->issueRequest(s.requestUrl, 3);
+}
+
+void TForm1::Button4Click() {
+    const auto count = parseIntegerText(m_fields.text(Field::fiktud));
+    if (!count || *count < 0 || *count > 65535) {
+        m_services.prompts->message(u8("Kordavo"),
+                                    u8("Počet událostí musí být číslo od 0 do 65535."));
+        return;
+    }
+    EngineState& s = m_engine->state();
+    std::uint16_t number = 0;
+    s.slowFrameCounter = 1;
+    for (int i = 0; i < *count; ++i) {
+        const WallTime t = m_services.clock->now();
+        CommandFrame& f = s.frame;
+        f[1] = 10;
+        ++number;
+        f[2] = static_cast<std::uint8_t>(number >> 8);
+        for (int b = 3; b <= 6; ++b) f[b] = static_cast<std::uint8_t>(number & 0xFF);
+        f[7] = static_cast<std::uint8_t>(t.hour);
+        f[8] = static_cast<std::uint8_t>(t.minute);
+        f[9] = static_cast<std::uint8_t>(t.second);
+        f[10] = static_cast<std::uint8_t>(t.day);
+        f[11] = static_cast<std::uint8_t>(t.month);
+        f[12] = static_cast<std::uint8_t>(t.year - 2000);
+        m_engine->zobraz();
+    }
+    m_fields.setText(Field::fiktud, "0");
+    m_engine->sendWithTime(8);
+    s.slowFrameCounter = 0;
+}
+
+void TForm1::Button5Click() {
+    m_com->SelectPort();
+    const int port = m_com->Port();
+    if (port >= 1 && port <= 4) m_fields.setChecked(kPorts[port - 1], true);
+    if (m_fields.checked(Check::stavjede)) {
+        appstop();
+        terminalstart();
+    }
+}
+
+}  // namespace kv

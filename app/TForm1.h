@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "app/TerminalConfig.h"
+#include "app/WidgetFields.h"
+#include "link/Clock.h"
+#include "link/Prompts.h"
+#include "link/SerialDevice.h"
+#include "link/TQCCom32.h"
+#include "sync/Engine.h"
+#include "sync/HttpControl.h"
+
+namespace Ui {
+class TForm1;
+}
+
+namespace kv {
+
+// What the window is built on; tests hand in fakes.
+struct FormServices {
+    Prompts* prompts = nullptr;
+    Clock* clock = nullptr;
+    SerialDeviceFactory serialFactory;
+    std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
+    std::filesystem::path workDir;  // terminal.cfg and the exchange files
+};
+
+// The main window: configuration, communication state, the unit's statistics and the operator's
+// commands.  Creating it runs appstart; destroying it runs appstop.
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(FormServices services, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The tick of Timer1: the engine's steps, with failures reported.
+    void Timer1Timer();
+    void appstart();
+    void appstop();
+    void terminalstart();
+    void cfgulozClick();
+    void skrytClick();
+
+    // Operator commands.
+    void sendtimeClick();
+    void Button2Click();
+    void Button1Click();
+    void statbutClick();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+
+    void zobraz() { m_engine->zobraz(); }
+    void pridejcas() { m_engine->pridejcas(); }
+
+    Engine& engine() { return *m_engine; }
+    TQCCom32& QCCom321() { return *m_com; }
+    QTimer& Timer1() { return m_timer; }
+    Fields& fields() { return m_fields; }
+    HttpControl& HTTP1() { return *m_http; }
+    std::filesystem::path configPath() const { return m_services.workDir / "terminal.cfg"; }
+
+    // The application's general error handler: shows what went wrong, the program goes on.
+    void reportError(const QString& text);
+
+private:
+    void delayedStart();
+    void applyConfig(const TerminalConfig& config);
+    TerminalConfig configFromWindow() const;
+    void deleteWorkFile(const char* name);
+    void deleteErrDatFiles();
+    // Runs a handler; a failure ends it and reaches the general error handler.
+    void guarded(const std::function<void()>& handler);
+
+    std::unique_ptr<Ui::TForm1> m_ui;
+    FormServices m_services;
+    WidgetFields m_fields;
+    QTimer m_timer;
+    TQCCom32* m_com = nullptr;
+    std::unique_ptr<HttpControl> m_http;
+    std::unique_ptr<Engine> m_engine;
+    bool m_inTick = false;
+};
+
+}  // namespace kv

@@ -1,0 +1,79 @@
+#include "sync/Engine.h"
+
+#include <QLoggingCategory>
+#include <string>
+
+#include "link/Errors.h"
+
+Q_LOGGING_CATEGORY(lcSync, "kvbridge.sync")
+
+namespace kv {
+
+Engine::Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths)
+    : m_com(com), m_http(http), m_fields(fields), m_clock(clock), m_paths(std::move(paths)) {}
+
+void Engine::tick() {
+    countIdle();
+    settleCountdown();
+    periodicStep();
+    searchMarker();
+    readFrame();
+    awaitReply();
+    processReply();
+    triggerFileCheck();
+    tableSyncStep();
+}
+
+void Engine::pridejcas() { kv::pridejcas(m_state.frame, m_clock.now()); }
+
+void Engine::sendWithTime(std::uint8_t frameCode) {
+    m_state.frame[1] = frameCode;
+    pridejcas();
+    zobraz();
+}
+
+void Engine::zobraz() {
+    m_fields.setText(Field::statpc, std::to_string(m_state.frame.code()));
+    const auto wire = wireForm(m_state.frame);
+    // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
+    // keeps a long table download within what the line can carry.
+    m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
+    qCDebug(lcSync) << "sent" << QByteArray(reinterpret_cast<const char*>(wire.data()), int(wire.size())).toHex(' ');
+
+    // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
+    // next clock second (after second 59, for second 1).
+    const WallTime now = m_clock.now();
+    const std::int64_t mono = m_clock.monotonicMs();
+    if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
+    if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
+        const int secondsAhead = now.second + 1 > 59 ? 2 : 1;
+        const std::int64_t until = mono - now.millisecond + secondsAhead * 1000;
+        for (std::int64_t left = until - m_clock.monotonicMs(); left > 0;
+             left = until - m_clock.monotonicMs())
+            m_clock.sleepMs(left);
+        m_state.slowFrameCounter = 1;
+    }
+}
+
+void Engine::resetForStart() {
+    m_state.receiveSettle = 0;
+    m_state.requestKind = 0;
+    m_state.serverPhase = 0;
+    m_state.replyDeadline.reset();
+}
+
+bool Engine::inputWaiting() { return !m_pendingInput.empty() || m_com.InCount() > 0; }
+
+Bytes Engine::takeInput() {
+    Bytes input = std::move(m_pendingInput);
+    m_pendingInput.clear();
+    if (m_com.InCount() > 0) input += m_com.ReadText();
+    return input;
+}
+
+void Engine::purgeInput() {
+    m_pendingInput.clear();
+    m_com.Purge();
+}
+
+}  // namespace kv

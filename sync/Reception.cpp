@@ -1,0 +1,148 @@
+// Reception of frames from the unit and what is done with each.
+#include <QLoggingCategory>
+#include <algorithm>
+#include <fstream>
+
+#include "link/Errors.h"
+#include "sync/Engine.h"
+#include "sync/Statistics.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcSync)
+
+namespace kv {
+
+namespace {
+constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle ticks
+constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks after its marker
+constexpr int kReadTimeoutSeconds = 3;
+constexpr std::size_t kKeptAfterMarker = 200;
+constexpr int kMaxReadsPerSearch = 64;  // a line flooded with noise must not hold the tick
+constexpr int kFrameSize = 16;
+}  // namespace
+
+void Engine::countIdle() {
+    if (m_state.requestKind == 0 && m_state.receiveSettle == 0 && m_state.serverPhase == 0 &&
+        !inputWaiting())
+        ++m_state.idleTicks;
+}
+
+void Engine::settleCountdown() {
+    if (m_state.receiveSettle > 1) --m_state.receiveSettle;
+}
+
+void Engine::periodicStep() {
+    if (m_state.idleTicks <= kIdleThreshold) return;
+    m_state.idleTicks = 0;
+    // Bytes may have arrived since the idle count: then the poll waits for the next round.
+    if (m_state.requestKind != 0 || m_state.receiveSettle != 0 || m_state.serverPhase != 0 ||
+        inputWaiting())
+        return;
+    if (m_fields.checked(Check::cas5min)) sendWithTime(1);
+    issueRequest(pollUrl(requestSettings()), 4);
+}
+
+void Engine::searchMarker() {
+    if (m_state.receiveSettle != 0 || !inputWaiting()) return;
+    // Bytes before the first 'Z' are noise.  The search ends for this tick when nothing more
+    // is waiting; what was read without a 'Z' is dropped.
+    for (int reads = 0; reads < kMaxReadsPerSearch && inputWaiting(); ++reads) {
+        const Bytes input = takeInput();
+        const std::size_t marker = input.find('Z');
+        if (marker == Bytes::npos) continue;
+        m_state.receiveText = input.substr(marker + 1, kKeptAfterMarker);
+        m_state.receiveSettle = kSettleTicks;
+        return;
+    }
+}
+
+void Engine::readFrame() {
+    if (m_state.receiveSettle != 1) return;
+    const std::int64_t deadline = instantOfSecondsAhead(m_clock, kReadTimeoutSeconds);
+    m_state.receiveSettle = 0;
+    bool timedOut = false;
+    Bytes& text = m_state.receiveText;
+    while (text.size() < kFrameSize && !timedOut) {
+        const std::int64_t left = deadline - m_clock.monotonicMs();
+        if (left <= 0) timedOut = true;
+        if (inputWaiting()) {
+            text += takeInput();
+            if (text.size() > kKeptAfterMarker) text.resize(kKeptAfterMarker);
+        } else if (!timedOut) {
+            m_com.WaitForInput(static_cast<int>(std::min<std::int64_t>(left, 1000)));
+        }
+    }
+    if (timedOut) {
+        m_state.frame.clear();
+        qCInfo(lcSync) << "frame from the unit incomplete after" << text.size() << "bytes";
+        text.clear();
+        return;
+    }
+    std::copy_n(text.begin(), kFrameSize, m_state.frame.bytes.begin());
+    // A second frame right behind the first is input like any other: the next search takes it.
+    m_pendingInput = text.substr(kFrameSize) + m_pendingInput;
+    text.clear();
+    qCDebug(lcSync) << "received" << QByteArray(reinterpret_cast<const char*>(m_state.frame.bytes.data()), kFrameSize).toHex(' ');
+    if (m_state.requestKind != 0) return;  // a request is outstanding: the frame is not acted on
+    m_fields.setText(Field::statrj, std::to_string(m_state.frame.code()));
+    dispatch();
+}
+
+void Engine::dispatch() {
+    const CommandFrame& f = m_state.frame;
+    switch (f.code()) {
+        case 1:
+            if (issueRequest(tablesUrl(requestSettings()), 1)) m_state.tableSyncCountdown = 0;
+            break;
+        case 2: {
+            const EventRequest r = eventUrl(requestSettings(), f);
+            m_fields.setText(Field::stavdatum, r.stavdatum);
+            m_state.nameRequested = f[13];
+            issueRequest(r.url, 2);
+            break;
+        }
+        case 3:
+            showStatistics();
+            break;
+        case 4:
+            showChipNumber();
+            break;
+        case 5: {
+            const EventRequest r = cardEventUrl(requestSettings(), f);
+            m_fields.setText(Field::stavdatum, r.stavdatum);
+            m_state.nameRequested = 0;
+            issueRequest(r.url, 2);
+            break;
+        }
+        case 6:
+            if (f[2] == 1) issueRequest(clockReportUrl(requestSettings(), f), 7);
+            break;
+        default:
+            break;
+    }
+}
+
+void Engine::showStatistics() {
+    m_state.topOfMemory = m_state.frame[2] == 0 ? 0xFFFF : 0x7FFF;
+    for (const FieldUpdate& u : statisticsUpdates(m_state.frame)) m_fields.setText(u.field, u.text);
+}
+
+void Engine::writeChipFile(const std::filesystem::path& path, const Bytes& chip) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) out << chip << "\r\n";
+    out.close();
+    if (!out) throw HandlerError("Soubor " + path.string() + " nelze zapsat.");
+}
+
+void Engine::showChipNumber() {
+    m_fields.setText(Field::stavcip, "Priprava dat");
+    const Bytes chip = chipText(m_state.frame);
+    m_fields.setText(Field::stavcip, chip);
+    writeChipFile(m_paths.driveC / "lastid", chip);
+    std::error_code ec;
+    if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
+        writeChipFile(m_paths.driveC / "apache" / "lastid", chip);
+    for (const FieldUpdate& u : chipStatisticsUpdates(m_state.frame))
+        m_fields.setText(u.field, u.text);
+}
+
+}  // namespace kv

@@ -1,0 +1,74 @@
+// Web requests to the attendance server: issuing one and waiting for its reply.
+#include <QLoggingCategory>
+#include <QString>
+
+#include "link/Cp1250.h"
+#include "sync/Engine.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcSync)
+
+namespace kv {
+
+namespace {
+constexpr int kReplyTimeoutSeconds = 30;
+}
+
+RequestSettings Engine::requestSettings() const {
+    return RequestSettings{m_fields.text(Field::cfgadresa), m_fields.text(Field::cfghttphost),
+                           m_state.companyId};
+}
+
+void Engine::deleteReplyFiles() {
+    std::error_code ec;
+    std::filesystem::remove(getTxt(), ec);
+    std::filesystem::remove(getTmp(), ec);
+}
+
+bool Engine::issueRequest(const Bytes& url, std::uint8_t kind) {
+    deleteReplyFiles();
+    m_fields.setText(Field::urls, url);
+    // The request goes out as the field shows it.
+    const Bytes sent = m_fields.text(Field::urls);
+    if (!m_http.getDoc(sent, getTmp())) {
+        const std::string why = m_http.lastError();
+        qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
+        m_fields.setText(Field::urls, toCp1250(QString::fromUtf8("Požadavek nelze odeslat (") +
+                                               QString::fromStdString(why) +
+                                               QString::fromUtf8("): ")) +
+                                          sent);
+        m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Požadavek neodeslán!")));
+        return false;
+    }
+    qCInfo(lcSync) << "request" << kind << QByteArray::fromStdString(sent);
+    m_state.serverPhase = 2;
+    m_state.requestKind = kind;
+    return true;
+}
+
+void Engine::awaitReply() {
+    if (m_state.serverPhase == 2) {
+        m_state.serverPhase = 3;
+        m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
+    }
+    if (m_state.serverPhase != 3) return;
+    if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
+        qCWarning(lcSync) << "no reply from the attendance server in time";
+        m_fields.setText(Field::urls, toCp1250(QString::fromUtf8(
+                                          "Timeout při čekání na odpověď doch. serveru.")));
+        m_fields.setText(Field::stavprac, "Doch.server timeout!");
+        m_fields.setText(Field::stavdatum, toCp1250(QString::fromUtf8("Špatná adresa?")));
+        m_state.serverPhase = 0;
+        m_fields.setText(Field::statpc, "Err");
+        m_state.requestKind = 0;
+        m_state.replyDeadline.reset();
+        m_http.cancel();
+        deleteReplyFiles();
+    }
+    if (m_http.isComplete()) {
+        std::error_code ec;
+        std::filesystem::rename(getTmp(), getTxt(), ec);
+        m_state.serverPhase = 4;
+    }
+}
+
+}  // namespace kv
