@@ -19,40 +19,28 @@ void pridejcas(CommandFrame& frame, const WallTime& t) {
     frame[9] = 0;
 }
 
+namespace {
+
+struct Plain {
+    unsigned char withDiacritic;
+    char plain;
+};
+
+// The 30 Czech letters with diacritics, by their Windows-1250 codes.
+constexpr Plain kCzechLetters[] = {
+    {0xC1, 'A'}, {0xE1, 'a'}, {0xC8, 'C'}, {0xE8, 'c'}, {0xCF, 'D'}, {0xEF, 'd'},
+    {0xC9, 'E'}, {0xE9, 'e'}, {0xCC, 'E'}, {0xEC, 'e'}, {0xCD, 'I'}, {0xED, 'i'},
+    {0xD2, 'N'}, {0xF2, 'n'}, {0xD3, 'O'}, {0xF3, 'o'}, {0xD8, 'R'}, {0xF8, 'r'},
+    {0x8A, 'S'}, {0x9A, 's'}, {0x8D, 'T'}, {0x9D, 't'}, {0xDA, 'U'}, {0xFA, 'u'},
+    {0xD9, 'U'}, {0xF9, 'u'}, {0xDD, 'Y'}, {0xFD, 'y'}, {0x8E, 'Z'}, {0x9E, 'z'},
+};
+
+}  // namespace
+
 char stripCzechDiacritic(char c) {
-    switch (static_cast<unsigned char>(c)) {
-        case 0xC1: return 'A';
-        case 0xE1: return 'a';
-        case 0xC8: return 'C';
-        case 0xE8: return 'c';
-        case 0xCF: return 'D';
-        case 0xEF: return 'd';
-        case 0xC9: return 'E';
-        case 0xE9: return 'e';
-        case 0xCC: return 'E';
-        case 0xEC: return 'e';
-        case 0xCD: return 'I';
-        case 0xED: return 'i';
-        case 0xD2: return 'N';
-        case 0xF2: return 'n';
-        case 0xD3: return 'O';
-        case 0xF3: return 'o';
-        case 0xD8: return 'R';
-        case 0xF8: return 'r';
-        case 0x8A: return 'S';
-        case 0x9A: return 's';
-        case 0x8D: return 'T';
-        case 0x9D: return 't';
-        case 0xDA: return 'U';
-        case 0xFA: return 'u';
-        case 0xD9: return 'U';
-        case 0xF9: return 'u';
-        case 0xDD: return 'Y';
-        case 0xFD: return 'y';
-        case 0x8E: return 'Z';
-        case 0x9E: return 'z';
-        default: return c;
-    }
+    for (const Plain& letter : kCzechLetters)
+        if (letter.withDiacritic == static_cast<unsigned char>(c)) return letter.plain;
+    return c;
 }
 
 void pridejmeno(CommandFrame& frame, std::string_view nameCp1250) {

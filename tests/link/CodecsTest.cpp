@@ -61,14 +61,20 @@ TEST_P(Pridejcas, FillsBytes2To9Only) {
     EXPECT_EQ(span(frame, 10, 16), span(numbered(), 10, 16));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Pridejcas,
-    testing::Values(
-        TimeRow{"Midnight1January2000IsSaturday", {2000, 1, 1, 0, 0, 0, 0, 6}, {0, 0, 0, 1, 1, 0, 6, 0}},
-        TimeRow{"Sunday7March2027", {2027, 3, 7, 14, 5, 9, 0, 7}, {14, 5, 9, 7, 3, 27, 7, 0}},
-        TimeRow{"LastSecondOf2099", {2099, 12, 31, 23, 59, 59, 999, 4}, {23, 59, 59, 31, 12, 99, 4, 0}},
-        TimeRow{"Year2300KeepsLow8BitsOf300", {2300, 6, 1, 12, 0, 0, 0, 5}, {12, 0, 0, 1, 6, 44, 5, 0}}),
-    rowName<TimeRow>);
+INSTANTIATE_TEST_SUITE_P(Rows, Pridejcas,
+                         testing::Values(TimeRow{"Midnight1January2000IsSaturday",
+                                                 {2000, 1, 1, 0, 0, 0, 0, 6},
+                                                 {0, 0, 0, 1, 1, 0, 6, 0}},
+                                         TimeRow{"Sunday7March2027",
+                                                 {2027, 3, 7, 14, 5, 9, 0, 7},
+                                                 {14, 5, 9, 7, 3, 27, 7, 0}},
+                                         TimeRow{"LastSecondOf2099",
+                                                 {2099, 12, 31, 23, 59, 59, 999, 4},
+                                                 {23, 59, 59, 31, 12, 99, 4, 0}},
+                                         TimeRow{"Year2300KeepsLow8BitsOf300",
+                                                 {2300, 6, 1, 12, 0, 0, 0, 5},
+                                                 {12, 0, 0, 1, 6, 44, 5, 0}}),
+                         rowName<TimeRow>);
 
 struct NameRow {
     const char* name;
@@ -89,20 +95,22 @@ TEST_P(Pridejmeno, StripsCutsAndBlankFills) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Pridejmeno,
-    testing::Values(
-        NameRow{"TwentyLettersAreTranslatedAndCut",
-                "P\xF8\xED" "li\x9A \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2", "Prilis zlutouck"},
-        NameRow{"ShortNameIsBlankFilled", "D\xF9m", "Dum            "},
-        NameRow{"LetterOutsideTheTableGoesAsItsCode", "m\xE4so", "m\xE4so           "},
-        NameRow{"EmptyNameIsFifteenBlanks", "", "               "},
-        NameRow{"ExactlyFifteen", "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO"},
-        NameRow{"CapitalsWithCaronAndRing", "\x8A\x8D\x8E\xC8\xCF\xCC\xD2\xD8\xD9",
-                "STZCDENRU      "}),
+    testing::Values(NameRow{"TwentyLettersAreTranslatedAndCut",
+                            "P\xF8\xED"
+                            "li\x9A \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2",
+                            "Prilis zlutouck"},
+                    NameRow{"ShortNameIsBlankFilled", "D\xF9m", "Dum            "},
+                    NameRow{"LetterOutsideTheTableGoesAsItsCode", "m\xE4so", "m\xE4so           "},
+                    NameRow{"EmptyNameIsFifteenBlanks", "", "               "},
+                    NameRow{"ExactlyFifteen", "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO"},
+                    NameRow{"CapitalsWithCaronAndRing", "\x8A\x8D\x8E\xC8\xCF\xCC\xD2\xD8\xD9",
+                            "STZCDENRU      "}),
     rowName<NameRow>);
 
 TEST(StripCzechDiacritic, TheThirtyLettersBecomePlainAndNothingElseChanges) {
-    const std::string from = "\xC1\xE1\xC8\xE8\xCF\xEF\xC9\xE9\xCC\xEC\xCD\xED\xD2\xF2\xD3"
-                             "\xF3\xD8\xF8\x8A\x9A\x8D\x9D\xDA\xFA\xD9\xF9\xDD\xFD\x8E\x9E";
+    const std::string from =
+        "\xC1\xE1\xC8\xE8\xCF\xEF\xC9\xE9\xCC\xEC\xCD\xED\xD2\xF2\xD3"
+        "\xF3\xD8\xF8\x8A\x9A\x8D\x9D\xDA\xFA\xD9\xF9\xDD\xFD\x8E\x9E";
     const std::string to = "AaCcDdEeEeIiNnOoRrSsTtUuUuYyZz";
     ASSERT_EQ(from.size(), 30u);
     for (std::size_t i = 0; i < from.size(); ++i)
@@ -131,7 +139,8 @@ TEST_P(Dectohex, TwoUpperCaseDigits) { EXPECT_EQ(dectohex(GetParam().value), Get
 
 INSTANTIATE_TEST_SUITE_P(Rows, Dectohex,
                          testing::Values(DecToHexRow{"Zero", 0, "00"}, DecToHexRow{"Ten", 10, "0A"},
-                                         DecToHexRow{"A5", 165, "A5"}, DecToHexRow{"FF", 255, "FF"}),
+                                         DecToHexRow{"A5", 165, "A5"},
+                                         DecToHexRow{"FF", 255, "FF"}),
                          rowName<DecToHexRow>);
 
 TEST(Dectohex, EveryByteComesBackThroughHextodec) {
@@ -182,28 +191,28 @@ TEST_P(EncodeBalance, Bytes13And14) { EXPECT_EQ(encodeBalance(GetParam().text), 
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, EncodeBalance,
-    testing::Values(
-        BalanceRow{"Zero", "0", BytePair{0, 0}}, BalanceRow{"NinetyMinutes", "90", BytePair{1, 30}},
-        BalanceRow{"MinusNinety", "-90", BytePair{129, 30}},
-        BalanceRow{"JustUnder100Hours", "5999", BytePair{99, 59}},
-        BalanceRow{"Exactly100HoursSetsMinuteBit", "6000", BytePair{0, 128}},
-        BalanceRow{"Exactly200HoursSetsBothBits", "12000", BytePair{128, 128}},
-        BalanceRow{"200Hours59Minutes", "12059", BytePair{128, 187}},
-        BalanceRow{"JustUnder300Hours", "17999", BytePair{227, 187}},
-        BalanceRow{"300HoursIsPositiveOverflow", "18000", BytePair{227, 227}},
-        BalanceRow{"Largest16BitValue", "65535", BytePair{227, 227}},
-        BalanceRow{"MinusFiftyNine", "-59", BytePair{128, 59}},
-        BalanceRow{"MinusZeroIsNegativeZero", "-0", BytePair{128, 0}},
-        BalanceRow{"Minus5999", "-5999", BytePair{227, 59}},
-        BalanceRow{"Minus100HoursIsNegativeOverflow", "-6000", BytePair{227, 99}},
-        BalanceRow{"TakenModulo65536", "65626", BytePair{1, 30}},
-        BalanceRow{"LeadingZeros", "0090", BytePair{1, 30}},
-        BalanceRow{"EmptyIsRejected", "", std::nullopt},
-        BalanceRow{"MinusAloneIsRejected", "-", std::nullopt},
-        BalanceRow{"PlusSignIsRejected", "+90", std::nullopt},
-        BalanceRow{"DoubleMinusIsRejected", "--90", std::nullopt},
-        BalanceRow{"TrailingBlankIsRejected", "90 ", std::nullopt},
-        BalanceRow{"LetterIsRejected", "9a", std::nullopt}),
+    testing::Values(BalanceRow{"Zero", "0", BytePair{0, 0}},
+                    BalanceRow{"NinetyMinutes", "90", BytePair{1, 30}},
+                    BalanceRow{"MinusNinety", "-90", BytePair{129, 30}},
+                    BalanceRow{"JustUnder100Hours", "5999", BytePair{99, 59}},
+                    BalanceRow{"Exactly100HoursSetsMinuteBit", "6000", BytePair{0, 128}},
+                    BalanceRow{"Exactly200HoursSetsBothBits", "12000", BytePair{128, 128}},
+                    BalanceRow{"200Hours59Minutes", "12059", BytePair{128, 187}},
+                    BalanceRow{"JustUnder300Hours", "17999", BytePair{227, 187}},
+                    BalanceRow{"300HoursIsPositiveOverflow", "18000", BytePair{227, 227}},
+                    BalanceRow{"Largest16BitValue", "65535", BytePair{227, 227}},
+                    BalanceRow{"MinusFiftyNine", "-59", BytePair{128, 59}},
+                    BalanceRow{"MinusZeroIsNegativeZero", "-0", BytePair{128, 0}},
+                    BalanceRow{"Minus5999", "-5999", BytePair{227, 59}},
+                    BalanceRow{"Minus100HoursIsNegativeOverflow", "-6000", BytePair{227, 99}},
+                    BalanceRow{"TakenModulo65536", "65626", BytePair{1, 30}},
+                    BalanceRow{"LeadingZeros", "0090", BytePair{1, 30}},
+                    BalanceRow{"EmptyIsRejected", "", std::nullopt},
+                    BalanceRow{"MinusAloneIsRejected", "-", std::nullopt},
+                    BalanceRow{"PlusSignIsRejected", "+90", std::nullopt},
+                    BalanceRow{"DoubleMinusIsRejected", "--90", std::nullopt},
+                    BalanceRow{"TrailingBlankIsRejected", "90 ", std::nullopt},
+                    BalanceRow{"LetterIsRejected", "9a", std::nullopt}),
     rowName<BalanceRow>);
 
 struct DurationRow {

@@ -54,7 +54,10 @@ TEST(Cp1250, All256ByteValuesSurviveTheRoundTrip) {
 TEST(Cp1250, CzechSentenceFromTheWindow) {
     const QString typed = QString::fromUtf8("Příliš žluťoučký kůň úpěl ďábelské ódy");
     const std::string bytes =
-        "P\xF8\xED" "li\x9A \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2 \xFAp\xECl \xEF\xE1" "belsk\xE9 \xF3" "dy";
+        "P\xF8\xED"
+        "li\x9A \x9Elu\x9Dou\xE8k\xFD k\xF9\xF2 \xFAp\xECl \xEF\xE1"
+        "belsk\xE9 \xF3"
+        "dy";
     EXPECT_EQ(toCp1250(typed), bytes);
     EXPECT_EQ(fromCp1250(bytes), typed);
 }
@@ -67,7 +70,9 @@ struct UnmappableRow {
 
 class Cp1250Unmappable : public testing::TestWithParam<UnmappableRow> {};
 
-TEST_P(Cp1250Unmappable, BecomesQuestionMark) { EXPECT_EQ(toCp1250(GetParam().text), GetParam().bytes); }
+TEST_P(Cp1250Unmappable, BecomesQuestionMark) {
+    EXPECT_EQ(toCp1250(GetParam().text), GetParam().bytes);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Cp1250Unmappable,
@@ -77,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         // 0x80 is the euro sign; the C1 control U+0080 has no byte of its own.
         UnmappableRow{"ControlU0080", QString(QChar(0x0080)), "?"},
         UnmappableRow{"Cjk", QString(QChar(0x4E2D)), "?"},
-        UnmappableRow{"SurrogatePairIsOneCharacter", QString::fromUtf8("a\xF0\x9F\x98\x80" "b"), "a?b"},
+        UnmappableRow{"SurrogatePairIsOneCharacter",
+                      QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                        "b"),
+                      "a?b"},
         UnmappableRow{"LoneHighSurrogate", QString(QChar(0xD83D)) + QChar(u'x'), "?x"},
         UnmappableRow{"LoneLowSurrogate", QString(QChar(0xDE00)), "?"}),
     [](const testing::TestParamInfo<UnmappableRow>& info) { return std::string(info.param.name); });

@@ -1,0 +1,101 @@
+#include "sync/RequestUrls.h"
+
+#include <string>
+
+namespace kv {
+
+namespace {
+
+Bytes num(unsigned value) { return std::to_string(value); }
+
+Bytes script(const RequestSettings& settings, const char* command) {
+    return settings.adresa + "kvsync.php" + command;
+}
+
+bool sendsHost(const RequestSettings& settings) {
+    // Compared byte for byte: "LOCALHOST" or " localhost" goes to the web application as typed.
+    return !settings.httphost.empty() && settings.httphost != "localhost";
+}
+
+// The event's date and time from the bytes of hour, minute, second, day, month and year - 2000.
+// The URL value carries the one fixed escape "%20"; the display uses the window's own format.
+struct EventTime {
+    Bytes urlValue;
+    Bytes display;
+};
+
+EventTime eventTime(const CommandFrame& frame, int hourByte, int dayByte) {
+    const Bytes h = num(frame[hourByte]);
+    const Bytes m = num(frame[hourByte + 1]);
+    const Bytes s = num(frame[hourByte + 2]);
+    const Bytes d = num(frame[dayByte]);
+    const Bytes month = num(frame[dayByte + 1]);
+    const Bytes y = num(frame[dayByte + 2] + 2000u);
+    const Bytes clock = h + ":" + m + ":" + s;
+    return {y + "-" + month + "-" + d + "%20" + clock, d + "." + month + "." + y + " " + clock};
+}
+
+}  // namespace
+
+Bytes commonTail(const RequestSettings& settings) {
+    Bytes tail;
+    if (sendsHost(settings)) tail += "&httphost=" + settings.httphost;
+    if (settings.companyId != 0) tail += "&firma=" + num(settings.companyId);
+    return tail;
+}
+
+Bytes pollUrl(const RequestSettings& settings) {
+    return script(settings, "?prikaz=4") + commonTail(settings);
+}
+
+Bytes tablesUrl(const RequestSettings& settings) {
+    return script(settings, "?prikaz=1") + commonTail(settings);
+}
+
+EventRequest eventUrl(const RequestSettings& settings, const CommandFrame& frame) {
+    const EventTime when = eventTime(frame, 7, 10);
+    Bytes url = script(settings, "?prikaz=2");
+    url += "&indexza=" + num(frame.word(2));
+    url += "&kod=" + num(frame[4]);
+    url += "&typpr=" + num(frame[5]);
+    url += "&misto=" + num(frame[6]);
+    url += "&datum=" + when.urlValue;
+    url += commonTail(settings);
+    return {url, when.display};
+}
+
+EventRequest cardEventUrl(const RequestSettings& settings, const CommandFrame& frame) {
+    const EventTime when = eventTime(frame, 11, 14);
+    Bytes url = script(settings, "?prikaz=6");
+    // The web application reads the card number with the unit's last byte first.
+    url += "&karta=";
+    for (int n = 7; n >= 2; --n) url += dectohex(frame[n]);
+    url += "&kod=" + num(frame[8]);
+    url += "&typpr=" + num(frame[9]);
+    url += "&misto=" + num(frame[10]);
+    url += "&datum=" + when.urlValue;
+    url += commonTail(settings);
+    return {url, when.display};
+}
+
+Bytes clockReportUrl(const RequestSettings& settings, const CommandFrame& frame) {
+    Bytes url = script(settings, "?prikaz=7");
+    url += "&rok=" + num(frame[2]);
+    url += "&mes=" + num(frame[3]);
+    url += "&den=" + num(frame[4]);
+    url += "&hod=" + num(frame[5]);
+    url += "&min=" + num(frame[6]);
+    url += "&sec=" + num(frame[7]);
+    url += commonTail(settings);
+    return url;
+}
+
+Bytes recalculationUrl(const RequestSettings& settings) {
+    // Unlike the synchronisation requests the company always goes first, and 0 means company 1.
+    Bytes url = settings.adresa + "gcalc.php?";
+    url += "firma=" + num(settings.companyId != 0 ? settings.companyId : 1u);
+    if (sendsHost(settings)) url += "&httphost=" + settings.httphost;
+    return url;
+}
+
+}  // namespace kv

@@ -1,0 +1,132 @@
+#include "sync/TableRecords.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace kv {
+
+namespace {
+
+constexpr std::size_t kRestKept = 200;
+constexpr std::size_t kLastFieldKept = 100;
+
+using RecordFields = std::array<std::string_view, 5>;
+
+// F1..F4 end at the first "|" of what is left, and what is left after each is cut to 200
+// characters; F5 is the first 100 characters of the rest.  An empty F5 is no record.
+std::optional<RecordFields> splitRecord(std::string_view line) {
+    RecordFields fields;
+    std::string_view rest = line;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t bar = rest.find('|');
+        if (bar == std::string_view::npos) return std::nullopt;
+        fields[i] = rest.substr(0, bar);
+        rest = rest.substr(bar + 1, kRestKept);
+    }
+    fields[4] = rest.substr(0, kLastFieldKept);
+    if (fields[4].empty()) return std::nullopt;
+    return fields;
+}
+
+bool allDigits(std::string_view text) {
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+bool allHexDigits(std::string_view text) {
+    for (char c : text) {
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        if (!hex) return false;
+    }
+    return true;
+}
+
+// A non-negative decimal integer, kept modulo 65536 (the unit's fields are at most 16 bits, and
+// the web application's numbers are taken modulo their width).
+std::optional<std::uint16_t> number16(std::string_view text) {
+    if (text.empty() || !allDigits(text)) return std::nullopt;
+    std::uint32_t value = 0;
+    for (char c : text) value = (value * 10 + static_cast<std::uint32_t>(c - '0')) & 0xFFFF;
+    return static_cast<std::uint16_t>(value);
+}
+
+std::optional<std::uint8_t> number8(std::string_view text) {
+    const auto value = number16(text);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint8_t>(*value & 0xFF);
+}
+
+// The chip's 12 digits, one pair per byte.  A short field completes its pairs as hextodec does
+// ("A" is 0A, nothing is 00); digits after the twelfth are not used.
+std::optional<std::array<std::uint8_t, 6>> chipBytes(std::string_view text) {
+    if (!allHexDigits(text)) return std::nullopt;
+    std::array<std::uint8_t, 6> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::size_t at = 2 * i;
+        std::string pair(at < text.size() ? text.substr(at, 2) : std::string_view{});
+        const auto value = hextodec(pair);
+        if (!value) return std::nullopt;
+        bytes[i] = *value;
+    }
+    return bytes;
+}
+
+// "hhmm", left-filled with "0" so that "730" is 07:30; characters after the fourth are not used.
+std::optional<BytePair> hourMinute(std::string_view text) {
+    if (!allDigits(text)) return std::nullopt;
+    std::string filled(text);
+    if (filled.size() < 4) filled.insert(0, 4 - filled.size(), '0');
+    auto two = [&](std::size_t at) {
+        return static_cast<std::uint8_t>((filled[at] - '0') * 10 + (filled[at + 1] - '0'));
+    };
+    return BytePair{two(0), two(2)};
+}
+
+}  // namespace
+
+bool parseSection1Record(std::string_view line, CommandFrame& frame) {
+    const auto fields = splitRecord(line);
+    if (!fields) return false;
+    const auto index = number16((*fields)[0]);
+    const auto chip = chipBytes((*fields)[1]);
+    const auto time = hourMinute((*fields)[2]);
+    const auto number = number8((*fields)[3]);
+    const auto balance = encodeBalance((*fields)[4]);
+    if (!index || !chip || !time || !number || !balance) return false;
+
+    frame[2] = static_cast<std::uint8_t>(*index >> 8);
+    frame[3] = static_cast<std::uint8_t>(*index & 0xFF);
+    for (int i = 0; i < 6; ++i) frame[4 + i] = (*chip)[static_cast<std::size_t>(i)];
+    frame[10] = time->first;
+    frame[11] = time->second;
+    frame[12] = *number;
+    frame[13] = balance->first;
+    frame[14] = balance->second;
+    return true;
+}
+
+bool parseSection2Record(std::string_view line, CommandFrame& frame) {
+    const auto fields = splitRecord(line);
+    if (!fields) return false;
+    const auto first = number8((*fields)[0]);
+    const auto second = number8((*fields)[1]);
+    const auto duration1 = number16((*fields)[2]);
+    const auto duration2 = number16((*fields)[3]);
+    const auto last = number8((*fields)[4]);
+    if (!first || !second || !duration1 || !duration2 || !last) return false;
+
+    const BytePair split1 = splitDuration(*duration1);
+    const BytePair split2 = splitDuration(*duration2);
+    frame[2] = *first;
+    frame[3] = *second;
+    frame[4] = split1.first;
+    frame[5] = split1.second;
+    frame[6] = split2.first;
+    frame[7] = split2.second;
+    frame[8] = *last;
+    return true;
+}
+
+}  // namespace kv
