@@ -1,0 +1,53 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sync/HttpControl.h"
+
+namespace kv::test {
+
+// An HTTP control for tick-exact engine tests: nothing travels, the test decides when (and
+// whether) the current download ends.  Like the production control, getDoc creates the file
+// empty at once, and cancel() after completion leaves the download complete.
+class FakeHttpControl : public HttpControl {
+public:
+    struct Call {
+        Bytes url;
+        std::filesystem::path file;
+    };
+
+    bool getDoc(const Bytes& url, const std::filesystem::path& file) override;
+    bool isComplete() override { return m_complete; }
+    void cancel() override;
+    std::string lastError() const override { return m_error; }
+
+    // Every getDoc, refused ones included, in order.
+    const std::vector<Call>& calls() const { return m_calls; }
+    // A download has started and has neither ended nor been cancelled.
+    bool running() const { return m_running; }
+    // The server's document arrives: body is written to the current file and the download is
+    // complete.  A test failure when nothing is running.
+    void complete(const Bytes& body);
+    // The download ends without a document (server unreachable): never complete.
+    void fail();
+    // While set, getDoc refuses with this reason (and abandons a running download).
+    void setRefusal(std::optional<std::string> reason) { m_refusal = std::move(reason); }
+
+    int cancelCount() const { return m_cancels; }
+    // cancel() calls that found a download running.
+    int cancelsWhileRunning() const { return m_cancelsRunning; }
+
+private:
+    std::vector<Call> m_calls;
+    std::optional<std::string> m_refusal;
+    std::string m_error;
+    bool m_running = false;
+    bool m_complete = false;
+    int m_cancels = 0;
+    int m_cancelsRunning = 0;
+};
+
+}  // namespace kv::test
