@@ -60,6 +60,9 @@ public:
     // The picker of the serial port: probes COM1 to COM4, lets the operator choose.
     bool SelectPort();
     TformPickPort* PickDialog() const { return m_pickDialog; }
+    // Shows the picker modally and returns its QDialog result; unset means exec().  Tests put
+    // the operator's choice here.
+    std::function<int(TformPickPort&)> runPickDialog;
 
     // Only SelectPort's probe sets the port number without reopening.
     void setPortField(int port) { m_port = port; }

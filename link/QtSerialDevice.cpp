@@ -1,0 +1,129 @@
+#include <QDeadlineTimer>
+#include <QLoggingCategory>
+#include <QSerialPort>
+#include <climits>
+#include <algorithm>
+
+#include "link/SerialDevice.h"
+
+namespace kv {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcSerial, "kvbridge.link")
+
+// A write that the device does not take within this time (plus the time the bytes need on the
+// line) is given up, so a port stuck on CTS or a full pseudo-terminal never hangs the program.
+constexpr qint64 kWriteGraceMs = 5000;
+
+class QtSerialDevice final : public SerialDevice {
+public:
+    bool open(const std::string& deviceName) override {
+        m_port.setPortName(QString::fromLocal8Bit(deviceName.data(), qsizetype(deviceName.size())));
+        // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on Windows.
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            qCInfo(lcSerial) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
+            m_port.clearError();
+            return false;
+        }
+        qCInfo(lcSerial) << "opened" << m_port.portName();
+        return true;
+    }
+
+    void applyLineSettings(int baud, Handshake handshake) override {
+        if (!m_port.isOpen()) return;
+        m_baud = std::max(baud, 1);
+        bool ok = m_port.setBaudRate(baud);
+        ok = m_port.setDataBits(QSerialPort::Data8) && ok;
+        ok = m_port.setParity(QSerialPort::NoParity) && ok;
+        ok = m_port.setStopBits(QSerialPort::OneStop) && ok;
+        if (handshake == Handshake::hsHardware) {
+            // Transmission waits for CTS; the driver raises RTS itself.
+            ok = m_port.setFlowControl(QSerialPort::HardwareControl) && ok;
+        } else {
+            ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
+        }
+        if (!ok) qCWarning(lcSerial) << "line settings refused:" << m_port.errorString();
+        m_port.clearError();
+        // The unit needs neither DTR nor RTS.  A pseudo-terminal has no modem lines and refuses
+        // these; that is no failure.
+        if (!m_port.setDataTerminalReady(false)) m_port.clearError();
+        if (handshake == Handshake::hsNone && !m_port.setRequestToSend(false)) m_port.clearError();
+    }
+
+    bool isOpen() const override { return m_port.isOpen(); }
+
+    int bytesWaiting() override {
+        if (!m_port.isOpen()) return 0;
+        // Takes in what the OS holds even when no event loop has run since it arrived.
+        m_port.waitForReadyRead(0);
+        m_port.clearError();
+        return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
+    }
+
+    std::string read(int maxBytes) override {
+        if (!m_port.isOpen() || maxBytes <= 0) return {};
+        const QByteArray bytes = m_port.read(maxBytes);
+        return std::string(bytes.constData(), std::size_t(bytes.size()));
+    }
+
+    std::int64_t write(std::string_view bytes) override {
+        if (!m_port.isOpen() || bytes.empty()) return 0;
+        const qint64 queued = m_port.write(bytes.data(), qint64(bytes.size()));
+        if (queued < 0) {
+            qCWarning(lcSerial) << "write failed:" << m_port.errorString();
+            m_port.clearError();
+            return 0;
+        }
+        // Ten bit times per byte, twice over, on top of the grace time.
+        const qint64 lineMs = qint64(bytes.size()) * 10 * 1000 * 2 / m_baud;
+        const QDeadlineTimer deadline(kWriteGraceMs + lineMs);
+        while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+            if (!m_port.waitForBytesWritten(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
+                if (m_port.error() != QSerialPort::TimeoutError &&
+                    m_port.error() != QSerialPort::NoError)
+                    break;
+            }
+        }
+        const qint64 pending = m_port.bytesToWrite();
+        if (pending > 0) {
+            qCWarning(lcSerial) << "write stuck," << pending << "of" << bytes.size()
+                                << "bytes dropped:" << m_port.errorString();
+            // What was not taken must not trickle out later.
+            m_port.clear(QSerialPort::Output);
+        }
+        m_port.clearError();
+        return queued - pending;
+    }
+
+    bool waitForInput(int timeoutMs) override {
+        if (!m_port.isOpen()) return false;
+        if (m_port.bytesAvailable() > 0) return true;
+        m_port.waitForReadyRead(std::max(timeoutMs, 0));
+        m_port.clearError();
+        return m_port.bytesAvailable() > 0;
+    }
+
+    void purge() override {
+        if (!m_port.isOpen()) return;
+        m_port.clear(QSerialPort::AllDirections);
+        m_port.clearError();
+    }
+
+    void close() override {
+        if (!m_port.isOpen()) return;
+        m_port.close();
+        m_port.clearError();
+        qCInfo(lcSerial) << "closed" << m_port.portName();
+    }
+
+private:
+    QSerialPort m_port;
+    int m_baud = 9600;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> makeQtSerialDevice() { return std::make_unique<QtSerialDevice>(); }
+
+}  // namespace kv

@@ -1,0 +1,262 @@
+#include "link/TQCCom32.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "link/Cp1250.h"
+#include "link/TformPickPort.h"
+
+namespace kv {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcCom, "kvbridge.link")
+
+// While a terminator wait lets window messages through, it looks at them at least this often.
+constexpr int kEventSliceMs = 20;
+
+// A '#' code of EndOfResponse: optional sign and decimal digits, within a 32-bit integer.
+std::optional<std::int32_t> parseCode(const QString& code) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < code.size() && (code[i] == u'+' || code[i] == u'-')) negative = code[i++] == u'-';
+    if (i == code.size()) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < code.size(); ++i) {
+        const char16_t c = code[i].unicode();
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > std::int64_t{INT_MAX} + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+    return std::int32_t(value);
+}
+
+// "#13#10" -> CR LF; text may precede the codes.  Anything that does not convert is taken
+// literally.
+std::string decodeTerminator(const QString& text) {
+    std::string terminator;
+    QString code;
+    bool inCode = false;
+    auto appendCode = [&]() {
+        const auto value = parseCode(code);
+        if (!value) return false;
+        terminator.push_back(char(std::uint8_t(std::uint32_t(*value) & 0xFF)));
+        code.clear();
+        return true;
+    };
+    for (const QChar c : text) {
+        if (c == u'#') {
+            if (inCode && !appendCode()) return toCp1250(text);
+            inCode = true;
+        } else if (inCode) {
+            code.append(c);
+        } else {
+            terminator += toCp1250(QString(c));
+        }
+    }
+    if (!code.isEmpty() && !appendCode()) return toCp1250(text);
+    return terminator;
+}
+
+QByteArray hex(std::string_view bytes) {
+    return QByteArray(bytes.data(), qsizetype(bytes.size())).toHex(' ');
+}
+
+}  // namespace
+
+TQCCom32::TQCCom32(SerialDeviceFactory factory, Prompts& prompts, Clock& clock, QObject* parent)
+    : QObject(parent), m_factory(std::move(factory)), m_prompts(prompts), m_clock(clock) {}
+
+TQCCom32::~TQCCom32() {
+    Close();
+    delete m_pickDialog;
+}
+
+bool TQCCom32::Opened() const { return m_device && m_device->isOpen(); }
+
+bool TQCCom32::Open() {
+    if (m_device) Close();
+    for (;;) {
+        const std::string name = portDeviceName(m_port);
+        std::unique_ptr<SerialDevice> device = m_factory();
+        if (device && device->open(name)) {
+            // A handler run by the prompt may have opened a port meanwhile; the new one wins.
+            if (m_device) m_device->close();
+            m_device = std::move(device);
+            break;
+        }
+        qCDebug(lcCom) << "COM" << m_port << "(" << name.c_str() << ") did not open";
+        if (!m_showErrors) break;
+        const PromptAnswer answer = m_prompts.abortRetry(
+            QStringLiteral("Warning"), QStringLiteral("Error opening COM%1: ").arg(m_port));
+        if (answer == PromptAnswer::Abort) break;
+    }
+    if (m_device) m_device->applyLineSettings(m_baud, m_handshaking);
+    return Opened();
+}
+
+void TQCCom32::Close() {
+    if (!m_device) return;
+    // Released first, so a handler that runs meanwhile never sees a half-closed device.
+    std::unique_ptr<SerialDevice> device = std::move(m_device);
+    device->close();
+}
+
+void TQCCom32::Purge() {
+    if (Opened()) m_device->purge();
+}
+
+int TQCCom32::InCount() { return Opened() ? std::max(m_device->bytesWaiting(), 0) : 0; }
+
+bool TQCCom32::WaitForInput(int timeoutMs) {
+    return Opened() && m_device->waitForInput(std::max(timeoutMs, 0));
+}
+
+std::string TQCCom32::ReadText() {
+    std::string result;
+    if (m_inUse) {
+        if (m_showErrors) {
+            m_prompts.message(QCoreApplication::applicationName(),
+                              QStringLiteral("Port is in use -- operation aborted"));
+        }
+        return result;
+    }
+    if (!Opened()) Open();
+    if (!Opened()) return result;
+
+    m_inUse = true;
+    struct ClearInUse {
+        bool& flag;
+        ~ClearInUse() { flag = false; }
+    } clearInUse{m_inUse};
+
+    auto takeWaiting = [&]() {
+        const int n = InCount();
+        if (n > 0 && m_device) result += m_device->read(n);
+    };
+
+    if (m_terminator.empty()) {
+        takeWaiting();
+        if (!result.empty()) qCDebug(lcCom) << "read" << hex(result);
+        return result;
+    }
+
+    // Blocks on the device; a closed or failing device returns early, then the clock sleeps
+    // the rest, so the wait never spins.
+    auto waitFor = [&](std::int64_t ms) {
+        const std::int64_t start = m_clock.monotonicMs();
+        if (WaitForInput(int(std::min<std::int64_t>(ms, INT_MAX)))) return;
+        const std::int64_t waited = m_clock.monotonicMs() - start;
+        if (waited < ms) m_clock.sleepMs(ms - waited);
+    };
+
+    bool found = false;
+    std::int64_t deadline = m_clock.monotonicMs() + m_responseTime;
+    for (;;) {
+        m_timedOut = false;
+        for (;;) {
+            takeWaiting();
+            if (result.find(m_terminator) != std::string::npos) {
+                found = true;
+                break;
+            }
+            const std::int64_t now = m_clock.monotonicMs();
+            if (now >= deadline) m_timedOut = true;
+            if (m_allowEvents) QCoreApplication::processEvents();
+            if (m_timedOut) break;
+            std::int64_t wait = deadline - now;
+            if (m_allowEvents) wait = std::min<std::int64_t>(wait, kEventSliceMs);
+            waitFor(wait);
+        }
+        if (found) break;
+        qCInfo(lcCom) << "no terminator within" << m_responseTime << "ms," << result.size()
+                      << "bytes received";
+        if (OnTimeout) OnTimeout(this);
+        if (m_showErrors &&
+            m_prompts.abortRetry(QStringLiteral("Warning"),
+                                 QStringLiteral("Timeout waiting for response.")) ==
+                PromptAnswer::Retry) {
+            m_timedOut = false;
+            deadline = m_clock.monotonicMs() + m_responseTime;
+            continue;
+        }
+        break;
+    }
+    if (!result.empty()) qCDebug(lcCom) << "read" << hex(result);
+    return result;
+}
+
+bool TQCCom32::WriteText(std::string_view text) {
+    if (!Opened()) Open();
+    if (!Opened()) return false;
+    qCDebug(lcCom) << "write" << hex(text);
+    const std::int64_t written = m_device->write(text);
+    if (written != std::int64_t(text.size())) {
+        qCWarning(lcCom) << "short write:" << written << "of" << text.size() << "bytes";
+        return false;
+    }
+    return true;
+}
+
+void TQCCom32::setEndOfResponse(const QString& text) {
+    m_endOfResponse = text;
+    m_terminator = decodeTerminator(text);
+}
+
+void TQCCom32::reconfigure() {
+    if (Opened()) Open();
+}
+
+void TQCCom32::setBaud(int baud) {
+    if (baud == m_baud) return;
+    m_baud = baud;
+    reconfigure();
+}
+
+void TQCCom32::setHandshaking(Handshake handshake) {
+    if (handshake == m_handshaking) return;
+    m_handshaking = handshake;
+    reconfigure();
+}
+
+void TQCCom32::setPort(int port) {
+    if (port == m_port) return;
+    m_port = port;
+    reconfigure();
+}
+
+bool TQCCom32::SelectPort() {
+    bool result = false;
+    delete m_pickDialog;
+    m_pickDialog = new TformPickPort();
+    TformPickPort& dialog = *m_pickDialog;
+
+    const bool showErrors = m_showErrors;
+    const int port = m_port;
+    m_showErrors = false;
+    for (int n = 1; n <= 4; ++n) {
+        m_port = n;
+        if (Open()) dialog.addItem(QStringLiteral("COM%1").arg(n));
+    }
+    // Communication, if it was running, is restarted by the caller after the dialog.
+    Close();
+    m_showErrors = showErrors;
+    m_port = port;
+
+    dialog.setItemIndex(int(dialog.items().indexOf(QStringLiteral("COM%1").arg(m_port))));
+    const int answer = runPickDialog ? runPickDialog(dialog) : dialog.exec();
+    const int chosen = dialog.itemIndex();
+    if (answer == QDialog::Accepted && chosen >= 0) {
+        // The digit after "COM"; the port is not reopened here.
+        m_port = dialog.items().at(chosen).mid(3, 1).toInt();
+        result = true;
+    }
+    return result;
+}
+
+}  // namespace kv

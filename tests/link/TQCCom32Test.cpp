@@ -1,0 +1,437 @@
+#include "link/TQCCom32.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <chrono>
+
+#include "support/FakeClock.h"
+#include "support/FakeSerialDevice.h"
+#include "support/Pty.h"
+#include "support/ScriptedPrompts.h"
+
+namespace kv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ComPortMapping;
+using test::FakeClock;
+using test::FakeSerialLine;
+using test::PtyPair;
+using test::ScriptedPrompts;
+
+std::string allByteValues() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) bytes.push_back(char(b));
+    return bytes;
+}
+
+std::string bytesOf(std::initializer_list<int> values) {
+    std::string bytes;
+    for (int v : values) bytes.push_back(char(v));
+    return bytes;
+}
+
+// The port under test on the slave side of a pseudo-terminal, the test as the unit on the master.
+class ComOverPty : public ::testing::Test {
+protected:
+    // Waits on the port, never sleeps, until n bytes are read or 3 s pass.
+    std::string readAtLeast(std::size_t n) {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        std::string got;
+        while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
+            com.WaitForInput(100);
+            got += com.ReadText();
+        }
+        return got;
+    }
+    // Waits on the port until at least n bytes are waiting or 3 s pass.
+    int waitForCount(int n) {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (com.InCount() < n && std::chrono::steady_clock::now() < deadline)
+            com.WaitForInput(100);
+        return com.InCount();
+    }
+
+    PtyPair unit;
+    ComPortMapping com1{1, unit.slaveName()};
+    ComPortMapping com7{7, test::kMissingDevice};
+    ScriptedPrompts prompts;
+    SystemClock clock;
+    int devicesMade = 0;
+    TQCCom32 com{[this] {
+                     ++devicesMade;
+                     return makeQtSerialDevice();
+                 },
+                 prompts, clock};
+};
+
+TEST_F(ComOverPty, AllByteValuesPassBothWaysUnchanged) {
+    ASSERT_TRUE(com.Open());
+    const std::string all = allByteValues();
+
+    EXPECT_TRUE(com.WriteText(all));
+    EXPECT_EQ(unit.readMaster(all.size()), all);
+
+    unit.writeMaster(all);
+    EXPECT_EQ(readAtLeast(all.size()), all);
+}
+
+TEST_F(ComOverPty, InCountOfAClosedPortIsZeroAndDoesNotOpenIt) {
+    EXPECT_EQ(com.InCount(), 0);
+    EXPECT_FALSE(com.Opened());
+    EXPECT_EQ(devicesMade, 0);
+
+    ASSERT_TRUE(com.Open());
+    unit.writeMaster("abc");
+    EXPECT_EQ(waitForCount(3), 3);
+}
+
+TEST_F(ComOverPty, ReadTextOfAClosedPortOpensItAndReturnsAtOnceWhenNothingWaits) {
+    EXPECT_EQ(com.ReadText(), "");
+    EXPECT_TRUE(com.Opened());
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ComOverPty, ReadTextReturnsExactlyTheWaitingBytes) {
+    ASSERT_TRUE(com.Open());
+    const std::string five = bytesOf({0x00, 0x41, 0x80, 0xFE, 0xFF});
+    unit.writeMaster(five);
+    ASSERT_EQ(waitForCount(5), 5);
+    EXPECT_EQ(com.ReadText(), five);
+    EXPECT_EQ(com.InCount(), 0);
+}
+
+TEST_F(ComOverPty, WriteTextOpensAClosedPortAndAnEmptyTextIsTrue) {
+    EXPECT_TRUE(com.WriteText("Q"));
+    EXPECT_TRUE(com.Opened());
+    EXPECT_EQ(unit.readMaster(1), "Q");
+    EXPECT_TRUE(com.WriteText(""));
+    EXPECT_EQ(unit.drainMaster(), "");
+}
+
+TEST_F(ComOverPty, PurgeDiscardsWaitingInput) {
+    ASSERT_TRUE(com.Open());
+    unit.writeMaster("0123456789");
+    ASSERT_EQ(waitForCount(10), 10);
+    com.Purge();
+    EXPECT_EQ(com.InCount(), 0);
+    unit.writeMaster("x");
+    EXPECT_EQ(readAtLeast(1), "x");
+}
+
+TEST_F(ComOverPty, TerminatorWaitReturnsEverythingOfTheRead) {
+    com.setEndOfResponse("#13#10");
+    ASSERT_TRUE(com.Open());
+    unit.writeMaster(bytesOf({65, 66, 13, 10, 67}));
+    ASSERT_EQ(waitForCount(5), 5);
+    EXPECT_EQ(com.ReadText(), bytesOf({65, 66, 13, 10, 67}));
+    EXPECT_FALSE(com.TimedOut());
+}
+
+TEST_F(ComOverPty, TerminatorWaitTimesOutWithThePartialData) {
+    com.setEndOfResponse("#13");
+    com.setResponseTime(200);
+    com.setShowErrors(false);
+    int timeouts = 0;
+    com.OnTimeout = [&](TQCCom32* sender) {
+        EXPECT_EQ(sender, &com);
+        ++timeouts;
+    };
+    ASSERT_TRUE(com.Open());
+    unit.writeMaster("AB");
+    ASSERT_EQ(waitForCount(2), 2);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(com.ReadText(), "AB");
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_GE(took, 200ms);
+    EXPECT_LT(took, 2000ms);
+    EXPECT_TRUE(com.TimedOut());
+    EXPECT_EQ(timeouts, 1);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
+TEST_F(ComOverPty, FailedOpenWithoutShowErrorsIsOneSilentAttempt) {
+    com.setShowErrors(false);
+    com.setPort(7);
+    EXPECT_EQ(devicesMade, 0) << "a closed port only stores the number";
+    EXPECT_FALSE(com.Open());
+    EXPECT_EQ(devicesMade, 1);
+    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(com.ReadText(), "");
+    EXPECT_FALSE(com.WriteText("x"));
+}
+
+TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
+    struct Case {
+        const char* name;
+        std::deque<PromptAnswer> answers;
+        int attempts;
+    };
+    const Case cases[] = {
+        {"abort at once", {PromptAnswer::Abort}, 1},
+        {"retry then abort", {PromptAnswer::Retry, PromptAnswer::Abort}, 2},
+        {"closing the box retries too", {PromptAnswer::Ok, PromptAnswer::Retry}, 3},
+    };
+    com.setPort(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompts.shown.clear();
+        prompts.answers = c.answers;
+        devicesMade = 0;
+        EXPECT_FALSE(com.Open());
+        EXPECT_EQ(devicesMade, c.attempts);
+        ASSERT_EQ(int(prompts.shown.size()), c.attempts);
+        for (const auto& shown : prompts.shown) {
+            EXPECT_EQ(shown.kind, ScriptedPrompts::Kind::AbortRetry);
+            EXPECT_EQ(shown.caption, "Warning");
+            EXPECT_EQ(shown.text, "Error opening COM7: ");
+        }
+    }
+}
+
+TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {
+    com.setPort(7);
+    std::optional<ComPortMapping> plugged;
+    prompts.answers = {PromptAnswer::Retry};
+    prompts.whileShown = [&](const auto&) { plugged.emplace(7, unit.slaveName()); };
+    EXPECT_TRUE(com.Open());
+    EXPECT_EQ(prompts.shown.size(), 1u);
+}
+
+TEST(TQCCom32, EndOfResponseDecodesIntoTerminatorBytes) {
+    struct Case {
+        const char* text;
+        std::string terminator;
+    };
+    const Case cases[] = {
+        {"#13#10", bytesOf({13, 10})},
+        {"OK#13", bytesOf({79, 75, 13})},
+        {"#65#66", "AB"},
+        {"#300", bytesOf({44})},  // low 8 bits
+        {"#0", std::string(1, '\0')},
+        {"#-1", bytesOf({255})},
+        {"#", ""},
+        {"", ""},
+        {"##13", "##13"},                            // empty code: literal
+        {"#13OK", "#13OK"},                          // text after a code: literal
+        {"#99999999999", "#99999999999"},            // beyond an integer: literal
+        {"\xc4\x8d#13", bytesOf({0xE8, 13})},        // c with caron, in Windows-1250
+    };
+    test::FakeClock clock;
+    ScriptedPrompts prompts;
+    auto line = std::make_shared<FakeSerialLine>();
+    TQCCom32 com(test::fakeSerialFactory(line), prompts, clock);
+    for (const Case& c : cases) {
+        com.setEndOfResponse(QString::fromUtf8(c.text));
+        EXPECT_EQ(com.Terminator(), c.terminator) << c.text;
+        EXPECT_EQ(com.EndOfResponse(), QString::fromUtf8(c.text));
+    }
+    EXPECT_EQ(line->devicesMade, 0) << "the terminator never touches the port";
+}
+
+// Exact timing and counting on the in-memory line.
+class ComOverFake : public ::testing::Test {
+protected:
+    ComOverFake() { line->clock = &clock; }
+    std::int64_t elapsedSince(std::int64_t start) const { return clock.monotonicMs() - start; }
+
+    FakeClock clock;
+    ScriptedPrompts prompts;
+    std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
+    TQCCom32 com{test::fakeSerialFactory(line), prompts, clock};
+};
+
+TEST_F(ComOverFake, OpenAppliesTheLineSettingsAndReopensWhenOpen) {
+    com.setBaud(2400);
+    ASSERT_TRUE(com.Open());
+    EXPECT_EQ(line->baud, 2400);
+    EXPECT_EQ(line->openName, portDeviceName(1));
+    ASSERT_TRUE(com.Open());
+    EXPECT_EQ(line->opens, 2);
+    EXPECT_EQ(line->closes, 1);
+}
+
+TEST_F(ComOverFake, SettersReopenOnlyOnAChangeWhileOpen) {
+    struct Case {
+        const char* name;
+        std::function<void()> same;
+        std::function<void()> changed;
+        std::function<bool()> applied;
+    };
+    const Case cases[] = {
+        {"Baud", [&] { com.setBaud(com.Baud()); }, [&] { com.setBaud(com.Baud() == 2400 ? 9600 : 2400); },
+         [&] { return line->baud == com.Baud(); }},
+        {"Handshaking", [&] { com.setHandshaking(com.Handshaking()); },
+         [&] {
+             com.setHandshaking(com.Handshaking() == Handshake::hsNone ? Handshake::hsHardware
+                                                                        : Handshake::hsNone);
+         },
+         [&] { return line->handshake == com.Handshaking(); }},
+        {"Port", [&] { com.setPort(com.Port()); }, [&] { com.setPort(com.Port() == 1 ? 2 : 1); },
+         [&] { return line->openName == portDeviceName(com.Port()); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        com.Close();
+        const int opens = line->opens;
+        c.changed();
+        EXPECT_EQ(line->opens, opens) << "closed: only stored";
+        EXPECT_FALSE(com.Opened());
+
+        ASSERT_TRUE(com.Open());
+        c.same();
+        EXPECT_EQ(line->opens, opens + 1) << "same value: no reopen";
+        c.changed();
+        EXPECT_EQ(line->opens, opens + 2) << "new value: reopened";
+        EXPECT_TRUE(com.Opened());
+        EXPECT_TRUE(c.applied());
+    }
+}
+
+TEST_F(ComOverFake, VersionIsFixed) {
+    com.setVersion("2.0");
+    EXPECT_EQ(com.Version(), "1.4.0");
+}
+
+TEST_F(ComOverFake, ShortWriteIsFalse) {
+    line->writeLimit = 2;
+    EXPECT_FALSE(com.WriteText("abc"));
+    EXPECT_EQ(line->written, "ab");
+}
+
+TEST_F(ComOverFake, PurgeAndCloseOfAClosedPortDoNothing) {
+    com.Purge();
+    com.Close();
+    EXPECT_EQ(line->purges, 0);
+    EXPECT_EQ(line->devicesMade, 0);
+}
+
+TEST_F(ComOverFake, DestructionClosesThePort) {
+    {
+        TQCCom32 own(test::fakeSerialFactory(line), prompts, clock);
+        ASSERT_TRUE(own.Open());
+        EXPECT_TRUE(line->open);
+    }
+    EXPECT_FALSE(line->open);
+}
+
+TEST_F(ComOverFake, TerminatorArrivingLaterEndsTheWaitAtThatMoment) {
+    com.setEndOfResponse("#13#10");
+    const std::int64_t start = clock.monotonicMs();
+    line->arrivals = {{start + 100, "O"}, {start + 300, "K\r\nx"}};
+    EXPECT_EQ(com.ReadText(), "OK\r\nx");
+    EXPECT_EQ(elapsedSince(start), 300);
+    EXPECT_FALSE(com.TimedOut());
+}
+
+TEST_F(ComOverFake, TimeoutPromptRetryRestartsTheFullWait) {
+    struct Case {
+        const char* name;
+        bool showErrors;
+        std::deque<PromptAnswer> answers;
+        int prompts;
+        std::int64_t elapsed;
+    };
+    const Case cases[] = {
+        {"no messages", false, {}, 0, 1000},
+        {"abort", true, {PromptAnswer::Abort}, 1, 1000},
+        {"retry, then abort", true, {PromptAnswer::Retry, PromptAnswer::Abort}, 2, 2000},
+        {"only Retry retries", true, {PromptAnswer::Ok}, 1, 1000},
+    };
+    com.setEndOfResponse("#13");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        com.setShowErrors(c.showErrors);
+        prompts.answers = c.answers;
+        prompts.shown.clear();
+        int timeouts = 0;
+        com.OnTimeout = [&](TQCCom32*) { ++timeouts; };
+        line->input = "AB";
+        const std::int64_t start = clock.monotonicMs();
+
+        EXPECT_EQ(com.ReadText(), "AB");
+        EXPECT_EQ(elapsedSince(start), c.elapsed);
+        EXPECT_TRUE(com.TimedOut());
+        EXPECT_EQ(timeouts, std::max(c.prompts, 1));
+        EXPECT_EQ(prompts.count("Timeout waiting for response."), c.prompts);
+        EXPECT_FALSE(com.InUse());
+    }
+}
+
+TEST_F(ComOverFake, RetryGetsTheTerminatorInTheSecondRound) {
+    com.setEndOfResponse("#13");
+    prompts.answers = {PromptAnswer::Retry};
+    const std::int64_t start = clock.monotonicMs();
+    line->arrivals = {{start + 1500, "\r"}};
+    EXPECT_EQ(com.ReadText(), "\r");
+    EXPECT_EQ(elapsedSince(start), 1500);
+    EXPECT_FALSE(com.TimedOut());
+    EXPECT_EQ(prompts.shown.size(), 1u);
+}
+
+TEST_F(ComOverFake, AllowEventsLetsHandlersRunDuringTheWait) {
+    com.setEndOfResponse("#13");
+    com.setShowErrors(false);
+    for (const bool allow : {true, false}) {
+        SCOPED_TRACE(allow ? "AllowEvents" : "no events");
+        com.setAllowEvents(allow);
+        bool ran = false;
+        // A handler that runs during the wait supplies the terminator.
+        QMetaObject::invokeMethod(
+            &com,
+            [&] {
+                ran = true;
+                line->input += "\r";
+            },
+            Qt::QueuedConnection);
+        const std::int64_t start = clock.monotonicMs();
+        const std::string got = com.ReadText();
+        EXPECT_EQ(ran, allow);
+        EXPECT_EQ(com.TimedOut(), !allow);
+        EXPECT_EQ(elapsedSince(start), allow ? 0 : 1000);
+        QCoreApplication::processEvents();
+        com.Purge();
+    }
+}
+
+TEST_F(ComOverFake, ReadTextInsideAWaitingReadTextIsRefused) {
+    com.setEndOfResponse("#13");
+    com.setAllowEvents(true);
+    for (const bool showErrors : {true, false}) {
+        SCOPED_TRACE(showErrors ? "ShowErrors" : "silent");
+        com.setShowErrors(showErrors);
+        prompts.shown.clear();
+        std::string nested = "not run";
+        QMetaObject::invokeMethod(
+            &com,
+            [&] {
+                EXPECT_TRUE(com.InUse());
+                nested = com.ReadText();
+                line->input += "\r";
+            },
+            Qt::QueuedConnection);
+        line->input = "A";
+        EXPECT_EQ(com.ReadText(), "A\r");
+        EXPECT_EQ(nested, "");
+        EXPECT_FALSE(com.InUse());
+        EXPECT_EQ(prompts.count("Port is in use -- operation aborted"), showErrors ? 1 : 0);
+    }
+}
+
+TEST_F(ComOverFake, PortClosedDuringTheWaitEndsInATimeout) {
+    com.setEndOfResponse("#13");
+    com.setShowErrors(false);
+    com.setAllowEvents(true);
+    QMetaObject::invokeMethod(&com, [&] { com.Close(); }, Qt::QueuedConnection);
+    const std::int64_t start = clock.monotonicMs();
+    EXPECT_EQ(com.ReadText(), "");
+    EXPECT_TRUE(com.TimedOut());
+    EXPECT_EQ(elapsedSince(start), 1000);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,28 @@
+#include "support/ScriptedPrompts.h"
+
+#include <algorithm>
+
+namespace kv::test {
+
+PromptAnswer ScriptedPrompts::abortRetry(const QString& caption, const QString& text) {
+    const Shown prompt{Kind::AbortRetry, caption, text};
+    shown.push_back(prompt);
+    if (whileShown) whileShown(prompt);
+    if (answers.empty()) return PromptAnswer::Abort;
+    const PromptAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+void ScriptedPrompts::message(const QString& caption, const QString& text) {
+    const Shown prompt{Kind::Message, caption, text};
+    shown.push_back(prompt);
+    if (whileShown) whileShown(prompt);
+}
+
+int ScriptedPrompts::count(const QString& text) const {
+    return int(std::count_if(shown.begin(), shown.end(),
+                             [&](const Shown& s) { return s.text == text; }));
+}
+
+}  // namespace kv::test
