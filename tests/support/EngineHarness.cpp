@@ -1,0 +1,58 @@
+#include "support/EngineHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace kv::test {
+
+EngineHarness::EngineHarness() {
+    line->clock = &clock;
+    com = std::make_unique<TQCCom32>(fakeSerialFactory(line), prompts, clock);
+    com->setBaud(2400);
+    workDir = std::filesystem::path(dir.path().toStdString()) / "work";
+    driveC = std::filesystem::path(dir.path().toStdString()) / "c";
+    std::filesystem::create_directories(workDir);
+    std::filesystem::create_directories(driveC);
+    engine = std::make_unique<Engine>(*com, http, fields, clock, EnginePaths{workDir, driveC});
+    com->Open();
+}
+
+void EngineHarness::tick() {
+    engine->tick();
+    clock.advanceMs(100);
+}
+
+std::string frameText(const CommandFrame& frame) {
+    return std::string(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());
+}
+
+void EngineHarness::unitSends(const CommandFrame& frame, const std::string& before) {
+    line->input += before + "Z" + frameText(frame);
+}
+
+std::vector<CommandFrame> EngineHarness::sentFrames() const {
+    std::vector<CommandFrame> frames;
+    const std::string& w = line->written;
+    EXPECT_EQ(w.size() % 19, 0u) << "partial frame on the line";
+    for (std::size_t at = 0; at + 19 <= w.size(); at += 19) {
+        EXPECT_EQ(w.substr(at, 3), "\xF0\xF0\xA5") << "frame header at byte " << at;
+        CommandFrame f;
+        for (int i = 0; i < 16; ++i) f.bytes[i] = static_cast<std::uint8_t>(w[at + 3 + i]);
+        frames.push_back(f);
+    }
+    return frames;
+}
+
+std::vector<int> EngineHarness::sentCodes() const {
+    std::vector<int> codes;
+    for (const CommandFrame& f : sentFrames()) codes.push_back(f.code());
+    return codes;
+}
+
+CommandFrame frameOf(std::initializer_list<int> bytes) {
+    CommandFrame f;
+    int i = 1;
+    for (int b : bytes) f[i++] = static_cast<std::uint8_t>(b);
+    return f;
+}
+
+}  // namespace kv::test

@@ -1,0 +1,319 @@
+// Tick-exact tests of reception, dispatch and the wait for the web reply.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "link/Errors.h"
+#include "support/EngineHarness.h"
+
+namespace kv::test {
+namespace {
+
+// FrameCode 2: index 258, code 3, type 4, place 5, 7:04:09 on 5.3.2024, name wanted.
+const CommandFrame kEvent = frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1});
+const std::string kBase = "http://localhost/kordavoweb/kvsync.php";
+const std::string kEventUrl =
+    kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-3-5%207:4:9&httphost=127.0.0.1";
+
+TEST(Reception, FrameIsReadTwoTicksAfterItsMarkerAndNoiseIsDropped) {
+    EngineHarness h;
+    h.unitSends(kEvent, "xy");
+    h.tick();  // marker found
+    EXPECT_EQ(h.engine->state().receiveSettle, 3);
+    h.tick();
+    EXPECT_TRUE(h.http.calls().empty());
+    h.tick();  // read and dispatched
+    ASSERT_EQ(h.http.calls().size(), 1u);
+    EXPECT_EQ(h.http.calls()[0].url, kEventUrl);
+    EXPECT_EQ(h.fields.text(Field::statrj), "2");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "5.3.2024 7:4:9");
+    EXPECT_EQ(h.fields.text(Field::urls), kEventUrl);
+    EXPECT_EQ(h.engine->state().nameRequested, 1);
+    EXPECT_EQ(h.engine->state().requestKind, 2);
+    EXPECT_EQ(h.engine->state().serverPhase, 3);  // issued and awaited within the same tick
+}
+
+TEST(Reception, FrameSplitAcrossTicksIsReassembled) {
+    EngineHarness h;
+    const std::string text = frameText(kEvent);
+    h.line->input = "Z" + text.substr(0, 10);
+    h.line->arrivals.push_back({h.clock.monotonicMs() + 150, text.substr(10)});
+    h.ticks(3);
+    ASSERT_EQ(h.http.calls().size(), 1u);
+    EXPECT_EQ(h.http.calls()[0].url, kEventUrl);
+}
+
+TEST(Reception, TailArrivingDuringTheReadIsWaitedForWithoutSpinning) {
+    EngineHarness h;
+    const std::string text = frameText(kEvent);
+    h.line->input = "Z" + text.substr(0, 10);
+    h.ticks(2);
+    h.line->arrivals.push_back({h.clock.monotonicMs() + 1500, text.substr(10)});
+    const auto before = h.clock.monotonicMs();
+    h.tick();
+    EXPECT_EQ(h.http.calls().size(), 1u);
+    EXPECT_GE(h.clock.monotonicMs() - before, 1500);  // the read slept on the port until then
+    EXPECT_LT(h.clock.monotonicMs() - before, 1700);
+}
+
+TEST(Reception, ShortFrameTimesOutToZerosAndIsNotDispatched) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 9, 400);
+    h.engine->state().frame = frameOf({9, 9, 9});
+    h.line->input = "Z" + frameText(kEvent).substr(0, 10);
+    h.ticks(2);
+    const auto before = h.clock.monotonicMs();
+    h.tick();
+    const auto waited = h.clock.monotonicMs() - before;
+    EXPECT_GE(waited, 2000);
+    EXPECT_LE(waited, 3000);
+    EXPECT_EQ(h.engine->state().frame, CommandFrame{});
+    EXPECT_TRUE(h.http.calls().empty());
+    EXPECT_EQ(h.fields.text(Field::statrj), "??");
+    // The next bytes start a new search.
+    h.unitSends(frameOf({9}));
+    h.ticks(3);
+    EXPECT_EQ(h.fields.text(Field::statrj), "9");
+}
+
+TEST(Reception, BackToBackFramesAreBothDispatched) {
+    EngineHarness h;
+    const CommandFrame stats = frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2});
+    const CommandFrame other = frameOf({9, 0x5A, 0x5A});  // data bytes 'Z' are no markers
+    h.unitSends(stats);
+    h.unitSends(other);
+    h.ticks(3);
+    EXPECT_EQ(h.fields.text(Field::statrj), "3");
+    EXPECT_EQ(h.fields.text(Field::statsubj), "20");
+    h.ticks(3);
+    EXPECT_EQ(h.fields.text(Field::statrj), "9");
+    EXPECT_EQ(h.engine->state().frame, other);
+}
+
+TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
+    EngineHarness h;
+    h.unitSends(frameOf({9}));
+    h.unitSends(frameOf({8}));
+    h.ticks(3);
+    EXPECT_EQ(h.fields.text(Field::statrj), "9");
+    h.engine->purgeInput();
+    h.ticks(6);
+    EXPECT_EQ(h.fields.text(Field::statrj), "9");
+}
+
+TEST(Reception, FrameWhileARequestIsOutstandingIsStoredButNotActedOn) {
+    EngineHarness h;
+    h.unitSends(kEvent);
+    h.ticks(3);
+    ASSERT_EQ(h.http.calls().size(), 1u);
+    const CommandFrame tables = frameOf({1});
+    h.unitSends(tables);
+    h.ticks(3);
+    EXPECT_EQ(h.http.calls().size(), 1u);
+    EXPECT_EQ(h.engine->state().frame, tables);
+    EXPECT_EQ(h.fields.text(Field::statrj), "2");
+}
+
+TEST(Reception, NoiseWithoutMarkerDoesNotHoldTheTick) {
+    EngineHarness h;
+    h.line->input = std::string(500, 'x');
+    const auto before = h.clock.monotonicMs();
+    h.tick();
+    EXPECT_EQ(h.clock.monotonicMs() - before, 100);
+    EXPECT_EQ(h.engine->state().receiveSettle, 0);
+    EXPECT_TRUE(h.line->input.empty());
+}
+
+TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
+    struct Row {
+        const char* name;
+        CommandFrame frame;
+        std::string url;  // empty: no request
+        int kind;
+    };
+    const Row rows[] = {
+        {"tables", frameOf({1}), kBase + "?prikaz=1&httphost=127.0.0.1", 1},
+        {"card", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}),
+         kBase + "?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2099-12-31%2023:59:58"
+                 "&httphost=127.0.0.1",
+         2},
+        {"clock_report", frameOf({6, 1, 24, 3, 5, 7, 4}),
+         kBase + "?prikaz=7&rok=1&mes=24&den=3&hod=5&min=7&sec=4&httphost=127.0.0.1", 7},
+        {"clock_byte_0", frameOf({6, 0, 24}), "", 0},
+        {"clock_byte_2", frameOf({6, 2, 24}), "", 0},
+        {"unknown_9", frameOf({9, 1}), "", 0},
+        {"zero", frameOf({0, 1}), "", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        h.unitSends(row.frame);
+        h.ticks(3);
+        if (row.url.empty()) {
+            EXPECT_TRUE(h.http.calls().empty());
+        } else {
+            ASSERT_EQ(h.http.calls().size(), 1u);
+            EXPECT_EQ(h.http.calls()[0].url, row.url);
+        }
+        EXPECT_EQ(h.engine->state().requestKind, row.kind);
+        EXPECT_EQ(h.fields.text(Field::statrj), std::to_string(row.frame.code()));
+    }
+}
+
+TEST(Dispatch, CardEventClearsTheNameRequestAndTablesStopTheRepetition) {
+    EngineHarness h;
+    h.engine->state().nameRequested = 1;
+    h.engine->state().tableSyncCountdown = 100;
+    h.unitSends(frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}));
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().nameRequested, 0);
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "31.12.2099 23:59:58");
+    h.http.complete("");
+    h.tick();
+    h.unitSends(frameOf({1}));
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
+}
+
+TEST(Dispatch, ChipNumberIsShownAndWrittenToTheChipFiles) {
+    EngineHarness h;
+    std::filesystem::create_directories(h.driveC / "apache");
+    std::ofstream(h.driveC / "apache" / "xampp-control.exe") << "x";
+    h.fields.setText(Field::statram, "32 kB");
+    h.unitSends(frameOf({4, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0, 100, 0, 45, 1, 0, 5, 7, 8}));
+    h.ticks(3);
+    EXPECT_EQ(h.fields.text(Field::stavcip), "001A2B3C4D5E");
+    const auto read = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(h.driveC / "lastid"), "001A2B3C4D5E\r\n");
+    EXPECT_EQ(read(h.driveC / "apache" / "lastid"), "001A2B3C4D5E\r\n");
+    EXPECT_EQ(h.fields.text(Field::statram), "32 kB");  // size code 5 leaves it
+    EXPECT_EQ(h.fields.text(Field::statneterr), "7");
+    EXPECT_EQ(h.fields.text(Field::statlost), "8");
+    EXPECT_EQ(h.fields.text(Field::statud), "5");       // (100 - 45) / 11
+    EXPECT_EQ(h.fields.text(Field::statfreeid), "14");  // (256 - 100) / 11 = 14.18
+}
+
+TEST(Dispatch, ChipFileThatCannotBeWrittenEndsTheTickWithAnError) {
+    EngineHarness h;
+    std::filesystem::create_directories(h.driveC / "lastid");  // a folder in the file's place
+    h.unitSends(frameOf({4, 1, 2, 3, 4, 5, 6, 0, 0, 0, 0, 0, 0, 0, 9}));
+    h.ticks(2);
+    EXPECT_THROW(h.engine->tick(), HandlerError);
+    EXPECT_EQ(h.fields.text(Field::stavcip), "010203040506");
+    EXPECT_EQ(h.fields.text(Field::statneterr), "??");  // the rest of the tick was skipped
+    h.tick();  // and the next tick runs normally
+}
+
+TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
+    for (bool cas5min : {false, true}) {
+        SCOPED_TRACE(cas5min);
+        EngineHarness h;
+        h.fields.setChecked(Check::cas5min, cas5min);
+        h.ticks(2660);
+        EXPECT_TRUE(h.http.calls().empty());
+        h.tick();
+        ASSERT_EQ(h.http.calls().size(), 1u);
+        EXPECT_EQ(h.http.calls()[0].url, kBase + "?prikaz=4&httphost=127.0.0.1");
+        EXPECT_EQ(h.sentCodes(), cas5min ? std::vector<int>{1} : std::vector<int>{});
+        EXPECT_EQ(h.engine->state().idleTicks, 0);
+    }
+}
+
+TEST(PeriodicPoll, SkippedWhenBytesArriveDuringTheTick) {
+    EngineHarness h;
+    h.engine->state().idleTicks = 2660;
+    h.engine->countIdle();
+    h.line->input = "x";
+    h.engine->settleCountdown();
+    h.engine->periodicStep();
+    EXPECT_TRUE(h.http.calls().empty());
+    EXPECT_EQ(h.engine->state().idleTicks, 0);
+}
+
+TEST(PeriodicPoll, IdleTicksDoNotCountWhileARequestRuns) {
+    EngineHarness h;
+    h.unitSends(kEvent);
+    h.ticks(3);
+    const auto idle = h.engine->state().idleTicks;
+    h.ticks(50);
+    EXPECT_EQ(h.engine->state().idleTicks, idle);
+}
+
+TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 45, 750);
+    h.unitSends(kEvent);
+    h.ticks(3);  // issued during the tick at second 45.950
+    ASSERT_EQ(h.engine->state().serverPhase, 3);
+    // Timed out at the first tick at or after second 15 of the next minute.
+    int ticks = 0;
+    while (h.engine->state().serverPhase == 3 && ticks < 400) {
+        h.tick();
+        ++ticks;
+    }
+    const WallTime t = h.clock.now();
+    EXPECT_EQ(t.minute, 5);
+    EXPECT_EQ(t.second, 15);
+    EXPECT_LT(t.millisecond, 100 + 100);  // the tick that ran in the first 100 ms of it
+    EXPECT_EQ(h.fields.text(Field::urls), "Timeout p\xF8i \xE8" "ek\xE1n\xED na odpov\xEC\xEF doch. serveru.");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
+    EXPECT_EQ(h.fields.text(Field::statpc), "Err");
+    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
+    // The next event is forwarded normally.
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.http.calls().size(), 2u);
+}
+
+TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 10, 0);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    h.clock.advanceMs(29'000);
+    h.clock.setWall(2024, 3, 5, 6, 0, 0, 0);  // someone sets the PC's clock back an hour
+    h.clock.advanceMs(2'000);                 // and the program was held up past the second
+    h.tick();
+    EXPECT_EQ(h.engine->state().serverPhase, 0);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+}
+
+TEST(AwaitReply, CompletionOnTheTimeOutTickIsOnlyCleanedUp) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 10, 0);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    h.clock.advanceMs(30'000);
+    h.http.complete("---OK---\nsomebody with a long name\n");
+    h.tick();
+    EXPECT_EQ(h.engine->state().serverPhase, 0);
+    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_TRUE(h.sentFrames().empty());
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
+}
+
+TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
+    EngineHarness h;
+    h.http.setRefusal(std::string("bad address"));
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().serverPhase, 0);
+    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
+    EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Po\x9E" "adavek neodesl\xE1n!");
+    h.http.setRefusal(std::nullopt);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().serverPhase, 3);
+}
+
+}  // namespace
+}  // namespace kv::test

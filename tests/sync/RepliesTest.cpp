@@ -1,0 +1,245 @@
+// Tick-exact tests of what the server's replies make the bridge send to the unit.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/EngineHarness.h"
+
+namespace kv::test {
+namespace {
+
+const CommandFrame kEventWithName = frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1, 0xAA, 0xBB, 0xCC});
+
+// Issues the request that the frame calls for and returns once it is awaited.
+void request(EngineHarness& h, const CommandFrame& frame) {
+    h.unitSends(frame);
+    h.ticks(3);
+    ASSERT_EQ(h.engine->state().serverPhase, 3);
+}
+
+void reply(EngineHarness& h, const std::string& body) {
+    h.line->written.clear();
+    h.http.complete(body);
+    h.tick();
+}
+
+TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
+    EngineHarness h;
+    request(h, kEventWithName);
+    h.line->input = "late bytes";  // purged with the end of the exchange
+    reply(h, "---OK---\n\x8E" "lu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD\n");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD");
+    ASSERT_EQ(h.sentFrames().size(), 1u);
+    const CommandFrame f = h.sentFrames()[0];
+    EXPECT_EQ(f.code(), 6);
+    EXPECT_EQ(std::string(f.bytes.begin() + 1, f.bytes.end()), "Zlutoucky kun P");
+    EXPECT_EQ(h.fields.text(Field::statpc), "6");
+    EXPECT_EQ(h.engine->state().serverPhase, 0);
+    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_TRUE(h.line->input.empty());
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
+}
+
+TEST(EventReply, OkWithoutTheNameRequestAnswersByteTwoZero) {
+    EngineHarness h;
+    CommandFrame noName = kEventWithName;
+    noName[13] = 0;
+    request(h, noName);
+    reply(h, "---OK---\nJan Nov\xE1k\nsome more text\n");
+    ASSERT_EQ(h.sentFrames().size(), 1u);
+    CommandFrame expected = noName;
+    expected[1] = 6;
+    expected[2] = 0;
+    EXPECT_EQ(h.sentFrames()[0], expected);  // the rest of the event frame goes back unchanged
+}
+
+TEST(EventReply, ErrorShortAndMarkerlessRepliesSendNothing) {
+    struct Row {
+        const char* name;
+        std::string body;
+        std::string stavprac;
+    };
+    const Row rows[] = {
+        {"error", "---Err--\nNezn\xE1m\xFD \xE8ip 0102030405\n", "Nezn\xE1m\xFD \xE8ip 0102030405"},
+        {"twenty_bytes", "---OK---\nJan Novak\n", "Pracovn\xEDk"},
+        {"no_marker", "<html>Not found, sorry, nothing</html>\n", "Pracovn\xEDk"},
+        {"last_marker_wins", "---OK---\nJan Novak\n---Err--\nzamitnuto uplne\n", "zamitnuto uplne"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        request(h, kEventWithName);
+        reply(h, row.body);
+        EXPECT_EQ(h.fields.text(Field::stavprac), row.stavprac);
+        if (std::string(row.name) == "last_marker_wins") {
+            ASSERT_EQ(h.sentFrames().size(), 1u);  // ok was seen, so the unit is answered
+        } else {
+            EXPECT_TRUE(h.sentFrames().empty());
+        }
+        EXPECT_EQ(h.engine->state().serverPhase, 0);
+    }
+}
+
+TEST(TableReply, RecordsGoOutBetweenTheOpeningAndClosingFrames) {
+    EngineHarness h;
+    request(h, frameOf({1}));
+    reply(h,
+          "5|0102030405A0|815|3|-90\n"
+          "1234|0011223344AA|730|5|-90\n"
+          "258|FFFFFFFFFFFF|0|255|18000\n"
+          "-------- and the rest\n"
+          "3|17|615|90|2\n"
+          "12345\n"
+          "1|2|3|4|5\n");
+    const auto frames = h.sentFrames();
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 3, 3, 4, 4, 5}));
+    ASSERT_EQ(frames.size(), 7u);
+    const CommandFrame& r1 = frames[1];
+    EXPECT_EQ(std::vector<int>(r1.bytes.begin() + 1, r1.bytes.begin() + 14),
+              (std::vector<int>{0, 5, 1, 2, 3, 4, 5, 0xA0, 8, 15, 3, 129, 30}));
+    const CommandFrame& r2 = frames[2];
+    EXPECT_EQ(std::vector<int>(r2.bytes.begin() + 1, r2.bytes.begin() + 14),
+              (std::vector<int>{4, 210, 0x00, 0x11, 0x22, 0x33, 0x44, 0xAA, 7, 30, 5, 129, 30}));
+    const CommandFrame& r4 = frames[4];
+    EXPECT_EQ(std::vector<int>(r4.bytes.begin() + 1, r4.bytes.begin() + 8),
+              (std::vector<int>{3, 17, 10, 15, 1, 30, 2}));
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
+    EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
+}
+
+TEST(TableReply, SectionsAndBadRecords) {
+    struct Row {
+        const char* name;
+        std::string body;
+        std::vector<int> codes;
+    };
+    const Row rows[] = {
+        {"no_separator", "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n", {2, 3, 3, 5}},
+        {"separator_in_section_2", "-------\n1|2|3|4|5\n-------\n6|7|8|9|10\n", {2, 4, 4, 5}},
+        {"crlf_line_ends", "1|000000000001|0800|1|0\r\n-------\r\n1|2|3|4|5\r\n", {2, 3, 4, 5}},
+        {"bad_records_skipped",
+         "x|000000000001|0800|1|0\n1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
+         "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
+         {2, 3, 4, 5}},
+        {"five_and_six_characters", "-------------------------\n1|2|3\n1|2|3|\n1|2|3|4|5\n", {2, 4, 5}},
+        {"thirty_bytes_opening_frame_only", std::string(30, '-'), {2}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        request(h, frameOf({1}));
+        reply(h, row.body);
+        EXPECT_EQ(h.sentCodes(), row.codes);
+        EXPECT_EQ(h.engine->state().serverPhase, 0);
+    }
+}
+
+TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
+    struct Row {
+        const char* name;
+        std::string body;
+        bool tabsync;
+    };
+    const Row rows[] = {
+        {"tabsync", "nothing new for you here\ntabsync\n1\n", true},
+        {"twice_in_a_row", "nothing new for you here\ntabsync\ntabsync\n", true},
+        {"trailing_blank", "nothing new for you here\ntabsync \n1\n", false},
+        {"capitals", "nothing new for you here\nTABSYNC\n1\n", false},
+        {"short", "tabsync\n1\n", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        h.engine->state().idleTicks = 2661;
+        h.tick();
+        ASSERT_EQ(h.engine->state().requestKind, 4);
+        reply(h, row.body);
+        EXPECT_EQ(h.sentCodes(), row.tabsync ? std::vector<int>{7} : std::vector<int>{});
+        EXPECT_EQ(h.engine->state().tableSyncCountdown, row.tabsync ? 254 : 0);
+    }
+}
+
+TEST(ClockReply, IsAnsweredWithTheTime) {
+    EngineHarness h;
+    request(h, frameOf({6, 1, 24, 3, 5, 7, 4}));
+    h.clock.setWall(2027, 3, 7, 14, 5, 9);
+    reply(h, "");
+    ASSERT_EQ(h.sentFrames().size(), 1u);
+    const CommandFrame f = h.sentFrames()[0];
+    EXPECT_EQ(std::vector<int>(f.bytes.begin(), f.bytes.begin() + 9),
+              (std::vector<int>{1, 14, 5, 9, 7, 3, 27, 7, 0}));
+}
+
+TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
+    EngineHarness h;
+    std::ofstream(h.driveC / "zamestnanci") << "1";
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 254);
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "zamestnanci"));
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));
+    h.ticks(253);
+    EXPECT_EQ(h.sentFrames().size(), 1u);
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7}));
+    h.ticks(254);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+    // The unit asks for the tables: the repetition ends.
+    request(h, frameOf({1}));
+    h.ticks(600);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+}
+
+TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatched) {
+    EngineHarness h;
+    std::filesystem::create_directories(h.driveC / "zamestnanci" / "inside");
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Chyba pr\xE1v souboru!");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "Soubor c:zamestnanci");
+    EXPECT_EQ(h.fields.text(Field::stavcip), "nejde smazat!!!!");
+    EXPECT_EQ(h.engine->state().triggerFileError, 1);
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_TRUE(std::filesystem::exists(h.driveC / "kategorie"));
+}
+
+TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
+    for (bool slowcom : {true, false}) {
+        SCOPED_TRACE(slowcom);
+        EngineHarness h;
+        h.fields.setChecked(Check::slowcom, slowcom);
+        h.clock.setWall(2024, 3, 5, 7, 4, 9, 300);
+        h.engine->state().slowFrameCounter = 1;
+        std::vector<int> waitedAfter;
+        for (int i = 1; i <= 12; ++i) {
+            const auto before = h.clock.sleptMs();
+            h.engine->sendWithTime(3);
+            if (h.clock.sleptMs() != before) waitedAfter.push_back(i);
+            EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
+        }
+        EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
+        h.engine->state().slowFrameCounter = 0;
+        const auto before = h.clock.sleptMs();
+        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(1);
+        EXPECT_EQ(h.clock.sleptMs(), before);
+    }
+}
+
+TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
+    EngineHarness h;
+    h.fields.setChecked(Check::slowcom, true);
+    h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
+    h.engine->state().slowFrameCounter = 5;
+    h.engine->sendWithTime(3);
+    EXPECT_EQ(h.clock.now().second, 1);
+    EXPECT_EQ(h.clock.now().millisecond, 0);
+    EXPECT_EQ(h.engine->state().slowFrameCounter, 1);
+}
+
+}  // namespace
+}  // namespace kv::test
