@@ -12,9 +12,9 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSerial, "kvbridge.link")
 
-// A write that the device does not take within this time (plus the time the bytes need on the
-// line) is given up, so a port stuck on CTS or a full pseudo-terminal never hangs the program.
-constexpr qint64 kWriteGraceMs = 5000;
+// A write that the device stops taking for this long is given up, so a port stuck on CTS or a
+// pseudo-terminal nobody reads never hangs the program.
+constexpr qint64 kWriteStallMs = 5000;
 
 class QtSerialDevice final : public SerialDevice {
 public:
@@ -32,7 +32,6 @@ public:
 
     void applyLineSettings(int baud, Handshake handshake) override {
         if (!m_port.isOpen()) return;
-        m_baud = std::max(baud, 1);
         bool ok = m_port.setBaudRate(baud);
         ok = m_port.setDataBits(QSerialPort::Data8) && ok;
         ok = m_port.setParity(QSerialPort::NoParity) && ok;
@@ -75,17 +74,19 @@ public:
             m_port.clearError();
             return 0;
         }
-        // Ten bit times per byte, twice over, on top of the grace time.
-        const qint64 lineMs = qint64(bytes.size()) * 10 * 1000 * 2 / m_baud;
-        const QDeadlineTimer deadline(kWriteGraceMs + lineMs);
-        while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-            if (!m_port.waitForBytesWritten(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
-                if (m_port.error() != QSerialPort::TimeoutError &&
-                    m_port.error() != QSerialPort::NoError)
-                    break;
-            }
+        // Gives up only when the device has taken nothing for a while, so a long write at a low
+        // rate still completes.
+        QDeadlineTimer stalled(kWriteStallMs);
+        qint64 pending = m_port.bytesToWrite();
+        while (pending > 0 && !stalled.hasExpired()) {
+            const qint64 left = std::clamp<qint64>(stalled.remainingTime(), 1, INT_MAX);
+            if (!m_port.waitForBytesWritten(int(left)) &&
+                m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
+                break;
+            const qint64 nowPending = m_port.bytesToWrite();
+            if (nowPending < pending) stalled.setRemainingTime(kWriteStallMs);
+            pending = nowPending;
         }
-        const qint64 pending = m_port.bytesToWrite();
         if (pending > 0) {
             qCWarning(lcSerial) << "write stuck," << pending << "of" << bytes.size()
                                 << "bytes dropped:" << m_port.errorString();
@@ -119,7 +120,6 @@ public:
 
 private:
     QSerialPort m_port;
-    int m_baud = 9600;
 };
 
 }  // namespace

@@ -127,7 +127,10 @@ TEST_F(SelectPortTest, TheDialogButtonsEndTheModalRun) {
         com.runPickDialog = [&](TformPickPort& dialog) {
             dialog.itemButton(1)->click();  // COM3
             QPushButton* button = QString(c.button) == "OK" ? dialog.OKBtn() : dialog.CancelBtn();
-            QTimer::singleShot(0, button, &QPushButton::click);
+            QTimer::singleShot(0, button, [&dialog, button] {
+                EXPECT_EQ(dialog.focusWidget(), dialog.OKBtn());
+                button->click();
+            });
             return dialog.exec();
         };
         EXPECT_EQ(com.SelectPort(), c.result);

@@ -233,6 +233,19 @@ TEST(TQCCom32, EndOfResponseDecodesIntoTerminatorBytes) {
     EXPECT_EQ(line->devicesMade, 0) << "the terminator never touches the port";
 }
 
+TEST(PortDeviceName, MappedByTheEnvironmentOrTheFirstSerialPorts) {
+    {
+        ComPortMapping mapped(5, "/dev/pts/77");
+        EXPECT_EQ(portDeviceName(5), "/dev/pts/77");
+    }
+    {
+        ComPortMapping empty(5, "");
+        EXPECT_EQ(portDeviceName(5), "/dev/ttyS4");
+    }
+    ::unsetenv("KVBRIDGE_COM6");
+    EXPECT_EQ(portDeviceName(6), "/dev/ttyS5");
+}
+
 // Exact timing and counting on the in-memory line.
 class ComOverFake : public ::testing::Test {
 protected:
