@@ -17,6 +17,10 @@ namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
 
+// Whether the request in hand on this stub thread reached serve(); httplib answers some
+// targets (a second '?') with 400 before any handler sees them.
+thread_local bool t_served = false;
+
 void fillStreamed(std::uint64_t offset, char* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out[i] = WebStub::streamedByte(offset + i);
 }
@@ -45,6 +49,7 @@ struct WebStub::Impl {
 
 httplib::Server::HandlerResponse WebStub::Impl::serve(const httplib::Request& req,
                                                        httplib::Response& res) {
+    t_served = true;
     Handler current;
     {
         std::lock_guard lock(mutex);
@@ -109,6 +114,16 @@ WebStub::WebStub() : m_impl(std::make_unique<Impl>()) {
     // Every method and path lands here, before httplib's own routing.
     impl.server.set_pre_routing_handler(
         [&impl](const httplib::Request& req, httplib::Response& res) { return impl.serve(req, res); });
+    // Requests that httplib refuses itself are recorded as well.
+    impl.server.set_error_handler(httplib::Server::HandlerWithResponse(
+        [&impl](const httplib::Request& req, httplib::Response&) {
+            if (!t_served) {
+                std::lock_guard lock(impl.mutex);
+                impl.targets.push_back(req.target);
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        }));
+    impl.server.set_logger([](const httplib::Request&, const httplib::Response&) { t_served = false; });
     impl.port = impl.server.bind_to_any_port("127.0.0.1");
     if (impl.port <= 0) throw std::runtime_error("web stub: cannot bind to 127.0.0.1");
     impl.listener = std::thread([&impl] { impl.server.listen_after_bind(); });

@@ -274,9 +274,6 @@ long statusKb(const char* key) {
 }
 
 TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
-#ifdef KV_UNDER_ASAN
-    GTEST_SKIP() << "AddressSanitizer keeps freed blocks in quarantine; RSS says nothing here";
-#endif
     constexpr std::uint64_t size = 100ull << 20;
     // A first, small download sets up the network thread and its buffers.
     web.setReply({.contentType = "application/octet-stream", .streamedSize = 1 << 20});
@@ -296,12 +293,15 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
             return http.state() != State::running;
         },
         60s));
-    const auto took = std::chrono::steady_clock::now() - started;
-    const long peak = peakReset ? std::max(sampledPeak, statusKb("VmHWM")) : sampledPeak;
+    [[maybe_unused]] const auto took = std::chrono::steady_clock::now() - started;
+    [[maybe_unused]] const long peak = peakReset ? std::max(sampledPeak, statusKb("VmHWM")) : sampledPeak;
 
     ASSERT_TRUE(http.isComplete());
+#ifndef KV_UNDER_ASAN
+    // (AddressSanitizer keeps freed blocks in quarantine, so there RSS says nothing.)
     EXPECT_LT(peak - before, 10 * 1024) << "kB of growth, peak reset: " << peakReset;
     EXPECT_LT(took, 20s);
+#endif
 
     ASSERT_EQ(std::filesystem::file_size(file), size);
     std::ifstream in(file, std::ios::binary);
