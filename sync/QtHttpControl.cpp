@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <string_view>
 
 namespace kv {
 
@@ -20,17 +21,11 @@ bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+// Unreserved characters and the delimiters of a URL.
 bool travelsAsIs(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-    switch (c) {
-        case '-': case '.': case '_': case '~':                          // unreserved
-        case ':': case '/': case '?': case '[': case ']': case '@':      // delimiters
-        case '!': case '$': case '&': case '\'': case '(': case ')':
-        case '*': case '+': case ',': case ';': case '=':
-            return true;
-        default:
-            return false;
-    }
+    static constexpr std::string_view others = "-._~:/?[]@!$&'()*+,;=";
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           others.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 // The URL's bytes as they go into the request line.  Bytes that a request line cannot carry
@@ -45,8 +40,8 @@ QByteArray wireForm(const Bytes& url) {
     out.reserve(static_cast<qsizetype>(url.size()));
     for (std::size_t i = 0; i < url.size(); ++i) {
         const auto c = static_cast<unsigned char>(url[i]);
-        const bool escape = c == '%' && i + 2 < url.size() && isHexDigit(url[i + 1]) &&
-                            isHexDigit(url[i + 2]);
+        const bool escape =
+            c == '%' && i + 2 < url.size() && isHexDigit(url[i + 1]) && isHexDigit(url[i + 2]);
         if (travelsAsIs(c) || escape) {
             out.append(static_cast<char>(c));
         } else {
@@ -114,10 +109,10 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     reply->setReadBufferSize(kReadBufferSize);
     m_reply = reply;
     m_state = State::running;
-    m_readyRead = QObject::connect(reply, &QNetworkReply::readyRead, m_nam,
-                                   [this, reply] { drain(reply); });
-    m_finished = QObject::connect(reply, &QNetworkReply::finished, m_nam,
-                                  [this, reply] { finish(reply); });
+    m_readyRead =
+        QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
+    m_finished =
+        QObject::connect(reply, &QNetworkReply::finished, m_nam, [this, reply] { finish(reply); });
     qCDebug(lcHttp) << "GET" << target.toEncoded();
     return true;
 }

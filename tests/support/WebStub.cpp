@@ -48,7 +48,7 @@ struct WebStub::Impl {
 };
 
 httplib::Server::HandlerResponse WebStub::Impl::serve(const httplib::Request& req,
-                                                       httplib::Response& res) {
+                                                      httplib::Response& res) {
     t_served = true;
     Handler current;
     {
@@ -83,7 +83,8 @@ httplib::Server::HandlerResponse WebStub::Impl::serve(const httplib::Request& re
     auto sendFrom = [this, size, cutAfter](std::uint64_t offset, httplib::DataSink& sink) {
         if (offset >= cutAfter || isStopping()) return false;
         const std::uint64_t end = std::min(size, cutAfter);
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - offset));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, end - offset));
         char buffer[kChunk];
         fillStreamed(offset, buffer, n);
         return sink.write(buffer, n);
@@ -113,7 +114,9 @@ WebStub::WebStub() : m_impl(std::make_unique<Impl>()) {
     impl.server.set_keep_alive_max_count(1);
     // Every method and path lands here, before httplib's own routing.
     impl.server.set_pre_routing_handler(
-        [&impl](const httplib::Request& req, httplib::Response& res) { return impl.serve(req, res); });
+        [&impl](const httplib::Request& req, httplib::Response& res) {
+            return impl.serve(req, res);
+        });
     // Requests that httplib refuses itself are recorded as well.
     impl.server.set_error_handler(httplib::Server::HandlerWithResponse(
         [&impl](const httplib::Request& req, httplib::Response&) {
@@ -123,7 +126,8 @@ WebStub::WebStub() : m_impl(std::make_unique<Impl>()) {
             }
             return httplib::Server::HandlerResponse::Unhandled;
         }));
-    impl.server.set_logger([](const httplib::Request&, const httplib::Response&) { t_served = false; });
+    impl.server.set_logger(
+        [](const httplib::Request&, const httplib::Response&) { t_served = false; });
     impl.port = impl.server.bind_to_any_port("127.0.0.1");
     if (impl.port <= 0) throw std::runtime_error("web stub: cannot bind to 127.0.0.1");
     impl.listener = std::thread([&impl] { impl.server.listen_after_bind(); });

@@ -33,8 +33,8 @@ struct WebReply {
 // The web application on 127.0.0.1 for tests: an HTTP server on an ephemeral port, in threads
 // of its own.  It records the raw target (path and query, byte for byte as received) of every
 // request and answers each with what the handler returns.  (A target with a second '?' is
-// answered 400 by the underlying server without asking the handler, but it is recorded.)  Every response closes its
-// connection, so no idle connection outlives a request.
+// answered 400 by the underlying server without asking the handler, but it is recorded.)  Every
+// response closes its connection, so no idle connection outlives a request.
 //
 //   WebStub web;
 //   web.setReply({.body = "---OK---\nNovak Jan\n"});

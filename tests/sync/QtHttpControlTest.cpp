@@ -1,5 +1,3 @@
-#include "sync/QtHttpControl.h"
-
 #include <gtest/gtest.h>
 
 #include <QTcpServer>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "support/WebStub.h"
+#include "sync/QtHttpControl.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KV_UNDER_ASAN 1
@@ -83,15 +82,14 @@ TEST_F(QtHttpControlTest, RequestTargetArrivesAsTheUrlBytes) {
         {"delimiters pass unescaped", "kvsync.php?prikaz=4&httphost=a:b@c/d?e[f]!$'()*+,;=~-._",
          "/kvsync.php?prikaz=4&httphost=a:b@c/d?e[f]!$'()*+,;=~-._"},
         {"Windows-1250 letters go as escapes of the same bytes",
-         "kvsync.php?prikaz=4&httphost=\x9a\xe8\xf8\xbe\xe1", 
+         "kvsync.php?prikaz=4&httphost=\x9a\xe8\xf8\xbe\xe1",
          "/kvsync.php?prikaz=4&httphost=%9A%E8%F8%BE%E1"},
         {"space", "kvsync.php?prikaz=4&httphost=a b", "/kvsync.php?prikaz=4&httphost=a%20b"},
         {"a stray percent leaves the date's escape alone", event + "&httphost=100%",
          "/" + event + "&httphost=100%25"},
         {"characters a request line cannot carry", "kvsync.php?h=\"<>\\^`{|}#x",
          "/kvsync.php?h=%22%3C%3E%5C%5E%60%7B%7C%7D%23x"},
-        {"control characters", "kvsync.php?h=\x01\t\x7f",
-         "/kvsync.php?h=%01%09%7F"},
+        {"control characters", "kvsync.php?h=\x01\t\x7f", "/kvsync.php?h=%01%09%7F"},
     };
     web.setReply({.body = "ok"});
     std::size_t count = 0;
@@ -194,8 +192,7 @@ TEST_F(QtHttpControlTest, AnswerAfterSecondsCompletes) {
 TEST_F(QtHttpControlTest, NoWholeDocumentNeverCompletes) {
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-    const std::string closedBase =
-        "http://127.0.0.1:" + std::to_string(closed.serverPort()) + "/";
+    const std::string closedBase = "http://127.0.0.1:" + std::to_string(closed.serverPort()) + "/";
     closed.close();
 
     struct Row {
@@ -205,9 +202,11 @@ TEST_F(QtHttpControlTest, NoWholeDocumentNeverCompletes) {
     };
     const Row rows[] = {
         {"connection refused", closedBase, {}},
-        {"body cut short", web.baseUrl(),
+        {"body cut short",
+         web.baseUrl(),
          {.contentType = "application/octet-stream", .streamedSize = 1 << 20, .cutAfter = 100'000}},
-        {"chunked body cut short", web.baseUrl(),
+        {"chunked body cut short",
+         web.baseUrl(),
          {.streamedSize = 1 << 20, .chunked = true, .cutAfter = 100'000}},
     };
     for (const Row& row : rows) {
@@ -245,7 +244,8 @@ TEST_F(QtHttpControlTest, UnusableAddressIsRefusedAndNothingRuns) {
 }
 
 TEST_F(QtHttpControlTest, FileThatCannotBeOpenedIsRefused) {
-    EXPECT_FALSE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file.parent_path() / "no" / "get.tmp"));
+    EXPECT_FALSE(
+        http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file.parent_path() / "no" / "get.tmp"));
     EXPECT_NE(http.lastError().find("get.tmp"), std::string::npos) << http.lastError();
     EXPECT_EQ(http.state(), State::idle);
     EXPECT_FALSE(web.waitForRequests(1, 300ms));
@@ -294,7 +294,8 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
         },
         60s));
     [[maybe_unused]] const auto took = std::chrono::steady_clock::now() - started;
-    [[maybe_unused]] const long peak = peakReset ? std::max(sampledPeak, statusKb("VmHWM")) : sampledPeak;
+    [[maybe_unused]] const long peak =
+        peakReset ? std::max(sampledPeak, statusKb("VmHWM")) : sampledPeak;
 
     ASSERT_TRUE(http.isComplete());
 #ifndef KV_UNDER_ASAN
