@@ -62,6 +62,16 @@ bool deliveredDocument(QNetworkReply::NetworkError error) {
            (error >= E::InternalServerError && error <= E::UnknownServerError);
 }
 
+// Qt takes a connection closed in mid-body for the end of the document when it notices the
+// close before the last data; the declared length tells.  (A chunked or compressed document
+// cut off between two chunks cannot be told from a whole one.)
+bool receivedAll(const QNetworkReply& reply, qint64 received) {
+    const QVariant declared = reply.header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray coding = reply.rawHeader("Content-Encoding");
+    if (!declared.isValid() || !(coding.isEmpty() || coding == "identity")) return true;
+    return declared.toLongLong() == received;
+}
+
 }  // namespace
 
 QtHttpControl::QtHttpControl(QObject* parent) : m_nam(new QNetworkAccessManager(parent)) {
@@ -108,6 +118,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     QNetworkReply* reply = m_nam->get(request);
     reply->setReadBufferSize(kReadBufferSize);
     m_reply = reply;
+    m_received = 0;
     m_state = State::running;
     m_readyRead =
         QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
@@ -126,6 +137,7 @@ void QtHttpControl::cancel() {
 void QtHttpControl::drain(QNetworkReply* reply) {
     if (reply != m_reply) return;
     const QByteArray piece = reply->readAll();
+    m_received += piece.size();
     if (piece.isEmpty() || m_file.write(piece) == piece.size()) return;
     qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
     abandon();
@@ -137,7 +149,8 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     drain(reply);
     if (m_state != State::running) return;
 
-    const QNetworkReply::NetworkError error = reply->error();
+    const bool whole = deliveredDocument(reply->error()) && receivedAll(*reply, m_received);
+    if (!whole) qCInfo(lcHttp) << "no whole document:" << reply->errorString() << m_received;
     QObject::disconnect(m_readyRead);
     QObject::disconnect(m_finished);
     m_reply = nullptr;
@@ -146,8 +159,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     m_file.close();  // flushes
     const bool written = m_file.error() == QFileDevice::NoError;
     if (!written) qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
-    if (!deliveredDocument(error)) qCInfo(lcHttp) << "no document:" << reply->errorString();
-    m_state = written && deliveredDocument(error) ? State::complete : State::failed;
+    m_state = written && whole ? State::complete : State::failed;
 }
 
 void QtHttpControl::abandon() {

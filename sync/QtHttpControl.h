@@ -17,8 +17,9 @@ namespace kv {
 //
 // A download counts as complete when the server has answered with a whole document, whatever
 // its status: an error page (404, 500) is complete with its body in the file.  When no whole
-// document arrives (connection refused, host not found, connection lost) the download never
-// completes, and the bridge reports the time-out as for a silent server.
+// document arrives (connection refused, host not found, connection lost, fewer bytes than the
+// declared length) the download never completes, and the bridge reports the time-out as for a
+// silent server.
 //
 // No proxy (the server is on this PC or the local network), no cache, redirects followed as far
 // as Qt's default allows (not from https to http).
@@ -52,6 +53,7 @@ private:
     QMetaObject::Connection m_readyRead;
     QMetaObject::Connection m_finished;
     QFile m_file;
+    qint64 m_received = 0;  // bytes of the document so far
     State m_state = State::idle;
     std::string m_error;
 };
