@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QFont>
 
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"
@@ -7,6 +8,10 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    // The window is laid out in pixels for an 8-point sans serif of classic Windows metrics.
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                                QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     kv::SystemClock clock;
     kv::MessageBoxPrompts prompts;

@@ -1,0 +1,371 @@
+// The main window with its real serial component on a pseudo-terminal (the unit's side is the
+// master), a settable clock, scripted message boxes and a fake HTTP control.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "app/TForm1.h"
+#include "link/TformPickPort.h"
+#include "support/FakeClock.h"
+#include "support/FakeHttpControl.h"
+#include "support/Pty.h"
+#include "support/ScriptedPrompts.h"
+
+namespace kv::test {
+namespace {
+
+const std::string kDefaults =
+    "2\r\nhttp://localhost/kordavoweb/\r\nlocalhost\r\n0\r\n0\r\n0\r\n0\r\n0\r\n";
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// The start frame the unit must see for the fake clock's moment (Tuesday 5.3.2024 7:04:09).
+std::string frameWithTime(int code, const FakeClock& clock, const std::string& rest = std::string(7, '\0')) {
+    const WallTime t = clock.now();
+    std::string f = "\xF0\xF0\xA5";
+    for (int b : {code, t.hour, t.minute, t.second, t.day, t.month, t.year - 2000, t.dayOfWeek, 0})
+        f += char(b);
+    return f + rest;
+}
+
+struct Window {
+    explicit Window(const std::optional<std::string>& config,
+                    std::function<void(Window&)> beforeCreate = {}) {
+        workDir = std::filesystem::path(dir.path().toStdString());
+        if (config) writeFile(workDir / "terminal.cfg", *config);
+        if (beforeCreate) beforeCreate(*this);
+        FormServices s;
+        s.prompts = &prompts;
+        s.clock = &clock;
+        s.serialFactory = [this] {
+            ++devicesMade;
+            return makeQtSerialDevice();
+        };
+        s.httpFactory = [this](QObject*) {
+            auto http = std::make_unique<FakeHttpControl>();
+            this->http = http.get();
+            return std::unique_ptr<HttpControl>(std::move(http));
+        };
+        s.workDir = workDir;
+        form = std::make_unique<TForm1>(s);
+    }
+
+    QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }
+    bool running() { return form->fields().checked(Check::stavjede); }
+
+    QTemporaryDir dir;
+    std::filesystem::path workDir;
+    FakeClock clock;
+    ScriptedPrompts prompts;
+    FakeHttpControl* http = nullptr;
+    int devicesMade = 0;
+    std::unique_ptr<TForm1> form;
+};
+
+std::string config(const std::string& port, const std::string& start, const std::string& id = "0",
+                   const std::string& slowstart = "0") {
+    return port + "\r\nhttp://127.0.0.1/kw/\r\nlocalhost\r\n" + start + "\r\n" + id + "\r\n" +
+           slowstart + "\r\n0\r\n0\r\n";
+}
+
+TEST(Appstart, FirstStartCreatesTheDefaultFileAndStaysStopped) {
+    Window w(std::nullopt);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), kDefaults);
+    Fields& f = w.form->fields();
+    EXPECT_TRUE(f.checked(Check::cfgport2));
+    EXPECT_EQ(f.text(Field::cfgadresa), "http://localhost/kordavoweb/");
+    EXPECT_EQ(f.text(Field::cfghttphost), "localhost");
+    EXPECT_EQ(f.text(Field::idfirmy), "0");
+    for (Check c : {Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
+        EXPECT_FALSE(f.checked(c));
+    EXPECT_TRUE(f.checked(Check::stavstoji));
+    EXPECT_FALSE(w.form->Timer1().isActive());
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_EQ(w.form->windowTitle(), QString::fromUtf8("Kordavo - řídící jenotka KV-CU5 v.7.24"));
+}
+
+TEST(Appstart, EmptyFileLeavesEverythingEmptyAndIsNotRewritten) {
+    Window w(std::string{});
+    Fields& f = w.form->fields();
+    for (Check c : {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4,
+                    Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
+        EXPECT_FALSE(f.checked(c));
+    EXPECT_EQ(f.text(Field::cfgadresa), "");
+    EXPECT_EQ(f.text(Field::cfghttphost), "");
+    EXPECT_EQ(f.text(Field::idfirmy), "");
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "");
+    // Saving then writes an empty first line.
+    w.form->cfgulozClick();
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "\r\n\r\n\r\n0\r\n\r\n0\r\n0\r\n0\r\n");
+}
+
+TEST(Appstart, AutomaticStartSendsTheStartFrame) {
+    PtyPair unit;
+    ComPortMapping com2(2, unit.slaveName());
+    Window w(config("2", "1", "12"), [](Window& w) { writeFile(w.workDir / "send.tmp", "x"); });
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+    EXPECT_TRUE(w.running());
+    EXPECT_TRUE(w.form->Timer1().isActive());
+    EXPECT_EQ(w.form->QCCom321().Baud(), 2400);
+    EXPECT_EQ(w.form->QCCom321().Port(), 2);
+    EXPECT_EQ(w.form->engine().state().companyId, 12);
+    EXPECT_EQ(w.text("statpc"), "11");
+    EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
+    EXPECT_TRUE(w.prompts.shown.empty());
+}
+
+TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1", "0", "1"),
+             [](Window& w) { w.clock.setWall(2024, 3, 5, 7, 4, 30, 250); });
+    // Begun at second 30, it ends when the clock reaches second 20 of the next minute.
+    WallTime t = w.clock.now();
+    EXPECT_EQ(t.minute, 5);
+    EXPECT_EQ(t.second, 20);
+    EXPECT_EQ(t.millisecond, 0);
+    EXPECT_EQ(w.text("stavprac"), "Pracovnik");
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+
+    // Once more, watching the countdown (the first ran before anybody could look).
+    QStringList shown;
+    QObject::connect(w.form->findChild<QLineEdit*>("stavprac"), &QLineEdit::textChanged,
+                     [&](const QString& text) { shown << text; });
+    w.form->appstart();
+    QStringList expected;
+    for (int s = 50; s >= 1; --s) expected << QString("PRODLEVA %1 VTERIN").arg(s);
+    expected << "Pracovnik";
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(w.clock.sleptMs(), 2 * 50'000 - 250);
+}
+
+TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
+    PtyPair unit;
+    ComPortMapping com3(3, unit.slaveName());
+    Window w(config("3", "1", "abc"));
+    EXPECT_EQ(unit.readMaster(19).size(), 19u);
+    EXPECT_TRUE(w.running());
+    ASSERT_EQ(w.prompts.shown.size(), 1u);
+    EXPECT_TRUE(w.prompts.shown[0].text.contains("abc"));
+    EXPECT_EQ(w.form->engine().state().companyId, 0);
+}
+
+TEST(Start, WithoutAPortOpensNothing) {
+    Window w(config("5", "0"));
+    w.form->terminalstart();
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(w.prompts.count(QString::fromUtf8("Není vybrán sériový port!")), 1);
+}
+
+TEST(Start, PortThatDoesNotOpenLeavesCommunicationStopped) {
+    ComPortMapping com4(4, kMissingDevice);
+    Window w(config("4", "0"));
+    w.prompts.answers = {PromptAnswer::Retry, PromptAnswer::Abort};
+    w.form->terminalstart();
+    EXPECT_EQ(w.prompts.count("Error opening COM4: "), 2);
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(w.form->Timer1().isActive());
+}
+
+TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"}) writeFile(w.workDir / name, "x");
+    writeFile(w.workDir / "error.txt", "keep");
+    w.form->findChild<QLineEdit*>("idfirmy")->setText("7");
+    w.form->findChild<QPushButton*>("cfguloz")->click();
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+    EXPECT_TRUE(w.running());
+    EXPECT_EQ(w.form->engine().state().companyId, 7);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "1", "7"));
+    EXPECT_FALSE(std::filesystem::exists(w.workDir / "err1.dat"));
+    EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
+    EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(w.workDir / "error.txt"));
+}
+
+TEST(Save, WhileStoppedOpensNothing) {
+    Window w(config("1", "0"));
+    w.form->cfgulozClick();
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "0"));
+}
+
+TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    w.form->show();
+    w.form->findChild<QPushButton*>("skryt")->click();
+    EXPECT_FALSE(w.form->isVisible());
+    EXPECT_TRUE(w.running());
+    EXPECT_TRUE(w.form->Timer1().isActive());
+    w.form->findChild<QPushButton*>("stavstop")->click();
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(w.form->QCCom321().Opened());
+    EXPECT_FALSE(w.form->Timer1().isActive());
+}
+
+TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    const struct {
+        const char* button;
+        int code;
+    } rows[] = {{"sendtime", 1}, {"Button2", 9}, {"Button1", 7}, {"statbut", 8}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.button);
+        w.form->findChild<QPushButton*>(row.button)->click();
+        EXPECT_EQ(unit.readMaster(19), frameWithTime(row.code, w.clock));
+        EXPECT_EQ(w.text("statpc"), QString::number(row.code));
+    }
+}
+
+TEST(Commands, WhileStoppedTheFrameStillGoesOutAndTheStateStaysStopped) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());  // the component's stored port before any Start
+    Window w(config("2", "0"));
+    w.form->findChild<QPushButton*>("sendtime")->click();
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(1, w.clock));
+    EXPECT_FALSE(w.running());
+}
+
+TEST(Commands, FictitiousEventsAreNumberedFromOneAtEveryClick) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    auto* count = w.form->findChild<QLineEdit*>("fiktud");
+    for (int click = 0; click < 2; ++click) {
+        count->setText("3");
+        w.form->findChild<QPushButton*>("Button4")->click();
+        for (int n = 1; n <= 3; ++n) {
+            const std::string f = unit.readMaster(19);
+            ASSERT_EQ(f.size(), 19u);
+            EXPECT_EQ(f.substr(3, 6), std::string({10, 0, char(n), char(n), char(n), char(n)}));
+            EXPECT_EQ(f.substr(9, 6), std::string({7, 4, 9, 5, 3, 24}));
+        }
+        EXPECT_EQ(unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x08");
+        EXPECT_EQ(count->text(), "0");
+    }
+    EXPECT_EQ(w.form->engine().state().slowFrameCounter, 0);
+}
+
+TEST(Commands, The256thFictitiousEventCarriesIntoTheHighByte) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    w.form->findChild<QLineEdit*>("fiktud")->setText("256");
+    w.form->Button4Click();
+    const std::string all = unit.readMaster(257 * 19);
+    ASSERT_EQ(all.size(), 257u * 19);
+    EXPECT_EQ(all.substr(255 * 19 + 3, 6), std::string({10, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(all.substr(254 * 19 + 3, 6), std::string({10, 0, char(255), char(255), char(255), char(255)}));
+}
+
+TEST(Commands, FictitiousEventCountOutsideRangeSendsNothing) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    for (const char* text : {"-1", "65536", "", "abc", "1.5"}) {
+        SCOPED_TRACE(text);
+        w.form->findChild<QLineEdit*>("fiktud")->setText(text);
+        w.form->Button4Click();
+        EXPECT_EQ(w.text("fiktud"), text);
+    }
+    EXPECT_EQ(w.prompts.shown.size(), 5u);
+    EXPECT_EQ(unit.readMaster(1, std::chrono::milliseconds(200)), "");
+    // A count of 0 sends only the statistics request.
+    w.form->findChild<QLineEdit*>("fiktud")->setText("0");
+    w.form->Button4Click();
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(8, w.clock, std::string(7, '\0')));
+}
+
+TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1", "12"));
+    w.form->findChild<QLineEdit*>("cfghttphost")->setText("server");
+    w.form->Button3Click();
+    ASSERT_EQ(w.http->calls().size(), 1u);
+    EXPECT_EQ(w.http->calls()[0].url, "http://127.0.0.1/kw/gcalc.php?firma=12&httphost=server");
+    EXPECT_EQ(w.form->engine().state().requestKind, 3);
+    // A second click while the first is under way does not replace it.
+    w.form->Button3Click();
+    EXPECT_EQ(w.http->calls().size(), 1u);
+    EXPECT_EQ(w.prompts.shown.size(), 1u);
+    w.form->Timer1Timer();
+    w.http->complete("anything at all");
+    w.form->Timer1Timer();
+    EXPECT_EQ(w.text("statpc"), "99");
+    EXPECT_EQ(w.form->engine().state().requestKind, 0);
+}
+
+TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {
+    PtyPair com1Unit, com3Unit;
+    ComPortMapping com1(1, com1Unit.slaveName());
+    ComPortMapping com2(2, kMissingDevice);
+    ComPortMapping com3(3, com3Unit.slaveName());
+    ComPortMapping com4(4, kMissingDevice);
+    Window w(config("3", "1"));
+    ASSERT_EQ(com3Unit.readMaster(19).size(), 19u);
+    QStringList listed;
+    int preselected = -2;
+    w.form->QCCom321().runPickDialog = [&](TformPickPort& dialog) {
+        listed = dialog.items();
+        preselected = dialog.itemIndex();
+        dialog.setItemIndex(0);
+        return int(QDialog::Accepted);
+    };
+    w.form->Button5Click();
+    EXPECT_EQ(listed, (QStringList{"COM1", "COM3"}));
+    EXPECT_EQ(preselected, 1);
+    EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
+    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
+    EXPECT_TRUE(w.running());
+    EXPECT_EQ(w.form->QCCom321().Port(), 1);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("3", "1"));  // not saved
+    // Cancel checks the unchanged port again and still restarts.
+    w.form->fields().setChecked(Check::cfgport3, true);
+    w.form->QCCom321().runPickDialog = [](TformPickPort&) { return int(QDialog::Rejected); };
+    w.form->Button5Click();
+    EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
+    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
+}
+
+TEST(PortPicker, WhileStoppedNothingStarts) {
+    PtyPair com2Unit;
+    for (int n : {1, 3, 4}) setenv(("KVBRIDGE_COM" + std::to_string(n)).c_str(), kMissingDevice, 1);
+    ComPortMapping com2(2, com2Unit.slaveName());
+    Window w(config("1", "0"));
+    w.form->QCCom321().runPickDialog = [](TformPickPort& dialog) {
+        dialog.setItemIndex(0);
+        return int(QDialog::Accepted);
+    };
+    w.form->Button5Click();
+    EXPECT_TRUE(w.form->fields().checked(Check::cfgport2));
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(w.form->QCCom321().Opened());
+    for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
+}
+
+}  // namespace
+}  // namespace kv::test
