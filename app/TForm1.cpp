@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <algorithm>
@@ -56,6 +57,11 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     m_engine = std::make_unique<Engine>(*m_com, *m_http, m_fields, *m_services.clock,
                                         EnginePaths{m_services.workDir, driveCRoot()});
 
+    // While the engine waits inside a tick the window still repaints; clicks wait until the
+    // tick is over, and ticks that fall due meanwhile are skipped by the tick guard.
+    m_engine->setWaitHook(
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setInterval(100);
     m_timer.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
@@ -85,11 +91,14 @@ TForm1::~TForm1() {
 }
 
 void TForm1::guarded(const std::function<void()>& handler) {
+    const bool wasBusy = m_busy;
+    m_busy = true;
     try {
         handler();
     } catch (const std::exception& e) {
         reportError(QString::fromUtf8(e.what()));
     }
+    m_busy = wasBusy;
 }
 
 void TForm1::reportError(const QString& text) {
@@ -98,11 +107,10 @@ void TForm1::reportError(const QString& text) {
 }
 
 void TForm1::Timer1Timer() {
-    // A modal box opened inside a tick lets the timer fire again; ticks must never overlap.
-    if (m_inTick) return;
-    m_inTick = true;
+    // The timer can fire while a tick or a handler waits (a message box, a paced burst): ticks
+    // never overlap and never cut into a handler, so such ticks are skipped.
+    if (m_busy) return;
     guarded([this] { m_engine->tick(); });
-    m_inTick = false;
 }
 
 void TForm1::appstart() {

@@ -84,7 +84,7 @@ private:
     TQCCom32* m_com = nullptr;
     std::unique_ptr<HttpControl> m_http;
     std::unique_ptr<Engine> m_engine;
-    bool m_inTick = false;
+    bool m_busy = false;  // a tick or a handler is running
 };
 
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include "sync/Engine.h"
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <string>
 
 #include "link/Errors.h"
@@ -8,6 +9,10 @@
 Q_LOGGING_CATEGORY(lcSync, "kvbridge.sync")
 
 namespace kv {
+
+namespace {
+constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
+}
 
 Engine::Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths)
     : m_com(com), m_http(http), m_fields(fields), m_clock(clock), m_paths(std::move(paths)) {}
@@ -49,8 +54,10 @@ void Engine::zobraz() {
         const int secondsAhead = now.second + 1 > 59 ? 2 : 1;
         const std::int64_t until = mono - now.millisecond + secondsAhead * 1000;
         for (std::int64_t left = until - m_clock.monotonicMs(); left > 0;
-             left = until - m_clock.monotonicMs())
-            m_clock.sleepMs(left);
+             left = until - m_clock.monotonicMs()) {
+            m_clock.sleepMs(std::min<std::int64_t>(left, kWaitSliceMs));
+            waitHook();
+        }
         m_state.slowFrameCounter = 1;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
@@ -67,6 +68,13 @@ public:
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
 
+    // Called now and then while the engine waits inside a step (frame read, pacing, a long
+    // download), so the window can repaint.  It must not run other steps or send frames.
+    void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
+    void waitHook() {
+        if (m_waitHook) m_waitHook();
+    }
+
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
@@ -89,6 +97,7 @@ private:
     EnginePaths m_paths;
     EngineState m_state;
     Bytes m_pendingInput;  // received after a complete frame, not yet searched
+    std::function<void()> m_waitHook;
 };
 
 }  // namespace kv

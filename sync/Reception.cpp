@@ -68,7 +68,8 @@ void Engine::readFrame() {
             text += takeInput();
             if (text.size() > kKeptAfterMarker) text.resize(kKeptAfterMarker);
         } else if (!timedOut) {
-            m_com.WaitForInput(static_cast<int>(std::min<std::int64_t>(left, 1000)));
+            m_com.WaitForInput(static_cast<int>(std::min<std::int64_t>(left, 100)));
+            waitHook();
         }
     }
     if (timedOut) {

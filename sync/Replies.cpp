@@ -61,7 +61,7 @@ void Engine::downloadTables() {
             continue;
         }
         zobraz();
-        ++sent;
+        if (++sent % 64 == 0) waitHook();
     }
     sendWithTime(5);
     m_state.tableSyncCountdown = 0;
