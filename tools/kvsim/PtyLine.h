@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvsim {
+
+// The unit's end of the serial line: the master side of a pseudo-terminal, raw on both sides so
+// every byte value passes unchanged.  The slave end is what the bridge opens as its port; this
+// object keeps a descriptor of its own on it, so the line stays up while the bridge closes and
+// reopens the port.
+class PtyLine {
+public:
+    PtyLine();  // throws std::system_error
+    ~PtyLine();
+    PtyLine(const PtyLine&) = delete;
+    PtyLine& operator=(const PtyLine&) = delete;
+
+    const std::string& slaveName() const { return m_slaveName; }
+    int masterFd() const { return m_master; }
+
+    // Whatever the bridge has sent, without waiting; empty when nothing is there.
+    std::string readAvailable();
+    // Writes all bytes unless the line stays full for stallMs (nobody reads the port); returns
+    // how many were written.
+    std::size_t write(std::string_view bytes, int stallMs = 500);
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slaveName;
+};
+
+}  // namespace kvsim
