@@ -1,0 +1,164 @@
+// The whole bridge in one process: the window with its timer, the real serial component on a
+// pseudo-terminal (the test plays the unit on the master side), the real HTTP control and a web
+// application stub on 127.0.0.1.  One test per kind of web request.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "app/TForm1.h"
+#include "support/Pty.h"
+#include "support/ScriptedPrompts.h"
+#include "support/WebStub.h"
+
+namespace kv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string unitFrame(std::initializer_list<int> bytes) {
+    std::string f = "Z";
+    for (int b : bytes) f += char(b);
+    f.resize(17, '\0');
+    return f;
+}
+
+struct Bridge {
+    Bridge() : com1(1, unit.slaveName()) {
+        work = std::filesystem::path(dir.path().toStdString());
+        driveC = work / "c";
+        std::filesystem::create_directories(driveC);
+        qputenv("KVBRIDGE_DRIVE_C", QByteArray::fromStdString(driveC.string()));
+        std::ofstream(work / "terminal.cfg", std::ios::binary)
+            << "1\r\n" << web.baseUrl() << "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n";
+        FormServices s;
+        s.prompts = &prompts;
+        s.clock = &clock;
+        s.serialFactory = [] { return makeQtSerialDevice(); };
+        s.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
+        s.workDir = work;
+        form = std::make_unique<TForm1>(s);
+        start = unit.readMaster(19);
+    }
+    ~Bridge() {
+        form.reset();
+        qunsetenv("KVBRIDGE_DRIVE_C");
+    }
+
+    // Frames the bridge sends the unit, while the event loop (and so the timer) runs.
+    std::vector<std::string> framesFromBridge(std::size_t count, std::chrono::milliseconds within = 5s) {
+        std::string got;
+        pumpUntil(
+            [&] {
+                got += unit.drainMaster();
+                return got.size() >= count * 19;
+            },
+            within);
+        std::vector<std::string> frames;
+        for (std::size_t at = 0; at + 19 <= got.size(); at += 19) frames.push_back(got.substr(at, 19));
+        return frames;
+    }
+    std::string text(Field f) { return form->fields().text(f); }
+
+    WebStub web;
+    PtyPair unit;
+    ComPortMapping com1;
+    QTemporaryDir dir;
+    std::filesystem::path work, driveC;
+    SystemClock clock;
+    ScriptedPrompts prompts;
+    std::unique_ptr<TForm1> form;
+    std::string start;
+};
+
+TEST(Bridge, StartsWithTheStartFrame) {
+    Bridge b;
+    EXPECT_EQ(b.start.substr(0, 4), "\xF0\xF0\xA5\x0B");
+    EXPECT_TRUE(b.form->Timer1().isActive());
+}
+
+TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
+    Bridge b;
+    b.web.setReply({.body = "---OK---\nJi\xF8\xED Dvo\xF8\xE1k\n# stand-in padding line\n"});
+    b.unit.writeMaster(unitFrame({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
+    const auto frames = b.framesFromBridge(1);
+    ASSERT_EQ(b.web.targets().size(), 1u);
+    EXPECT_EQ(b.web.targets()[0],
+              "/kvsync.php?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-3-5%207:4:9");
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], "\xF0\xF0\xA5\x06" "Jiri Dvorak    ");
+    EXPECT_EQ(b.text(Field::stavprac), "Ji\xF8\xED Dvo\xF8\xE1k");
+    EXPECT_EQ(b.text(Field::stavdatum), "5.3.2024 7:4:9");
+}
+
+TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
+    Bridge b;
+    b.web.setReply({.body = "---Err--\nNezn\xE1m\xE1 karta 060504030201\n"});
+    b.unit.writeMaster(unitFrame({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 1, 25}));
+    ASSERT_TRUE(pumpUntil([&] { return b.text(Field::stavprac).rfind("Nezn", 0) == 0; }, 5s));
+    EXPECT_EQ(b.web.targets()[0],
+              "/kvsync.php?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2025-1-13%2010:11:12");
+    EXPECT_TRUE(b.framesFromBridge(1, 500ms).empty());
+}
+
+TEST(Bridge, TablesAreDownloadedIntoTheUnit) {
+    Bridge b;
+    b.web.setReply({.body = "5|0102030405A0|815|3|-90\n1234|0011223344AA|730|5|-90\n"
+                            "7|FFFFFFFFFFFF|0|1|0\n-------\n3|17|615|90|2\n1|2|3|4|5\n"});
+    b.unit.writeMaster(unitFrame({1}));
+    const auto frames = b.framesFromBridge(7);
+    ASSERT_EQ(frames.size(), 7u);
+    std::string codes;
+    for (const auto& f : frames) codes += char('0' + f[3]);
+    EXPECT_EQ(codes, "2333445");
+    EXPECT_EQ(frames[1].substr(3, 14),
+              std::string("\x03\x00\x05\x01\x02\x03\x04\x05\xA0\x08\x0F\x03\x81\x1E", 14));
+    EXPECT_EQ(frames[4].substr(3, 8), std::string("\x04\x03\x11\x0A\x0F\x01\x1E\x02", 8));
+    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=1");
+}
+
+TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
+    Bridge b;
+    b.web.setReply({.body = "OK"});
+    b.unit.writeMaster(unitFrame({6, 1, 26, 12, 7, 8, 30}));
+    const auto frames = b.framesFromBridge(1);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x01");
+    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=7&rok=1&mes=26&den=12&hod=7&min=8&sec=30");
+}
+
+TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
+    Bridge b;
+    b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
+    b.form->engine().state().idleTicks = 2660;
+    auto frames = b.framesFromBridge(1);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");
+    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=4");
+    // The unit does not ask yet; a trigger file restarts the signalling at once.
+    std::ofstream(b.driveC / "kategorie") << "x";
+    frames = b.framesFromBridge(1);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");
+    EXPECT_FALSE(std::filesystem::exists(b.driveC / "kategorie"));
+}
+
+TEST(Bridge, RecalculationShows99WhenAnswered) {
+    Bridge b;
+    b.web.setReply({.body = "prepocet hotov"});
+    b.form->Button3Click();
+    ASSERT_TRUE(pumpUntil([&] { return b.text(Field::statpc) == "99"; }, 5s));
+    EXPECT_EQ(b.web.targets()[0], "/gcalc.php?firma=1");
+}
+
+TEST(Bridge, SlowServerAnsweringAfterSecondsStillCompletes) {
+    Bridge b;
+    b.web.setReply({.body = "---OK---\nPomal\xFD Server\n# padding padding\n", .delay = 3s});
+    b.unit.writeMaster(unitFrame({2, 0, 1, 1, 1, 1, 7, 4, 9, 5, 3, 24, 0}));
+    const auto frames = b.framesFromBridge(1, 10s);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 5), std::string("\xF0\xF0\xA5\x06\x00", 5));
+}
+
+}  // namespace
+}  // namespace kv::test
