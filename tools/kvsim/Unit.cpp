@@ -240,6 +240,7 @@ void Unit::advance(std::int64_t nowMs) {
     }
     sendNext(nowMs);
     if (!m_eventsDoneMs && eventsDone()) m_eventsDoneMs = nowMs;
+    if (m_eventsDoneMs && nowMs >= *m_eventsDoneMs + ms(m_opt.lingerS)) m_lingerOver = true;
 }
 
 std::string Unit::takeOutput() {
@@ -269,7 +270,7 @@ std::int64_t Unit::nextWakeMs() const {
         else if (!m_awaiting && (m_opt.events < 0 || m_nextOrdinal <= m_opt.events))
             consider(std::max(m_earliestSendMs, m_nextEventDueMs));
     }
-    if (m_eventsDoneMs && !m_opt.forever) consider(*m_eventsDoneMs + ms(m_opt.lingerS));
+    if (m_eventsDoneMs && !m_opt.forever && !m_lingerOver) consider(*m_eventsDoneMs + ms(m_opt.lingerS));
     return wake;
 }
 

@@ -159,6 +159,7 @@ private:
     std::int64_t m_nextEventDueMs = 0;
     long m_nextOrdinal = 1;
     std::optional<std::int64_t> m_eventsDoneMs;
+    bool m_lingerOver = false;
 
     Exchange m_exchange = Exchange::None;
     std::int64_t m_exchangeDeadlineMs = 0;
