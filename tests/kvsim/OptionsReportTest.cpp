@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
-
-#include <unistd.h>
 
 #include "Options.h"
 #include "Report.h"
@@ -31,14 +30,43 @@ TEST(CommandLine, DefaultsAreThoseOfTheHelp) {
 }
 
 TEST(CommandLine, ValuesInBothSpellingsAndFlags) {
-    const CliOptions o = parse({"--events", "0", "--interval=0.5", "--card-every", "3",
-                                "--name-request", "never", "--answer-timeout", "1.5",
-                                "--stats-every", "4", "--stats-at-start", "--clock-report-every=9",
-                                "--clock-report-at-start", "--noise", "--split", "--truncate-every",
-                                "4", "--back-to-back-every", "5", "--z-in-data", "--forever",
-                                "--duration", "60", "--linger", "0", "--tables-out", "t.txt",
-                                "--summary-json", "s.json", "--device-file", "dev", "--log", "l",
-                                "--no-wait", "--memory", "32"});
+    const CliOptions o = parse({"--events",
+                                "0",
+                                "--interval=0.5",
+                                "--card-every",
+                                "3",
+                                "--name-request",
+                                "never",
+                                "--answer-timeout",
+                                "1.5",
+                                "--stats-every",
+                                "4",
+                                "--stats-at-start",
+                                "--clock-report-every=9",
+                                "--clock-report-at-start",
+                                "--noise",
+                                "--split",
+                                "--truncate-every",
+                                "4",
+                                "--back-to-back-every",
+                                "5",
+                                "--z-in-data",
+                                "--forever",
+                                "--duration",
+                                "60",
+                                "--linger",
+                                "0",
+                                "--tables-out",
+                                "t.txt",
+                                "--summary-json",
+                                "s.json",
+                                "--device-file",
+                                "dev",
+                                "--log",
+                                "l",
+                                "--no-wait",
+                                "--memory",
+                                "32"});
     EXPECT_EQ(o.unit.events, 0);
     EXPECT_DOUBLE_EQ(o.unit.intervalS, 0.5);
     EXPECT_EQ(o.unit.cardEvery, 3);
@@ -112,8 +140,8 @@ TEST(Summary, JsonKeepsNamesReadableAndExact) {
               std::string::npos)
         << json;
     EXPECT_NE(json.find("\"last_clock_set\": null"), std::string::npos);
-    for (const char* key : {"timed_out", "table_downloads", "s1_records", "s2_records", "clock_sets",
-                            "stats_requests", "chip_requests", "fictitious_events"})
+    for (const char* key : {"timed_out", "table_downloads", "s1_records", "s2_records",
+                            "clock_sets", "stats_requests", "chip_requests", "fictitious_events"})
         EXPECT_NE(json.find(std::string("\"") + key + "\": 0"), std::string::npos) << key;
 }
 

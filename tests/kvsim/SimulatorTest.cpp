@@ -1,7 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <poll.h>
+#include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,6 +27,7 @@ public:
         while ((n = ::read(m_fd, b, sizeof b)) > 0) out.append(b, static_cast<std::size_t>(n));
         return out;
     }
+    void purge() { ::tcflush(m_fd, TCIOFLUSH); }
     void write(const kv::CommandFrame& f) {
         const auto w = kv::wireForm(f);
         ASSERT_EQ(::write(m_fd, w.data(), w.size()), static_cast<ssize_t>(w.size()));
@@ -95,6 +95,17 @@ TEST(Simulator, LineSurvivesTheBridgeClosingAndReopeningThePort) {
         return got.size() >= 17;
     }));
     EXPECT_EQ(hexBytes(got.substr(0, 2)), "5A 03");
+}
+
+TEST(Simulator, BridgePurgingItsPortIsNoticed) {
+    CliOptions o;
+    o.unit.events = 0;
+    o.unit.forever = true;
+    Simulator sim(o, {}, CivilTime{});
+    Port port(sim.deviceName());
+    ASSERT_GE(port.fd(), 0);
+    port.purge();
+    EXPECT_TRUE(runUntil(sim, [&] { return sim.unit().summary().bridgePurges >= 1; }));
 }
 
 }  // namespace

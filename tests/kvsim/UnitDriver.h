@@ -18,7 +18,8 @@ public:
     static constexpr CivilTime kStartClock{2027, 3, 7, 14, 5, 9};
 
     explicit UnitDriver(UnitOptions options)
-        : unit(std::move(options), 0, kStartClock, [this](std::string_view l) { log.emplace_back(l); }) {
+        : unit(std::move(options), 0, kStartClock,
+               [this](std::string_view l) { log.emplace_back(l); }) {
         collect();
     }
 
@@ -31,7 +32,8 @@ public:
     // does.  A unit that asks to be woken without moving on would spin: that fails the test.
     void runUntil(std::int64_t targetMs) {
         for (int wakes = 0;; ++wakes) {
-            ASSERT_LT(wakes, 100000) << "the unit keeps asking to be woken at " << unit.nextWakeMs();
+            ASSERT_LT(wakes, 100000)
+                << "the unit keeps asking to be woken at " << unit.nextWakeMs();
             const std::int64_t wake = unit.nextWakeMs();
             if (wake > targetMs) break;
             nowMs = std::max(nowMs, wake);
@@ -57,7 +59,8 @@ public:
     static kv::CommandFrame frame(std::uint8_t code, std::vector<std::uint8_t> rest = {}) {
         kv::CommandFrame f;
         f[1] = code;
-        for (std::size_t i = 0; i < rest.size() && i < 15; ++i) f[static_cast<int>(i) + 2] = rest[i];
+        for (std::size_t i = 0; i < rest.size() && i < 15; ++i)
+            f[static_cast<int>(i) + 2] = rest[i];
         return f;
     }
     // The answer to an event: "OK, no name" or the name, blank-filled to 15.
@@ -78,7 +81,8 @@ public:
                 EXPECT_EQ(b[0], 'Z');
                 if (b.size() < 17) break;
                 kv::CommandFrame f;
-                for (int n = 1; n <= 16; ++n) f[n] = static_cast<std::uint8_t>(b[static_cast<std::size_t>(n)]);
+                for (int n = 1; n <= 16; ++n)
+                    f[n] = static_cast<std::uint8_t>(b[static_cast<std::size_t>(n)]);
                 frames.push_back(f);
                 b.remove_prefix(17);
             }

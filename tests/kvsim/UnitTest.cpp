@@ -125,7 +125,8 @@ TEST(UnitEvents, NameRequestByMode) {
             if (f[1] == 2) got.push_back(f[13]);
             d.answer();
         }
-        EXPECT_EQ(got, row.expected) << static_cast<int>(row.mode) << " card every " << row.cardEvery;
+        EXPECT_EQ(got, row.expected)
+            << static_cast<int>(row.mode) << " card every " << row.cardEvery;
     }
 }
 
@@ -283,10 +284,11 @@ TEST(UnitStatistics, ReportMatchesWhatTheUnitHolds) {
     o.events = 3;
     UnitDriver d(o);
     d.bridgeSends(UnitDriver::frame(2));
-    for (int i = 0; i < 20; ++i) d.bridgeSends(record3(static_cast<std::uint16_t>(i), {1, 2, 3, 4, 5, 6}, 0, 0, 0, 0, 0));
+    for (int i = 0; i < 20; ++i)
+        d.bridgeSends(record3(static_cast<std::uint16_t>(i), {1, 2, 3, 4, 5, 6}, 0, 0, 0, 0, 0));
     for (int i = 0; i < 50; ++i) d.bridgeSends(UnitDriver::frame(4, {1, 2, 3, 4, 5, 6, 7}));
     d.bridgeSends(UnitDriver::frame(5));
-    d.nextFrame();    // event 1 at 2 s is never answered and is lost at 37 s ...
+    d.nextFrame();  // event 1 at 2 s is never answered and is lost at 37 s ...
     d.runFor(35000);
     EXPECT_EQ(d.takeFrames().size(), 1u);  // ... when event 2 goes
     d.runUntil(38900);
@@ -303,12 +305,12 @@ TEST(UnitStatistics, ReportMatchesWhatTheUnitHolds) {
     const int top = 0xFFFF;
     int x = top - f.word(6);
     if (x > 0) ++x;
-    EXPECT_EQ(x / 4, 64);                                  // terminals
-    EXPECT_EQ((f.word(8) - 256) / 13, 20);                 // subjects
-    EXPECT_EQ((f.word(12) - f.word(8)) / 7, 50);           // permissions
-    EXPECT_EQ((f.word(10) - f.word(12)) / 11, 1);          // queued: the next event is due
+    EXPECT_EQ(x / 4, 64);                          // terminals
+    EXPECT_EQ((f.word(8) - 256) / 13, 20);         // subjects
+    EXPECT_EQ((f.word(12) - f.word(8)) / 7, 50);   // permissions
+    EXPECT_EQ((f.word(10) - f.word(12)) / 11, 1);  // queued: the next event is due
     EXPECT_EQ(f.word(6) - f.word(10), 0xFF00 - 256 - 20 * 13 - 50 * 7 - 11);  // free
-    EXPECT_EQ(f[14], 1);                                   // lost: the one that timed out
+    EXPECT_EQ(f[14], 1);  // lost: the one that timed out
 }
 
 TEST(UnitStatistics, ChipNumberFrameHoldsTheLastChipRead) {
@@ -371,7 +373,8 @@ TEST(UnitClockFrames, TimeOutOfRangeLeavesTheClock) {
 
 TEST(UnitOperator, FictitiousEventsAndUnknownFramesAreCounted) {
     UnitDriver d(quickOptions());
-    for (int i = 1; i <= 3; ++i) d.bridgeSends(UnitDriver::frame(10, {0, static_cast<std::uint8_t>(i)}));
+    for (int i = 1; i <= 3; ++i)
+        d.bridgeSends(UnitDriver::frame(10, {0, static_cast<std::uint8_t>(i)}));
     d.bridgeSends(UnitDriver::frame(42));
     EXPECT_EQ(d.unit.summary().fictitiousEvents, 3);
     EXPECT_EQ(d.unit.summary().unknownFrames, 1);

@@ -27,8 +27,10 @@ std::vector<kv::CommandFrame> FrameParser::feed(std::string_view bytes, std::int
         }
         if (b == 0xF0) {
             // A third F0 in a row: the first one was garbage, the last two may still be a header.
-            if (m_headerSeen == 2) garbage(1);
-            else ++m_headerSeen;
+            if (m_headerSeen == 2)
+                garbage(1);
+            else
+                ++m_headerSeen;
             continue;
         }
         if (b == 0xA5 && m_headerSeen == 2) {

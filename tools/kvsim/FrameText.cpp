@@ -23,8 +23,10 @@ std::string printable(const kv::CommandFrame& f) {
     std::string out;
     for (int n = 2; n <= 16; ++n) {
         const std::uint8_t b = f[n];
-        if (b >= 0x20 && b != 0x7F && b != '"' && b != '\\') out += static_cast<char>(b);
-        else out += format("\\x%02X", b);
+        if (b >= 0x20 && b != 0x7F && b != '"' && b != '\\')
+            out += static_cast<char>(b);
+        else
+            out += format("\\x%02X", b);
     }
     return out;
 }
@@ -41,7 +43,8 @@ std::string hexBytes(std::string_view bytes) {
 }
 
 std::string hexBytes(const kv::CommandFrame& f) {
-    return hexBytes(std::string_view(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size()));
+    return hexBytes(
+        std::string_view(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size()));
 }
 
 std::string chipHex(const kv::CommandFrame& f, int first) {
@@ -60,30 +63,41 @@ std::string trimmedName(const kv::CommandFrame& f) {
 
 std::string describeFromBridge(const kv::CommandFrame& f) {
     switch (f.code()) {
-        case 1: return "set clock to " + stamp(f, 2);
-        case 2: return "table download begins " + stamp(f, 2);
+        case 1:
+            return "set clock to " + stamp(f, 2);
+        case 2:
+            return "table download begins " + stamp(f, 2);
         case 3:
-            return format("section-1 record: index %u chip %s time %02u%02u number %u balance %u %u",
-                          f.word(2), chipHex(f, 4).c_str(), f[10], f[11], f[12], f[13], f[14]);
+            return format(
+                "section-1 record: index %u chip %s time %02u%02u number %u balance %u %u",
+                f.word(2), chipHex(f, 4).c_str(), f[10], f[11], f[12], f[13], f[14]);
         case 4:
-            return format("section-2 record: %u %u %u:%02u %u:%02u %u", f[2], f[3], f[4], f[5], f[6],
-                          f[7], f[8]);
-        case 5: return "table download ends " + stamp(f, 2);
+            return format("section-2 record: %u %u %u:%02u %u:%02u %u", f[2], f[3], f[4], f[5],
+                          f[6], f[7], f[8]);
+        case 5:
+            return "table download ends " + stamp(f, 2);
         case 6:
             if (f[2] == 0) return "answer: OK, no name";
             return "answer: OK, name \"" + printable(f) + "\"";
-        case 7: return "tables changed " + stamp(f, 2);
-        case 8: return "statistics request " + stamp(f, 2);
-        case 9: return "chip number request " + stamp(f, 2);
-        case 10: return format("fictitious event #%u ", f.word(2)) + stamp(f, 7);
-        case 11: return "start of communication, clock " + stamp(f, 2);
-        default: return format("unknown FrameCode %u", f.code());
+        case 7:
+            return "tables changed " + stamp(f, 2);
+        case 8:
+            return "statistics request " + stamp(f, 2);
+        case 9:
+            return "chip number request " + stamp(f, 2);
+        case 10:
+            return format("fictitious event #%u ", f.word(2)) + stamp(f, 7);
+        case 11:
+            return "start of communication, clock " + stamp(f, 2);
+        default:
+            return format("unknown FrameCode %u", f.code());
     }
 }
 
 std::string describeFromUnit(const kv::CommandFrame& f) {
     switch (f.code()) {
-        case 1: return "table request";
+        case 1:
+            return "table request";
         case 2:
             return format("event #%u kod %u type %u place %u ", f.word(2), f[4], f[5], f[6]) +
                    stamp(f, 7) + format(" name-request %u", f[13]);
@@ -91,8 +105,10 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
             return format(
                 "statistics: memory %s, errors %u, transmissions %u, last terminal %u, "
                 "positions %u %u %u %u, lost %u",
-                f[2] == 0 ? "64 kB" : f[2] == 0x80 ? "32 kB" : "?", f[3], f[4], f[5], f.word(6),
-                f.word(8), f.word(10), f.word(12), f[14]);
+                f[2] == 0      ? "64 kB"
+                : f[2] == 0x80 ? "32 kB"
+                               : "?",
+                f[3], f[4], f[5], f.word(6), f.word(8), f.word(10), f.word(12), f[14]);
         case 4:
             return "chip number " + chipHex(f, 2) +
                    format(", positions %u %u %u", f.word(8), f.word(10), f.word(12));
@@ -101,7 +117,8 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
                    format(" kod %u type %u place %u ", f[8], f[9], f[10]) + stamp(f, 11);
         case 6:
             return format("clock report %02u.%02u. %02u:%02u:%02u", f[4], f[3], f[5], f[6], f[7]);
-        default: return format("FrameCode %u", f.code());
+        default:
+            return format("FrameCode %u", f.code());
     }
 }
 

@@ -66,8 +66,8 @@ ParsedChips parseChipList(std::string_view text) {
         if (line.empty() || line.front() == '#') continue;
         const auto chip = parseChip(line);
         if (!chip) {
-            out.error = "line " + std::to_string(lineNo) + ": not a 12-digit hexadecimal chip number: " +
-                        std::string(line);
+            out.error = "line " + std::to_string(lineNo) +
+                        ": not a 12-digit hexadecimal chip number: " + std::string(line);
             return out;
         }
         out.chips.push_back(*chip);
@@ -92,8 +92,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     const auto intInto = [](auto& target, long min, long max) {
         return Handler([&target, min, max](const std::string& v) {
             const auto n = integer(v, min, max);
-            if (!n) return "expects a whole number from " + std::to_string(min) + " to " +
-                           std::to_string(max);
+            if (!n)
+                return "expects a whole number from " + std::to_string(min) + " to " +
+                       std::to_string(max);
             target = static_cast<std::remove_reference_t<decltype(target)>>(*n);
             return std::string();
         });
@@ -134,10 +135,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         {"--card-every", intInto(u.cardEvery, 0, 1000000)},
         {"--name-request",
          [&u](const std::string& v) {
-             if (v == "always") u.nameRequest = NameRequest::Always;
-             else if (v == "never") u.nameRequest = NameRequest::Never;
-             else if (v == "alternate") u.nameRequest = NameRequest::Alternate;
-             else return std::string("expects always, never or alternate");
+             if (v == "always")
+                 u.nameRequest = NameRequest::Always;
+             else if (v == "never")
+                 u.nameRequest = NameRequest::Never;
+             else if (v == "alternate")
+                 u.nameRequest = NameRequest::Alternate;
+             else
+                 return std::string("expects always, never or alternate");
              return std::string();
          }},
         {"--answer-timeout", secondsInto(u.answerTimeoutS)},
@@ -157,14 +162,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         {"--place", intInto(u.place, 0, 255)},
         {"--memory",
          [&u](const std::string& v) {
-             if (v == "64") u.memory32k = false;
-             else if (v == "32") u.memory32k = true;
-             else return std::string("expects 64 or 32");
+             if (v == "64")
+                 u.memory32k = false;
+             else if (v == "32")
+                 u.memory32k = true;
+             else
+                 return std::string("expects 64 or 32");
              return std::string();
          }},
         {"--seed", intInto(u.seed, 0, 2147483647)},
         {"--split-pause", intInto(u.splitPauseMs, 1, 2000)},
-        {"--resend-after", [&u](const std::string& v) {
+        {"--resend-after",
+         [&u](const std::string& v) {
              const auto s = seconds(v);
              if (!s || *s < 0.5) return std::string("expects a number of seconds, at least 0.5");
              u.resendAfterMs = static_cast<int>(std::lround(*s * 1000));
@@ -211,7 +220,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
     u.chips = fileChips;
     u.chips.insert(u.chips.end(), argChips.begin(), argChips.end());
     if (u.chips.empty()) u.chips = defaultChips();
-    if (u.intervalS < 0.05 && u.events != 0) return {std::nullopt, "--interval must be at least 0.05"};
+    if (u.intervalS < 0.05 && u.events != 0)
+        return {std::nullopt, "--interval must be at least 0.05"};
     return {o, {}};
 }
 
@@ -233,7 +243,8 @@ Events
   --chips FILE              chip numbers, one per line (12 hex digits; blank and # lines skipped)
   --chip HEX                a chip number; repeatable; comes after those of --chips
                             Without either, the built-in list:
-)" + chips + R"(  --events N                events in total (default 10; 0 none; -1 without end)
+)" + chips +
+           R"(  --events N                events in total (default 10; 0 none; -1 without end)
   --interval SECONDS        between two events (default 2); the next event also waits for the
                             answer to the previous one
   --card-every K            every K-th event is a card event, FrameCode 5 (default 0: never)

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,6 +42,14 @@ PtyLine::PtyLine() {
         ::close(m_slave);
         throw;
     }
+    // Packet mode: every read says whether it carries data or news of a purge on the other side.
+    int on = 1;
+    if (::ioctl(m_master, TIOCPKT, &on) != 0) {
+        const auto error = systemError("TIOCPKT");
+        ::close(m_master);
+        ::close(m_slave);
+        throw error;
+    }
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
     ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
     ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
@@ -51,17 +60,25 @@ PtyLine::~PtyLine() {
     ::close(m_master);
 }
 
-std::string PtyLine::readAvailable() {
-    std::string out;
-    char buffer[4096];
+std::vector<PtyLine::Event> PtyLine::readAvailable() {
+    std::vector<Event> events;
+    char buffer[4097];
     for (;;) {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-        if (n > 0) {
-            out.append(buffer, static_cast<std::size_t>(n));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return events;  // EAGAIN: nothing more for now; EIO: nothing to read
+        const auto status = static_cast<unsigned char>(buffer[0]);
+        if (status == TIOCPKT_DATA) {
+            if (!events.empty() && !events.back().bytes.empty())
+                events.back().bytes.append(buffer + 1, static_cast<std::size_t>(n - 1));
+            else
+                events.push_back({std::string(buffer + 1, static_cast<std::size_t>(n - 1))});
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        return out;  // EAGAIN: nothing more for now; EIO: no slave open, nothing to read
+        // The slave's output queue is what the bridge wrote; its input queue what the unit wrote.
+        const bool output = (status & TIOCPKT_FLUSHWRITE) != 0;
+        const bool input = (status & TIOCPKT_FLUSHREAD) != 0;
+        if (output || input) events.push_back({{}, output, input});
     }
 }
 

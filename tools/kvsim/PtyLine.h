@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvsim {
 
@@ -19,8 +20,16 @@ public:
     const std::string& slaveName() const { return m_slaveName; }
     int masterFd() const { return m_master; }
 
-    // Whatever the bridge has sent, without waiting; empty when nothing is there.
-    std::string readAvailable();
+    // What happened on the line since the last call, in order, without waiting: bytes the
+    // bridge sent, and the bridge purging its port.  A purge of the bridge's output discards
+    // whatever it wrote that was not read here yet; a purge of its input, what the unit wrote
+    // that the bridge had not read.
+    struct Event {
+        std::string bytes;  // empty for a purge
+        bool purgedBridgeOutput = false;
+        bool purgedBridgeInput = false;
+    };
+    std::vector<Event> readAvailable();
     // Writes all bytes unless the line stays full for stallMs (nobody reads the port); returns
     // how many were written.
     std::size_t write(std::string_view bytes, int stallMs = 500);

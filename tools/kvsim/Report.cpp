@@ -87,6 +87,7 @@ std::string summaryText(const Summary& s) {
     line("frames damaged on purpose", s.damagedFrames);
     line("frames received", s.framesReceived);
     line("unknown frames", s.unknownFrames);
+    line("purges by the bridge", s.bridgePurges);
     line("bytes skipped", s.garbageBytes);
     if (s.lastClockSet) out += "  last clock set: " + formatCivil(*s.lastClockSet) + "\n";
     for (const auto& name : s.names) out += "  name: " + name + "\n";
@@ -112,7 +113,8 @@ std::string summaryJson(const Summary& s) {
     number("timed_out", s.timedOut);
     key("names");
     out += "[";
-    for (std::size_t i = 0; i < s.names.size(); ++i) out += (i ? ", " : "") + jsonString(s.names[i]);
+    for (std::size_t i = 0; i < s.names.size(); ++i)
+        out += (i ? ", " : "") + jsonString(s.names[i]);
     out += "]";
     key("names_hex");
     out += "[";
@@ -132,8 +134,8 @@ std::string summaryJson(const Summary& s) {
     if (s.lastClockSet) {
         char text[32];
         const CivilTime& t = *s.lastClockSet;
-        std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
+        std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", t.year, t.month,
+                      t.day, t.hour, t.minute, t.second);
         out += text;
     } else {
         out += "null";
@@ -150,6 +152,7 @@ std::string summaryJson(const Summary& s) {
     number("frames_damaged", s.damagedFrames);
     number("frames_received", s.framesReceived);
     number("unknown_frames", s.unknownFrames);
+    number("bridge_purges", s.bridgePurges);
     number("garbage_bytes", s.garbageBytes);
     return out + "\n}\n";
 }

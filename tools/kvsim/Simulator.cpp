@@ -32,7 +32,8 @@ void Simulator::runUnit(std::int64_t now) {
                   std::to_string(out.size() - written) + " bytes not sent");
     }
     if (m_unit.takeTablesChanged() && !m_options.tablesOut.empty()) {
-        const std::string error = writeFileAtomically(m_options.tablesOut, tableText(m_unit.table()));
+        const std::string error =
+            writeFileAtomically(m_options.tablesOut, tableText(m_unit.table()));
         if (!error.empty() && m_log) m_log("unit    cannot write the tables: " + error);
     }
 }
@@ -67,8 +68,12 @@ bool Simulator::step(int maxWaitMs, int stopFd) {
     now = nowMs();
     if (ready > 0 && watchLine) {
         if (fds[0].revents & POLLIN) {
-            const std::string bytes = m_line.readAvailable();
-            if (!bytes.empty()) m_unit.onBytes(bytes, now);
+            for (const PtyLine::Event& e : m_line.readAvailable()) {
+                if (!e.bytes.empty())
+                    m_unit.onBytes(e.bytes, now);
+                else
+                    m_unit.onPurge(e.purgedBridgeOutput, e.purgedBridgeInput, now);
+            }
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Should not happen while our own slave descriptor is open; do not spin on it.
             m_lineQuietUntilMs = now + 100;

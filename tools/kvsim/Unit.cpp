@@ -53,14 +53,16 @@ std::optional<CivilTime> stampOf(const kv::CommandFrame& f) {
 }  // namespace
 
 const std::vector<Chip>& defaultChips() {
-    static const std::vector<Chip> chips = {
-        chipOf(0x0000A1B2C3D4), chipOf(0x00001A2B3C4D), chipOf(0x000012345678),
-        chipOf(0x0102030405A0)};
+    static const std::vector<Chip> chips = {chipOf(0x0000A1B2C3D4), chipOf(0x00001A2B3C4D),
+                                            chipOf(0x000012345678), chipOf(0x0102030405A0)};
     return chips;
 }
 
 Unit::Unit(UnitOptions options, std::int64_t nowMs, const CivilTime& clock, LogSink log)
-    : m_opt(std::move(options)), m_log(std::move(log)), m_clock(clock, nowMs), m_random(m_opt.seed) {
+    : m_opt(std::move(options)),
+      m_log(std::move(log)),
+      m_clock(clock, nowMs),
+      m_random(m_opt.seed) {
     if (m_opt.chips.empty()) m_opt.chips = defaultChips();
     m_earliestSendMs = nowMs;
     if (eventsDone()) m_eventsDoneMs = nowMs;
@@ -96,6 +98,17 @@ void Unit::onBytes(std::string_view bytes, std::int64_t nowMs) {
     for (const auto& f : frames) handleFrame(f, nowMs);
 }
 
+void Unit::onPurge(bool bridgeOutput, bool bridgeInput, std::int64_t nowMs) {
+    checkDeadlines(nowMs);
+    ++m_sum.bridgePurges;
+    std::string what = "pc>unit the bridge purged its port:";
+    if (bridgeInput) what += " input";
+    if (bridgeInput && bridgeOutput) what += " and";
+    // On a pseudo-terminal its output queue is what the unit has not read yet.
+    if (bridgeOutput) what += " output (frames to the unit not yet read are lost)";
+    log(what);
+}
+
 void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
     ++m_sum.framesReceived;
     const auto wire = kv::wireForm(f);
@@ -116,7 +129,8 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             } else {
                 log("unit    time out of range, clock left as it is");
             }
-            if (f.code() == 1 && m_exchange == Exchange::ClockReport) setExchange(Exchange::None, 0);
+            if (f.code() == 1 && m_exchange == Exchange::ClockReport)
+                setExchange(Exchange::None, 0);
             break;
         case 2:
             if (m_downloading) {
@@ -138,10 +152,14 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             m_downloadDeadlineMs = nowMs + m_opt.downloadGapMs;
             break;
         case 5:
-            if (m_downloading) finishDownload(nowMs);
-            else log("unit    end of a download that never began; ignored");
+            if (m_downloading)
+                finishDownload(nowMs);
+            else
+                log("unit    end of a download that never began; ignored");
             break;
-        case 6: handleAnswer(f, nowMs); break;
+        case 6:
+            handleAnswer(f, nowMs);
+            break;
         case 7:
             ++m_sum.tablesChanged;
             m_wantTables = true;
@@ -154,8 +172,12 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             ++m_sum.chipRequests;
             m_wantChip = true;
             break;
-        case 10: ++m_sum.fictitiousEvents; break;
-        default: ++m_sum.unknownFrames; break;
+        case 10:
+            ++m_sum.fictitiousEvents;
+            break;
+        default:
+            ++m_sum.unknownFrames;
+            break;
     }
 }
 
@@ -207,8 +229,8 @@ void Unit::checkDeadlines(std::int64_t nowMs) {
             case Exchange::Event:
                 if (m_awaiting && m_awaiting->damaged) {
                     m_resendDue = true;
-                    log("unit    no answer to damaged event #" + std::to_string(m_awaiting->ordinal) +
-                        "; it goes again");
+                    log("unit    no answer to damaged event #" +
+                        std::to_string(m_awaiting->ordinal) + "; it goes again");
                 } else if (m_awaiting) {
                     ++m_sum.timedOut;
                     log("unit    event #" + std::to_string(m_awaiting->ordinal) +
@@ -216,9 +238,14 @@ void Unit::checkDeadlines(std::int64_t nowMs) {
                     m_awaiting.reset();
                 }
                 break;
-            case Exchange::Tables: log("unit    tables asked for but not sent"); break;
-            case Exchange::ClockReport: log("unit    clock reported but not set"); break;
-            case Exchange::None: break;
+            case Exchange::Tables:
+                log("unit    tables asked for but not sent");
+                break;
+            case Exchange::ClockReport:
+                log("unit    clock reported but not set");
+                break;
+            case Exchange::None:
+                break;
         }
         setExchange(Exchange::None, 0);
     }
@@ -262,15 +289,16 @@ std::int64_t Unit::nextWakeMs() const {
     if (!m_splitRest.empty()) consider(m_splitRestMs);
     if (m_nextStatsMs) consider(*m_nextStatsMs);
     if (m_nextClockReportMs) consider(*m_nextClockReportMs);
-    const bool lineFree = m_sessionStarted && m_exchange == Exchange::None && !m_downloading &&
-                          m_splitRest.empty();
+    const bool lineFree =
+        m_sessionStarted && m_exchange == Exchange::None && !m_downloading && m_splitRest.empty();
     if (lineFree) {
         if (m_wantTables || m_wantStats || m_wantChip || m_wantClockReport || m_resendDue)
             consider(m_earliestSendMs);
         else if (!m_awaiting && (m_opt.events < 0 || m_nextOrdinal <= m_opt.events))
             consider(std::max(m_earliestSendMs, m_nextEventDueMs));
     }
-    if (m_eventsDoneMs && !m_opt.forever && !m_lingerOver) consider(*m_eventsDoneMs + ms(m_opt.lingerS));
+    if (m_eventsDoneMs && !m_opt.forever && !m_lingerOver)
+        consider(*m_eventsDoneMs + ms(m_opt.lingerS));
     return wake;
 }
 
@@ -398,8 +426,8 @@ bool Unit::transmit(const kv::CommandFrame& f, std::int64_t nowMs, bool mayDamag
     const bool damaged = truncate || backToBack;
     if (damaged) ++m_sum.damagedFrames;
     const std::int64_t quiet = damaged ? m_opt.resendAfterMs : m_opt.minGapMs;
-    m_earliestSendMs = std::max(m_earliestSendMs,
-                                nowMs + quiet + (m_opt.split && !truncate ? m_opt.splitPauseMs : 0));
+    m_earliestSendMs = std::max(
+        m_earliestSendMs, nowMs + quiet + (m_opt.split && !truncate ? m_opt.splitPauseMs : 0));
     log("unit>pc FC" + std::to_string(f.code()) + " " + describeFromUnit(f) + " | " +
         hexBytes(frame) + notes);
     return damaged;

@@ -20,10 +20,10 @@ using Chip = std::array<std::uint8_t, 6>;
 enum class NameRequest { Always, Never, Alternate };
 
 struct UnitOptions {
-    std::vector<Chip> chips;   // event k reads chip (k-1) mod size; empty: built-in list
-    long events = 10;          // in total; negative: without end
-    double intervalS = 2;      // between the starts of two events
-    int cardEvery = 0;         // every k-th event is a card event (FrameCode 5); 0 never
+    std::vector<Chip> chips;  // event k reads chip (k-1) mod size; empty: built-in list
+    long events = 10;         // in total; negative: without end
+    double intervalS = 2;     // between the starts of two events
+    int cardEvery = 0;        // every k-th event is a card event (FrameCode 5); 0 never
     NameRequest nameRequest = NameRequest::Alternate;
     double answerTimeoutS = 35;
     double clockReportEveryS = 0;
@@ -73,8 +73,8 @@ struct Summary {
     long s2Records = 0;
     long s1RecordsTotal = 0;  // over all complete downloads
     long s2RecordsTotal = 0;
-    long tablesChanged = 0;   // FrameCode 7 received
-    long tableRequests = 0;   // FrameCode 1 sent
+    long tablesChanged = 0;  // FrameCode 7 received
+    long tableRequests = 0;  // FrameCode 1 sent
     long clockSets = 0;
     std::optional<CivilTime> lastClockSet;
     long clockReports = 0;
@@ -85,6 +85,7 @@ struct Summary {
     long framesSent = 0;
     long framesReceived = 0;
     long unknownFrames = 0;
+    long bridgePurges = 0;
     long damagedFrames = 0;
     std::uint64_t garbageBytes = 0;
     long pendingAtEnd = 0;  // an event sent but neither answered nor timed out
@@ -106,6 +107,9 @@ public:
     Unit(UnitOptions options, std::int64_t nowMs, const CivilTime& clock, LogSink log = {});
 
     void onBytes(std::string_view bytes, std::int64_t nowMs);
+    // The bridge purged its port: its output (bytes it wrote that never reached the unit)
+    // and/or its input (bytes the unit wrote that the bridge had not read).  Only noted.
+    void onPurge(bool bridgeOutput, bool bridgeInput, std::int64_t nowMs);
     void advance(std::int64_t nowMs);
     std::string takeOutput();
     std::int64_t nextWakeMs() const;
