@@ -5,8 +5,8 @@
 namespace kv {
 
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
-    const auto answer = QMessageBox::warning(nullptr, caption, text,
-                                             QMessageBox::Abort | QMessageBox::Retry);
+    const auto answer =
+        QMessageBox::warning(nullptr, caption, text, QMessageBox::Abort | QMessageBox::Retry);
     return answer == QMessageBox::Abort ? PromptAnswer::Abort : PromptAnswer::Retry;
 }
 

@@ -27,7 +27,10 @@ Bytes readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw HandlerError("Soubor " + path.string() + " nelze otev\xC5\x99\xC3\xADt.");
     Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw HandlerError("Soubor " + path.string() + " nelze p\xC5\x99\xC3\xAD" "st.");
+    if (in.bad())
+        throw HandlerError("Soubor " + path.string() +
+                           " nelze p\xC5\x99\xC3\xAD"
+                           "st.");
     return bytes;
 }
 
@@ -68,7 +71,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     connect(&m_timer, &QTimer::timeout, this, &TForm1::Timer1Timer);
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { guarded([&] { (this->*handler)(); }); });
     };
     on(m_ui->stavstart, &TForm1::terminalstart);
     on(m_ui->stavstop, &TForm1::appstop);
@@ -259,7 +263,8 @@ void TForm1::Button3Click() {
     if (s.serverPhase != 0) {
         // Replacing the outstanding request would lose the answer the unit is waiting for.
         m_services.prompts->message(
-            u8("Kordavo"), u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
+            u8("Kordavo"),
+            u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
         return;
     }
     s.requestUrl = recalculationUrl(m_engine->requestSettings());

@@ -5,8 +5,8 @@
 namespace kv {
 
 TerminalConfig defaultTerminalConfig() {
-    return TerminalConfig{"2", "http://localhost/kordavoweb/", "localhost", "0", "0",
-                          "0", "0",                            "0"};
+    return TerminalConfig{"2", "http://localhost/kordavoweb/", "localhost", "0", "0", "0", "0",
+                          "0"};
 }
 
 namespace {
@@ -54,8 +54,8 @@ TerminalConfig parseTerminalConfig(std::string_view fileBytes) {
 
 Bytes formatTerminalConfig(const TerminalConfig& c) {
     Bytes out;
-    for (const Bytes* line : {&c.port, &c.adresa, &c.httphost, &c.start, &c.idfirmy,
-                              &c.slowstart, &c.slowcom, &c.cas5min}) {
+    for (const Bytes* line : {&c.port, &c.adresa, &c.httphost, &c.start, &c.idfirmy, &c.slowstart,
+                              &c.slowcom, &c.cas5min}) {
         out += *line;
         out += "\r\n";
     }
@@ -74,7 +74,8 @@ std::optional<std::int32_t> parseIntegerText(std::string_view text) {
     if (i < text.size() && text[i] == '$') {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }

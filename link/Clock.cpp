@@ -10,7 +10,7 @@ WallTime SystemClock::now() const {
     const QDateTime t = QDateTime::currentDateTime();
     const QDate d = t.date();
     const QTime tm = t.time();
-    return WallTime{d.year(),   d.month(),  d.day(),       tm.hour(),
+    return WallTime{d.year(),    d.month(),   d.day(),   tm.hour(),
                     tm.minute(), tm.second(), tm.msec(), d.dayOfWeek()};
 }
 

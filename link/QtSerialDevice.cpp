@@ -1,8 +1,8 @@
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QSerialPort>
-#include <climits>
 #include <algorithm>
+#include <climits>
 
 #include "link/SerialDevice.h"
 
@@ -20,7 +20,8 @@ class QtSerialDevice final : public SerialDevice {
 public:
     bool open(const std::string& deviceName) override {
         m_port.setPortName(QString::fromLocal8Bit(deviceName.data(), qsizetype(deviceName.size())));
-        // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on Windows.
+        // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
+        // Windows.
         if (!m_port.open(QIODevice::ReadWrite)) {
             qCInfo(lcSerial) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
             m_port.clearError();
@@ -81,7 +82,8 @@ public:
         while (pending > 0 && !stalled.hasExpired()) {
             const qint64 left = std::clamp<qint64>(stalled.remainingTime(), 1, INT_MAX);
             if (!m_port.waitForBytesWritten(int(left)) &&
-                m_port.error() != QSerialPort::TimeoutError && m_port.error() != QSerialPort::NoError)
+                m_port.error() != QSerialPort::TimeoutError &&
+                m_port.error() != QSerialPort::NoError)
                 break;
             const qint64 nowPending = m_port.bytesToWrite();
             if (nowPending < pending) stalled.setRemainingTime(kWriteStallMs);
@@ -107,7 +109,10 @@ public:
 
     void purge() override {
         if (!m_port.isOpen()) return;
-        m_port.clear(QSerialPort::AllDirections);
+        // Only what came in is discarded.  A write here returns once the operating system has
+        // the bytes, not once they are on the line: flushing the output as well would drop the
+        // answer the unit is waiting for, sent just before the purge that ends an exchange.
+        m_port.clear(QSerialPort::Input);
         m_port.clearError();
     }
 

@@ -29,7 +29,8 @@ public:
     virtual std::int64_t write(std::string_view bytes) = 0;
     // Blocks until input is waiting or timeoutMs has passed; true when input is waiting.
     virtual bool waitForInput(int timeoutMs) = 0;
-    // Discards both queues.
+    // Discards what is waiting to be read.  What was written still goes out: the answer to the
+    // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
     virtual void close() = 0;
 };

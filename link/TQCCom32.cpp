@@ -177,10 +177,9 @@ std::string TQCCom32::ReadText() {
         qCInfo(lcCom) << "no terminator within" << m_responseTime << "ms," << result.size()
                       << "bytes received";
         if (OnTimeout) OnTimeout(this);
-        if (m_showErrors &&
-            m_prompts.abortRetry(QStringLiteral("Warning"),
-                                 QStringLiteral("Timeout waiting for response.")) ==
-                PromptAnswer::Retry) {
+        if (m_showErrors && m_prompts.abortRetry(QStringLiteral("Warning"),
+                                                 QStringLiteral("Timeout waiting for response.")) ==
+                                PromptAnswer::Retry) {
             m_timedOut = false;
             deadline = m_clock.monotonicMs() + m_responseTime;
             continue;

@@ -1,7 +1,7 @@
 #include "link/TformPickPort.h"
 
-#include <QButtonGroup>
 #include <QBoxLayout>
+#include <QButtonGroup>
 #include <QRadioButton>
 #include <QStyle>
 
@@ -10,7 +10,9 @@
 namespace kv {
 
 TformPickPort::TformPickPort(QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TformPickPort>()), m_items(new QButtonGroup(this)) {
+    : QDialog(parent),
+      m_ui(std::make_unique<Ui::TformPickPort>()),
+      m_items(new QButtonGroup(this)) {
     m_ui->setupUi(this);
     // A dialog border with a title only: no system menu, no close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);

@@ -11,7 +11,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcSync)
 namespace kv {
 
 namespace {
-constexpr std::uint64_t kEmptyReplySize = 30;  // replies this short carry nothing
+constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
 }  // namespace
 
@@ -29,12 +29,23 @@ void Engine::processReply() {
         }
     } cleanUp{*this};
     switch (m_state.requestKind) {
-        case 1: downloadTables(); break;
-        case 2: answerEvent(); break;
-        case 3: m_fields.setText(Field::statpc, "99"); break;
-        case 4: readPollReply(); break;
-        case 7: sendWithTime(1); break;
-        default: break;
+        case 1:
+            downloadTables();
+            break;
+        case 2:
+            answerEvent();
+            break;
+        case 3:
+            m_fields.setText(Field::statpc, "99");
+            break;
+        case 4:
+            readPollReply();
+            break;
+        case 7:
+            sendWithTime(1);
+            break;
+        default:
+            break;
     }
 }
 

@@ -23,8 +23,8 @@ struct EventRequest {
 // the company id is 0.  Nothing is escaped.
 Bytes commonTail(const RequestSettings& settings);
 
-Bytes pollUrl(const RequestSettings& settings);                          // ?prikaz=4
-Bytes tablesUrl(const RequestSettings& settings);                        // ?prikaz=1
+Bytes pollUrl(const RequestSettings& settings);                                         // ?prikaz=4
+Bytes tablesUrl(const RequestSettings& settings);                                       // ?prikaz=1
 EventRequest eventUrl(const RequestSettings& settings, const CommandFrame& frame);      // ?prikaz=2
 EventRequest cardEventUrl(const RequestSettings& settings, const CommandFrame& frame);  // ?prikaz=6
 Bytes clockReportUrl(const RequestSettings& settings, const CommandFrame& frame);       // ?prikaz=7

@@ -32,10 +32,10 @@ bool Engine::issueRequest(const Bytes& url, std::uint8_t kind) {
     if (!m_http.getDoc(sent, getTmp())) {
         const std::string why = m_http.lastError();
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
-        m_fields.setText(Field::urls, toCp1250(QString::fromUtf8("Požadavek nelze odeslat (") +
-                                               QString::fromStdString(why) +
-                                               QString::fromUtf8("): ")) +
-                                          sent);
+        m_fields.setText(Field::urls,
+                         toCp1250(QString::fromUtf8("Požadavek nelze odeslat (") +
+                                  QString::fromStdString(why) + QString::fromUtf8("): ")) +
+                             sent);
         m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Požadavek neodeslán!")));
         return false;
     }
@@ -53,8 +53,9 @@ void Engine::awaitReply() {
     if (m_state.serverPhase != 3) return;
     if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
-        m_fields.setText(Field::urls, toCp1250(QString::fromUtf8(
-                                          "Timeout při čekání na odpověď doch. serveru.")));
+        m_fields.setText(
+            Field::urls,
+            toCp1250(QString::fromUtf8("Timeout při čekání na odpověď doch. serveru.")));
         m_fields.setText(Field::stavprac, "Doch.server timeout!");
         m_fields.setText(Field::stavdatum, toCp1250(QString::fromUtf8("Špatná adresa?")));
         m_state.serverPhase = 0;

@@ -30,7 +30,8 @@ struct Bridge {
         std::filesystem::create_directories(driveC);
         qputenv("KVBRIDGE_DRIVE_C", QByteArray::fromStdString(driveC.string()));
         std::ofstream(work / "terminal.cfg", std::ios::binary)
-            << "1\r\n" << web.baseUrl() << "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n";
+            << "1\r\n"
+            << web.baseUrl() << "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n";
         FormServices s;
         s.prompts = &prompts;
         s.clock = &clock;
@@ -46,7 +47,8 @@ struct Bridge {
     }
 
     // Frames the bridge sends the unit, while the event loop (and so the timer) runs.
-    std::vector<std::string> framesFromBridge(std::size_t count, std::chrono::milliseconds within = 5s) {
+    std::vector<std::string> framesFromBridge(std::size_t count,
+                                              std::chrono::milliseconds within = 5s) {
         std::string got;
         pumpUntil(
             [&] {
@@ -55,7 +57,8 @@ struct Bridge {
             },
             within);
         std::vector<std::string> frames;
-        for (std::size_t at = 0; at + 19 <= got.size(); at += 19) frames.push_back(got.substr(at, 19));
+        for (std::size_t at = 0; at + 19 <= got.size(); at += 19)
+            frames.push_back(got.substr(at, 19));
         return frames;
     }
     std::string text(Field f) { return form->fields().text(f); }
@@ -86,7 +89,9 @@ TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
     EXPECT_EQ(b.web.targets()[0],
               "/kvsync.php?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-3-5%207:4:9");
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], "\xF0\xF0\xA5\x06" "Jiri Dvorak    ");
+    EXPECT_EQ(frames[0],
+              "\xF0\xF0\xA5\x06"
+              "Jiri Dvorak    ");
     EXPECT_EQ(b.text(Field::stavprac), "Ji\xF8\xED Dvo\xF8\xE1k");
     EXPECT_EQ(b.text(Field::stavdatum), "5.3.2024 7:4:9");
 }
@@ -96,8 +101,9 @@ TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
     b.web.setReply({.body = "---Err--\nNezn\xE1m\xE1 karta 060504030201\n"});
     b.unit.writeMaster(unitFrame({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 1, 25}));
     ASSERT_TRUE(pumpUntil([&] { return b.text(Field::stavprac).rfind("Nezn", 0) == 0; }, 5s));
-    EXPECT_EQ(b.web.targets()[0],
-              "/kvsync.php?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2025-1-13%2010:11:12");
+    EXPECT_EQ(
+        b.web.targets()[0],
+        "/kvsync.php?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2025-1-13%2010:11:12");
     EXPECT_TRUE(b.framesFromBridge(1, 500ms).empty());
 }
 

@@ -30,7 +30,8 @@ void writeFile(const std::filesystem::path& p, const std::string& bytes) {
 }
 
 // The start frame the unit must see for the fake clock's moment (Tuesday 5.3.2024 7:04:09).
-std::string frameWithTime(int code, const FakeClock& clock, const std::string& rest = std::string(7, '\0')) {
+std::string frameWithTime(int code, const FakeClock& clock,
+                          const std::string& rest = std::string(7, '\0')) {
     const WallTime t = clock.now();
     std::string f = "\xF0\xF0\xA5";
     for (int b : {code, t.hour, t.minute, t.second, t.day, t.month, t.year - 2000, t.dayOfWeek, 0})
@@ -183,7 +184,8 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     ComPortMapping com1(1, unit.slaveName());
     Window w(config("1", "1"));
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
-    for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"}) writeFile(w.workDir / name, "x");
+    for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"})
+        writeFile(w.workDir / name, "x");
     writeFile(w.workDir / "error.txt", "keep");
     w.form->findChild<QLineEdit*>("idfirmy")->setText("7");
     w.form->findChild<QPushButton*>("cfguloz")->click();
@@ -267,6 +269,25 @@ TEST(Commands, FictitiousEventsAreNumberedFromOneAtEveryClick) {
     EXPECT_EQ(w.form->engine().state().slowFrameCounter, 0);
 }
 
+TEST(Commands, AThousandFictitiousEventsArriveInOrder) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    ASSERT_EQ(unit.readMaster(19).size(), 19u);
+    w.form->findChild<QLineEdit*>("fiktud")->setText("1000");
+    w.form->Button4Click();
+    const std::string all = unit.readMaster(1001 * 19);
+    ASSERT_EQ(all.size(), 1001u * 19);
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string f = all.substr((n - 1) * 19, 19);
+        ASSERT_EQ(f.substr(0, 9),
+                  std::string({char(0xF0), char(0xF0), char(0xA5), 10, char(n >> 8), char(n & 0xFF),
+                               char(n & 0xFF), char(n & 0xFF), char(n & 0xFF)}))
+            << "event " << n;
+    }
+    EXPECT_EQ(all.substr(1000 * 19, 4), "\xF0\xF0\xA5\x08");
+}
+
 TEST(Commands, The256thFictitiousEventCarriesIntoTheHighByte) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
@@ -277,7 +298,8 @@ TEST(Commands, The256thFictitiousEventCarriesIntoTheHighByte) {
     const std::string all = unit.readMaster(257 * 19);
     ASSERT_EQ(all.size(), 257u * 19);
     EXPECT_EQ(all.substr(255 * 19 + 3, 6), std::string({10, 1, 0, 0, 0, 0}));
-    EXPECT_EQ(all.substr(254 * 19 + 3, 6), std::string({10, 0, char(255), char(255), char(255), char(255)}));
+    EXPECT_EQ(all.substr(254 * 19 + 3, 6),
+              std::string({10, 0, char(255), char(255), char(255), char(255)}));
 }
 
 TEST(Commands, FictitiousEventCountOutsideRangeSendsNothing) {

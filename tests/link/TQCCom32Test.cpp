@@ -1,11 +1,15 @@
-#include "link/TQCCom32.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <chrono>
 
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "link/TQCCom32.h"
 #include "support/FakeClock.h"
 #include "support/FakeSerialDevice.h"
 #include "support/Pty.h"
@@ -121,6 +125,28 @@ TEST_F(ComOverPty, PurgeDiscardsWaitingInput) {
     EXPECT_EQ(readAtLeast(1), "x");
 }
 
+TEST_F(ComOverPty, PurgeKeepsWhatWasWrittenJustBefore) {
+    // The answer to an event goes out right before the purge that ends the exchange.  On a real
+    // line those bytes are still in the driver's transmit queue then; the pseudo-terminal in
+    // packet mode shows a flush of that queue the same way: the bytes never reach the unit.
+    int on = 1;
+    ASSERT_EQ(ioctl(unit.masterFd(), TIOCPKT, &on), 0);
+    ASSERT_TRUE(com.Open());
+    const std::string answer = std::string("\xF0\xF0\xA5\x06") + std::string(15, 'N');
+    ASSERT_TRUE(com.WriteText(answer));
+    com.Purge();
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (got.size() < answer.size() && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{unit.masterFd(), POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[256];
+        const ssize_t n = read(unit.masterFd(), buf, sizeof buf);
+        if (n > 1 && buf[0] == TIOCPKT_DATA) got.append(buf + 1, std::size_t(n - 1));
+    }
+    EXPECT_EQ(got, answer);
+}
+
 TEST_F(ComOverPty, TerminatorWaitReturnsEverythingOfTheRead) {
     com.setEndOfResponse("#13#10");
     ASSERT_TRUE(com.Open());
@@ -216,10 +242,10 @@ TEST(TQCCom32, EndOfResponseDecodesIntoTerminatorBytes) {
         {"#-1", bytesOf({255})},
         {"#", ""},
         {"", ""},
-        {"##13", "##13"},                            // empty code: literal
-        {"#13OK", "#13OK"},                          // text after a code: literal
-        {"#99999999999", "#99999999999"},            // beyond an integer: literal
-        {"\xc4\x8d#13", bytesOf({0xE8, 13})},        // c with caron, in Windows-1250
+        {"##13", "##13"},                      // empty code: literal
+        {"#13OK", "#13OK"},                    // text after a code: literal
+        {"#99999999999", "#99999999999"},      // beyond an integer: literal
+        {"\xc4\x8d#13", bytesOf({0xE8, 13})},  // c with caron, in Windows-1250
     };
     test::FakeClock clock;
     ScriptedPrompts prompts;
@@ -276,12 +302,13 @@ TEST_F(ComOverFake, SettersReopenOnlyOnAChangeWhileOpen) {
         std::function<bool()> applied;
     };
     const Case cases[] = {
-        {"Baud", [&] { com.setBaud(com.Baud()); }, [&] { com.setBaud(com.Baud() == 2400 ? 9600 : 2400); },
+        {"Baud", [&] { com.setBaud(com.Baud()); },
+         [&] { com.setBaud(com.Baud() == 2400 ? 9600 : 2400); },
          [&] { return line->baud == com.Baud(); }},
         {"Handshaking", [&] { com.setHandshaking(com.Handshaking()); },
          [&] {
              com.setHandshaking(com.Handshaking() == Handshake::hsNone ? Handshake::hsHardware
-                                                                        : Handshake::hsNone);
+                                                                       : Handshake::hsNone);
          },
          [&] { return line->handshake == com.Handshaking(); }},
         {"Port", [&] { com.setPort(com.Port()); }, [&] { com.setPort(com.Port() == 1 ? 2 : 1); },
@@ -439,7 +466,8 @@ TEST_F(ComOverFake, PortClosedDuringTheWaitEndsInATimeout) {
     com.setEndOfResponse("#13");
     com.setShowErrors(false);
     com.setAllowEvents(true);
-    QMetaObject::invokeMethod(&com, [&] { com.Close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &com, [&] { com.Close(); }, Qt::QueuedConnection);
     const std::int64_t start = clock.monotonicMs();
     EXPECT_EQ(com.ReadText(), "");
     EXPECT_TRUE(com.TimedOut());

@@ -8,13 +8,15 @@ MapFields::MapFields() {
     m_texts[Field::idfirmy] = "0";
     m_texts[Field::fiktud] = "0";
     m_texts[Field::stavprac] = "Pracovn\xEDk";
-    m_texts[Field::stavdatum] = "Datum a \xE8" "as ";
+    m_texts[Field::stavdatum] =
+        "Datum a \xE8"
+        "as ";
     m_texts[Field::stavcip] = "\xC8\xEDslo \xE8ipu";
     m_texts[Field::urls] = "HTTP pozadavek";
-    for (Field f : {Field::statram, Field::statneterr, Field::statout, Field::statadr,
-                    Field::statwramt, Field::statsubj, Field::statopr, Field::statud,
-                    Field::statfree, Field::statfreeid, Field::statlost, Field::statpc,
-                    Field::statrj})
+    for (Field f :
+         {Field::statram, Field::statneterr, Field::statout, Field::statadr, Field::statwramt,
+          Field::statsubj, Field::statopr, Field::statud, Field::statfree, Field::statfreeid,
+          Field::statlost, Field::statpc, Field::statrj})
         m_texts[f] = "??";
     m_checks[Check::stavstoji] = true;
 }

@@ -21,8 +21,8 @@ void ScriptedPrompts::message(const QString& caption, const QString& text) {
 }
 
 int ScriptedPrompts::count(const QString& text) const {
-    return int(std::count_if(shown.begin(), shown.end(),
-                             [&](const Shown& s) { return s.text == text; }));
+    return int(
+        std::count_if(shown.begin(), shown.end(), [&](const Shown& s) { return s.text == text; }));
 }
 
 }  // namespace kv::test

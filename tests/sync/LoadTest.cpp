@@ -1,7 +1,9 @@
 // The engine under load on a real pseudo-terminal: long table downloads, huge replies, and a
 // frame whose tail never comes.  Memory must stay flat and waiting must not burn the CPU.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <atomic>
@@ -9,14 +11,11 @@
 #include <fstream>
 #include <thread>
 
-#include <poll.h>
-#include <unistd.h>
-
 #include "support/FakeHttpControl.h"
-#include "support/WebStub.h"
 #include "support/MapFields.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
+#include "support/WebStub.h"
 #include "sync/Engine.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -169,7 +168,8 @@ TEST(Load, AFrameWhoseTailNeverComesCostsNoCpuWhileWaited) {
     const double cpuBefore = cpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) p.engine->tick();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = cpuSeconds() - cpuBefore;
     EXPECT_GE(wall, 2.0);  // the read waited for its deadline
     EXPECT_LE(wall, 3.5);

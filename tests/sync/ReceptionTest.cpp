@@ -204,7 +204,7 @@ TEST(Dispatch, ChipFileThatCannotBeWrittenEndsTheTickWithAnError) {
     EXPECT_THROW(h.engine->tick(), HandlerError);
     EXPECT_EQ(h.fields.text(Field::stavcip), "010203040506");
     EXPECT_EQ(h.fields.text(Field::statneterr), "??");  // the rest of the tick was skipped
-    h.tick();  // and the next tick runs normally
+    h.tick();                                           // and the next tick runs normally
 }
 
 TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
@@ -258,7 +258,9 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(t.minute, 5);
     EXPECT_EQ(t.second, 15);
     EXPECT_LT(t.millisecond, 100 + 100);  // the tick that ran in the first 100 ms of it
-    EXPECT_EQ(h.fields.text(Field::urls), "Timeout p\xF8i \xE8" "ek\xE1n\xED na odpov\xEC\xEF doch. serveru.");
+    EXPECT_EQ(h.fields.text(Field::urls),
+              "Timeout p\xF8i \xE8"
+              "ek\xE1n\xED na odpov\xEC\xEF doch. serveru.");
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
     EXPECT_EQ(h.fields.text(Field::statpc), "Err");
@@ -308,7 +310,9 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     EXPECT_EQ(h.engine->state().requestKind, 0);
     EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
     EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
-    EXPECT_EQ(h.fields.text(Field::stavprac), "Po\x9E" "adavek neodesl\xE1n!");
+    EXPECT_EQ(h.fields.text(Field::stavprac),
+              "Po\x9E"
+              "adavek neodesl\xE1n!");
     h.http.setRefusal(std::nullopt);
     h.unitSends(kEvent);
     h.ticks(3);

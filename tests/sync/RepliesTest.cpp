@@ -8,7 +8,8 @@
 namespace kv::test {
 namespace {
 
-const CommandFrame kEventWithName = frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1, 0xAA, 0xBB, 0xCC});
+const CommandFrame kEventWithName =
+    frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1, 0xAA, 0xBB, 0xCC});
 
 // Issues the request that the frame calls for and returns once it is awaited.
 void request(EngineHarness& h, const CommandFrame& frame) {
@@ -27,8 +28,11 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EngineHarness h;
     request(h, kEventWithName);
     h.line->input = "late bytes";  // purged with the end of the exchange
-    reply(h, "---OK---\n\x8E" "lu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD\n");
-    EXPECT_EQ(h.fields.text(Field::stavprac), "\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD");
+    reply(h,
+          "---OK---\n\x8E"
+          "lu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD\n");
+    EXPECT_EQ(h.fields.text(Field::stavprac),
+              "\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2 P\xF8\xEDli\x9A Nov\xFD");
     ASSERT_EQ(h.sentFrames().size(), 1u);
     const CommandFrame f = h.sentFrames()[0];
     EXPECT_EQ(f.code(), 6);
@@ -122,7 +126,9 @@ TEST(TableReply, SectionsAndBadRecords) {
          "x|000000000001|0800|1|0\n1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
          "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
          {2, 3, 4, 5}},
-        {"five_and_six_characters", "-------------------------\n1|2|3\n1|2|3|\n1|2|3|4|5\n", {2, 4, 5}},
+        {"five_and_six_characters",
+         "-------------------------\n1|2|3\n1|2|3|\n1|2|3|4|5\n",
+         {2, 4, 5}},
         {"thirty_bytes_opening_frame_only", std::string(30, '-'), {2}},
     };
     for (const Row& row : rows) {
