@@ -8,9 +8,9 @@
 #include <QJsonValue>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <iostream>
 #include <map>
 #include <memory>
-#include <iostream>
 #include <set>
 
 #include "e2e/Rig.h"
@@ -28,8 +28,8 @@ struct Worker {
     const char* onUnit;
 };
 const Worker kWorkers[] = {
-    {1, "0000A1B2C3D4", "Jiri Dvorak"},     {2, "0000A1B2C3D5", "Zofie Stepankov"},
-    {3, "04F31A2B3C4D", "Vaclav Ruzicka"},  {4, "000099887766", "Ludmila Cermako"},
+    {1, "0000A1B2C3D4", "Jiri Dvorak"},    {2, "0000A1B2C3D5", "Zofie Stepankov"},
+    {3, "04F31A2B3C4D", "Vaclav Ruzicka"}, {4, "000099887766", "Ludmila Cermako"},
     {5, "00005A5A5A5A", "Ondrej Kus"},
 };
 // Sixth on the unit's list, so kod 6, which the web application does not know.
@@ -194,8 +194,8 @@ private:
 TEST_F(EndToEnd, EventsReachTheWebApplicationAndNamesComeBack) {
     const int events = 12, cardEvery = 4;
     startUnitAndBridge({"--chips", chipList(), "--events", QString::number(events), "--interval",
-                        "1", "--card-every", QString::number(cardEvery), "--name-request",
-                        "always", "--answer-timeout", "6"});
+                        "1", "--card-every", QString::number(cardEvery), "--name-request", "always",
+                        "--answer-timeout", "6"});
     expectFinished(scaled(120s));
 
     // What the unit's event k carries and what the web application makes of it.
@@ -221,9 +221,10 @@ TEST_F(EndToEnd, EventsReachTheWebApplicationAndNamesComeBack) {
         }
         EXPECT_EQ(e["ok"].toInt(), known ? 1 : 0);
         // The date travels as Y-M-D%20h:m:s without leading zeros.
-        EXPECT_TRUE(QRegularExpression(R"(&datum=20\d\d-[1-9]\d?-[1-9]\d?%20\d{1,2}:\d{1,2}:\d{1,2}($|&))")
-                        .match(e["query"].toString())
-                        .hasMatch());
+        EXPECT_TRUE(
+            QRegularExpression(R"(&datum=20\d\d-[1-9]\d?-[1-9]\d?%20\d{1,2}:\d{1,2}:\d{1,2}($|&))")
+                .match(e["query"].toString())
+                .hasMatch());
         EXPECT_FALSE(e["query"].toString().contains("httphost"));
         EXPECT_FALSE(e["query"].toString().contains("firma"));
         if (known) ++expectedAnswered;
@@ -246,27 +247,29 @@ TEST_F(EndToEnd, ATriggerFileBringsTheTablesIntoTheUnit) {
     const QString trigger = dir("c") + "/zamestnanci";
 
     web->get("admin.php?action=trigger&file=zamestnanci");
-    ASSERT_TRUE(kv::test::pumpUntil([&] { return readLines(sim->tablesPath()).size() > 0; },
-                                    scaled(20s)))
+    ASSERT_TRUE(waitUntil([&] { return readLines(sim->tablesPath()).size() > 0; }, scaled(20s)))
         << sim->log().right(3000).toStdString();
     EXPECT_FALSE(QFile::exists(trigger)) << "the bridge deletes the trigger file";
     const QJsonArray served = web->requests("1");
     ASSERT_EQ(served.size(), 1);
-    const QStringList first = expectedUnitTables(served[0].toObject()["answer"].toString().toLatin1());
+    const QStringList first =
+        expectedUnitTables(served[0].toObject()["answer"].toString().toLatin1());
     ASSERT_EQ(first.size(), 8);  // five employees, three categories
     EXPECT_EQ(readLines(sim->tablesPath()), first);
 
     // A new employee, announced through the other trigger file.
-    web->get("admin.php?action=add_employee&idx=6&chip=0000DEADBEEF&name=%C5%A0t%C4%9Bp%C3%A1n%20Nov%C3%BD"
-             "&arrival=630&category=3&balance=-75");
+    web->get(
+        "admin.php?action=add_employee&idx=6&chip=0000DEADBEEF&name=%C5%A0t%C4%9Bp%C3%A1n%20Nov%C3%"
+        "BD"
+        "&arrival=630&category=3&balance=-75");
     web->get("admin.php?action=trigger&file=kategorie");
-    ASSERT_TRUE(kv::test::pumpUntil([&] { return readLines(sim->tablesPath()).size() == 9; },
-                                    scaled(20s)))
+    ASSERT_TRUE(waitUntil([&] { return readLines(sim->tablesPath()).size() == 9; }, scaled(20s)))
         << sim->log().right(3000).toStdString();
     EXPECT_FALSE(QFile::exists(dir("c") + "/kategorie"));
     const QJsonArray again = web->requests("1");
     ASSERT_EQ(again.size(), 2);
-    const QStringList second = expectedUnitTables(again[1].toObject()["answer"].toString().toLatin1());
+    const QStringList second =
+        expectedUnitTables(again[1].toObject()["answer"].toString().toLatin1());
     EXPECT_TRUE(second.contains("S1 6 0000DEADBEEF 0630 3 129 15"));
     EXPECT_EQ(readLines(sim->tablesPath()), second);
 }
@@ -274,8 +277,8 @@ TEST_F(EndToEnd, ATriggerFileBringsTheTablesIntoTheUnit) {
 // The unit reports its clock at start; the web application hears of it and the bridge sets the
 // unit's clock in answer.
 TEST_F(EndToEnd, AClockReportIsAnsweredWithTheTime) {
-    startUnitAndBridge({"--chips", chipList(), "--events", "0", "--clock-report-at-start",
-                        "--forever"});
+    startUnitAndBridge(
+        {"--chips", chipList(), "--events", "0", "--clock-report-at-start", "--forever"});
     // Set once by the start frame, once in answer to the report.
     ASSERT_TRUE(sim->waitForLog("clock set to", 2, scaled(20s))) << sim->log().toStdString();
     ASSERT_TRUE(sim->stop());
@@ -297,13 +300,14 @@ TEST_F(EndToEnd, AClockReportIsAnsweredWithTheTime) {
 // The web application goes away while an event is under way: that event times out at the
 // bridge, nothing is retried, and once the web application is back the next event goes through.
 TEST_F(EndToEnd, AnEventLostInAServerOutageTimesOutAndTheNextGoesThrough) {
-    startUnitAndBridge({"--chips", chipList(), "--events", "3", "--interval", "5",
-                        "--name-request", "always", "--answer-timeout", "33"});
+    startUnitAndBridge({"--chips", chipList(), "--events", "3", "--interval", "5", "--name-request",
+                        "always", "--answer-timeout", "33"});
 
-    ASSERT_TRUE(kv::test::pumpUntil([&] { return web->events().size() == 1; }, scaled(20s)));
+    ASSERT_TRUE(waitUntil([&] { return web->events().size() == 1; }, scaled(20s)));
     web->stop();
     // The bridge finds the server gone and gives up on that download ...
-    ASSERT_TRUE(bridge->waitForOutput("no whole document", scaled(20s))) << bridge->output().toStdString();
+    ASSERT_TRUE(bridge->waitForOutput("no whole document", scaled(20s)))
+        << bridge->output().toStdString();
     web->start(web->port());
     // ... but waits out its 30 seconds before it takes the next event, which the unit sends
     // once it has given up on the lost one.
@@ -340,7 +344,8 @@ TEST_F(EndToEnd, NoiseAndSplitFramesLoseNoEvent) {
         EXPECT_EQ(stored[k - 1].toObject()["indexza"].toString(), QString::number(k));
     // Event 6 is the unknown chip: refused by the web application, so no answer.
     EXPECT_EQ(count(summary, "answered"), events - 1);
-    EXPECT_EQ(names(summary), QStringList({"Jiri Dvorak", "Vaclav Ruzicka", "Ondrej Kus", "Jiri Dvorak"}));
+    EXPECT_EQ(names(summary),
+              QStringList({"Jiri Dvorak", "Vaclav Ruzicka", "Ondrej Kus", "Jiri Dvorak"}));
     expectEventsAccountedFor(summary, stored);
 }
 

@@ -43,6 +43,18 @@ std::chrono::milliseconds scaled(std::chrono::milliseconds base) {
 #endif
 }
 
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds period) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= 0ms) return false;
+        kv::test::pumpUntil([] { return false; }, std::min(period, left));
+    }
+    return true;
+}
+
 quint16 freeLoopbackPort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0)) throw failure("no free port on 127.0.0.1");
@@ -52,7 +64,8 @@ quint16 freeLoopbackPort() {
 std::optional<QByteArray> httpGet(const QString& url, std::chrono::milliseconds timeout) {
     QNetworkAccessManager nam;
     QNetworkRequest request{QUrl(url)};
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = nam.get(request);
     const bool done = kv::test::pumpUntil([reply] { return reply->isFinished(); }, timeout);
     std::optional<QByteArray> body;
@@ -83,15 +96,16 @@ void WebApp::start(quint16 port) {
         m_php.setProcessEnvironment(env);
         m_php.start(php, {"-S", QString("127.0.0.1:%1").arg(m_port), "-t", KVE2E_WEBAPP_DIR});
         if (!m_php.waitForStarted(5000)) throw failure("php did not start");
-        // Asks now and then until the server answers, it ends, or the deadline passes.
-        const auto deadline = std::chrono::steady_clock::now() + scaled(10s);
-        bool up = false;
-        while (!up && m_php.state() == QProcess::Running && std::chrono::steady_clock::now() < deadline) {
-            up = httpGet(baseUrl() + "admin.php?action=tables", 1s).has_value();
-            if (!up) kv::test::pumpUntil([] { return false; }, 50ms);
-        }
+        const bool up = waitUntil(
+            [this] {
+                return m_php.state() != QProcess::Running ||
+                       httpGet(baseUrl() + "admin.php?action=tables", 1s).has_value();
+            },
+            scaled(10s), 50ms);
         if (up && m_php.state() == QProcess::Running) return;
         endProcess(m_php);
+        // The same port may be free again in a moment; another one is free now.
+        if (port != 0) waitUntil([] { return false; }, 200ms);
     }
     throw failure("the web application did not come up; see php.log in " + m_dir);
 }
@@ -109,7 +123,8 @@ QByteArray WebApp::get(const QString& pathAndQuery) const {
 QJsonArray WebApp::jsonArray(const QString& pathAndQuery) const {
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(get(pathAndQuery), &error);
-    if (!doc.isArray()) throw failure(pathAndQuery + " did not give a JSON array: " + error.errorString());
+    if (!doc.isArray())
+        throw failure(pathAndQuery + " did not give a JSON array: " + error.errorString());
     return doc.array();
 }
 
@@ -133,7 +148,8 @@ Simulator::~Simulator() { endProcess(m_sim); }
 
 void Simulator::start(const QStringList& args) {
     QStringList all = args;
-    all << "--summary-json" << m_dir + "/kvsim-summary.json" << "--log" << m_dir + "/kvsim.log"
+    all << "--summary-json" << m_dir + "/kvsim-summary.json"
+        << "--log" << m_dir + "/kvsim.log"
         << "--tables-out" << tablesPath();
     m_sim.start(KVE2E_KVSIM, all);
     if (!m_sim.waitForStarted(5000)) throw failure("kvsim did not start");
@@ -169,7 +185,7 @@ bool Simulator::stop() {
 }
 
 bool Simulator::waitForLog(const QByteArray& text, int times, std::chrono::milliseconds timeout) {
-    return kv::test::pumpUntil([&] { return log().count(text) >= times; }, timeout);
+    return waitUntil([&] { return log().count(text) >= times; }, timeout);
 }
 
 QJsonObject Simulator::summary() const {
@@ -217,7 +233,7 @@ QByteArray Bridge::output() {
 }
 
 bool Bridge::waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout) {
-    return kv::test::pumpUntil([&] { return output().contains(text); }, timeout);
+    return waitUntil([&] { return output().contains(text); }, timeout);
 }
 
 void Bridge::stop() {

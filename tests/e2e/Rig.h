@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <ostream>
 
@@ -24,6 +25,11 @@ using namespace std::chrono_literals;
 
 // Slower under the sanitizers: every deadline of these tests is stretched by this factor.
 std::chrono::milliseconds scaled(std::chrono::milliseconds base);
+
+// Asks done() every period, keeping the event loop going meanwhile, until it is true or the
+// timeout has passed; returns done().  For conditions that cost a request or a file read.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+               std::chrono::milliseconds period = 100ms);
 
 // A port on 127.0.0.1 that nothing listens on at the moment of asking.
 quint16 freeLoopbackPort();

@@ -43,7 +43,8 @@ TEST_F(StandInWebApp, PollAnswersTabsyncOnceAfterEachChangeOfTheTables) {
 // The bridge ignores replies of 30 bytes or less and turns each LF into CR LF itself.
 TEST_F(StandInWebApp, EveryAnswerIsLongerThan30BytesWithLfLineEnds) {
     for (const char* request :
-         {"kvsync.php?prikaz=1", "kvsync.php?prikaz=2&indexza=1&kod=5&typpr=1&misto=1&datum=2024-3-5%207:4:9",
+         {"kvsync.php?prikaz=1",
+          "kvsync.php?prikaz=2&indexza=1&kod=5&typpr=1&misto=1&datum=2024-3-5%207:4:9",
           "kvsync.php?prikaz=2&indexza=2&kod=77&typpr=1&misto=1&datum=2024-3-5%207:4:9",
           "kvsync.php?prikaz=6&karta=5A5A5A5A0000&kod=5&typpr=1&misto=1&datum=2024-3-5%207:4:9",
           "kvsync.php?prikaz=4", "kvsync.php?prikaz=7&rok=1&mes=3&den=5&hod=7&min=4&sec=9",
@@ -58,21 +59,28 @@ TEST_F(StandInWebApp, EveryAnswerIsLongerThan30BytesWithLfLineEnds) {
 
 TEST_F(StandInWebApp, EventsAreAnsweredWithTheWorkersNameInWindows1250) {
     // "Žofie Štěpánková" in Windows-1250.
-    const QByteArray zofie = "\x8E" "ofie \x8At\xECp\xE1nkov\xE1";
-    EXPECT_TRUE(web->get("kvsync.php?prikaz=2&indexza=1&kod=2&typpr=1&misto=1&datum=2024-3-5%207:4:9")
-                    .startsWith("---OK---\n" + zofie + "\n"));
+    const QByteArray zofie =
+        "\x8E"
+        "ofie \x8At\xECp\xE1nkov\xE1";
+    EXPECT_TRUE(
+        web->get("kvsync.php?prikaz=2&indexza=1&kod=2&typpr=1&misto=1&datum=2024-3-5%207:4:9")
+            .startsWith("---OK---\n" + zofie + "\n"));
     // Her card carries her chip number, low byte first.
-    EXPECT_TRUE(web->get("kvsync.php?prikaz=6&karta=D5C3B2A10000&kod=1&typpr=1&misto=1&datum=2024-3-5%207:4:9")
+    EXPECT_TRUE(web->get("kvsync.php?prikaz=6&karta=D5C3B2A10000&kod=1&typpr=1&misto=1&datum=2024-"
+                         "3-5%207:4:9")
                     .startsWith("---OK---\n" + zofie + "\n"));
-    EXPECT_TRUE(web->get("kvsync.php?prikaz=2&indexza=2&kod=6&typpr=1&misto=1&datum=2024-3-5%207:4:9")
-                    .startsWith("---Err--\nNezn\xE1m\xFD \xE8ip"));
-    EXPECT_TRUE(web->get("kvsync.php?prikaz=6&karta=0000A1B2C3D5&kod=1&typpr=1&misto=1&datum=2024-3-5%207:4:9")
+    EXPECT_TRUE(
+        web->get("kvsync.php?prikaz=2&indexza=2&kod=6&typpr=1&misto=1&datum=2024-3-5%207:4:9")
+            .startsWith("---Err--\nNezn\xE1m\xFD \xE8ip"));
+    EXPECT_TRUE(web->get("kvsync.php?prikaz=6&karta=0000A1B2C3D5&kod=1&typpr=1&misto=1&datum=2024-"
+                         "3-5%207:4:9")
                     .startsWith("---Err--\n"));
 
     const QJsonArray stored = web->events();
     ASSERT_EQ(stored.size(), 4);
     const QJsonObject first = stored[0].toObject();
-    EXPECT_EQ(first["query"].toString(), "prikaz=2&indexza=1&kod=2&typpr=1&misto=1&datum=2024-3-5%207:4:9");
+    EXPECT_EQ(first["query"].toString(),
+              "prikaz=2&indexza=1&kod=2&typpr=1&misto=1&datum=2024-3-5%207:4:9");
     EXPECT_EQ(first["datum"].toString(), "2024-3-5 7:4:9");
     EXPECT_EQ(first["name"].toString(), QString::fromUtf8("Žofie Štěpánková"));
     EXPECT_EQ(stored[1].toObject()["karta"].toString(), "D5C3B2A10000");
