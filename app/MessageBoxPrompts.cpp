@@ -4,6 +4,8 @@
 
 namespace kv {
 
+MessageBoxPrompts::~MessageBoxPrompts() { delete m_report; }
+
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
     const auto answer =
         QMessageBox::warning(nullptr, caption, text, QMessageBox::Abort | QMessageBox::Retry);

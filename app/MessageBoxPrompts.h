@@ -14,6 +14,7 @@ namespace kv {
 // report replaces its text.
 class MessageBoxPrompts : public Prompts {
 public:
+    ~MessageBoxPrompts() override;
     PromptAnswer abortRetry(const QString& caption, const QString& text) override;
     void message(const QString& caption, const QString& text) override;
     void report(const QString& caption, const QString& text) override;

@@ -1,5 +1,6 @@
 #include "app/TForm1.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPushButton>
@@ -195,7 +196,7 @@ void TForm1::terminalstart() {
         if (m_com->Open()) {
             m_fields.setChecked(Check::stavjede, true);
             m_timer.start();
-            m_com->Purge();
+            m_engine->purgeInput();  // with whatever the engine had read but not yet looked at
             deleteWorkFile("send.tmp");
             m_engine->sendWithTime(11);
             qCInfo(lcApp) << "communication started on port" << port;
@@ -229,6 +230,13 @@ void TForm1::cfgulozClick() {
 }
 
 void TForm1::skrytClick() { hide(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // Closing the window ends the program, whatever message box may still be open; hiding it
+    // (or closing a message box while it is hidden) does not.
+    QWidget::closeEvent(event);
+    if (event->isAccepted()) QCoreApplication::quit();
+}
 
 void TForm1::deleteWorkFile(const char* name) {
     std::error_code ec;

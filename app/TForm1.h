@@ -68,6 +68,9 @@ public:
     // The application's general error handler: shows what went wrong, the program goes on.
     void reportError(const QString& text);
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void delayedStart();
     void applyConfig(const TerminalConfig& config);

@@ -1,5 +1,6 @@
 #include <QApplication>
-#include <QDir>
+#include <QScreen>
+#include <filesystem>
 #include <QFont>
 
 #include "app/MessageBoxPrompts.h"
@@ -8,6 +9,9 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    // The bridge ends only when its window is closed: not when it is hidden and a message box
+    // closes, and not later than that because a message box is still open.
+    QApplication::setQuitOnLastWindowClosed(false);
     // The window is laid out in pixels for an 8-point sans serif of classic Windows metrics.
     QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
@@ -20,9 +24,10 @@ int main(int argc, char** argv) {
     services.clock = &clock;
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
-    services.workDir = QDir::currentPath().toStdString();
+    services.workDir = std::filesystem::current_path();
 
     kv::TForm1 form(services);
+    form.move(form.screen()->availableGeometry().center() - form.rect().center());
     form.show();
     return app.exec();
 }

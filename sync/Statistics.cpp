@@ -38,9 +38,10 @@ std::vector<FieldUpdate> statisticsUpdates(const CommandFrame& frame) {
     const std::uint16_t p12 = frame.word(12);
 
     // Position 0 in bytes 6:7 means no terminal table at all.
-    std::uint16_t terminals = minus16(topOfMemory, p6);
+    // Only the subtraction wraps: the count itself may reach 65536.
+    std::uint32_t terminals = minus16(topOfMemory, p6);
     if (terminals == topOfMemory) terminals = 0;
-    if (terminals > 0) terminals = static_cast<std::uint16_t>(terminals + 1);
+    if (terminals > 0) terminals += 1;
 
     std::uint16_t free = p6 == 0 ? topOfMemory : p6;
     free = minus16(free, p10);

@@ -1,6 +1,7 @@
 #include "sync/TableRecords.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -43,13 +44,23 @@ bool allHexDigits(std::string_view text) {
     return true;
 }
 
-// A non-negative decimal integer, kept modulo 65536 (the unit's fields are at most 16 bits, and
-// the web application's numbers are taken modulo their width).
+// A decimal integer with an optional sign that fits 32 bits, as the web application's numbers
+// are read; the unit's fields take its low 16 (or 8) bits.
 std::optional<std::uint16_t> number16(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
     if (text.empty() || !allDigits(text)) return std::nullopt;
-    std::uint32_t value = 0;
-    for (char c : text) value = (value * 10 + static_cast<std::uint32_t>(c - '0')) & 0xFFFF;
-    return static_cast<std::uint16_t>(value);
+    std::int64_t value = 0;
+    for (char c : text) {
+        value = value * 10 + (c - '0');
+        if (value > std::int64_t{1} << 31) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFF);
 }
 
 std::optional<std::uint8_t> number8(std::string_view text) {

@@ -110,9 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "2"},
         StatRow{"TerminalsX10RoundsToTwo", statisticsFrame(0, 0xFFF6, 0, 0, 0), Field::statwramt,
                 "2"},
-        // 0x7FFF - 0x8000 wraps to 0xFFFF, and the +1 wraps on to 0.
-        StatRow{"TerminalsPlusOneWrapsAt16Bits", statisticsFrame(1, 0x8000, 0, 0, 0),
-                Field::statwramt, "0"},
+        // 0x7FFF - 0x8000 wraps to 0xFFFF; the +1 does not wrap: 65536 / 4.
+        StatRow{"TerminalsPlusOneDoesNotWrap", statisticsFrame(1, 0x8000, 0, 0, 0),
+                Field::statwramt, "16384"},
         StatRow{"SubjectsBelow256Wrap", statisticsFrame(0, 0, 0, 0, 0), Field::statsubj, "5022"},
         StatRow{"PermissionsWrap", statisticsFrame(0, 0, 7, 0, 0), Field::statopr, "9361"},
         StatRow{"QueueWraps", statisticsFrame(0, 0, 0, 0, 11), Field::statud, "5957"},
