@@ -126,7 +126,6 @@ void Engine::dispatch() {
 }
 
 void Engine::showStatistics() {
-    m_state.topOfMemory = m_state.frame[2] == 0 ? 0xFFFF : 0x7FFF;
     for (const FieldUpdate& u : statisticsUpdates(m_state.frame)) m_fields.setText(u.field, u.text);
 }
 
