@@ -49,12 +49,10 @@ void Engine::zobraz() {
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).
-    const WallTime now = m_clock.now();
-    const std::int64_t mono = m_clock.monotonicMs();
     if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
     if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
-        const int secondsAhead = now.second + 1 > 59 ? 2 : 1;
-        const std::int64_t until = mono - now.millisecond + secondsAhead * 1000;
+        const int secondsAhead = m_clock.now().second == 59 ? 2 : 1;
+        const std::int64_t until = instantOfSecondsAhead(m_clock, secondsAhead);
         for (std::int64_t left = until - m_clock.monotonicMs(); left > 0;
              left = until - m_clock.monotonicMs()) {
             m_clock.sleepMs(std::min<std::int64_t>(left, kWaitSliceMs));
