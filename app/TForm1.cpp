@@ -5,13 +5,12 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "link/Cp1250.h"
 #include "link/Errors.h"
 #include "sync/DriveC.h"
+#include "sync/Files.h"
 #include "ui_TForm1.h"
 
 Q_LOGGING_CATEGORY(lcApp, "kvbridge.app")
@@ -23,25 +22,6 @@ namespace {
 constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4};
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
-
-Bytes readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw HandlerError("Soubor " + path.string() + " nelze otev\xC5\x99\xC3\xADt.");
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw HandlerError("Soubor " + path.string() +
-                           " nelze p\xC5\x99\xC3\xAD"
-                           "st.");
-    return bytes;
-}
-
-void writeWholeFile(const std::filesystem::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw HandlerError("Soubor " + path.string() + " nelze vytvo\xC5\x99it.");
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw HandlerError("Do souboru " + path.string() + " nelze zapsat.");
-}
 
 }  // namespace
 
@@ -123,7 +103,7 @@ void TForm1::appstart() {
     guarded([this] {
         const std::filesystem::path cfg = configPath();
         if (!std::filesystem::exists(cfg))
-            writeWholeFile(cfg, formatTerminalConfig(defaultTerminalConfig()));
+            writeFileAnew(cfg, formatTerminalConfig(defaultTerminalConfig()));
         m_fields.setChecked(Check::stavstoji, true);
         applyConfig(parseTerminalConfig(readWholeFile(cfg)));
         if (m_fields.checked(Check::cfgstart)) {
@@ -220,7 +200,7 @@ void TForm1::appstop() {
 }
 
 void TForm1::cfgulozClick() {
-    writeWholeFile(configPath(), formatTerminalConfig(configFromWindow()));
+    writeFileAnew(configPath(), formatTerminalConfig(configFromWindow()));
     if (m_fields.checked(Check::stavjede)) {
         appstop();
         terminalstart();

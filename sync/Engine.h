@@ -83,7 +83,6 @@ public:
 
 private:
     void deleteReplyFiles();
-    void writeChipFile(const std::filesystem::path& path, const Bytes& chip);
     void showStatistics();
     void showChipNumber();
     void downloadTables();

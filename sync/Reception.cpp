@@ -1,10 +1,9 @@
 // Reception of frames from the unit and what is done with each.
 #include <QLoggingCategory>
 #include <algorithm>
-#include <fstream>
 
-#include "link/Errors.h"
 #include "sync/Engine.h"
+#include "sync/Files.h"
 #include "sync/Statistics.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcSync)
@@ -129,21 +128,14 @@ void Engine::showStatistics() {
     for (const FieldUpdate& u : statisticsUpdates(m_state.frame)) m_fields.setText(u.field, u.text);
 }
 
-void Engine::writeChipFile(const std::filesystem::path& path, const Bytes& chip) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out << chip << "\r\n";
-    out.close();
-    if (!out) throw HandlerError("Soubor " + path.string() + " nelze zapsat.");
-}
-
 void Engine::showChipNumber() {
     m_fields.setText(Field::stavcip, "Priprava dat");
     const Bytes chip = chipText(m_state.frame);
     m_fields.setText(Field::stavcip, chip);
-    writeChipFile(m_paths.driveC / "lastid", chip);
+    writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");
     std::error_code ec;
     if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
-        writeChipFile(m_paths.driveC / "apache" / "lastid", chip);
+        writeFileAnew(m_paths.driveC / "apache" / "lastid", chip + "\r\n");
     for (const FieldUpdate& u : chipStatisticsUpdates(m_state.frame))
         m_fields.setText(u.field, u.text);
 }
