@@ -113,7 +113,7 @@ void TForm1::appstart() {
         EngineState& s = m_engine->state();
         s.tableSyncCountdown = 0;
         s.slowFrameCounter = 0;
-        s.triggerFileError = 0;
+        s.triggerFileError = false;
     });
 }
 
@@ -178,7 +178,7 @@ void TForm1::terminalstart() {
             m_timer.start();
             m_engine->purgeInput();  // with whatever the engine had read but not yet looked at
             deleteWorkFile("send.tmp");
-            m_engine->sendWithTime(11);
+            m_engine->sendWithTime(ToUnit::StartOfCommunication);
             qCInfo(lcApp) << "communication started on port" << port;
         }
     }
@@ -241,14 +241,14 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { m_engine->sendWithTime(1); }
-void TForm1::Button2Click() { m_engine->sendWithTime(9); }
-void TForm1::Button1Click() { m_engine->sendWithTime(7); }
-void TForm1::statbutClick() { m_engine->sendWithTime(8); }
+void TForm1::sendtimeClick() { m_engine->sendWithTime(ToUnit::SetClock); }
+void TForm1::Button2Click() { m_engine->sendWithTime(ToUnit::ChipNumberRequest); }
+void TForm1::Button1Click() { m_engine->sendWithTime(ToUnit::TablesChanged); }
+void TForm1::statbutClick() { m_engine->sendWithTime(ToUnit::StatisticsRequest); }
 
 void TForm1::Button3Click() {
     EngineState& s = m_engine->state();
-    if (s.serverPhase != 0) {
+    if (s.serverPhase != ServerPhase::Idle) {
         // Replacing the outstanding request would lose the answer the unit is waiting for.
         m_services.prompts->message(
             u8("Kordavo"),
@@ -256,7 +256,7 @@ void TForm1::Button3Click() {
         return;
     }
     s.requestUrl = recalculationUrl(m_engine->requestSettings());
-    m_engine->issueRequest(s.requestUrl, 3);
+    m_engine->issueRequest(s.requestUrl, RequestKind::Recalculation);
 }
 
 void TForm1::Button4Click() {
@@ -272,7 +272,7 @@ void TForm1::Button4Click() {
     for (int i = 0; i < *count; ++i) {
         const WallTime t = m_services.clock->now();
         CommandFrame& f = s.frame;
-        f[1] = 10;
+        f.setCode(ToUnit::FictitiousEvent);
         ++number;
         f[2] = static_cast<std::uint8_t>(number >> 8);
         for (int b = 3; b <= 6; ++b) f[b] = static_cast<std::uint8_t>(number & 0xFF);
@@ -285,7 +285,7 @@ void TForm1::Button4Click() {
         m_engine->zobraz();
     }
     m_fields.setText(Field::fiktud, "0");
-    m_engine->sendWithTime(8);
+    m_engine->sendWithTime(ToUnit::StatisticsRequest);
     s.slowFrameCounter = 0;
 }
 

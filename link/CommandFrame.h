@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/Clock.h"
+#include "link/FrameCodes.h"
 
 namespace kv {
 
@@ -21,6 +22,10 @@ struct CommandFrame {
     std::uint8_t& operator[](int n) { return bytes.at(static_cast<std::size_t>(n - 1)); }
     std::uint8_t operator[](int n) const { return bytes.at(static_cast<std::size_t>(n - 1)); }
     std::uint8_t code() const { return bytes[0]; }
+    ToUnit toUnitCode() const { return static_cast<ToUnit>(bytes[0]); }
+    FromUnit fromUnitCode() const { return static_cast<FromUnit>(bytes[0]); }
+    void setCode(ToUnit c) { bytes[0] = static_cast<std::uint8_t>(c); }
+    void setCode(FromUnit c) { bytes[0] = static_cast<std::uint8_t>(c); }
     // 16-bit value of bytes n and n+1, high byte first.
     std::uint16_t word(int n) const {
         return static_cast<std::uint16_t>((*this)[n] * 256 + (*this)[n + 1]);

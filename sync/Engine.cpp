@@ -31,8 +31,8 @@ void Engine::tick() {
 
 void Engine::pridejcas() { kv::pridejcas(m_state.frame, m_clock.now()); }
 
-void Engine::sendWithTime(std::uint8_t frameCode) {
-    m_state.frame[1] = frameCode;
+void Engine::sendWithTime(ToUnit frameCode) {
+    m_state.frame.setCode(frameCode);
     pridejcas();
     zobraz();
 }
@@ -64,8 +64,8 @@ void Engine::zobraz() {
 
 void Engine::resetForStart() {
     m_state.receiveSettle = 0;
-    m_state.requestKind = 0;
-    m_state.serverPhase = 0;
+    m_state.requestKind = RequestKind::None;
+    m_state.serverPhase = ServerPhase::Idle;
     m_state.replyDeadline.reset();
 }
 

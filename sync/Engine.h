@@ -56,10 +56,10 @@ public:
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
     // FrameCode, time stamp, send.
-    void sendWithTime(std::uint8_t frameCode);
+    void sendWithTime(ToUnit frameCode);
 
     // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
-    bool issueRequest(const Bytes& url, std::uint8_t kind);
+    bool issueRequest(const Bytes& url, RequestKind kind);
     RequestSettings requestSettings() const;
 
     // The reset of a Start: reception and request state back to idle.

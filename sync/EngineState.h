@@ -7,13 +7,31 @@
 
 namespace kv {
 
+// Where the one outstanding web request stands.
+enum class ServerPhase : std::uint8_t {
+    Idle = 0,
+    Issued = 2,     // the download has been started
+    Waiting = 3,    // the reply deadline runs
+    ReplyReady = 4  // the reply is complete in get.txt
+};
+
+// What the outstanding web request was made for; its reply is processed accordingly.
+enum class RequestKind : std::uint8_t {
+    None = 0,
+    Tables = 1,
+    Event = 2,
+    Recalculation = 3,
+    Poll = 4,
+    ClockReport = 7
+};
+
 // What the bridge keeps between ticks.  One instance, owned by the engine.
 struct EngineState {
     CommandFrame frame;  // the frame last received, built or sent
 
     // The one outstanding web request.
-    std::uint8_t serverPhase = 0;  // 0 idle, 2 issued, 3 waiting, 4 reply in get.txt
-    std::uint8_t requestKind = 0;  // 0 none, 1 tables, 2 event, 3 recalculation, 4 poll, 7 clock
+    ServerPhase serverPhase = ServerPhase::Idle;
+    RequestKind requestKind = RequestKind::None;
     std::optional<std::int64_t> replyDeadline;  // monotonic ms; none while nothing is awaited
     std::uint8_t nameRequested = 0;
     Bytes requestUrl;
@@ -25,7 +43,7 @@ struct EngineState {
 
     // Tables-changed signalling.
     std::uint8_t tableSyncCountdown = 0;
-    std::uint8_t triggerFileError = 0;
+    bool triggerFileError = false;  // a trigger file could not be deleted
 
     std::uint16_t slowFrameCounter = 0;  // 0: no pacing; else frames since the last pacing wait
     std::uint16_t companyId = 0;

@@ -20,8 +20,8 @@ constexpr int kFrameSize = 16;
 }  // namespace
 
 void Engine::countIdle() {
-    if (m_state.requestKind == 0 && m_state.receiveSettle == 0 && m_state.serverPhase == 0 &&
-        !inputWaiting())
+    if (m_state.requestKind == RequestKind::None && m_state.receiveSettle == 0 &&
+        m_state.serverPhase == ServerPhase::Idle && !inputWaiting())
         ++m_state.idleTicks;
 }
 
@@ -33,11 +33,11 @@ void Engine::periodicStep() {
     if (m_state.idleTicks <= kIdleThreshold) return;
     m_state.idleTicks = 0;
     // Bytes may have arrived since the idle count: then the poll waits for the next round.
-    if (m_state.requestKind != 0 || m_state.receiveSettle != 0 || m_state.serverPhase != 0 ||
-        inputWaiting())
+    if (m_state.requestKind != RequestKind::None || m_state.receiveSettle != 0 ||
+        m_state.serverPhase != ServerPhase::Idle || inputWaiting())
         return;
-    if (m_fields.checked(Check::cas5min)) sendWithTime(1);
-    issueRequest(pollUrl(requestSettings()), 4);
+    if (m_fields.checked(Check::cas5min)) sendWithTime(ToUnit::SetClock);
+    issueRequest(pollUrl(requestSettings()), RequestKind::Poll);
 }
 
 void Engine::searchMarker() {
@@ -85,39 +85,42 @@ void Engine::readFrame() {
                     << QByteArray(reinterpret_cast<const char*>(m_state.frame.bytes.data()),
                                   kFrameSize)
                            .toHex(' ');
-    if (m_state.requestKind != 0) return;  // a request is outstanding: the frame is not acted on
+    if (m_state.requestKind != RequestKind::None)
+        return;  // a request is outstanding: the frame is not acted on
     m_fields.setText(Field::statrj, std::to_string(m_state.frame.code()));
     dispatch();
 }
 
 void Engine::dispatch() {
     const CommandFrame& f = m_state.frame;
-    switch (f.code()) {
-        case 1:
-            if (issueRequest(tablesUrl(requestSettings()), 1)) m_state.tableSyncCountdown = 0;
+    switch (f.fromUnitCode()) {
+        case FromUnit::TableRequest:
+            if (issueRequest(tablesUrl(requestSettings()), RequestKind::Tables))
+                m_state.tableSyncCountdown = 0;
             break;
-        case 2: {
+        case FromUnit::Event: {
             const EventRequest r = eventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = f[13];
-            issueRequest(r.url, 2);
+            issueRequest(r.url, RequestKind::Event);
             break;
         }
-        case 3:
+        case FromUnit::Statistics:
             showStatistics();
             break;
-        case 4:
+        case FromUnit::ChipNumber:
             showChipNumber();
             break;
-        case 5: {
+        case FromUnit::CardEvent: {
             const EventRequest r = cardEventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;
-            issueRequest(r.url, 2);
+            issueRequest(r.url, RequestKind::Event);
             break;
         }
-        case 6:
-            if (f[2] == 1) issueRequest(clockReportUrl(requestSettings(), f), 7);
+        case FromUnit::ClockReport:
+            if (f[2] == 1)
+                issueRequest(clockReportUrl(requestSettings(), f), RequestKind::ClockReport);
             break;
         default:
             break;

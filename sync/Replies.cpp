@@ -16,57 +16,58 @@ constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-chan
 }  // namespace
 
 void Engine::processReply() {
-    if (m_state.serverPhase != 4) return;
+    if (m_state.serverPhase != ServerPhase::ReplyReady) return;
     // The reply is processed exactly once, whatever happens while reading it.
     struct CleanUp {
         Engine& e;
         ~CleanUp() {
             e.m_state.slowFrameCounter = 0;
             e.deleteReplyFiles();
-            e.m_state.serverPhase = 0;
-            e.m_state.requestKind = 0;
+            e.m_state.serverPhase = ServerPhase::Idle;
+            e.m_state.requestKind = RequestKind::None;
             e.purgeInput();
         }
     } cleanUp{*this};
     switch (m_state.requestKind) {
-        case 1:
+        case RequestKind::Tables:
             downloadTables();
             break;
-        case 2:
+        case RequestKind::Event:
             answerEvent();
             break;
-        case 3:
+        case RequestKind::Recalculation:
             m_fields.setText(Field::statpc, "99");
             break;
-        case 4:
+        case RequestKind::Poll:
             readPollReply();
             break;
-        case 7:
-            sendWithTime(1);
+        case RequestKind::ClockReport:
+            sendWithTime(ToUnit::SetClock);
             break;
-        default:
+        case RequestKind::None:
             break;
     }
 }
 
 void Engine::downloadTables() {
-    sendWithTime(2);
+    sendWithTime(ToUnit::TablesBegin);
     if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
     ReplyLineReader reply(getTmp());
-    std::uint8_t section = 3;
+    ToUnit section = ToUnit::Section1Record;
     m_state.slowFrameCounter = 1;
     std::uint64_t sent = 0;
     std::uint64_t skipped = 0;
     std::string line;
     while (reply.next(line)) {
         if (line.compare(0, 7, "-------") == 0) {
-            section = 4;
+            section = ToUnit::Section2Record;
             continue;
         }
         CommandFrame& f = m_state.frame;
-        f[1] = section;
-        if (section == 4 && line.size() <= 5) continue;
-        const bool ok = section == 3 ? parseSection1Record(line, f) : parseSection2Record(line, f);
+        f.setCode(section);
+        if (section == ToUnit::Section2Record && line.size() <= 5) continue;
+        const bool ok = section == ToUnit::Section1Record ? parseSection1Record(line, f)
+                                                          : parseSection2Record(line, f);
         if (!ok) {
             ++skipped;  // a record that cannot be converted is left out
             continue;
@@ -74,7 +75,7 @@ void Engine::downloadTables() {
         zobraz();
         if (++sent % 64 == 0) waitHook();
     }
-    sendWithTime(5);
+    sendWithTime(ToUnit::TablesEnd);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     qCInfo(lcSync) << "tables sent:" << sent << "records," << skipped << "skipped";
@@ -82,7 +83,7 @@ void Engine::downloadTables() {
 
 void Engine::answerEvent() {
     CommandFrame& f = m_state.frame;
-    f[1] = 6;
+    f.setCode(ToUnit::Answer);
     f[2] = 0;
     if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
     bool ok = false;
@@ -116,7 +117,7 @@ void Engine::readPollReply() {
 }
 
 void Engine::triggerFileCheck() {
-    if (m_state.triggerFileError == 1) return;
+    if (m_state.triggerFileError) return;
     static constexpr struct {
         const char* file;
         const char* shown;
@@ -131,14 +132,14 @@ void Engine::triggerFileCheck() {
             m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Chyba práv souboru!")));
             m_fields.setText(Field::stavdatum, trigger.shown);
             m_fields.setText(Field::stavcip, "nejde smazat!!!!");
-            m_state.triggerFileError = 1;
+            m_state.triggerFileError = true;
         }
     }
 }
 
 void Engine::tableSyncStep() {
     if (m_state.tableSyncCountdown == 1) {
-        sendWithTime(7);
+        sendWithTime(ToUnit::TablesChanged);
         m_state.tableSyncCountdown = kTableSyncRepeat;
     }
     if (m_state.tableSyncCountdown > 1) --m_state.tableSyncCountdown;

@@ -24,7 +24,7 @@ void Engine::deleteReplyFiles() {
     std::filesystem::remove(getTmp(), ec);
 }
 
-bool Engine::issueRequest(const Bytes& url, std::uint8_t kind) {
+bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     deleteReplyFiles();
     m_fields.setText(Field::urls, url);
     // The request goes out as the field shows it.
@@ -39,18 +39,18 @@ bool Engine::issueRequest(const Bytes& url, std::uint8_t kind) {
         m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Požadavek neodeslán!")));
         return false;
     }
-    qCInfo(lcSync) << "request" << kind << QByteArray::fromStdString(sent);
-    m_state.serverPhase = 2;
+    qCInfo(lcSync) << "request" << int(kind) << QByteArray::fromStdString(sent);
+    m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
     return true;
 }
 
 void Engine::awaitReply() {
-    if (m_state.serverPhase == 2) {
-        m_state.serverPhase = 3;
+    if (m_state.serverPhase == ServerPhase::Issued) {
+        m_state.serverPhase = ServerPhase::Waiting;
         m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
     }
-    if (m_state.serverPhase != 3) return;
+    if (m_state.serverPhase != ServerPhase::Waiting) return;
     if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
         m_fields.setText(
@@ -58,9 +58,9 @@ void Engine::awaitReply() {
             toCp1250(QString::fromUtf8("Timeout při čekání na odpověď doch. serveru.")));
         m_fields.setText(Field::stavprac, "Doch.server timeout!");
         m_fields.setText(Field::stavdatum, toCp1250(QString::fromUtf8("Špatná adresa?")));
-        m_state.serverPhase = 0;
+        m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err");
-        m_state.requestKind = 0;
+        m_state.requestKind = RequestKind::None;
         m_state.replyDeadline.reset();
         m_http.cancel();
         deleteReplyFiles();
@@ -68,7 +68,7 @@ void Engine::awaitReply() {
     if (m_http.isComplete()) {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
-        m_state.serverPhase = 4;
+        m_state.serverPhase = ServerPhase::ReplyReady;
     }
 }
 

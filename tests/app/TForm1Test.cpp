@@ -329,7 +329,7 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     ASSERT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.http->calls()[0].url, "http://127.0.0.1/kw/gcalc.php?firma=12&httphost=server");
-    EXPECT_EQ(w.form->engine().state().requestKind, 3);
+    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::Recalculation);
     // A second click while the first is under way does not replace it.
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);
@@ -338,7 +338,7 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.http->complete("anything at all");
     w.form->Timer1Timer();
     EXPECT_EQ(w.text("statpc"), "99");
-    EXPECT_EQ(w.form->engine().state().requestKind, 0);
+    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::None);
 }
 
 TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {

@@ -92,8 +92,8 @@ struct PtyEngine {
         EXPECT_TRUE(com->Open());
     }
     // A completed reply of the given kind, as the HTTP control leaves it.
-    void replyArrived(std::uint8_t kind) {
-        engine->state().serverPhase = 4;
+    void replyArrived(RequestKind kind) {
+        engine->state().serverPhase = ServerPhase::ReplyReady;
         engine->state().requestKind = kind;
     }
 
@@ -121,7 +121,7 @@ TEST(Load, TwoHundredThousandRecordsReachTheUnitWithFlatMemory) {
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak count from here
     const auto start = std::chrono::steady_clock::now();
-    p.replyArrived(1);
+    p.replyArrived(RequestKind::Tables);
     p.engine->processReply();
     const auto took = std::chrono::steady_clock::now() - start;
     const long peak = statusKb("VmHWM");
@@ -135,7 +135,7 @@ TEST(Load, TwoHundredThousandRecordsReachTheUnitWithFlatMemory) {
         EXPECT_LT(peak - before, 10 * 1024) << "kB";
     }
     EXPECT_FALSE(std::filesystem::exists(p.work / "get.txt"));
-    EXPECT_EQ(p.engine->state().serverPhase, 0);
+    EXPECT_EQ(p.engine->state().serverPhase, ServerPhase::Idle);
 }
 
 TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
@@ -150,7 +150,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
     p.engine->state().nameRequested = 1;
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
-    p.replyArrived(2);
+    p.replyArrived(RequestKind::Event);
     p.engine->processReply();
     const long peak = statusKb("VmHWM");
     if (!kSanitized) {

@@ -29,8 +29,9 @@ TEST(Reception, FrameIsReadTwoTicksAfterItsMarkerAndNoiseIsDropped) {
     EXPECT_EQ(h.fields.text(Field::stavdatum), "5.3.2024 7:4:9");
     EXPECT_EQ(h.fields.text(Field::urls), kEventUrl);
     EXPECT_EQ(h.engine->state().nameRequested, 1);
-    EXPECT_EQ(h.engine->state().requestKind, 2);
-    EXPECT_EQ(h.engine->state().serverPhase, 3);  // issued and awaited within the same tick
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Event);
+    EXPECT_EQ(h.engine->state().serverPhase,
+              ServerPhase::Waiting);  // issued and awaited within the same tick
 }
 
 TEST(Reception, FrameSplitAcrossTicksIsReassembled) {
@@ -129,20 +130,21 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
         const char* name;
         CommandFrame frame;
         std::string url;  // empty: no request
-        int kind;
+        RequestKind kind;
     };
     const Row rows[] = {
-        {"tables", frameOf({1}), kBase + "?prikaz=1&httphost=127.0.0.1", 1},
+        {"tables", frameOf({1}), kBase + "?prikaz=1&httphost=127.0.0.1", RequestKind::Tables},
         {"card", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}),
          kBase + "?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2099-12-31%2023:59:58"
                  "&httphost=127.0.0.1",
-         2},
+         RequestKind::Event},
         {"clock_report", frameOf({6, 1, 24, 3, 5, 7, 4}),
-         kBase + "?prikaz=7&rok=1&mes=24&den=3&hod=5&min=7&sec=4&httphost=127.0.0.1", 7},
-        {"clock_byte_0", frameOf({6, 0, 24}), "", 0},
-        {"clock_byte_2", frameOf({6, 2, 24}), "", 0},
-        {"unknown_9", frameOf({9, 1}), "", 0},
-        {"zero", frameOf({0, 1}), "", 0},
+         kBase + "?prikaz=7&rok=1&mes=24&den=3&hod=5&min=7&sec=4&httphost=127.0.0.1",
+         RequestKind::ClockReport},
+        {"clock_byte_0", frameOf({6, 0, 24}), "", RequestKind::None},
+        {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::None},
+        {"unknown_9", frameOf({9, 1}), "", RequestKind::None},
+        {"zero", frameOf({0, 1}), "", RequestKind::None},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -247,10 +249,10 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     h.clock.setWall(2024, 3, 5, 7, 4, 45, 750);
     h.unitSends(kEvent);
     h.ticks(3);  // issued during the tick at second 45.950
-    ASSERT_EQ(h.engine->state().serverPhase, 3);
+    ASSERT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
     // Timed out at the first tick at or after second 15 of the next minute.
     int ticks = 0;
-    while (h.engine->state().serverPhase == 3 && ticks < 400) {
+    while (h.engine->state().serverPhase == ServerPhase::Waiting && ticks < 400) {
         h.tick();
         ++ticks;
     }
@@ -264,7 +266,7 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
     EXPECT_EQ(h.fields.text(Field::statpc), "Err");
-    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
     // The next event is forwarded normally.
@@ -282,7 +284,7 @@ TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {
     h.clock.setWall(2024, 3, 5, 6, 0, 0, 0);  // someone sets the PC's clock back an hour
     h.clock.advanceMs(2'000);                 // and the program was held up past the second
     h.tick();
-    EXPECT_EQ(h.engine->state().serverPhase, 0);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
 }
 
@@ -294,8 +296,8 @@ TEST(AwaitReply, CompletionOnTheTimeOutTickIsOnlyCleanedUp) {
     h.clock.advanceMs(30'000);
     h.http.complete("---OK---\nsomebody with a long name\n");
     h.tick();
-    EXPECT_EQ(h.engine->state().serverPhase, 0);
-    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_TRUE(h.sentFrames().empty());
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
@@ -306,8 +308,8 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     h.http.setRefusal(std::string("bad address"));
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.engine->state().serverPhase, 0);
-    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
     EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
     EXPECT_EQ(h.fields.text(Field::stavprac),
@@ -316,7 +318,7 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     h.http.setRefusal(std::nullopt);
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.engine->state().serverPhase, 3);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
 }
 
 }  // namespace

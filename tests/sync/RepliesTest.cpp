@@ -15,7 +15,7 @@ const CommandFrame kEventWithName =
 void request(EngineHarness& h, const CommandFrame& frame) {
     h.unitSends(frame);
     h.ticks(3);
-    ASSERT_EQ(h.engine->state().serverPhase, 3);
+    ASSERT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
 }
 
 void reply(EngineHarness& h, const std::string& body) {
@@ -38,8 +38,8 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EXPECT_EQ(f.code(), 6);
     EXPECT_EQ(std::string(f.bytes.begin() + 1, f.bytes.end()), "Zlutoucky kun P");
     EXPECT_EQ(h.fields.text(Field::statpc), "6");
-    EXPECT_EQ(h.engine->state().serverPhase, 0);
-    EXPECT_EQ(h.engine->state().requestKind, 0);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_TRUE(h.line->input.empty());
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
@@ -81,7 +81,7 @@ TEST(EventReply, ErrorShortAndMarkerlessRepliesSendNothing) {
         } else {
             EXPECT_TRUE(h.sentFrames().empty());
         }
-        EXPECT_EQ(h.engine->state().serverPhase, 0);
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     }
 }
 
@@ -137,7 +137,7 @@ TEST(TableReply, SectionsAndBadRecords) {
         request(h, frameOf({1}));
         reply(h, row.body);
         EXPECT_EQ(h.sentCodes(), row.codes);
-        EXPECT_EQ(h.engine->state().serverPhase, 0);
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     }
 }
 
@@ -159,7 +159,7 @@ TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
         EngineHarness h;
         h.engine->state().idleTicks = 2661;
         h.tick();
-        ASSERT_EQ(h.engine->state().requestKind, 4);
+        ASSERT_EQ(h.engine->state().requestKind, RequestKind::Poll);
         reply(h, row.body);
         EXPECT_EQ(h.sentCodes(), row.tabsync ? std::vector<int>{7} : std::vector<int>{});
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.tabsync ? 254 : 0);
@@ -206,7 +206,7 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatched) {
     EXPECT_EQ(h.fields.text(Field::stavprac), "Chyba pr\xE1v souboru!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "Soubor c:zamestnanci");
     EXPECT_EQ(h.fields.text(Field::stavcip), "nejde smazat!!!!");
-    EXPECT_EQ(h.engine->state().triggerFileError, 1);
+    EXPECT_EQ(h.engine->state().triggerFileError, true);
     EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
     std::ofstream(h.driveC / "kategorie") << "1";
@@ -224,14 +224,14 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
         std::vector<int> waitedAfter;
         for (int i = 1; i <= 12; ++i) {
             const auto before = h.clock.sleptMs();
-            h.engine->sendWithTime(3);
+            h.engine->sendWithTime(ToUnit::Section1Record);
             if (h.clock.sleptMs() != before) waitedAfter.push_back(i);
             EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
         }
         EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
         h.engine->state().slowFrameCounter = 0;
         const auto before = h.clock.sleptMs();
-        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(1);
+        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::SetClock);
         EXPECT_EQ(h.clock.sleptMs(), before);
     }
 }
@@ -241,7 +241,7 @@ TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
     h.fields.setChecked(Check::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
     h.engine->state().slowFrameCounter = 5;
-    h.engine->sendWithTime(3);
+    h.engine->sendWithTime(ToUnit::Section1Record);
     EXPECT_EQ(h.clock.now().second, 1);
     EXPECT_EQ(h.clock.now().millisecond, 0);
     EXPECT_EQ(h.engine->state().slowFrameCounter, 1);

@@ -62,32 +62,32 @@ std::string trimmedName(const kv::CommandFrame& f) {
 }
 
 std::string describeFromBridge(const kv::CommandFrame& f) {
-    switch (f.code()) {
-        case 1:
+    switch (f.toUnitCode()) {
+        case kv::ToUnit::SetClock:
             return "set clock to " + stamp(f, 2);
-        case 2:
+        case kv::ToUnit::TablesBegin:
             return "table download begins " + stamp(f, 2);
-        case 3:
+        case kv::ToUnit::Section1Record:
             return format(
                 "section-1 record: index %u chip %s time %02u%02u number %u balance %u %u",
                 f.word(2), chipHex(f, 4).c_str(), f[10], f[11], f[12], f[13], f[14]);
-        case 4:
+        case kv::ToUnit::Section2Record:
             return format("section-2 record: %u %u %u:%02u %u:%02u %u", f[2], f[3], f[4], f[5],
                           f[6], f[7], f[8]);
-        case 5:
+        case kv::ToUnit::TablesEnd:
             return "table download ends " + stamp(f, 2);
-        case 6:
+        case kv::ToUnit::Answer:
             if (f[2] == 0) return "answer: OK, no name";
             return "answer: OK, name \"" + printable(f) + "\"";
-        case 7:
+        case kv::ToUnit::TablesChanged:
             return "tables changed " + stamp(f, 2);
-        case 8:
+        case kv::ToUnit::StatisticsRequest:
             return "statistics request " + stamp(f, 2);
-        case 9:
+        case kv::ToUnit::ChipNumberRequest:
             return "chip number request " + stamp(f, 2);
-        case 10:
+        case kv::ToUnit::FictitiousEvent:
             return format("fictitious event #%u ", f.word(2)) + stamp(f, 7);
-        case 11:
+        case kv::ToUnit::StartOfCommunication:
             return "start of communication, clock " + stamp(f, 2);
         default:
             return format("unknown FrameCode %u", f.code());
@@ -95,13 +95,13 @@ std::string describeFromBridge(const kv::CommandFrame& f) {
 }
 
 std::string describeFromUnit(const kv::CommandFrame& f) {
-    switch (f.code()) {
-        case 1:
+    switch (f.fromUnitCode()) {
+        case kv::FromUnit::TableRequest:
             return "table request";
-        case 2:
+        case kv::FromUnit::Event:
             return format("event #%u kod %u type %u place %u ", f.word(2), f[4], f[5], f[6]) +
                    stamp(f, 7) + format(" name-request %u", f[13]);
-        case 3:
+        case kv::FromUnit::Statistics:
             return format(
                 "statistics: memory %s, errors %u, transmissions %u, last terminal %u, "
                 "positions %u %u %u %u, lost %u",
@@ -109,13 +109,13 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
                 : f[2] == 0x80 ? "32 kB"
                                : "?",
                 f[3], f[4], f[5], f.word(6), f.word(8), f.word(10), f.word(12), f[14]);
-        case 4:
+        case kv::FromUnit::ChipNumber:
             return "chip number " + chipHex(f, 2) +
                    format(", positions %u %u %u", f.word(8), f.word(10), f.word(12));
-        case 5:
+        case kv::FromUnit::CardEvent:
             return "card event card " + chipHex(f, 2) +
                    format(" kod %u type %u place %u ", f[8], f[9], f[10]) + stamp(f, 11);
-        case 6:
+        case kv::FromUnit::ClockReport:
             return format("clock report %02u.%02u. %02u:%02u:%02u", f[4], f[3], f[5], f[6], f[7]);
         default:
             return format("FrameCode %u", f.code());

@@ -118,9 +118,10 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
     m_earliestSendMs = std::max(m_earliestSendMs, nowMs + m_opt.minGapMs);
     if (!m_sessionStarted) startSession(nowMs);
 
-    switch (f.code()) {
-        case 1:
-        case 11:
+    using kv::ToUnit;
+    switch (f.toUnitCode()) {
+        case ToUnit::SetClock:
+        case ToUnit::StartOfCommunication:
             if (const auto t = stampOf(f)) {
                 m_clock.set(*t, nowMs);
                 ++m_sum.clockSets;
@@ -129,10 +130,10 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             } else {
                 log("unit    time out of range, clock left as it is");
             }
-            if (f.code() == 1 && m_exchange == Exchange::ClockReport)
+            if (f.toUnitCode() == ToUnit::SetClock && m_exchange == Exchange::ClockReport)
                 setExchange(Exchange::None, 0);
             break;
-        case 2:
+        case ToUnit::TablesBegin:
             if (m_downloading) {
                 ++m_sum.incompleteDownloads;
                 log("unit    previous table download never ended; discarded");
@@ -142,37 +143,38 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             m_downloadDeadlineMs = nowMs + m_opt.downloadGapMs;
             if (m_exchange == Exchange::Tables) setExchange(Exchange::None, 0);
             break;
-        case 3:
-        case 4:
+        case ToUnit::Section1Record:
+        case ToUnit::Section2Record:
             if (!m_downloading) {
                 log("unit    table record outside a download; ignored");
                 break;
             }
-            (f.code() == 3 ? m_incoming.section1 : m_incoming.section2).push_back(f);
+            (f.toUnitCode() == ToUnit::Section1Record ? m_incoming.section1 : m_incoming.section2)
+                .push_back(f);
             m_downloadDeadlineMs = nowMs + m_opt.downloadGapMs;
             break;
-        case 5:
+        case ToUnit::TablesEnd:
             if (m_downloading)
                 finishDownload(nowMs);
             else
                 log("unit    end of a download that never began; ignored");
             break;
-        case 6:
+        case ToUnit::Answer:
             handleAnswer(f, nowMs);
             break;
-        case 7:
+        case ToUnit::TablesChanged:
             ++m_sum.tablesChanged;
             m_wantTables = true;
             break;
-        case 8:
+        case ToUnit::StatisticsRequest:
             ++m_sum.statsRequests;
             m_wantStats = true;
             break;
-        case 9:
+        case ToUnit::ChipNumberRequest:
             ++m_sum.chipRequests;
             m_wantChip = true;
             break;
-        case 10:
+        case ToUnit::FictitiousEvent:
             ++m_sum.fictitiousEvents;
             break;
         default:
@@ -331,7 +333,7 @@ void Unit::sendNext(std::int64_t nowMs) {
         m_wantTables = false;
         ++m_sum.tableRequests;
         kv::CommandFrame f;
-        f[1] = 1;
+        f.setCode(kv::FromUnit::TableRequest);
         // A damaged request is not waited for: the bridge repeats its "tables changed".
         if (!transmit(f, nowMs, true))
             setExchange(Exchange::Tables, nowMs + ms(m_opt.answerTimeoutS));
@@ -440,7 +442,7 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const CivilTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
     if (m_opt.cardEvery > 0 && ordinal % m_opt.cardEvery == 0) {
-        f[1] = 5;
+        f.setCode(kv::FromUnit::CardEvent);
         for (int i = 0; i < 6; ++i) f[2 + i] = chip[static_cast<std::size_t>(i)];
         f[8] = kod;
         f[9] = m_opt.eventType;
@@ -452,7 +454,7 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const long withIndex = m_opt.cardEvery > 0 ? ordinal - ordinal / m_opt.cardEvery : ordinal;
     const bool askName = m_opt.nameRequest == NameRequest::Always ||
                          (m_opt.nameRequest == NameRequest::Alternate && withIndex % 2 == 1);
-    f[1] = 2;
+    f.setCode(kv::FromUnit::Event);
     putWord(f, 2, static_cast<std::uint32_t>(ordinal) & 0xFFFF);
     f[4] = kod;
     f[5] = m_opt.eventType;
@@ -492,7 +494,7 @@ kv::CommandFrame Unit::statisticsFrame(std::int64_t nowMs) const {
     const Layout l = layout(m_opt.memory32k, m_table.section1.size(), m_table.section2.size(),
                             queuedEvents(nowMs));
     kv::CommandFrame f;
-    f[1] = 3;
+    f.setCode(kv::FromUnit::Statistics);
     f[2] = m_opt.memory32k ? 0x80 : 0;
     f[3] = static_cast<std::uint8_t>(m_parser.errors() & 0xFF);
     f[4] = static_cast<std::uint8_t>(m_transmissions & 0xFF);
@@ -510,7 +512,7 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
     const Layout l = layout(m_opt.memory32k, m_table.section1.size(), m_table.section2.size(),
                             queuedEvents(nowMs));
     kv::CommandFrame f;
-    f[1] = 4;
+    f.setCode(kv::FromUnit::ChipNumber);
     if (m_lastChip)
         for (int i = 0; i < 6; ++i) f[2 + i] = (*m_lastChip)[static_cast<std::size_t>(i)];
     putWord(f, 8, l.queueEnd);
@@ -525,7 +527,7 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
 kv::CommandFrame Unit::clockReportFrame(std::int64_t nowMs) const {
     const CivilTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
-    f[1] = 6;
+    f.setCode(kv::FromUnit::ClockReport);
     f[2] = 1;
     f[3] = static_cast<std::uint8_t>(t.month);
     f[4] = static_cast<std::uint8_t>(t.day);
