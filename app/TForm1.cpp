@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "link/Cp1250.h"
+#include "link/Deadline.h"
 #include "link/Errors.h"
 #include "sync/DriveC.h"
 #include "sync/Files.h"
@@ -150,14 +151,12 @@ void TForm1::delayedStart() {
     // window is not shown yet; the countdown goes to stavprac all the same.
     Clock& clock = *m_services.clock;
     m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
-    const std::int64_t target = instantOfSecondsAhead(clock, 50);
-    for (;;) {
-        const std::int64_t left = target - clock.monotonicMs();
-        if (left <= 0) break;
+    Deadline target = Deadline::secondsAhead(clock, 50);
+    while (!target.expired()) {
+        const std::int64_t left = target.remainingMs();
         const std::int64_t seconds = (left + 999) / 1000;
         m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
-        const std::int64_t toNextSecond = left % 1000 == 0 ? 1000 : left % 1000;
-        clock.sleepMs(toNextSecond);
+        target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
     }
     m_fields.setText(Field::stavprac, "Pracovnik");
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "link/Cp1250.h"
+#include "link/Deadline.h"
 #include "link/TformPickPort.h"
 
 namespace kv {
@@ -135,59 +136,45 @@ std::string TQCCom32::ReadText() {
         ~ClearInUse() { flag = false; }
     } clearInUse{m_inUse};
 
-    auto takeWaiting = [&]() {
-        const int n = InCount();
-        if (n > 0 && m_device) result += m_device->read(n);
-    };
-
     if (m_terminator.empty()) {
-        takeWaiting();
-        if (!result.empty()) qCDebug(lcCom) << "read" << hex(result);
-        return result;
-    }
-
-    // Blocks on the device; a closed or failing device returns early, then the clock sleeps
-    // the rest, so the wait never spins.
-    auto waitFor = [&](std::int64_t ms) {
-        const std::int64_t start = m_clock.monotonicMs();
-        if (WaitForInput(int(std::min<std::int64_t>(ms, INT_MAX)))) return;
-        const std::int64_t waited = m_clock.monotonicMs() - start;
-        if (waited < ms) m_clock.sleepMs(ms - waited);
-    };
-
-    bool found = false;
-    std::int64_t deadline = m_clock.monotonicMs() + m_responseTime;
-    for (;;) {
-        m_timedOut = false;
+        takeWaiting(result);
+    } else {
         for (;;) {
-            takeWaiting();
-            if (result.find(m_terminator) != std::string::npos) {
-                found = true;
+            if (waitForTerminator(result)) break;
+            qCInfo(lcCom) << "no terminator within" << m_responseTime << "ms," << result.size()
+                          << "bytes received";
+            if (OnTimeout) OnTimeout(this);
+            if (!m_showErrors ||
+                m_prompts.abortRetry(QStringLiteral("Warning"),
+                                     QStringLiteral("Timeout waiting for response.")) !=
+                    PromptAnswer::Retry)
                 break;
-            }
-            const std::int64_t now = m_clock.monotonicMs();
-            if (now >= deadline) m_timedOut = true;
-            if (m_allowEvents) QCoreApplication::processEvents();
-            if (m_timedOut) break;
-            std::int64_t wait = deadline - now;
-            if (m_allowEvents) wait = std::min<std::int64_t>(wait, kEventSliceMs);
-            waitFor(wait);
         }
-        if (found) break;
-        qCInfo(lcCom) << "no terminator within" << m_responseTime << "ms," << result.size()
-                      << "bytes received";
-        if (OnTimeout) OnTimeout(this);
-        if (m_showErrors && m_prompts.abortRetry(QStringLiteral("Warning"),
-                                                 QStringLiteral("Timeout waiting for response.")) ==
-                                PromptAnswer::Retry) {
-            m_timedOut = false;
-            deadline = m_clock.monotonicMs() + m_responseTime;
-            continue;
-        }
-        break;
     }
     if (!result.empty()) qCDebug(lcCom) << "read" << hex(result);
     return result;
+}
+
+void TQCCom32::takeWaiting(std::string& result) {
+    const int n = InCount();
+    if (n > 0 && m_device) result += m_device->read(n);
+}
+
+bool TQCCom32::waitForTerminator(std::string& result) {
+    const Deadline deadline = Deadline::in(m_clock, m_responseTime);
+    m_timedOut = false;
+    for (;;) {
+        takeWaiting(result);
+        if (result.find(m_terminator) != std::string::npos) return true;
+        if (deadline.expired()) m_timedOut = true;
+        if (m_allowEvents) QCoreApplication::processEvents();
+        if (m_timedOut) return false;
+        // Blocks on the device; a closed or failing device returns early, then the clock
+        // sleeps the rest of the slice, so the wait never spins.
+        Deadline slice =
+            Deadline::in(m_clock, deadline.sliceMs(m_allowEvents ? kEventSliceMs : INT_MAX));
+        if (!WaitForInput(int(slice.remainingMs()))) slice.sleepSlice();
+    }
 }
 
 bool TQCCom32::WriteText(std::string_view text) {

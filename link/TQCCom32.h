@@ -69,6 +69,9 @@ public:
 
 private:
     void reconfigure();
+    void takeWaiting(std::string& result);
+    // Reads until the terminator has arrived (true) or ResponseTime has passed.
+    bool waitForTerminator(std::string& result);
 
     SerialDeviceFactory m_factory;
     Prompts& m_prompts;

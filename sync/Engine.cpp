@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "link/Deadline.h"
 #include "link/Errors.h"
 
 Q_LOGGING_CATEGORY(lcSync, "kvbridge.sync")
@@ -52,10 +53,9 @@ void Engine::zobraz() {
     if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
     if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
         const int secondsAhead = m_clock.now().second == 59 ? 2 : 1;
-        const std::int64_t until = instantOfSecondsAhead(m_clock, secondsAhead);
-        for (std::int64_t left = until - m_clock.monotonicMs(); left > 0;
-             left = until - m_clock.monotonicMs()) {
-            m_clock.sleepMs(std::min<std::int64_t>(left, kWaitSliceMs));
+        Deadline until = Deadline::secondsAhead(m_clock, secondsAhead);
+        while (!until.expired()) {
+            until.sleepSlice(kWaitSliceMs);
             waitHook();
         }
         m_state.slowFrameCounter = 1;

@@ -2,6 +2,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 
+#include "link/Deadline.h"
 #include "sync/Engine.h"
 #include "sync/Files.h"
 #include "sync/Statistics.h"
@@ -17,6 +18,7 @@ constexpr int kReadTimeoutSeconds = 3;
 constexpr std::size_t kKeptAfterMarker = 200;
 constexpr int kMaxReadsPerSearch = 64;  // a line flooded with noise must not hold the tick
 constexpr int kFrameSize = 16;
+constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
 }  // namespace
 
 void Engine::countIdle() {
@@ -56,18 +58,17 @@ void Engine::searchMarker() {
 
 void Engine::readFrame() {
     if (m_state.receiveSettle != 1) return;
-    const std::int64_t deadline = instantOfSecondsAhead(m_clock, kReadTimeoutSeconds);
+    const Deadline deadline = Deadline::secondsAhead(m_clock, kReadTimeoutSeconds);
     m_state.receiveSettle = 0;
     bool timedOut = false;
     Bytes& text = m_state.receiveText;
     while (text.size() < kFrameSize && !timedOut) {
-        const std::int64_t left = deadline - m_clock.monotonicMs();
-        if (left <= 0) timedOut = true;
+        if (deadline.expired()) timedOut = true;
         if (inputWaiting()) {
             text += takeInput();
             if (text.size() > kKeptAfterMarker) text.resize(kKeptAfterMarker);
         } else if (!timedOut) {
-            m_com.WaitForInput(static_cast<int>(std::min<std::int64_t>(left, 100)));
+            m_com.WaitForInput(static_cast<int>(deadline.sliceMs(kWaitSliceMs)));
             waitHook();
         }
     }
