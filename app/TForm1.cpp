@@ -108,13 +108,10 @@ void TForm1::appstart() {
         m_fields.setChecked(Check::stavstoji, true);
         applyConfig(parseTerminalConfig(readWholeFile(cfg)));
         if (m_fields.checked(Check::cfgstart)) {
-            if (m_fields.checked(Check::slowstart)) delayedStart();
+            if (m_fields.checked(Check::slowstart)) m_engine->delayedStart();
             terminalstart();
         }
-        EngineState& s = m_engine->state();
-        s.tableSyncCountdown = 0;
-        s.slowFrameCounter = 0;
-        s.triggerFileError = false;
+        m_engine->resetForProgramStart();
     });
 }
 
@@ -146,55 +143,27 @@ TerminalConfig TForm1::configFromWindow() const {
     return c;
 }
 
-void TForm1::delayedStart() {
-    // Gives an Ethernet-to-serial converter time to come up before the port is opened.  The
-    // window is not shown yet; the countdown goes to stavprac all the same.
-    Clock& clock = *m_services.clock;
-    m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
-    Deadline target = Deadline::secondsAhead(clock, 50);
-    while (!target.expired()) {
-        const std::int64_t left = target.remainingMs();
-        const std::int64_t seconds = (left + 999) / 1000;
-        m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
-        target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
-    }
-    m_fields.setText(Field::stavprac, "Pracovnik");
-}
-
-void TForm1::terminalstart() {
-    EngineState& s = m_engine->state();
-    s.slowFrameCounter = 0;
+int TForm1::checkedPort() const {
     int port = 0;
     for (int i = 0; i < 4; ++i)
         if (m_fields.checked(kPorts[i])) port = i + 1;
-    if (port == 0) {
-        m_services.prompts->message(u8("Kordavo"), u8("Není vybrán sériový port!"));
-    } else {
-        m_com->setBaud(2400);
-        m_com->setPort(port);
-        if (m_com->Open()) {
-            m_fields.setChecked(Check::stavjede, true);
-            m_timer.start();
-            m_engine->purgeInput();  // with whatever the engine had read but not yet looked at
-            deleteWorkFile("send.tmp");
-            m_engine->sendWithTime(ToUnit::StartOfCommunication);
-            qCInfo(lcApp) << "communication started on port" << port;
-        }
-    }
-    m_engine->resetForStart();
+    return port;
+}
+
+void TForm1::terminalstart() {
+    const int port = checkedPort();
+    if (port == 0) m_services.prompts->message(u8("Kordavo"), u8("Není vybrán sériový port!"));
     const Bytes idText = m_fields.text(Field::idfirmy);
     const auto id = parseIntegerText(idText);
+    if (m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt))
+        m_timer.start();
     if (!id)
         throw HandlerError("'" + fromCp1250(idText).toStdString() +
                            "' nen\xC3\xAD platn\xC3\xA9 \xC4\x8D\xC3\xADslo firmy.");
-    s.companyId = static_cast<std::uint16_t>(*id);
-    s.idleTicks = 0;
-    s.nameRequested = 0;
 }
 
 void TForm1::appstop() {
-    m_com->Close();
-    m_fields.setChecked(Check::stavstoji, true);
+    m_engine->stopCommunication();
     m_timer.stop();
 }
 
@@ -246,46 +215,19 @@ void TForm1::Button1Click() { m_engine->sendWithTime(ToUnit::TablesChanged); }
 void TForm1::statbutClick() { m_engine->sendWithTime(ToUnit::StatisticsRequest); }
 
 void TForm1::Button3Click() {
-    EngineState& s = m_engine->state();
-    if (s.serverPhase != ServerPhase::Idle) {
-        // Replacing the outstanding request would lose the answer the unit is waiting for.
+    if (!m_engine->recalculate())
         m_services.prompts->message(
             u8("Kordavo"),
             u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
-        return;
-    }
-    s.requestUrl = recalculationUrl(m_engine->requestSettings());
-    m_engine->issueRequest(s.requestUrl, RequestKind::Recalculation);
 }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
-    if (!count || *count < 0 || *count > 65535) {
+    if (!count || *count < 0 || *count > 65535)
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
-        return;
-    }
-    EngineState& s = m_engine->state();
-    std::uint16_t number = 0;
-    s.slowFrameCounter = 1;
-    for (int i = 0; i < *count; ++i) {
-        const WallTime t = m_services.clock->now();
-        CommandFrame& f = s.frame;
-        f.setCode(ToUnit::FictitiousEvent);
-        ++number;
-        f[2] = static_cast<std::uint8_t>(number >> 8);
-        for (int b = 3; b <= 6; ++b) f[b] = static_cast<std::uint8_t>(number & 0xFF);
-        f[7] = static_cast<std::uint8_t>(t.hour);
-        f[8] = static_cast<std::uint8_t>(t.minute);
-        f[9] = static_cast<std::uint8_t>(t.second);
-        f[10] = static_cast<std::uint8_t>(t.day);
-        f[11] = static_cast<std::uint8_t>(t.month);
-        f[12] = static_cast<std::uint8_t>(t.year - 2000);
-        m_engine->zobraz();
-    }
-    m_fields.setText(Field::fiktud, "0");
-    m_engine->sendWithTime(ToUnit::StatisticsRequest);
-    s.slowFrameCounter = 0;
+    else
+        m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count));
 }
 
 void TForm1::Button5Click() {

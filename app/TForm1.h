@@ -72,7 +72,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void delayedStart();
+    int checkedPort() const;  // 1 to 4, 0 when no port is chosen
     void applyConfig(const TerminalConfig& config);
     TerminalConfig configFromWindow() const;
     void deleteWorkFile(const char* name);

@@ -62,13 +62,6 @@ void Engine::zobraz() {
     }
 }
 
-void Engine::resetForStart() {
-    m_state.receiveSettle = 0;
-    m_state.requestKind = RequestKind::None;
-    m_state.serverPhase = ServerPhase::Idle;
-    m_state.replyDeadline.reset();
-}
-
 bool Engine::inputWaiting() { return !m_pendingInput.empty() || m_com.InCount() > 0; }
 
 Bytes Engine::takeInput() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
@@ -62,8 +63,25 @@ public:
     bool issueRequest(const Bytes& url, RequestKind kind);
     RequestSettings requestSettings() const;
 
-    // The reset of a Start: reception and request state back to idle.
-    void resetForStart();
+    // Operations, asked for by the window or by a run without one.
+    //
+    // Start of communication on port 1 to 4 (anything else: none chosen, nothing is opened):
+    // opens it at 2400 baud and, when it opens, shows the running state, drops input read
+    // before and sends the start frame.  Whether or not it opened, the request state goes back
+    // to idle; the company id, with the idle count and the name request, is taken over only
+    // when one is given.  True when the port opened.
+    bool startCommunication(int port, std::optional<std::uint16_t> companyId);
+    // Closes the port and shows the stopped state; a request under way stays recorded.
+    void stopCommunication();
+    // What a program start resets: the tables-changed signalling, pacing, the trigger error.
+    void resetForProgramStart();
+    // Gives an Ethernet-to-serial converter 50 s to come up, counting down in stavprac.
+    void delayedStart();
+    // The recalculation of attendance on the server; false, and nothing issued, while another
+    // request is under way.
+    bool recalculate();
+    // count fictitious events (numbered from 1, paced), then the statistics request.
+    void sendFictitiousEvents(std::uint16_t count);
 
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }

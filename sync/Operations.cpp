@@ -1,0 +1,99 @@
+// What the window, or a run without one, asks of the engine: start and stop of communication,
+// the recalculation and the run of fictitious events.  The single commands are sendWithTime.
+#include <QLoggingCategory>
+
+#include "link/Deadline.h"
+#include "sync/Engine.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcSync)
+
+namespace kv {
+
+namespace {
+constexpr int kUnitBaud = 2400;
+constexpr int kDelayedStartSeconds = 50;
+}  // namespace
+
+bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId) {
+    m_state.slowFrameCounter = 0;
+    bool opened = false;
+    if (port >= 1 && port <= 4) {
+        m_com.setBaud(kUnitBaud);
+        m_com.setPort(port);
+        opened = m_com.Open();
+    }
+    if (opened) {
+        m_fields.setChecked(Check::stavjede, true);
+        purgeInput();  // with whatever the engine had read but not yet looked at
+        std::error_code ec;
+        std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
+        sendWithTime(ToUnit::StartOfCommunication);
+        qCInfo(lcSync) << "communication started on port" << port;
+    }
+    m_state.receiveSettle = 0;
+    m_state.requestKind = RequestKind::None;
+    m_state.serverPhase = ServerPhase::Idle;
+    m_state.replyDeadline.reset();
+    if (companyId) {
+        m_state.companyId = *companyId;
+        m_state.idleTicks = 0;
+        m_state.nameRequested = 0;
+    }
+    return opened;
+}
+
+void Engine::stopCommunication() {
+    m_com.Close();
+    m_fields.setChecked(Check::stavstoji, true);
+}
+
+void Engine::resetForProgramStart() {
+    m_state.tableSyncCountdown = 0;
+    m_state.slowFrameCounter = 0;
+    m_state.triggerFileError = false;
+}
+
+void Engine::delayedStart() {
+    m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
+    Deadline target = Deadline::secondsAhead(m_clock, kDelayedStartSeconds);
+    while (!target.expired()) {
+        const std::int64_t left = target.remainingMs();
+        const std::int64_t seconds = (left + 999) / 1000;
+        m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
+        target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
+    }
+    m_fields.setText(Field::stavprac, "Pracovnik");
+}
+
+bool Engine::recalculate() {
+    // Replacing the outstanding request would lose the answer the unit is waiting for.
+    if (m_state.serverPhase != ServerPhase::Idle) return false;
+    m_state.requestUrl = recalculationUrl(requestSettings());
+    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
+    return true;
+}
+
+void Engine::sendFictitiousEvents(std::uint16_t count) {
+    std::uint16_t number = 0;
+    m_state.slowFrameCounter = 1;
+    for (int i = 0; i < count; ++i) {
+        const WallTime t = m_clock.now();
+        CommandFrame& f = m_state.frame;
+        f.setCode(ToUnit::FictitiousEvent);
+        ++number;
+        f[2] = static_cast<std::uint8_t>(number >> 8);
+        for (int b = 3; b <= 6; ++b) f[b] = static_cast<std::uint8_t>(number & 0xFF);
+        f[7] = static_cast<std::uint8_t>(t.hour);
+        f[8] = static_cast<std::uint8_t>(t.minute);
+        f[9] = static_cast<std::uint8_t>(t.second);
+        f[10] = static_cast<std::uint8_t>(t.day);
+        f[11] = static_cast<std::uint8_t>(t.month);
+        f[12] = static_cast<std::uint8_t>(t.year - 2000);
+        zobraz();
+    }
+    m_fields.setText(Field::fiktud, "0");
+    sendWithTime(ToUnit::StatisticsRequest);
+    m_state.slowFrameCounter = 0;
+}
+
+}  // namespace kv
