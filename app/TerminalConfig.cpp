@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "link/NumberText.h"
+
 namespace kv {
 
 TerminalConfig defaultTerminalConfig() {
@@ -79,25 +81,7 @@ std::optional<std::int32_t> parseIntegerText(std::string_view text) {
         base = 16;
         i += 2;
     }
-    if (i >= text.size()) return std::nullopt;
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const char ch = text[i];
-        int digit;
-        if (ch >= '0' && ch <= '9')
-            digit = ch - '0';
-        else if (base == 16 && ch >= 'a' && ch <= 'f')
-            digit = ch - 'a' + 10;
-        else if (base == 16 && ch >= 'A' && ch <= 'F')
-            digit = ch - 'A' + 10;
-        else
-            return std::nullopt;
-        value = value * base + digit;
-        if (value > std::int64_t{INT32_MAX} + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
-    return static_cast<std::int32_t>(value);
+    return parseInt32(text.substr(i), base, negative);
 }
 
 }  // namespace kv

@@ -1,5 +1,7 @@
 #include "link/CommandFrame.h"
 
+#include "link/NumberText.h"
+
 namespace kv {
 
 std::array<std::uint8_t, kWireFrameSize> wireForm(const CommandFrame& frame) {
@@ -8,13 +10,28 @@ std::array<std::uint8_t, kWireFrameSize> wireForm(const CommandFrame& frame) {
     return wire;
 }
 
+void putTimeStamp(CommandFrame& frame, int first, const WallTime& t) {
+    frame[first] = static_cast<std::uint8_t>(t.hour);
+    frame[first + 1] = static_cast<std::uint8_t>(t.minute);
+    frame[first + 2] = static_cast<std::uint8_t>(t.second);
+    frame[first + 3] = static_cast<std::uint8_t>(t.day);
+    frame[first + 4] = static_cast<std::uint8_t>(t.month);
+    frame[first + 5] = static_cast<std::uint8_t>((t.year - 2000) & 0xFF);
+}
+
+WallTime timeStampAt(const CommandFrame& frame, int first) {
+    WallTime t;
+    t.hour = frame[first];
+    t.minute = frame[first + 1];
+    t.second = frame[first + 2];
+    t.day = frame[first + 3];
+    t.month = frame[first + 4];
+    t.year = 2000 + frame[first + 5];
+    return t;
+}
+
 void pridejcas(CommandFrame& frame, const WallTime& t) {
-    frame[2] = static_cast<std::uint8_t>(t.hour);
-    frame[3] = static_cast<std::uint8_t>(t.minute);
-    frame[4] = static_cast<std::uint8_t>(t.second);
-    frame[5] = static_cast<std::uint8_t>(t.day);
-    frame[6] = static_cast<std::uint8_t>(t.month);
-    frame[7] = static_cast<std::uint8_t>((t.year - 2000) & 0xFF);
+    putTimeStamp(frame, 2, t);
     frame[8] = static_cast<std::uint8_t>(t.dayOfWeek);
     frame[9] = 0;
 }
@@ -56,23 +73,27 @@ std::string dectohex(std::uint8_t value) {
     return {kDigits[value / 16], kDigits[value % 16]};
 }
 
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+std::string hexDump(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        if (!out.empty()) out += ' ';
+        out += dectohex(static_cast<std::uint8_t>(c));
+    }
+    return out;
 }
+
+std::string hexDump(std::span<const std::uint8_t> bytes) {
+    return hexDump(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+namespace {
 
 // Decimal digits only, at least one; the value is kept modulo 65536 so any length is fine.
 std::optional<std::uint16_t> decimal16(std::string_view text) {
-    if (text.empty()) return std::nullopt;
+    if (text.empty() || !allDigits(text)) return std::nullopt;
     std::uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = (value * 10 + static_cast<std::uint32_t>(c - '0')) & 0xFFFF;
-    }
+    for (char c : text)
+        value = (value * 10 + static_cast<std::uint32_t>(digitValue(c, 10))) & 0xFFFF;
     return static_cast<std::uint16_t>(value);
 }
 
@@ -81,8 +102,8 @@ std::optional<std::uint16_t> decimal16(std::string_view text) {
 std::optional<std::uint8_t> hextodec(std::string& hexText) {
     if (hexText.empty()) hexText = "00";
     if (hexText.size() < 2) hexText.insert(0, 1, '0');
-    const int high = hexDigit(hexText[0]);
-    const int low = hexDigit(hexText[1]);
+    const int high = digitValue(hexText[0], 16);
+    const int low = digitValue(hexText[1], 16);
     if (high < 0 || low < 0) return std::nullopt;
     return static_cast<std::uint8_t>(16 * high + low);
 }

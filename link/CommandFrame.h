@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,10 @@ struct CommandFrame {
     std::uint16_t word(int n) const {
         return static_cast<std::uint16_t>((*this)[n] * 256 + (*this)[n + 1]);
     }
+    void setWord(int n, std::uint16_t value) {
+        (*this)[n] = static_cast<std::uint8_t>(value >> 8);
+        (*this)[n + 1] = static_cast<std::uint8_t>(value & 0xFF);
+    }
     void clear() { bytes.fill(0); }
     bool operator==(const CommandFrame&) const = default;
 };
@@ -40,6 +45,10 @@ std::array<std::uint8_t, kWireFrameSize> wireForm(const CommandFrame& frame);
 
 // Time stamp into bytes 2 to 9: hour, minute, second, day, month, year-2000, weekday, 0.
 void pridejcas(CommandFrame& frame, const WallTime& t);
+// The six bytes every dated frame carries, from byte `first` on: hour, minute, second, day,
+// month, year-2000.  Read back without the day of the week, which they do not carry.
+void putTimeStamp(CommandFrame& frame, int first, const WallTime& t);
+WallTime timeStampAt(const CommandFrame& frame, int first);
 
 // Worker's name into bytes 2 to 16: Czech diacritics stripped, cut or blank-filled to 15.
 void pridejmeno(CommandFrame& frame, std::string_view nameCp1250);
@@ -48,6 +57,9 @@ char stripCzechDiacritic(char c);
 
 // Byte to two upper-case hexadecimal digits.
 std::string dectohex(std::uint8_t value);
+// Bytes for the log: "F0 F0 A5", upper-case pairs separated by blanks.
+std::string hexDump(std::string_view bytes);
+std::string hexDump(std::span<const std::uint8_t> bytes);
 // Two hexadecimal digits to a byte.  An empty text becomes "00" and a one-character text gets a
 // leading "0"; the completed text is left in hexText.  Characters after the second are ignored.
 // nullopt when one of the two digits is not hexadecimal.

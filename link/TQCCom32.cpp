@@ -6,8 +6,10 @@
 #include <climits>
 #include <optional>
 
+#include "link/CommandFrame.h"
 #include "link/Cp1250.h"
 #include "link/Deadline.h"
+#include "link/NumberText.h"
 #include "link/TformPickPort.h"
 
 namespace kv {
@@ -19,24 +21,6 @@ Q_LOGGING_CATEGORY(lcCom, "kvbridge.link")
 // While a terminator wait lets window messages through, it looks at them at least this often.
 constexpr int kEventSliceMs = 20;
 
-// A '#' code of EndOfResponse: optional sign and decimal digits, within a 32-bit integer.
-std::optional<std::int32_t> parseCode(const QString& code) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < code.size() && (code[i] == u'+' || code[i] == u'-')) negative = code[i++] == u'-';
-    if (i == code.size()) return std::nullopt;
-    std::int64_t value = 0;
-    for (; i < code.size(); ++i) {
-        const char16_t c = code[i].unicode();
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > std::int64_t{INT_MAX} + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
-    return std::int32_t(value);
-}
-
 // "#13#10" -> CR LF; text may precede the codes.  Anything that does not convert is taken
 // literally.
 std::string decodeTerminator(const QString& text) {
@@ -44,7 +28,8 @@ std::string decodeTerminator(const QString& text) {
     QString code;
     bool inCode = false;
     auto appendCode = [&]() {
-        const auto value = parseCode(code);
+        // A code is an optional sign and decimal digits, within a 32-bit integer.
+        const auto value = parseInt32(code.toStdString());
         if (!value) return false;
         terminator.push_back(char(std::uint8_t(std::uint32_t(*value) & 0xFF)));
         code.clear();
@@ -62,10 +47,6 @@ std::string decodeTerminator(const QString& text) {
     }
     if (!code.isEmpty() && !appendCode()) return toCp1250(text);
     return terminator;
-}
-
-QByteArray hex(std::string_view bytes) {
-    return QByteArray(bytes.data(), qsizetype(bytes.size())).toHex(' ');
 }
 
 }  // namespace
@@ -151,7 +132,7 @@ std::string TQCCom32::ReadText() {
                 break;
         }
     }
-    if (!result.empty()) qCDebug(lcCom) << "read" << hex(result);
+    if (!result.empty()) qCDebug(lcCom) << "read" << hexDump(result).c_str();
     return result;
 }
 
@@ -180,7 +161,7 @@ bool TQCCom32::waitForTerminator(std::string& result) {
 bool TQCCom32::WriteText(std::string_view text) {
     if (!Opened()) Open();
     if (!Opened()) return false;
-    qCDebug(lcCom) << "write" << hex(text);
+    qCDebug(lcCom) << "write" << hexDump(text).c_str();
     const std::int64_t written = m_device->write(text);
     if (written != std::int64_t(text.size())) {
         qCWarning(lcCom) << "short write:" << written << "of" << text.size() << "bytes";

@@ -44,9 +44,7 @@ void Engine::zobraz() {
     // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
     // keeps a long table download within what the line can carry.
     m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
-    qCDebug(lcSync)
-        << "sent"
-        << QByteArray(reinterpret_cast<const char*>(wire.data()), int(wire.size())).toHex(' ');
+    qCDebug(lcSync) << "sent" << hexDump(wire).c_str();
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).

@@ -4,16 +4,9 @@
 #include <iterator>
 
 #include "link/Errors.h"
+#include "link/PathText.h"
 
 namespace kv {
-
-namespace {
-// The path as UTF-8, whatever the platform's narrow encoding.
-std::string pathText(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-}  // namespace
 
 Bytes readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -81,14 +81,10 @@ void Engine::sendFictitiousEvents(std::uint16_t count) {
         CommandFrame& f = m_state.frame;
         f.setCode(ToUnit::FictitiousEvent);
         ++number;
-        f[2] = static_cast<std::uint8_t>(number >> 8);
-        for (int b = 3; b <= 6; ++b) f[b] = static_cast<std::uint8_t>(number & 0xFF);
-        f[7] = static_cast<std::uint8_t>(t.hour);
-        f[8] = static_cast<std::uint8_t>(t.minute);
-        f[9] = static_cast<std::uint8_t>(t.second);
-        f[10] = static_cast<std::uint8_t>(t.day);
-        f[11] = static_cast<std::uint8_t>(t.month);
-        f[12] = static_cast<std::uint8_t>(t.year - 2000);
+        // The number's low byte four times over: bytes 3 to 6 of an event frame.
+        f.setWord(2, number);
+        for (int b = 4; b <= 6; ++b) f[b] = f[3];
+        putTimeStamp(f, 7, t);
         zobraz();
     }
     m_fields.setText(Field::fiktud, "0");

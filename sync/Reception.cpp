@@ -82,10 +82,7 @@ void Engine::readFrame() {
     // A second frame right behind the first is input like any other: the next search takes it.
     m_pendingInput = text.substr(kFrameSize) + m_pendingInput;
     text.clear();
-    qCDebug(lcSync) << "received"
-                    << QByteArray(reinterpret_cast<const char*>(m_state.frame.bytes.data()),
-                                  kFrameSize)
-                           .toHex(' ');
+    qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
     if (m_state.requestKind != RequestKind::None)
         return;  // a request is outstanding: the frame is not acted on
     m_fields.setText(Field::statrj, std::to_string(m_state.frame.code()));

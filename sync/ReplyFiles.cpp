@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/Errors.h"
+#include "link/PathText.h"
 
 namespace kv {
 
@@ -32,13 +33,8 @@ std::FILE* openFile(const std::filesystem::path& path, bool write) {
 #endif
 }
 
-std::string describe(const std::filesystem::path& path) {
-    const std::u8string utf8 = path.u8string();
-    return std::string(utf8.begin(), utf8.end());
-}
-
 [[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error) {
-    std::string text = std::string(what) + " " + describe(path);
+    std::string text = std::string(what) + " " + pathText(path);
     if (error != 0) text += ": " + std::string(std::strerror(error));
     throw HandlerError(text);
 }

@@ -17,20 +17,21 @@ bool sendsHost(const RequestSettings& settings) {
     return !settings.httphost.empty() && settings.httphost != "localhost";
 }
 
-// The event's date and time from the bytes of hour, minute, second, day, month and year - 2000.
+// The event's date and time from its time stamp.
 // The URL value carries the one fixed escape "%20"; the display uses the window's own format.
 struct EventTime {
     Bytes urlValue;
     Bytes display;
 };
 
-EventTime eventTime(const CommandFrame& frame, int hourByte, int dayByte) {
-    const Bytes h = num(frame[hourByte]);
-    const Bytes m = num(frame[hourByte + 1]);
-    const Bytes s = num(frame[hourByte + 2]);
-    const Bytes d = num(frame[dayByte]);
-    const Bytes month = num(frame[dayByte + 1]);
-    const Bytes y = num(frame[dayByte + 2] + 2000u);
+EventTime eventTime(const CommandFrame& frame, int first) {
+    const WallTime t = timeStampAt(frame, first);
+    const Bytes h = num(t.hour);
+    const Bytes m = num(t.minute);
+    const Bytes s = num(t.second);
+    const Bytes d = num(t.day);
+    const Bytes month = num(t.month);
+    const Bytes y = num(t.year);
     const Bytes clock = h + ":" + m + ":" + s;
     return {y + "-" + month + "-" + d + "%20" + clock, d + "." + month + "." + y + " " + clock};
 }
@@ -53,7 +54,7 @@ Bytes tablesUrl(const RequestSettings& settings) {
 }
 
 EventRequest eventUrl(const RequestSettings& settings, const CommandFrame& frame) {
-    const EventTime when = eventTime(frame, 7, 10);
+    const EventTime when = eventTime(frame, 7);
     Bytes url = script(settings, "?prikaz=2");
     url += "&indexza=" + num(frame.word(2));
     url += "&kod=" + num(frame[4]);
@@ -65,7 +66,7 @@ EventRequest eventUrl(const RequestSettings& settings, const CommandFrame& frame
 }
 
 EventRequest cardEventUrl(const RequestSettings& settings, const CommandFrame& frame) {
-    const EventTime when = eventTime(frame, 11, 14);
+    const EventTime when = eventTime(frame, 11);
     Bytes url = script(settings, "?prikaz=6");
     // The web application reads the card number with the unit's last byte first.
     url += "&karta=";

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "link/NumberText.h"
+
 namespace kv {
 
 namespace {
@@ -30,37 +32,12 @@ std::optional<RecordFields> splitRecord(std::string_view line) {
     return fields;
 }
 
-bool allDigits(std::string_view text) {
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-bool allHexDigits(std::string_view text) {
-    for (char c : text) {
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (!hex) return false;
-    }
-    return true;
-}
-
 // A decimal integer with an optional sign that fits 32 bits, as the web application's numbers
 // are read; the unit's fields take its low 16 (or 8) bits.
 std::optional<std::uint16_t> number16(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || !allDigits(text)) return std::nullopt;
-    std::int64_t value = 0;
-    for (char c : text) {
-        value = value * 10 + (c - '0');
-        if (value > std::int64_t{1} << 31) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
-    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value) & 0xFFFF);
+    const auto value = parseInt32(text);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(*value) & 0xFFFF);
 }
 
 std::optional<std::uint8_t> number8(std::string_view text) {
@@ -72,7 +49,7 @@ std::optional<std::uint8_t> number8(std::string_view text) {
 // The chip's 12 digits, one pair per byte.  A short field completes its pairs as hextodec does
 // ("A" is 0A, nothing is 00); digits after the twelfth are not used.
 std::optional<std::array<std::uint8_t, 6>> chipBytes(std::string_view text) {
-    if (!allHexDigits(text)) return std::nullopt;
+    if (!allDigits(text, 16)) return std::nullopt;
     std::array<std::uint8_t, 6> bytes{};
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const std::size_t at = 2 * i;
@@ -107,8 +84,7 @@ bool parseSection1Record(std::string_view line, CommandFrame& frame) {
     const auto balance = encodeBalance((*fields)[4]);
     if (!index || !chip || !time || !number || !balance) return false;
 
-    frame[2] = static_cast<std::uint8_t>(*index >> 8);
-    frame[3] = static_cast<std::uint8_t>(*index & 0xFF);
+    frame.setWord(2, *index);
     for (int i = 0; i < 6; ++i) frame[4 + i] = (*chip)[static_cast<std::size_t>(i)];
     frame[10] = time->first;
     frame[11] = time->second;

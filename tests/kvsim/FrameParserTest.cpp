@@ -58,7 +58,7 @@ TEST(FrameParser, FrameSpreadOverManyReadsIsWhole) {
         got.insert(got.end(), frames.begin(), frames.end());
     }
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(hexBytes(got[0]), "06 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41");
+    EXPECT_EQ(kv::hexDump(got[0].bytes), "06 41 41 41 41 41 41 41 41 41 41 41 41 41 41 41");
 }
 
 TEST(FrameParser, HalfAFrameLeftTooLongIsDroppedAndTheNextFrameIsRead) {

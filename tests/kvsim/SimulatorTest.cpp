@@ -54,7 +54,7 @@ TEST(Simulator, BridgeOnTheSlaveReadsAnEventAndItsAnswerIsRecorded) {
     o.unit.intervalS = 0.1;
     o.unit.events = 1;
     o.unit.lingerS = 0;
-    Simulator sim(o, {}, CivilTime{2027, 3, 7, 14, 5, 9});
+    Simulator sim(o, {}, kv::WallTime{2027, 3, 7, 14, 5, 9});
     Port port(sim.deviceName());
     ASSERT_GE(port.fd(), 0) << sim.deviceName();
 
@@ -64,7 +64,7 @@ TEST(Simulator, BridgeOnTheSlaveReadsAnEventAndItsAnswerIsRecorded) {
         return got.size() >= 17;
     }));
     ASSERT_EQ(got.size(), 17u);
-    EXPECT_EQ(hexBytes(got.substr(0, 4)), "5A 02 00 01");
+    EXPECT_EQ(kv::hexDump(got.substr(0, 4)), "5A 02 00 01");
 
     kv::CommandFrame answer;
     answer[1] = 6;
@@ -79,7 +79,7 @@ TEST(Simulator, LineSurvivesTheBridgeClosingAndReopeningThePort) {
     CliOptions o;
     o.unit.events = 0;
     o.unit.forever = true;
-    Simulator sim(o, {}, CivilTime{});
+    Simulator sim(o, {}, kv::WallTime{});
     {
         Port first(sim.deviceName());
         ASSERT_GE(first.fd(), 0);
@@ -94,14 +94,14 @@ TEST(Simulator, LineSurvivesTheBridgeClosingAndReopeningThePort) {
         got += again.read();
         return got.size() >= 17;
     }));
-    EXPECT_EQ(hexBytes(got.substr(0, 2)), "5A 03");
+    EXPECT_EQ(kv::hexDump(got.substr(0, 2)), "5A 03");
 }
 
 TEST(Simulator, BridgePurgingItsPortIsNoticed) {
     CliOptions o;
     o.unit.events = 0;
     o.unit.forever = true;
-    Simulator sim(o, {}, CivilTime{});
+    Simulator sim(o, {}, kv::WallTime{});
     Port port(sim.deviceName());
     ASSERT_GE(port.fd(), 0);
     port.purge();

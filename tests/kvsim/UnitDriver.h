@@ -15,7 +15,7 @@ namespace kvsim::test {
 class UnitDriver {
 public:
     // 14:05:09 on Sunday 7 March 2027
-    static constexpr CivilTime kStartClock{2027, 3, 7, 14, 5, 9};
+    static constexpr kv::WallTime kStartClock{2027, 3, 7, 14, 5, 9};
 
     explicit UnitDriver(UnitOptions options)
         : unit(std::move(options), 0, kStartClock,

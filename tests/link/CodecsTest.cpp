@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "link/CommandFrame.h"
+#include "link/Deadline.h"
+#include "link/NumberText.h"
+#include "support/FakeClock.h"
 
 namespace kv {
 namespace {
@@ -235,6 +238,61 @@ INSTANTIATE_TEST_SUITE_P(Rows, SplitDuration,
                                          DurationRow{"256HoursKeepsLow8Bits", 15360, {0, 0}},
                                          DurationRow{"Largest16BitValue", 65535, {68, 15}}),
                          rowName<DurationRow>);
+
+TEST(TimeStamp, AtAnOffsetWritesSixBytesAndReadsThemBack) {
+    CommandFrame frame = numbered();
+    putTimeStamp(frame, 11, WallTime{2099, 12, 31, 23, 59, 58});
+    EXPECT_EQ(span(frame, 10, 16), (std::vector<int>{0xAA, 23, 59, 58, 31, 12, 99}));
+    const WallTime t = timeStampAt(frame, 11);
+    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}),
+              (std::vector<int>{2099, 12, 31, 23, 59, 58}));
+}
+
+TEST(Word, HighByteFirst) {
+    CommandFrame frame = numbered();
+    frame.setWord(2, 0x04D2);
+    EXPECT_EQ(span(frame, 1, 4), (std::vector<int>{0xA1, 0x04, 0xD2, 0xA4}));
+    EXPECT_EQ(frame.word(2), 1234);
+}
+
+TEST(HexDump, UpperCasePairsSeparatedByBlanks) {
+    EXPECT_EQ(hexDump(std::string_view("\xF0\xF0\xA5\x00\x5a", 5)), "F0 F0 A5 00 5A");
+    EXPECT_EQ(hexDump(std::string_view()), "");
+}
+
+TEST(ParseInt32, SignAndDigitsWithin32Bits) {
+    const struct {
+        const char* text;
+        std::optional<std::int32_t> value;
+    } rows[] = {
+        {"0", 0},
+        {"+17", 17},
+        {"-2147483648", INT32_MIN},
+        {"2147483647", INT32_MAX},
+        {"2147483648", std::nullopt},
+        {"-", std::nullopt},
+        {"", std::nullopt},
+        {" 1", std::nullopt},
+        {"1a", std::nullopt},
+    };
+    for (const auto& row : rows) EXPECT_EQ(parseInt32(row.text), row.value) << row.text;
+    EXPECT_EQ(parseInt32("7fffffff", 16, true), -INT32_MAX);
+    EXPECT_EQ(parseInt32("80000001", 16, true), std::nullopt);
+}
+
+TEST(Deadline, RemainsExpiresAndSleepsInSlices) {
+    test::FakeClock clock;
+    Deadline deadline = Deadline::in(clock, 250);
+    EXPECT_EQ(deadline.sliceMs(100), 100);
+    deadline.sleepSlice(100);
+    deadline.sleepSlice(100);
+    EXPECT_EQ(deadline.remainingMs(), 50);
+    deadline.sleepSlice(100);  // only what remains
+    EXPECT_TRUE(deadline.expired());
+    EXPECT_EQ(clock.sleptMs(), 250);
+    clock.advanceMs(10);
+    EXPECT_EQ(deadline.remainingMs(), 0);
+}
 
 }  // namespace
 }  // namespace kv

@@ -33,20 +33,6 @@ std::string printable(const kv::CommandFrame& f) {
 
 }  // namespace
 
-std::string hexBytes(std::string_view bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        if (!out.empty()) out += ' ';
-        out += kv::dectohex(static_cast<std::uint8_t>(c));
-    }
-    return out;
-}
-
-std::string hexBytes(const kv::CommandFrame& f) {
-    return hexBytes(
-        std::string_view(reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size()));
-}
-
 std::string chipHex(const kv::CommandFrame& f, int first) {
     std::string out;
     for (int n = first; n < first + 6; ++n) out += kv::dectohex(f[n]);

@@ -9,9 +9,6 @@ namespace kvsim {
 
 // Readable forms of frames for the log.
 
-// "5A 02 00 01": bytes as upper-case hex pairs separated by spaces.
-std::string hexBytes(std::string_view bytes);
-std::string hexBytes(const kv::CommandFrame& f);
 // Six bytes from byte `first` on as 12 hex digits without spaces (chip and card numbers).
 std::string chipHex(const kv::CommandFrame& f, int first);
 // Bytes 2 to 16 of an answer: the name, trailing and leading blanks removed.

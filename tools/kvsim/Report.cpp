@@ -133,7 +133,7 @@ std::string summaryJson(const Summary& s) {
     key("last_clock_set");
     if (s.lastClockSet) {
         char text[32];
-        const CivilTime& t = *s.lastClockSet;
+        const kv::WallTime& t = *s.lastClockSet;
         std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", t.year, t.month,
                       t.day, t.hour, t.minute, t.second);
         out += text;

@@ -16,7 +16,7 @@ std::int64_t Simulator::nowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-Simulator::Simulator(const CliOptions& options, Unit::LogSink log, const CivilTime& unitClock)
+Simulator::Simulator(const CliOptions& options, Unit::LogSink log, const kv::WallTime& unitClock)
     : m_options(options),
       m_log(std::move(log)),
       m_startMs(nowMs()),

@@ -13,7 +13,7 @@ namespace kvsim {
 // hands what the bridge sent to the unit and writes what the unit sends.
 class Simulator {
 public:
-    Simulator(const CliOptions& options, Unit::LogSink log, const CivilTime& unitClock);
+    Simulator(const CliOptions& options, Unit::LogSink log, const kv::WallTime& unitClock);
 
     const std::string& deviceName() const { return m_line.slaveName(); }
 

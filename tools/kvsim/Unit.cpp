@@ -28,22 +28,8 @@ std::string onWire(const kv::CommandFrame& f) {
     return s;
 }
 
-void putWord(kv::CommandFrame& f, int n, std::uint32_t v) {
-    f[n] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-    f[n + 1] = static_cast<std::uint8_t>(v & 0xFF);
-}
-
-void putStamp(kv::CommandFrame& f, int first, const CivilTime& t) {
-    f[first] = static_cast<std::uint8_t>(t.hour);
-    f[first + 1] = static_cast<std::uint8_t>(t.minute);
-    f[first + 2] = static_cast<std::uint8_t>(t.second);
-    f[first + 3] = static_cast<std::uint8_t>(t.day);
-    f[first + 4] = static_cast<std::uint8_t>(t.month);
-    f[first + 5] = static_cast<std::uint8_t>((t.year - 2000) & 0xFF);
-}
-
-std::optional<CivilTime> stampOf(const kv::CommandFrame& f) {
-    const CivilTime t{2000 + f[7], f[6], f[5], f[2], f[3], f[4]};
+std::optional<kv::WallTime> stampOf(const kv::CommandFrame& f) {
+    const kv::WallTime t = kv::timeStampAt(f, 2);
     if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 || t.hour > 23 || t.minute > 59 ||
         t.second > 59)
         return std::nullopt;
@@ -58,7 +44,7 @@ const std::vector<Chip>& defaultChips() {
     return chips;
 }
 
-Unit::Unit(UnitOptions options, std::int64_t nowMs, const CivilTime& clock, LogSink log)
+Unit::Unit(UnitOptions options, std::int64_t nowMs, const kv::WallTime& clock, LogSink log)
     : m_opt(std::move(options)),
       m_log(std::move(log)),
       m_clock(clock, nowMs),
@@ -113,7 +99,7 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
     ++m_sum.framesReceived;
     const auto wire = kv::wireForm(f);
     log("pc>unit FC" + std::to_string(f.code()) + " " + describeFromBridge(f) + " | " +
-        hexBytes(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size())));
+        kv::hexDump(wire));
     // The bridge may purge its input right after what it just sent: answer a little later.
     m_earliestSendMs = std::max(m_earliestSendMs, nowMs + m_opt.minGapMs);
     if (!m_sessionStarted) startSession(nowMs);
@@ -400,7 +386,7 @@ bool Unit::transmit(const kv::CommandFrame& f, std::int64_t nowMs, bool mayDamag
             if (b == kZ) b = 0x5B;  // noise never holds a marker
             wire += static_cast<char>(b);
         }
-        notes += " [noise " + hexBytes(wire) + "]";
+        notes += " [noise " + kv::hexDump(wire) + "]";
     }
     const std::size_t frameStart = wire.size();
     if (truncate) {
@@ -412,7 +398,7 @@ bool Unit::transmit(const kv::CommandFrame& f, std::int64_t nowMs, bool mayDamag
     if (backToBack) {
         const kv::CommandFrame second = statisticsFrame(nowMs);
         wire += onWire(second);
-        notes += " [back to back with FC3 " + hexBytes(second) + "]";
+        notes += " [back to back with FC3 " + kv::hexDump(second.bytes) + "]";
     }
     if (m_opt.split && !truncate) {
         const std::size_t cut = frameStart + kSplitAfter;
@@ -431,7 +417,7 @@ bool Unit::transmit(const kv::CommandFrame& f, std::int64_t nowMs, bool mayDamag
     m_earliestSendMs = std::max(
         m_earliestSendMs, nowMs + quiet + (m_opt.split && !truncate ? m_opt.splitPauseMs : 0));
     log("unit>pc FC" + std::to_string(f.code()) + " " + describeFromUnit(f) + " | " +
-        hexBytes(frame) + notes);
+        kv::hexDump(frame) + notes);
     return damaged;
 }
 
@@ -439,7 +425,7 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const auto index = static_cast<std::size_t>(ordinal - 1) % m_opt.chips.size();
     const Chip& chip = m_opt.chips[index];
     const auto kod = static_cast<std::uint8_t>((index + 1) & 0xFF);
-    const CivilTime t = m_clock.now(nowMs);
+    const kv::WallTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
     if (m_opt.cardEvery > 0 && ordinal % m_opt.cardEvery == 0) {
         f.setCode(kv::FromUnit::CardEvent);
@@ -447,7 +433,7 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
         f[8] = kod;
         f[9] = m_opt.eventType;
         f[10] = m_opt.place;
-        putStamp(f, 11, t);
+        kv::putTimeStamp(f, 11, t);
         return f;
     }
     // Alternation counts the events that can ask for a name, so card events do not skew it.
@@ -455,11 +441,11 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const bool askName = m_opt.nameRequest == NameRequest::Always ||
                          (m_opt.nameRequest == NameRequest::Alternate && withIndex % 2 == 1);
     f.setCode(kv::FromUnit::Event);
-    putWord(f, 2, static_cast<std::uint32_t>(ordinal) & 0xFFFF);
+    f.setWord(2, static_cast<std::uint16_t>(ordinal & 0xFFFF));
     f[4] = kod;
     f[5] = m_opt.eventType;
     f[6] = m_opt.place;
-    putStamp(f, 7, t);
+    kv::putTimeStamp(f, 7, t);
     f[13] = askName ? 1 : 0;
     for (int n = 14; n <= 16; ++n) f[n] = m_opt.zInData ? kZ : 0;
     return f;
@@ -499,10 +485,10 @@ kv::CommandFrame Unit::statisticsFrame(std::int64_t nowMs) const {
     f[3] = static_cast<std::uint8_t>(m_parser.errors() & 0xFF);
     f[4] = static_cast<std::uint8_t>(m_transmissions & 0xFF);
     f[5] = m_lastTerminal;
-    putWord(f, 6, l.terminals);
-    putWord(f, 8, l.section1End);
-    putWord(f, 10, l.queueEnd);
-    putWord(f, 12, l.section2End);
+    f.setWord(6, static_cast<std::uint16_t>(l.terminals));
+    f.setWord(8, static_cast<std::uint16_t>(l.section1End));
+    f.setWord(10, static_cast<std::uint16_t>(l.queueEnd));
+    f.setWord(12, static_cast<std::uint16_t>(l.section2End));
     f[14] = static_cast<std::uint8_t>(m_sum.timedOut & 0xFF);
     f[15] = f[16] = m_opt.zInData ? kZ : 0;
     return f;
@@ -515,9 +501,9 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
     f.setCode(kv::FromUnit::ChipNumber);
     if (m_lastChip)
         for (int i = 0; i < 6; ++i) f[2 + i] = (*m_lastChip)[static_cast<std::size_t>(i)];
-    putWord(f, 8, l.queueEnd);
-    putWord(f, 10, l.section2End);
-    putWord(f, 12, l.terminals);
+    f.setWord(8, static_cast<std::uint16_t>(l.queueEnd));
+    f.setWord(10, static_cast<std::uint16_t>(l.section2End));
+    f.setWord(12, static_cast<std::uint16_t>(l.terminals));
     f[14] = m_opt.memory32k ? 0x80 : 0;
     f[15] = static_cast<std::uint8_t>(m_parser.errors() & 0xFF);
     f[16] = static_cast<std::uint8_t>(m_sum.timedOut & 0xFF);
@@ -525,7 +511,7 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
 }
 
 kv::CommandFrame Unit::clockReportFrame(std::int64_t nowMs) const {
-    const CivilTime t = m_clock.now(nowMs);
+    const kv::WallTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
     f.setCode(kv::FromUnit::ClockReport);
     f[2] = 1;

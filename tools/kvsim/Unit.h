@@ -76,7 +76,7 @@ struct Summary {
     long tablesChanged = 0;  // FrameCode 7 received
     long tableRequests = 0;  // FrameCode 1 sent
     long clockSets = 0;
-    std::optional<CivilTime> lastClockSet;
+    std::optional<kv::WallTime> lastClockSet;
     long clockReports = 0;
     long statsRequests = 0;
     long statsSent = 0;
@@ -104,7 +104,7 @@ class Unit {
 public:
     using LogSink = std::function<void(std::string_view line)>;
 
-    Unit(UnitOptions options, std::int64_t nowMs, const CivilTime& clock, LogSink log = {});
+    Unit(UnitOptions options, std::int64_t nowMs, const kv::WallTime& clock, LogSink log = {});
 
     void onBytes(std::string_view bytes, std::int64_t nowMs);
     // The bridge purged its port: its output (bytes it wrote that never reached the unit)
@@ -123,7 +123,7 @@ public:
     bool takeTablesChanged();
     const Table& table() const { return m_table; }
     Summary summary() const;
-    CivilTime clock(std::int64_t nowMs) const { return m_clock.now(nowMs); }
+    kv::WallTime clock(std::int64_t nowMs) const { return m_clock.now(nowMs); }
 
 private:
     enum class Exchange { None, Event, Tables, ClockReport };

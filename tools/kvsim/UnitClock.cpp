@@ -22,13 +22,13 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-std::int64_t toSeconds(const CivilTime& t) {
+std::int64_t toSeconds(const kv::WallTime& t) {
     const std::int64_t days =
         daysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
     return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
-CivilTime fromSeconds(std::int64_t seconds) {
+kv::WallTime fromSeconds(std::int64_t seconds) {
     const std::int64_t days = floorDiv(seconds, 86400);
     const std::int64_t rest = seconds - days * 86400;
     const std::int64_t z = days + 719468;
@@ -39,36 +39,37 @@ CivilTime fromSeconds(std::int64_t seconds) {
     const unsigned mp = (5 * doy + 2) / 153;
     const unsigned d = doy - (153 * mp + 2) / 5 + 1;
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    CivilTime t;
+    kv::WallTime t;
     t.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
     t.month = static_cast<int>(m);
     t.day = static_cast<int>(d);
     t.hour = static_cast<int>(rest / 3600);
     t.minute = static_cast<int>(rest % 3600 / 60);
     t.second = static_cast<int>(rest % 60);
+    t.dayOfWeek = dayOfWeek(t);
     return t;
 }
 
-int dayOfWeek(const CivilTime& t) {
+int dayOfWeek(const kv::WallTime& t) {
     // 1 January 1970 was a Thursday.
     const std::int64_t days = floorDiv(toSeconds(t), 86400);
     const auto fromMonday = static_cast<int>(((days + 3) % 7 + 7) % 7);
     return fromMonday + 1;
 }
 
-std::string formatCivil(const CivilTime& t) {
+std::string formatCivil(const kv::WallTime& t) {
     char text[40];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d %02d.%02d.%04d", t.hour, t.minute, t.second,
                   t.day, t.month, t.year);
     return text;
 }
 
-void UnitClock::set(const CivilTime& t, std::int64_t nowMs) {
+void UnitClock::set(const kv::WallTime& t, std::int64_t nowMs) {
     m_baseSeconds = toSeconds(t);
     m_baseMs = nowMs;
 }
 
-CivilTime UnitClock::now(std::int64_t nowMs) const {
+kv::WallTime UnitClock::now(std::int64_t nowMs) const {
     return fromSeconds(m_baseSeconds + floorDiv(nowMs - m_baseMs, 1000));
 }
 

@@ -19,7 +19,7 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_stopPipe[1], &c, 1);
 }
 
-kvsim::CivilTime localNow() {
+kv::WallTime localNow() {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
     ::localtime_r(&t, &tm);
