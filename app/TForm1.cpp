@@ -37,7 +37,6 @@ TForm1::TForm1(FormServices services, QWidget* parent)
 
     m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
     m_com->setObjectName(QStringLiteral("QCCom321"));
-    m_com->setProperty("Tag", 1);
     m_http = m_services.httpFactory(this);
     m_engine = std::make_unique<Engine>(*m_com, *m_http, m_fields, *m_services.clock,
                                         EnginePaths{m_services.workDir, driveCRoot()});

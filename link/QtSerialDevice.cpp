@@ -1,16 +1,14 @@
 #include <QDeadlineTimer>
-#include <QLoggingCategory>
 #include <QSerialPort>
 #include <algorithm>
 #include <climits>
 
+#include "link/Logging.h"
 #include "link/SerialDevice.h"
 
 namespace kv {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcSerial, "kvbridge.link")
 
 // A write that the device stops taking for this long is given up, so a port stuck on CTS or a
 // pseudo-terminal nobody reads never hangs the program.
@@ -23,11 +21,11 @@ public:
         // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
         // Windows.
         if (!m_port.open(QIODevice::ReadWrite)) {
-            qCInfo(lcSerial) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
+            qCInfo(lcLink) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
             m_port.clearError();
             return false;
         }
-        qCInfo(lcSerial) << "opened" << m_port.portName();
+        qCInfo(lcLink) << "opened" << m_port.portName();
         return true;
     }
 
@@ -43,7 +41,7 @@ public:
         } else {
             ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
         }
-        if (!ok) qCWarning(lcSerial) << "line settings refused:" << m_port.errorString();
+        if (!ok) qCWarning(lcLink) << "line settings refused:" << m_port.errorString();
         m_port.clearError();
         // The unit needs neither DTR nor RTS.  A pseudo-terminal has no modem lines and refuses
         // these; that is no failure.
@@ -71,7 +69,7 @@ public:
         if (!m_port.isOpen() || bytes.empty()) return 0;
         const qint64 queued = m_port.write(bytes.data(), qint64(bytes.size()));
         if (queued < 0) {
-            qCWarning(lcSerial) << "write failed:" << m_port.errorString();
+            qCWarning(lcLink) << "write failed:" << m_port.errorString();
             m_port.clearError();
             return 0;
         }
@@ -90,8 +88,8 @@ public:
             pending = nowPending;
         }
         if (pending > 0) {
-            qCWarning(lcSerial) << "write stuck," << pending << "of" << bytes.size()
-                                << "bytes dropped:" << m_port.errorString();
+            qCWarning(lcLink) << "write stuck," << pending << "of" << bytes.size()
+                              << "bytes dropped:" << m_port.errorString();
             // What was not taken must not trickle out later.
             m_port.clear(QSerialPort::Output);
         }
@@ -120,7 +118,7 @@ public:
         if (!m_port.isOpen()) return;
         m_port.close();
         m_port.clearError();
-        qCInfo(lcSerial) << "closed" << m_port.portName();
+        qCInfo(lcLink) << "closed" << m_port.portName();
     }
 
 private:

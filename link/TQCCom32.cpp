@@ -1,7 +1,6 @@
 #include "link/TQCCom32.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <algorithm>
 #include <climits>
 #include <optional>
@@ -9,14 +8,13 @@
 #include "link/CommandFrame.h"
 #include "link/Cp1250.h"
 #include "link/Deadline.h"
+#include "link/Logging.h"
 #include "link/NumberText.h"
 #include "link/TformPickPort.h"
 
 namespace kv {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcCom, "kvbridge.link")
 
 // While a terminator wait lets window messages through, it looks at them at least this often.
 constexpr int kEventSliceMs = 20;
@@ -72,7 +70,7 @@ bool TQCCom32::Open() {
             m_device = std::move(device);
             break;
         }
-        qCDebug(lcCom) << "COM" << m_port << "(" << name.c_str() << ") did not open";
+        qCDebug(lcLink) << "COM" << m_port << "(" << name.c_str() << ") did not open";
         if (!m_showErrors) break;
         const PromptAnswer answer = m_prompts.abortRetry(
             QStringLiteral("Warning"), QStringLiteral("Error opening COM%1: ").arg(m_port));
@@ -122,8 +120,8 @@ std::string TQCCom32::ReadText() {
     } else {
         for (;;) {
             if (waitForTerminator(result)) break;
-            qCInfo(lcCom) << "no terminator within" << m_responseTime << "ms," << result.size()
-                          << "bytes received";
+            qCInfo(lcLink) << "no terminator within" << m_responseTime << "ms," << result.size()
+                           << "bytes received";
             if (OnTimeout) OnTimeout(this);
             if (!m_showErrors ||
                 m_prompts.abortRetry(QStringLiteral("Warning"),
@@ -132,7 +130,7 @@ std::string TQCCom32::ReadText() {
                 break;
         }
     }
-    if (!result.empty()) qCDebug(lcCom) << "read" << hexDump(result).c_str();
+    if (!result.empty()) qCDebug(lcLink) << "read" << hexDump(result).c_str();
     return result;
 }
 
@@ -161,10 +159,10 @@ bool TQCCom32::waitForTerminator(std::string& result) {
 bool TQCCom32::WriteText(std::string_view text) {
     if (!Opened()) Open();
     if (!Opened()) return false;
-    qCDebug(lcCom) << "write" << hexDump(text).c_str();
+    qCDebug(lcLink) << "write" << hexDump(text).c_str();
     const std::int64_t written = m_device->write(text);
     if (written != std::int64_t(text.size())) {
-        qCWarning(lcCom) << "short write:" << written << "of" << text.size() << "bytes";
+        qCWarning(lcLink) << "short write:" << written << "of" << text.size() << "bytes";
         return false;
     }
     return true;

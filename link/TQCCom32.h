@@ -54,7 +54,6 @@ public:
     bool TimedOut() const { return m_timedOut; }
     bool Opened() const;
     QString Version() const { return QStringLiteral("1.4.0"); }
-    void setVersion(const QString&) {}
     std::function<void(TQCCom32*)> OnTimeout;
 
     // The picker of the serial port: probes COM1 to COM4, lets the operator choose.

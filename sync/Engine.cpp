@@ -1,13 +1,11 @@
 #include "sync/Engine.h"
 
-#include <QLoggingCategory>
 #include <algorithm>
 #include <string>
 
 #include "link/Deadline.h"
 #include "link/Errors.h"
-
-Q_LOGGING_CATEGORY(lcSync, "kvbridge.sync")
+#include "sync/Logging.h"
 
 namespace kv {
 

@@ -96,7 +96,7 @@ public:
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
-    // Discards everything waiting from the unit and everything not yet sent to it.
+    // Discards everything waiting from the unit; what was sent to it is left to go out.
     void purgeInput();
 
 private:

@@ -1,11 +1,9 @@
 // What the window, or a run without one, asks of the engine: start and stop of communication,
 // the recalculation and the run of fictitious events.  The single commands are sendWithTime.
-#include <QLoggingCategory>
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcSync)
+#include "sync/Logging.h"
 
 namespace kv {
 

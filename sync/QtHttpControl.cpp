@@ -1,6 +1,5 @@
 #include "sync/QtHttpControl.h"
 
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -8,11 +7,11 @@
 #include <QUrl>
 #include <string_view>
 
+#include "sync/Logging.h"
+
 namespace kv {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcHttp, "kvbridge.sync")
 
 // Keeps what Qt holds for one reply small when the tick is slow to collect it.
 constexpr qint64 kReadBufferSize = 1024 * 1024;
@@ -98,7 +97,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     const QString scheme = target.scheme();
     if (!target.isValid() || (scheme != u"http" && scheme != u"https") || target.host().isEmpty()) {
         m_error = "Neplatná adresa serveru (očekává se http://… nebo https://…).";
-        qCWarning(lcHttp) << "refused URL" << target.toEncoded();
+        qCWarning(lcSync) << "refused URL" << target.toEncoded();
         return false;
     }
 
@@ -106,7 +105,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = "Nelze otevřít soubor " + file.filename().string() + ": " +
                   m_file.errorString().toStdString();
-        qCWarning(lcHttp) << "cannot open" << m_file.fileName() << m_file.errorString();
+        qCWarning(lcSync) << "cannot open" << m_file.fileName() << m_file.errorString();
         return false;
     }
 
@@ -124,7 +123,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
         QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
     m_finished =
         QObject::connect(reply, &QNetworkReply::finished, m_nam, [this, reply] { finish(reply); });
-    qCDebug(lcHttp) << "GET" << target.toEncoded();
+    qCDebug(lcSync) << "GET" << target.toEncoded();
     return true;
 }
 
@@ -139,7 +138,7 @@ void QtHttpControl::drain(QNetworkReply* reply) {
     const QByteArray piece = reply->readAll();
     m_received += piece.size();
     if (piece.isEmpty() || m_file.write(piece) == piece.size()) return;
-    qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
+    qCWarning(lcSync) << "cannot write" << m_file.fileName() << m_file.errorString();
     abandon();
     m_state = State::failed;
 }
@@ -150,7 +149,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     if (m_state != State::running) return;
 
     const bool whole = deliveredDocument(reply->error()) && receivedAll(*reply, m_received);
-    if (!whole) qCInfo(lcHttp) << "no whole document:" << reply->errorString() << m_received;
+    if (!whole) qCInfo(lcSync) << "no whole document:" << reply->errorString() << m_received;
     QObject::disconnect(m_readyRead);
     QObject::disconnect(m_finished);
     m_reply = nullptr;
@@ -158,7 +157,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
 
     m_file.close();  // flushes
     const bool written = m_file.error() == QFileDevice::NoError;
-    if (!written) qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
+    if (!written) qCWarning(lcSync) << "cannot write" << m_file.fileName() << m_file.errorString();
     m_state = written && whole ? State::complete : State::failed;
 }
 

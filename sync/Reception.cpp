@@ -1,13 +1,11 @@
 // Reception of frames from the unit and what is done with each.
-#include <QLoggingCategory>
 #include <algorithm>
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
 #include "sync/Files.h"
+#include "sync/Logging.h"
 #include "sync/Statistics.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcSync)
 
 namespace kv {
 
@@ -130,7 +128,6 @@ void Engine::showStatistics() {
 }
 
 void Engine::showChipNumber() {
-    m_fields.setText(Field::stavcip, "Priprava dat");
     const Bytes chip = chipText(m_state.frame);
     m_fields.setText(Field::stavcip, chip);
     writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");

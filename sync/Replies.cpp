@@ -1,12 +1,10 @@
 // What the attendance server answered, sent on to the unit; the tables-changed signalling.
-#include <QLoggingCategory>
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
 #include "sync/TableRecords.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcSync)
 
 namespace kv {
 

@@ -1,11 +1,9 @@
 // Web requests to the attendance server: issuing one and waiting for its reply.
-#include <QLoggingCategory>
 #include <QString>
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcSync)
+#include "sync/Logging.h"
 
 namespace kv {
 

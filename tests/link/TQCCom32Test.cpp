@@ -332,11 +332,6 @@ TEST_F(ComOverFake, SettersReopenOnlyOnAChangeWhileOpen) {
     }
 }
 
-TEST_F(ComOverFake, VersionIsFixed) {
-    com.setVersion("2.0");
-    EXPECT_EQ(com.Version(), "1.4.0");
-}
-
 TEST_F(ComOverFake, ShortWriteIsFalse) {
     line->writeLimit = 2;
     EXPECT_FALSE(com.WriteText("abc"));
