@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,6 +17,11 @@
 namespace kvsim {
 
 using Chip = std::array<std::uint8_t, 6>;
+
+// The options give times in seconds; the unit counts in milliseconds.
+inline std::int64_t secondsToMs(double seconds) {
+    return static_cast<std::int64_t>(std::llround(seconds * 1000));
+}
 
 enum class NameRequest { Always, Never, Alternate };
 
