@@ -116,6 +116,13 @@ private:
     }
 };
 
+// Bytes first to last of a frame, for comparing a stretch of it.
+inline std::vector<int> bytes(const kv::CommandFrame& f, int first, int last) {
+    std::vector<int> out;
+    for (int n = first; n <= last; ++n) out.push_back(f[n]);
+    return out;
+}
+
 inline UnitOptions quickOptions() {
     UnitOptions o;
     o.waitForBridge = false;
