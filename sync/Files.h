@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "link/CommandFrame.h"
@@ -11,5 +13,16 @@ namespace kv {
 // and written whole.  A failure throws HandlerError with a text for the operator.
 Bytes readWholeFile(const std::filesystem::path& path);
 void writeFileAnew(const std::filesystem::path& path, std::string_view bytes);
+
+// What the operator is told when one of the bridge's files fails, UTF-8 for HandlerError; the
+// cause, when there is one, goes in parentheses.
+enum class FileFailure { Open, Read, Create, Write };
+std::string fileFailureText(FileFailure failure, const std::filesystem::path& path,
+                            std::string_view cause = {});
+
+// A C stream on the file, binary, for reading or for writing anew; null when it does not open.
+// The path is taken as it is on every platform (the working directory may have a name outside
+// the Windows code page).
+std::FILE* openBinaryFile(const std::filesystem::path& path, bool write);
 
 }  // namespace kv

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "link/Errors.h"
-#include "link/PathText.h"
+#include "sync/Files.h"
 
 namespace kv {
 
@@ -24,19 +24,12 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// The working directory may have a name outside the narrow code page on Windows.
 std::FILE* openFile(const std::filesystem::path& path, bool write) {
-#ifdef _WIN32
-    return _wfopen(path.c_str(), write ? L"wb" : L"rb");
-#else
-    return std::fopen(path.c_str(), write ? "wb" : "rb");
-#endif
+    return openBinaryFile(path, write);
 }
 
-[[noreturn]] void fail(const char* what, const std::filesystem::path& path, int error) {
-    std::string text = std::string(what) + " " + pathText(path);
-    if (error != 0) text += ": " + std::string(std::strerror(error));
-    throw HandlerError(text);
+[[noreturn]] void fail(FileFailure what, const std::filesystem::path& path, int error) {
+    throw HandlerError(fileFailureText(what, path, error != 0 ? std::strerror(error) : ""));
 }
 
 }  // namespace
@@ -45,7 +38,7 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
     FilePtr in(openFile(getTxt, false));
     if (!in) return 0;
     FilePtr out(openFile(getTmp, true));
-    if (!out) fail("Cannot create", getTmp, errno);
+    if (!out) fail(FileFailure::Create, getTmp, errno);
 
     std::vector<char> buffer(kChunk);
     std::string head;  // the bytes read before the reply is known to be long enough
@@ -71,17 +64,17 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
             converted.push_back(c);
         }
         if (std::fwrite(converted.data(), 1, converted.size(), out.get()) != converted.size())
-            fail("Cannot write", getTmp, errno);
+            fail(FileFailure::Write, getTmp, errno);
     }
-    if (std::ferror(in.get())) fail("Cannot read", getTxt, errno);
+    if (std::ferror(in.get())) fail(FileFailure::Read, getTxt, errno);
     in.reset();
-    if (std::fclose(out.release()) != 0) fail("Cannot write", getTmp, errno);
+    if (std::fclose(out.release()) != 0) fail(FileFailure::Write, getTmp, errno);
     return size;
 }
 
 ReplyLineReader::ReplyLineReader(const std::filesystem::path& file) {
     m_file = openFile(file, false);
-    if (!m_file) fail("Cannot open", file, errno);
+    if (!m_file) fail(FileFailure::Open, file, errno);
     std::setvbuf(m_file, nullptr, _IOFBF, kChunk);
 }
 
