@@ -157,8 +157,7 @@ void TForm1::terminalstart() {
     if (m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt))
         m_timer.start();
     if (!id)
-        throw HandlerError("'" + fromCp1250(idText).toStdString() +
-                           "' nen\xC3\xAD platn\xC3\xA9 \xC4\x8D\xC3\xADslo firmy.");
+        throw HandlerError("'" + fromCp1250(idText).toStdString() + "' není platné číslo firmy.");
 }
 
 void TForm1::appstop() {

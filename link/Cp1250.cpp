@@ -83,4 +83,8 @@ std::string toCp1250(const QString& text) {
     return bytes;
 }
 
+std::string cp1250(std::string_view utf8) {
+    return toCp1250(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+}
+
 }  // namespace kv

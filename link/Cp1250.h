@@ -12,5 +12,8 @@ namespace kv {
 QString fromCp1250(std::string_view bytes);
 // Characters outside Windows-1250 become '?'.
 std::string toCp1250(const QString& text);
+// UTF-8 text in Windows-1250: the one way a Czech source literal (sources are UTF-8) or a UTF-8
+// message reaches a field, a file or the line.
+std::string cp1250(std::string_view utf8);
 
 }  // namespace kv

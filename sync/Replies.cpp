@@ -127,7 +127,7 @@ void Engine::triggerFileCheck() {
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
         if (std::filesystem::exists(path, ec)) {
-            m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Chyba práv souboru!")));
+            m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
             m_fields.setText(Field::stavdatum, trigger.shown);
             m_fields.setText(Field::stavcip, "nejde smazat!!!!");
             m_state.triggerFileError = true;

@@ -30,11 +30,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     if (!m_http.getDoc(sent, getTmp())) {
         const std::string why = m_http.lastError();
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
-        m_fields.setText(Field::urls,
-                         toCp1250(QString::fromUtf8("Požadavek nelze odeslat (") +
-                                  QString::fromStdString(why) + QString::fromUtf8("): ")) +
-                             sent);
-        m_fields.setText(Field::stavprac, toCp1250(QString::fromUtf8("Požadavek neodeslán!")));
+        m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent);
+        m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"));
         return false;
     }
     qCInfo(lcSync) << "request" << int(kind) << QByteArray::fromStdString(sent);
@@ -51,11 +48,9 @@ void Engine::awaitReply() {
     if (m_state.serverPhase != ServerPhase::Waiting) return;
     if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
-        m_fields.setText(
-            Field::urls,
-            toCp1250(QString::fromUtf8("Timeout při čekání na odpověď doch. serveru.")));
+        m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
         m_fields.setText(Field::stavprac, "Doch.server timeout!");
-        m_fields.setText(Field::stavdatum, toCp1250(QString::fromUtf8("Špatná adresa?")));
+        m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"));
         m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err");
         m_state.requestKind = RequestKind::None;
