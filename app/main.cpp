@@ -1,7 +1,7 @@
 #include <QApplication>
+#include <QFont>
 #include <QScreen>
 #include <filesystem>
-#include <QFont>
 
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-
-#include <chrono>
-
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include "link/TQCCom32.h"
 #include "support/Pty.h"
