@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "support/EngineHarness.h"
+
+// The operations the window's buttons call, run on the engine alone: no window is needed.
+namespace kv::test {
+namespace {
+
+TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsIt) {
+    EngineHarness h;
+    ASSERT_TRUE(h.engine->recalculate());
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Recalculation);
+    EXPECT_FALSE(h.engine->recalculate());
+    EXPECT_EQ(h.http.calls().size(), 1u);
+
+    // No port chosen: nothing opens, but the request state is reset and the company taken.
+    EXPECT_FALSE(h.engine->startCommunication(0, 12));
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().companyId, 12);
+    EXPECT_FALSE(h.engine->startCommunication(0, std::nullopt));
+    EXPECT_EQ(h.engine->state().companyId, 12) << "no company id given: the last one stays";
+}
+
+TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsRequest) {
+    EngineHarness h;
+    h.fields.setText(Field::fiktud, "3");
+    h.engine->sendFictitiousEvents(3);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{10, 10, 10, 8}));
+    const CommandFrame third = h.sentFrames()[2];
+    for (int n = 3; n <= 6; ++n) EXPECT_EQ(third[n], 3) << n;
+    EXPECT_EQ(h.fields.text(Field::fiktud), "0");
+    EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
+}
+
+}  // namespace
+}  // namespace kv::test
