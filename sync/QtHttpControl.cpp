@@ -6,7 +6,10 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <optional>
 #include <string_view>
+#include <system_error>
+#include <utility>
 
 namespace kv {
 
@@ -53,23 +56,80 @@ QByteArray wireForm(const Bytes& url) {
     return out;
 }
 
+// The empty body every request carries, which cannot be rewound.  Qt's network layer sends a
+// request again by itself when the server drops the connection before answering, and rewinds
+// the request's body first; with this body that second try ends the download as
+// ContentReSendError instead of reaching the server a second time.  Only a redirect that keeps
+// the method (307, 308) may rewind it, once.  (Qt sends a body of a GET only when asked to: the
+// request carries "Content-Length: 0", which servers take as no body.)
+class UnrepeatableBody final : public QIODevice {
+public:
+    explicit UnrepeatableBody(QObject* parent) : QIODevice(parent) { open(QIODevice::ReadOnly); }
+    void allowRewind(bool allowed) { m_rewindAllowed = allowed; }
+    qint64 size() const override { return 0; }
+    bool reset() override { return std::exchange(m_rewindAllowed, false); }
+    bool seek(qint64 pos) override { return pos == 0 && reset(); }
+
+protected:
+    qint64 readData(char*, qint64) override { return 0; }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    bool m_rewindAllowed = false;
+};
+
 // Whether the server answered with a whole document: success, or an HTTP error status with its
 // page.  Transport, proxy and protocol failures deliver no document.
 bool deliveredDocument(QNetworkReply::NetworkError error) {
     using E = QNetworkReply::NetworkError;
     return error == E::NoError ||
-           (error >= E::ContentAccessDenied && error <= E::UnknownContentError) ||
+           (error >= E::ContentAccessDenied && error != E::ContentReSendError &&
+            error <= E::UnknownContentError) ||
            (error >= E::InternalServerError && error <= E::UnknownServerError);
 }
 
-// Qt takes a connection closed in mid-body for the end of the document when it notices the
-// close before the last data; the declared length tells.  (A chunked or compressed document
-// cut off between two chunks cannot be told from a whole one.)
-bool receivedAll(const QNetworkReply& reply, qint64 received) {
+// The length the server declared, when the bytes on the wire are the document's bytes.
+std::optional<qint64> declaredLength(const QNetworkReply& reply) {
     const QVariant declared = reply.header(QNetworkRequest::ContentLengthHeader);
     const QByteArray coding = reply.rawHeader("Content-Encoding");
-    if (!declared.isValid() || !(coding.isEmpty() || coding == "identity")) return true;
-    return declared.toLongLong() == received;
+    if (!declared.isValid() || !(coding.isEmpty() || coding == "identity")) return std::nullopt;
+    return declared.toLongLong();
+}
+
+// Why no document arrived, for the operator.
+std::string causeOf(QNetworkReply::NetworkError error) {
+    using E = QNetworkReply::NetworkError;
+    switch (error) {
+        case E::ConnectionRefusedError:
+            return "spojení odmítnuto";
+        case E::HostNotFoundError:
+            return "server nenalezen";
+        case E::RemoteHostClosedError:
+            return "server ukončil spojení";
+        case E::ContentReSendError:
+            return "server ukončil spojení bez odpovědi";
+        case E::TimeoutError:
+            return "vypršel čas na spojení";
+        case E::TooManyRedirectsError:
+            return "příliš mnoho přesměrování";
+        case E::InsecureRedirectError:
+            return "přesměrování z https na http odmítnuto";
+        case E::SslHandshakeFailedError:
+            return "zabezpečené spojení selhalo";
+        case E::TemporaryNetworkFailureError:
+        case E::NetworkSessionFailedError:
+            return "síť není dostupná";
+        case E::ProtocolFailure:
+        case E::ProtocolUnknownError:
+        case E::ProtocolInvalidOperationError:
+            return "nesrozumitelná odpověď serveru";
+        default:
+            return "chyba sítě";
+    }
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
 }
 
 }  // namespace
@@ -88,7 +148,12 @@ QtHttpControl::~QtHttpControl() {
 bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) {
     abandon();
     m_state = State::idle;
+    m_status = 0;
+    m_cause.clear();
     m_error.clear();
+    m_received = 0;
+    m_elapsedMs = 0;
+    m_started.start();
     if (!m_nam) {
         m_error = "Síťová vrstva již neexistuje.";
         return false;
@@ -102,6 +167,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
         return false;
     }
 
+    m_path = file;
     m_file.setFileName(file);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = "Nelze otevřít soubor " + file.filename().string() + ": " +
@@ -113,35 +179,67 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     QNetworkRequest request(target);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
-    // The reply goes to disk, so a large compressed document is no danger to memory.
+    // HTTP/2 multiplexes and retries streams on its own terms; one request, one connection.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // A kept-alive connection that the server closes while idle would make the next request
+    // fail for no fault of the server; a fresh connection per request fails only for real.
+    request.setRawHeader("Connection", "close");
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    // The reply goes to disk, so a large compressed document is no danger to memory; the size
+    // cap counts the bytes written.
     request.setDecompressedSafetyCheckThreshold(-1);
-    QNetworkReply* reply = m_nam->get(request);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
+    auto* body = new UnrepeatableBody(m_nam);
+    QNetworkReply* reply = m_nam->sendCustomRequest(request, "GET", body);
     reply->setReadBufferSize(kReadBufferSize);
     m_reply = reply;
-    m_received = 0;
+    m_body = body;
+    m_limit = m_sizeCap;
     m_state = State::running;
     m_readyRead =
         QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
     m_finished =
         QObject::connect(reply, &QNetworkReply::finished, m_nam, [this, reply] { finish(reply); });
+    // A redirect that keeps the method rewinds the body between the redirect's headers and the
+    // redirected() signal; no other rewind may pass.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, body, [body, reply] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 307 || status == 308) body->allowRewind(true);
+    });
+    QObject::connect(reply, &QNetworkReply::redirected, body, [body](const QUrl& to) {
+        qCInfo(lcHttp) << "redirected to" << to.toEncoded();
+        body->allowRewind(false);
+    });
     qCDebug(lcHttp) << "GET" << target.toEncoded();
     return true;
 }
 
 void QtHttpControl::cancel() {
-    if (m_state == State::complete) return;
+    if (m_state != State::running) return;
     abandon();
     m_state = State::idle;
+    m_elapsedMs = m_started.elapsed();
+    qCInfo(lcHttp) << "download cancelled after" << m_received << "bytes," << m_elapsedMs << "ms";
+}
+
+HttpOutcome QtHttpControl::outcome() const {
+    const qint64 ms = m_state == State::running ? m_started.elapsed() : m_elapsedMs;
+    return {m_state, m_status, m_cause, m_received, std::chrono::milliseconds(ms)};
 }
 
 void QtHttpControl::drain(QNetworkReply* reply) {
     if (reply != m_reply) return;
     const QByteArray piece = reply->readAll();
-    m_received += piece.size();
-    if (piece.isEmpty() || m_file.write(piece) == piece.size()) return;
-    qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
-    abandon();
-    m_state = State::failed;
+    if (piece.isEmpty()) return;
+    if (m_received + static_cast<std::uint64_t>(piece.size()) > m_limit) {
+        fail("odpověď větší než " + megabytes(m_limit));
+        return;
+    }
+    if (m_file.write(piece) != piece.size()) {
+        fail(writeCause());
+        return;
+    }
+    m_received += static_cast<std::uint64_t>(piece.size());
 }
 
 void QtHttpControl::finish(QNetworkReply* reply) {
@@ -149,17 +247,74 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     drain(reply);
     if (m_state != State::running) return;
 
-    const bool whole = deliveredDocument(reply->error()) && receivedAll(*reply, m_received);
-    if (!whole) qCInfo(lcHttp) << "no whole document:" << reply->errorString() << m_received;
+    const QNetworkReply::NetworkError error = reply->error();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const std::optional<qint64> declared = declaredLength(*reply);
+    if (error != QNetworkReply::NoError) {
+        qCInfo(lcHttp) << "reply:" << error << reply->errorString();
+    }
+    // Qt takes a connection closed in mid-body for the end of the document when it notices the
+    // close before the last data; the declared length tells.  (A chunked or compressed document
+    // cut off between two chunks cannot be told from a whole one.)
+    if (declared && *declared != static_cast<qint64>(m_received) &&
+        (deliveredDocument(error) || error == QNetworkReply::RemoteHostClosedError)) {
+        fail("odpověď kratší, než server ohlásil (" + std::to_string(m_received) + " z " +
+             std::to_string(*declared) + " bajtů)");
+        return;
+    }
+    if (!deliveredDocument(error)) {
+        std::string cause = causeOf(error);
+        if (error == QNetworkReply::RemoteHostClosedError && status.isValid()) {
+            cause = "server ukončil spojení uprostřed odpovědi";
+        }
+        fail(cause);
+        return;
+    }
+
     QObject::disconnect(m_readyRead);
     QObject::disconnect(m_finished);
     m_reply = nullptr;
     reply->deleteLater();
+    if (m_body) m_body->deleteLater();
 
     m_file.close();  // flushes
-    const bool written = m_file.error() == QFileDevice::NoError;
-    if (!written) qCWarning(lcHttp) << "cannot write" << m_file.fileName() << m_file.errorString();
-    m_state = written && whole ? State::complete : State::failed;
+    if (m_file.error() != QFileDevice::NoError) {
+        fail(writeCause());
+        return;
+    }
+    m_state = State::complete;
+    m_status = status.toInt();
+    m_elapsedMs = m_started.elapsed();
+    logEnd();
+}
+
+std::string QtHttpControl::writeCause() const {
+    std::string cause = "nelze zapsat soubor " + m_path.filename().string();
+    std::error_code ec;
+    const auto space = std::filesystem::space(m_path.parent_path(), ec);
+    // Less room than Qt's write buffer holds: the disk is full, whatever the system calls it.
+    if (!ec && space.available < kReadBufferSize) return cause + ": disk je plný";
+    return cause + " (" + m_file.errorString().toStdString() + ")";
+}
+
+void QtHttpControl::fail(std::string cause) {
+    abandon();
+    std::error_code ec;
+    std::filesystem::remove(m_path, ec);
+    m_state = State::failed;
+    m_cause = std::move(cause);
+    m_elapsedMs = m_started.elapsed();
+    logEnd();
+}
+
+void QtHttpControl::logEnd() const {
+    if (m_state == State::complete) {
+        qCInfo(lcHttp) << "reply" << m_status << "," << m_received << "bytes in" << m_elapsedMs
+                       << "ms";
+    } else {
+        qCWarning(lcHttp).noquote() << "download failed:" << QString::fromStdString(m_cause) << ","
+                                    << m_received << "bytes in" << m_elapsedMs << "ms";
+    }
 }
 
 void QtHttpControl::abandon() {
@@ -171,6 +326,8 @@ void QtHttpControl::abandon() {
         reply->abort();
         reply->deleteLater();
     }
+    // After the reply, which reads it until it is gone.
+    if (m_body) m_body->deleteLater();
     if (m_file.isOpen()) m_file.close();
 }
 
