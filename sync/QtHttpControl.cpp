@@ -59,13 +59,13 @@ QByteArray wireForm(const Bytes& url) {
 // The empty body every request carries, which cannot be rewound.  Qt's network layer sends a
 // request again by itself when the server drops the connection before answering, and rewinds
 // the request's body first; with this body that second try ends the download as
-// ContentReSendError instead of reaching the server a second time.  Only a redirect that keeps
-// the method (307, 308) may rewind it, once.  (Qt sends a body of a GET only when asked to: the
-// request carries "Content-Length: 0", which servers take as no body.)
+// ContentReSendError instead of reaching the server a second time.  (The request says
+// "Content-Length: 0", which servers take as no body.)  Qt also rewinds the body once on a 307
+// or 308 answer, which is allowed: the redirect is then followed here with a new request.
 class UnrepeatableBody final : public QIODevice {
 public:
     explicit UnrepeatableBody(QObject* parent) : QIODevice(parent) { open(QIODevice::ReadOnly); }
-    void allowRewind(bool allowed) { m_rewindAllowed = allowed; }
+    void allowOneRewind() { m_rewindAllowed = true; }
     qint64 size() const override { return 0; }
     bool reset() override { return std::exchange(m_rewindAllowed, false); }
     bool seek(qint64 pos) override { return pos == 0 && reset(); }
@@ -137,7 +137,9 @@ std::string megabytes(std::uint64_t bytes) {
 QtHttpControl::QtHttpControl(QObject* parent) : m_nam(new QNetworkAccessManager(parent)) {
     // Proxy settings of the environment must not divert requests meant for this PC or the LAN.
     m_nam->setProxy(QNetworkProxy::NoProxy);
-    m_nam->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Redirects are followed here, each with a request of its own; Qt would send a 301, 302 or
+    // 303 redirect as a plain GET that it may repeat.
+    m_nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 QtHttpControl::~QtHttpControl() {
@@ -152,6 +154,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     m_cause.clear();
     m_error.clear();
     m_received = 0;
+    m_redirects = 0;
     m_elapsedMs = 0;
     m_started.start();
     if (!m_nam) {
@@ -176,6 +179,13 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
         return false;
     }
 
+    m_limit = m_sizeCap;
+    m_state = State::running;
+    send(target);
+    return true;
+}
+
+void QtHttpControl::send(const QUrl& target) {
     QNetworkRequest request(target);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
@@ -184,7 +194,6 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     // A kept-alive connection that the server closes while idle would make the next request
     // fail for no fault of the server; a fresh connection per request fails only for real.
     request.setRawHeader("Connection", "close");
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
     // The reply goes to disk, so a large compressed document is no danger to memory; the size
     // cap counts the bytes written.
     request.setDecompressedSafetyCheckThreshold(-1);
@@ -194,24 +203,16 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     reply->setReadBufferSize(kReadBufferSize);
     m_reply = reply;
     m_body = body;
-    m_limit = m_sizeCap;
-    m_state = State::running;
     m_readyRead =
         QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
     m_finished =
         QObject::connect(reply, &QNetworkReply::finished, m_nam, [this, reply] { finish(reply); });
-    // A redirect that keeps the method rewinds the body between the redirect's headers and the
-    // redirected() signal; no other rewind may pass.
+    // The headers arrive here before Qt asks for the rewind.
     QObject::connect(reply, &QNetworkReply::metaDataChanged, body, [body, reply] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 307 || status == 308) body->allowRewind(true);
-    });
-    QObject::connect(reply, &QNetworkReply::redirected, body, [body](const QUrl& to) {
-        qCInfo(lcHttp) << "redirected to" << to.toEncoded();
-        body->allowRewind(false);
+        if (status == 307 || status == 308) body->allowOneRewind();
     });
     qCDebug(lcHttp) << "GET" << target.toEncoded();
-    return true;
 }
 
 void QtHttpControl::cancel() {
@@ -253,30 +254,31 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     if (error != QNetworkReply::NoError) {
         qCInfo(lcHttp) << "reply:" << error << reply->errorString();
     }
+    const QVariant redirect = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (error == QNetworkReply::NoError && redirect.isValid()) {
+        follow(reply, reply->url().resolved(redirect.toUrl()));
+        return;
+    }
+    // A connection that ends before the document does shows as closed, or as the refused second
+    // try; once the headers are in, that is a cut-off answer, not a missing one.
+    const bool dropped =
+        error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::ContentReSendError;
+    const bool answered = status.isValid() || m_received > 0;
     // Qt takes a connection closed in mid-body for the end of the document when it notices the
     // close before the last data; the declared length tells.  (A chunked or compressed document
     // cut off between two chunks cannot be told from a whole one.)
     if (declared && *declared != static_cast<qint64>(m_received) &&
-        (deliveredDocument(error) || error == QNetworkReply::RemoteHostClosedError)) {
+        (deliveredDocument(error) || (dropped && answered))) {
         fail("odpověď kratší, než server ohlásil (" + std::to_string(m_received) + " z " +
              std::to_string(*declared) + " bajtů)");
         return;
     }
     if (!deliveredDocument(error)) {
-        std::string cause = causeOf(error);
-        if (error == QNetworkReply::RemoteHostClosedError && status.isValid()) {
-            cause = "server ukončil spojení uprostřed odpovědi";
-        }
-        fail(cause);
+        fail(dropped && answered ? "server ukončil spojení uprostřed odpovědi" : causeOf(error));
         return;
     }
 
-    QObject::disconnect(m_readyRead);
-    QObject::disconnect(m_finished);
-    m_reply = nullptr;
-    reply->deleteLater();
-    if (m_body) m_body->deleteLater();
-
+    release(reply);
     m_file.close();  // flushes
     if (m_file.error() != QFileDevice::NoError) {
         fail(writeCause());
@@ -286,6 +288,33 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     m_status = status.toInt();
     m_elapsedMs = m_started.elapsed();
     logEnd();
+}
+
+void QtHttpControl::follow(QNetworkReply* reply, const QUrl& target) {
+    const bool downgrade = reply->url().scheme() == u"https" && target.scheme() == u"http";
+    release(reply);
+    qCInfo(lcHttp) << "redirected to" << target.toEncoded();
+    if (++m_redirects > kMaxRedirects) {
+        fail("příliš mnoho přesměrování");
+    } else if (downgrade) {
+        fail("přesměrování z https na http odmítnuto");
+    } else if (target.scheme() != u"http" && target.scheme() != u"https") {
+        fail("přesměrování na adresu, která není http");
+    } else if (!m_file.resize(0)) {  // the redirect's own page
+        fail(writeCause());
+    } else {
+        m_received = 0;
+        send(target);
+    }
+}
+
+void QtHttpControl::release(QNetworkReply* reply) {
+    QObject::disconnect(m_readyRead);
+    QObject::disconnect(m_finished);
+    m_reply = nullptr;
+    reply->deleteLater();
+    // After the reply, which reads it until it is gone.
+    if (m_body) m_body->deleteLater();
 }
 
 std::string QtHttpControl::writeCause() const {
@@ -322,12 +351,9 @@ void QtHttpControl::abandon() {
         // Disconnected first: abort() emits finished() at once.
         QObject::disconnect(m_readyRead);
         QObject::disconnect(m_finished);
-        m_reply = nullptr;
         reply->abort();
-        reply->deleteLater();
+        release(reply);
     }
-    // After the reply, which reads it until it is gone.
-    if (m_body) m_body->deleteLater();
     if (m_file.isOpen()) m_file.close();
 }
 

@@ -12,6 +12,7 @@
 class QIODevice;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 namespace kv {
 
@@ -29,7 +30,7 @@ namespace kv {
 // server may have recorded a request whose connection it dropped, so Qt must not send it again.
 //
 // No proxy (the server is on this PC or the local network), no cache, HTTP/1.1 only, at most
-// kMaxRedirects redirects (not from https to http).
+// kMaxRedirects redirects, each a new GET of its own (never from https to http).
 //
 // The network objects are children of the parent given: they live in its thread and go with it
 // at the latest; after that getDoc refuses.  The control itself belongs to its owner.
@@ -56,8 +57,12 @@ public:
     void setSizeCap(std::uint64_t bytes) { m_sizeCap = bytes; }
 
 private:
+    void send(const QUrl& target);
     void drain(QNetworkReply* reply);
     void finish(QNetworkReply* reply);
+    void follow(QNetworkReply* reply, const QUrl& target);
+    // Lets go of a reply that has ended or been aborted.
+    void release(QNetworkReply* reply);
     // Ends the running download as failed: abandons it, deletes its file, logs the cause.
     void fail(std::string cause);
     void abandon();
@@ -74,6 +79,7 @@ private:
     std::uint64_t m_sizeCap = kDefaultSizeCap;
     std::uint64_t m_limit = kDefaultSizeCap;  // the cap of the running download
     std::uint64_t m_received = 0;             // bytes of the document so far
+    int m_redirects = 0;                      // followed for the running download
     QElapsedTimer m_started;
     qint64 m_elapsedMs = 0;  // of the ended download
     State m_state = State::idle;

@@ -149,7 +149,7 @@ TEST_F(QtHttpControlTest, DocumentIsCompleteWithItsStatus) {
                 return WebReply{.status = row.location.empty() ? row.status : 200,
                                 .body = row.page};
             }
-            return WebReply{.status = row.status, .location = row.location};
+            return WebReply{.status = row.status, .body = "Přesunuto", .location = row.location};
         });
         ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
         ASSERT_TRUE(waitComplete());
