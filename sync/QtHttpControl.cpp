@@ -320,7 +320,9 @@ void QtHttpControl::release(QNetworkReply* reply) {
 std::string QtHttpControl::writeCause() const {
     std::string cause = "nelze zapsat soubor " + m_path.filename().string();
     std::error_code ec;
-    const auto space = std::filesystem::space(m_path.parent_path(), ec);
+    const std::filesystem::path folder =
+        m_path.has_parent_path() ? m_path.parent_path() : std::filesystem::path(".");
+    const auto space = std::filesystem::space(folder, ec);
     // Less room than Qt's write buffer holds: the disk is full, whatever the system calls it.
     if (!ec && space.available < kReadBufferSize) return cause + ": disk je plný";
     return cause + " (" + m_file.errorString().toStdString() + ")";
@@ -338,11 +340,12 @@ void QtHttpControl::fail(std::string cause) {
 
 void QtHttpControl::logEnd() const {
     if (m_state == State::complete) {
-        qCInfo(lcHttp) << "reply" << m_status << "," << m_received << "bytes in" << m_elapsedMs
-                       << "ms";
+        qCInfo(lcHttp).nospace() << "reply " << m_status << ", " << m_received << " bytes in "
+                                 << m_elapsedMs << " ms";
     } else {
-        qCWarning(lcHttp).noquote() << "download failed:" << QString::fromStdString(m_cause) << ","
-                                    << m_received << "bytes in" << m_elapsedMs << "ms";
+        qCWarning(lcHttp).noquote().nospace()
+            << "download failed: " << QString::fromStdString(m_cause) << "; " << m_received
+            << " bytes in " << m_elapsedMs << " ms";
     }
 }
 
