@@ -78,14 +78,17 @@ private:
     bool m_rewindAllowed = false;
 };
 
-// Whether the server answered with a whole document: success, or an HTTP error status with its
-// page.  Transport, proxy and protocol failures deliver no document.
-bool deliveredDocument(QNetworkReply::NetworkError error) {
+// Whether the server answered with a whole document: success, or an HTTP error status (which
+// Qt reports as an error of its own) with its page.  Transport, proxy and protocol failures
+// deliver no document.
+bool deliveredDocument(QNetworkReply::NetworkError error, bool hasStatus) {
     using E = QNetworkReply::NetworkError;
-    return error == E::NoError ||
-           (error >= E::ContentAccessDenied && error != E::ContentReSendError &&
-            error <= E::UnknownContentError) ||
-           (error >= E::InternalServerError && error <= E::UnknownServerError);
+    const bool statusError = (error >= E::ContentAccessDenied && error <= E::UnknownContentError &&
+                              error != E::ContentReSendError) ||
+                             (error >= E::InternalServerError && error <= E::UnknownServerError) ||
+                             error == E::ProtocolInvalidOperationError         // 400
+                             || error == E::ProxyAuthenticationRequiredError;  // 407
+    return error == E::NoError || (hasStatus && statusError);
 }
 
 // The length the server declared, when the bytes on the wire are the document's bytes.
@@ -264,16 +267,17 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     const bool dropped =
         error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::ContentReSendError;
     const bool answered = status.isValid() || m_received > 0;
+    const bool whole = deliveredDocument(error, status.isValid());
     // Qt takes a connection closed in mid-body for the end of the document when it notices the
     // close before the last data; the declared length tells.  (A chunked or compressed document
     // cut off between two chunks cannot be told from a whole one.)
     if (declared && *declared != static_cast<qint64>(m_received) &&
-        (deliveredDocument(error) || (dropped && answered))) {
+        (whole || (dropped && answered))) {
         fail("odpověď kratší, než server ohlásil (" + std::to_string(m_received) + " z " +
              std::to_string(*declared) + " bajtů)");
         return;
     }
-    if (!deliveredDocument(error)) {
+    if (!whole) {
         fail(dropped && answered ? "server ukončil spojení uprostřed odpovědi" : causeOf(error));
         return;
     }
@@ -344,8 +348,8 @@ void QtHttpControl::logEnd() const {
                                  << m_elapsedMs << " ms";
     } else {
         qCWarning(lcHttp).noquote().nospace()
-            << "download failed: " << QString::fromStdString(m_cause) << "; " << m_received
-            << " bytes in " << m_elapsedMs << " ms";
+            << "download failed, no whole document: " << QString::fromStdString(m_cause) << "; "
+            << m_received << " bytes in " << m_elapsedMs << " ms";
     }
 }
 

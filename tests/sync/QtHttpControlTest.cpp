@@ -138,7 +138,8 @@ TEST_F(QtHttpControlTest, DocumentIsCompleteWithItsStatus) {
         std::string location;  // of a redirect to the page
     };
     const Row rows[] = {
-        {200, "---OK---\n", ""},       {404, "Nenalezeno\n", ""},     {500, "Chyba serveru\n", ""},
+        {200, "---OK---\n", ""},       {400, "Chybný požadavek\n", ""},
+        {404, "Nenalezeno\n", ""},     {500, "Chyba serveru\n", ""},
         {302, "---OK---\n", "/moved"}, {307, "---OK---\n", "/moved"},
     };
     std::size_t count = 0;
