@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "link/CommandFrame.h"
 
@@ -9,7 +12,34 @@ class QObject;
 
 namespace kv {
 
+// Where the current download stands.
+enum class HttpState {
+    idle,      // nothing started, refused, or cancelled
+    running,   // started, not ended yet
+    complete,  // the server answered with a whole document, which is in the file
+    failed,    // ended without a whole document; the file is gone
+};
+
+// How the last download went, for the window and the log.
+struct HttpOutcome {
+    HttpState state = HttpState::idle;
+    // The server's HTTP status once complete (an error page is complete too); otherwise 0.
+    int status = 0;
+    // Why a failed download failed, in plain Czech words (UTF-8), e.g. "spojení odmítnuto";
+    // empty otherwise.
+    std::string cause;
+    // Bytes of the document written to the file so far.
+    std::uint64_t bytes = 0;
+    // From getDoc to the end of the download, or until now while it runs.
+    std::chrono::milliseconds elapsed{0};
+
+    // A whole document with a 2xx status: content the bridge may use.
+    bool succeeded() const { return state == HttpState::complete && status >= 200 && status < 300; }
+};
+
 // The download of one URL into a file, polled for completion once per tick.  Never blocks.
+// Each getDoc sends its request once: a connection the server drops before answering is a
+// failure, never a silent second try.
 class HttpControl {
 public:
     virtual ~HttpControl() = default;
@@ -17,12 +47,15 @@ public:
     // abandoning any download still running.  False when the download cannot be started (for
     // instance a malformed address); then nothing is running.
     virtual bool getDoc(const Bytes& url, const std::filesystem::path& file) = 0;
-    // True once the whole document is in the file and the file is closed.
+    // True once the whole document is in the file and the file is closed, whatever the HTTP
+    // status.  A failed download never completes.
     virtual bool isComplete() = 0;
-    // Abandons the running download, if any.
+    // Abandons the running download, if any.  A completed or failed download keeps its outcome.
     virtual void cancel() = 0;
     // Why the last getDoc returned false, in plain words (UTF-8).
     virtual std::string lastError() const = 0;
+    // How the last download stands or ended; a failure shows here as soon as it happens.
+    virtual HttpOutcome outcome() const = 0;
 };
 
 // The production control, on QNetworkAccessManager.

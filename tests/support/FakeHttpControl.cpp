@@ -19,8 +19,7 @@ bool writeFile(const std::filesystem::path& file, const Bytes& body) {
 
 bool FakeHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) {
     m_calls.push_back({url, file});
-    m_running = false;
-    m_complete = false;
+    m_outcome = {};
     m_error.clear();
     if (m_refusal) {
         m_error = *m_refusal;
@@ -30,33 +29,38 @@ bool FakeHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file
         m_error = "cannot create " + file.string();
         return false;
     }
-    m_running = true;
+    m_outcome.state = HttpState::running;
     return true;
 }
 
 void FakeHttpControl::cancel() {
     ++m_cancels;
-    if (!m_running) return;
+    if (!running()) return;
     ++m_cancelsRunning;
-    m_running = false;
+    m_outcome.state = HttpState::idle;
 }
 
-void FakeHttpControl::complete(const Bytes& body) {
-    if (!m_running) {
+void FakeHttpControl::complete(const Bytes& body, int status) {
+    if (!running()) {
         ADD_FAILURE() << "FakeHttpControl::complete() with no download running";
         return;
     }
-    m_running = false;
+    m_outcome.state = HttpState::idle;
     if (!writeFile(m_calls.back().file, body)) {
         ADD_FAILURE() << "FakeHttpControl cannot write " << m_calls.back().file;
         return;
     }
-    m_complete = true;
+    m_outcome = {HttpState::complete, status, {}, body.size(), {}};
 }
 
-void FakeHttpControl::fail() {
-    if (!m_running) ADD_FAILURE() << "FakeHttpControl::fail() with no download running";
-    m_running = false;
+void FakeHttpControl::fail(std::string cause) {
+    if (!running()) {
+        ADD_FAILURE() << "FakeHttpControl::fail() with no download running";
+        return;
+    }
+    std::error_code ec;
+    std::filesystem::remove(m_calls.back().file, ec);
+    m_outcome = {HttpState::failed, 0, std::move(cause), 0, {}};
 }
 
 }  // namespace kv::test

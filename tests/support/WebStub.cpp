@@ -72,6 +72,7 @@ httplib::Server::HandlerResponse WebStub::Impl::serve(const httplib::Request& re
     }
 
     res.status = reply.status;
+    if (!reply.location.empty()) res.set_header("Location", reply.location);
     if (reply.streamedSize == 0) {
         res.set_content(reply.body, reply.contentType);
         return httplib::Server::HandlerResponse::Handled;

@@ -17,6 +17,8 @@ struct WebReply {
     // The stub compresses text/* bodies when the client accepts it, as a web server may; use
     // application/octet-stream to have the body travel as is.
     std::string contentType = "text/plain";
+    // Sent as the Location header when not empty (for redirects).
+    std::string location{};
     // Wait this long before answering (cut short when the stub stops).
     std::chrono::milliseconds delay{0};
     // Hold the request without answering until the stub stops.
