@@ -58,8 +58,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 1;
     }
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        parser.process(core);  // prints the help asked for and ends the program
         return 0;
     }
     if (parser.isSet(version)) {
