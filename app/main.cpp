@@ -1,12 +1,96 @@
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFont>
 #include <QScreen>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"
 
+#ifndef KVBRIDGE_VERSION
+#define KVBRIDGE_VERSION "unknown"
+#endif
+
+namespace {
+
+struct CommandLine {
+    bool service = false;
+};
+
+// Reads the command line before any window system is touched, so --help and --version answer
+// on a machine without a display. Returns the exit status when the program should end here.
+std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) {
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kvbridge"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KVBRIDGE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Bridge between an attendance control unit on a serial port and the attendance web "
+        "application.\nKeeps terminal.cfg and kvbridge.log in the directory it is started from."));
+    // Qt's own window-system options (-platform xcb, -style ...) are single-dash words.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption service(
+        QStringLiteral("service"),
+        QStringLiteral("Run without a window: read terminal.cfg, start communication at once, "
+                       "log to kvbridge.log and standard error, stop on SIGTERM or SIGINT."));
+    parser.addOption(service);
+    // Accepted and left to QApplication, which reads them itself.
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
+          "qwindowgeometry", "qwindowicon", "qwindowtitle", "style", "stylesheet", "session"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char* name : {"reverse", "widgetcount"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "kvbridge: %s\n", qPrintable(parser.errorText()));
+        std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
+        return 1;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        parser.process(core);  // prints the help asked for and ends the program
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("kvbridge %s\n", KVBRIDGE_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "kvbridge: unexpected argument: %s\n",
+                     qPrintable(parser.positionalArguments().constFirst()));
+        return 1;
+    }
+    result.service = parser.isSet(service);
+    return std::nullopt;
+}
+
+// The service mode: the engine without a window. Not there yet in this build.
+int runService(int /*argc*/, char** /*argv*/) {
+    std::fputs(
+        "kvbridge: režim služby (--service) zatím není k dispozici / service mode is not "
+        "available yet\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    CommandLine commandLine;
+    if (const auto status = parseCommandLine(argc, argv, commandLine)) return *status;
+    if (commandLine.service) return runService(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
     // The bridge ends only when its window is closed: not when it is hidden and a message box
