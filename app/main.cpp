@@ -1,14 +1,75 @@
 #include <QApplication>
+#include <QDir>
 #include <QScreen>
+#include <array>
 #include <filesystem>
 #include <QFont>
 
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"
+#include "run/BridgeLog.h"
+#include "run/SingleInstance.h"
+#include "run/TerminationSignals.h"
+
+namespace {
+
+// Where the log goes: kvbridge.log in the working directory, and standard error as ever.
+kv::LogOptions windowLogOptions() {
+    kv::LogOptions options;
+    options.toStderr = kv::LogOptions::Stderr::plain;
+    return options;
+}
+
+// False when another bridge owns the working directory: it was asked to show its window and
+// this start ends.  Decided before the log file is opened, so only the owner writes it.
+bool ownsWorkDir(kv::SingleInstance& instance) {
+    const kv::SingleInstance::Claim claim = instance.claim();
+    if (claim == kv::SingleInstance::Claim::otherRunning) {
+        qCInfo(kv::lcRun).noquote() << instance.detail();
+        return false;
+    }
+    return true;
+}
+
+// A second start in this directory brings the window to the front, also from hidden; SIGTERM
+// and SIGINT end the bridge as closing the window does; and the reply files of a request that
+// the end cut short go with the window.
+void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
+                    kv::TerminationSignals& termination) {
+    if (!instance.detail().isEmpty()) qCWarning(kv::lcRun).noquote() << instance.detail();
+    qCInfo(kv::lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
+                                       .arg(QDir::toNativeSeparators(QDir::currentPath()))
+                                       .arg(QCoreApplication::applicationPid());
+    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form, [&form] {
+        form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        form.show();
+        form.raise();
+        form.activateWindow();
+    });
+    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
+                     [&form](int signalNumber) {
+                         qCInfo(kv::lcRun) << "signal" << signalNumber
+                                           << "received: ending as when the window is closed";
+                         form.close();
+                     });
+    QObject::connect(&form, &QObject::destroyed,
+                     [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
+                         std::error_code ec;
+                         for (const auto& file : files) std::filesystem::remove(file, ec);
+                         qCInfo(kv::lcRun) << "kvbridge ended";
+                     });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    kv::BridgeLog::applyDefaultFilterRules();
+    kv::SingleInstance instance(QDir::currentPath());
+    if (!ownsWorkDir(instance)) return 0;
+    kv::BridgeLog log(windowLogOptions());
+    kv::TerminationSignals termination;
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -27,6 +88,7 @@ int main(int argc, char** argv) {
     services.workDir = std::filesystem::current_path();
 
     kv::TForm1 form(services);
+    wireUnattended(form, instance, termination);
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     form.show();
     return app.exec();
