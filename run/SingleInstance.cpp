@@ -42,12 +42,19 @@ QString SingleInstance::serverName(const QString& workDir) {
 }
 
 SingleInstance::Claim SingleInstance::claim() {
+    // A lock file that is there but can be taken was left by a bridge that did not end cleanly.
+    qint64 leftBy = 0;
+    QString host, app;
+    const bool leftOver = m_lock.getLockInfo(&leftBy, &host, &app);
     if (m_lock.tryLock(0)) {
-        if (!listen()) {
-            // The directory is ours; only the request to show the window cannot reach us.
-            m_detail = QStringLiteral("cannot listen for a second start: ") + m_detail;
-            qCWarning(lcRun).noquote() << m_detail;
-        }
+        if (leftOver)
+            m_detail = QStringLiteral(
+                           "took over the lock of a bridge (process %1) that ended "
+                           "without its clean end")
+                           .arg(leftBy);
+        // The directory is ours even so; only a second start's request cannot reach us.
+        if (const QString failed = listen(); !failed.isEmpty())
+            m_detail = QStringLiteral("cannot listen for a second start: ") + failed;
         return Claim::owner;
     }
     if (m_lock.error() != QLockFile::LockFailedError) {
@@ -58,7 +65,6 @@ SingleInstance::Claim SingleInstance::claim() {
         return Claim::unguarded;
     }
     qint64 pid = 0;
-    QString host, app;
     m_lock.getLockInfo(&pid, &host, &app);
     const QString owner = QStringLiteral("a bridge (process %1) already runs in %2")
                               .arg(pid)
@@ -70,16 +76,13 @@ SingleInstance::Claim SingleInstance::claim() {
     return Claim::otherRunning;
 }
 
-bool SingleInstance::listen() {
+QString SingleInstance::listen() {
     const QString name = serverName(m_workDir);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     // We hold the lock, so a socket of that name is left over from a bridge that crashed.
     QLocalServer::removeServer(name);
-    if (!m_server->listen(name)) {
-        m_detail = m_server->errorString();
-        return false;
-    }
+    if (!m_server->listen(name)) return m_server->errorString();
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             const auto take = [this, socket] {
@@ -95,7 +98,7 @@ bool SingleInstance::listen() {
             take();
         }
     });
-    return true;
+    return {};
 }
 
 bool SingleInstance::askOwnerToShow() {

@@ -27,7 +27,8 @@ public:
     // Decides; call once, before the window exists.  As the second start it waits at most
     // a few seconds for the first to take the request.
     Claim claim();
-    // Why the claim ended as it did, for the log and standard error.
+    // Why the claim ended as it did, for the log and standard error; for an owner, what it
+    // found (a lock left behind, no socket), else empty.
     const QString& detail() const { return m_detail; }
 
     QString lockPath() const { return m_lock.fileName(); }
@@ -40,7 +41,7 @@ signals:
     void showRequested();
 
 private:
-    bool listen();
+    QString listen();  // empty, or why not
     bool askOwnerToShow();
 
     QString m_workDir;

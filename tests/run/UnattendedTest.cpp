@@ -153,6 +153,7 @@ TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
 
     SingleInstance first(dir.path());
     ASSERT_EQ(first.claim(), SingleInstance::Claim::owner) << first.detail().toStdString();
+    EXPECT_TRUE(first.detail().startsWith("took over the lock")) << first.detail().toStdString();
     int shown = 0;
     QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shown; });
     {
