@@ -31,15 +31,35 @@ bool ownsWorkDir(kv::SingleInstance& instance) {
     return true;
 }
 
-// A second start in this directory brings the window to the front, also from hidden; SIGTERM
-// and SIGINT end the bridge as closing the window does; and the reply files of a request that
-// the end cut short go with the window.
-void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
-                    kv::TerminationSignals& termination) {
-    if (!instance.detail().isEmpty()) qCWarning(kv::lcRun).noquote() << instance.detail();
+// The first lines of a run in the log; the prompts of an automatic start may come before the
+// window exists.
+void logStart(const kv::SingleInstance& instance) {
     qCInfo(kv::lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
                                        .arg(QDir::toNativeSeparators(QDir::currentPath()))
                                        .arg(QCoreApplication::applicationPid());
+    if (!instance.detail().isEmpty()) qCWarning(kv::lcRun).noquote() << instance.detail();
+}
+
+// SIGTERM and SIGINT end the bridge as closing its window does.  Every event loop ends at once,
+// also a prompt's that waits for a click nobody gives; and one that arrives before the main
+// loop runs (the automatic start's prompt while the window is being made) ends that loop as
+// soon as it starts.
+void endOnTermination(kv::TerminationSignals& termination) {
+    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, qApp,
+                     [](int signalNumber) {
+                         qCInfo(kv::lcRun) << "signal" << signalNumber
+                                           << "received: ending as when the window is closed";
+                         QCoreApplication::exit(0);
+                         QMetaObject::invokeMethod(
+                             qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+                     });
+}
+
+// A second start in this directory brings the window to the front, also from hidden; SIGTERM
+// and SIGINT close the window; and the reply files of a request that the end cut short go
+// with the window.
+void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
+                    kv::TerminationSignals& termination) {
     QObject::connect(&instance, &kv::SingleInstance::showRequested, &form, [&form] {
         form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         form.show();
@@ -47,11 +67,7 @@ void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
         form.activateWindow();
     });
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
-                     [&form](int signalNumber) {
-                         qCInfo(kv::lcRun) << "signal" << signalNumber
-                                           << "received: ending as when the window is closed";
-                         form.close();
-                     });
+                     [&form] { form.close(); });
     QObject::connect(&form, &QObject::destroyed,
                      [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
                          std::error_code ec;
@@ -70,6 +86,8 @@ int main(int argc, char** argv) {
     if (!ownsWorkDir(instance)) return 0;
     kv::BridgeLog log(windowLogOptions());
     kv::TerminationSignals termination;
+    logStart(instance);
+    endOnTermination(termination);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
     QApplication::setQuitOnLastWindowClosed(false);
