@@ -1,5 +1,6 @@
 #include "run/BridgeLog.h"
 
+#include <QMetaMethod>
 #include <QMutexLocker>
 #include <atomic>
 #include <cstdio>
@@ -127,8 +128,10 @@ void BridgeLog::add(LogEntry entry) {
         m_history.push_back(entry);
         while (m_history.size() > size_t(std::max(0, m_options.historySize))) m_history.pop_front();
     }
-    QMetaObject::invokeMethod(
-        this, [this, entry] { emit entryAdded(entry); }, Qt::QueuedConnection);
+    static const QMetaMethod added = QMetaMethod::fromSignal(&BridgeLog::entryAdded);
+    if (isSignalConnected(added))
+        QMetaObject::invokeMethod(
+            this, [this, entry] { emit entryAdded(entry); }, Qt::QueuedConnection);
 }
 
 void BridgeLog::writeLocked(const LogEntry& entry) {

@@ -9,7 +9,8 @@ namespace kv {
 // Ctrl+C, Ctrl+Break, close and shutdown events) into a Qt signal on the event loop, so the
 // bridge ends the same clean way as when its window is closed.  A second request while the
 // first is still being handled ends the program at once, as the default action would.
-// One object at a time; it holds the handlers for its lifetime.
+// One object at a time; it holds the handlers for its lifetime (on Unix it also ignores SIGPIPE,
+// so a standard error whose reader went away does not end the bridge).
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:

@@ -38,6 +38,7 @@ constexpr int kSignals[] = {SIGTERM, SIGINT};
 struct TerminationSignals::Platform {
     QSocketNotifier* notifier = nullptr;
     struct sigaction previous[std::size(kSignals)] = {};
+    struct sigaction previousPipe = {};
 };
 
 TerminationSignals::TerminationSignals(QObject* parent)
@@ -62,12 +63,17 @@ TerminationSignals::TerminationSignals(QObject* parent)
     action.sa_flags = SA_RESTART;  // reads and waits in progress go on
     for (size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &action, &m_platform->previous[i]);
+    // Standard error into a pipe whose reader went away must not end the bridge.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &m_platform->previousPipe);
 }
 
 TerminationSignals::~TerminationSignals() {
     if (g_pipe[0] < 0) return;
     for (size_t i = 0; i < std::size(kSignals); ++i)
         ::sigaction(kSignals[i], &m_platform->previous[i], nullptr);
+    ::sigaction(SIGPIPE, &m_platform->previousPipe, nullptr);
     delete m_platform->notifier;
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
