@@ -32,11 +32,9 @@ SingleInstance::~SingleInstance() {
 }
 
 QString SingleInstance::serverName(const QString& workDir) {
+    // Canonical: links resolved and, where names ignore case, the case as stored.
     QString path = QFileInfo(workDir).canonicalFilePath();
     if (path.isEmpty()) path = QDir(workDir).absolutePath();
-#ifdef Q_OS_WIN
-    path = path.toLower();  // one directory, whatever the case of its spelling
-#endif
     const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
     return QStringLiteral("kvbridge-") + QString::fromLatin1(hash.toHex().left(24));
 }
