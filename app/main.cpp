@@ -8,6 +8,7 @@
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"
 #include "run/BridgeLog.h"
+#include "run/Logging.h"
 #include "run/SingleInstance.h"
 #include "run/TerminationSignals.h"
 
@@ -25,7 +26,7 @@ kv::LogOptions windowLogOptions() {
 bool ownsWorkDir(kv::SingleInstance& instance) {
     const kv::SingleInstance::Claim claim = instance.claim();
     if (claim == kv::SingleInstance::Claim::otherRunning) {
-        qCInfo(kv::lcRun).noquote() << instance.detail();
+        qCInfo(lcRun).noquote() << instance.detail();
         return false;
     }
     return true;
@@ -34,10 +35,10 @@ bool ownsWorkDir(kv::SingleInstance& instance) {
 // The first lines of a run in the log; the prompts of an automatic start may come before the
 // window exists.
 void logStart(const kv::SingleInstance& instance) {
-    qCInfo(kv::lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
+    qCInfo(lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
                                        .arg(QDir::toNativeSeparators(QDir::currentPath()))
                                        .arg(QCoreApplication::applicationPid());
-    if (!instance.detail().isEmpty()) qCWarning(kv::lcRun).noquote() << instance.detail();
+    if (!instance.detail().isEmpty()) qCWarning(lcRun).noquote() << instance.detail();
 }
 
 // SIGTERM and SIGINT end the bridge as closing its window does.  Every event loop ends at once,
@@ -47,7 +48,7 @@ void logStart(const kv::SingleInstance& instance) {
 void endOnTermination(kv::TerminationSignals& termination) {
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, qApp,
                      [](int signalNumber) {
-                         qCInfo(kv::lcRun) << "signal" << signalNumber
+                         qCInfo(lcRun) << "signal" << signalNumber
                                            << "received: ending as when the window is closed";
                          QCoreApplication::exit(0);
                          QMetaObject::invokeMethod(
@@ -72,7 +73,7 @@ void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
                      [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
                          std::error_code ec;
                          for (const auto& file : files) std::filesystem::remove(file, ec);
-                         qCInfo(kv::lcRun) << "kvbridge ended";
+                         qCInfo(lcRun) << "kvbridge ended";
                      });
 }
 

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdio>
 
-namespace kv {
+#include "run/Logging.h"
 
-Q_LOGGING_CATEGORY(lcRun, "kvbridge.run")
+namespace kv {
 
 namespace {
 

@@ -4,15 +4,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QList>
-#include <QLoggingCategory>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <deque>
 
 namespace kv {
-
-Q_DECLARE_LOGGING_CATEGORY(lcRun)
 
 // One thing that happened, as the log file, standard error and the window's history show it.
 struct LogEntry {

@@ -8,7 +8,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
-#include "run/BridgeLog.h"
+#include "run/Logging.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "run/BridgeLog.h"
+#include "run/Logging.h"
 #include "run/TerminationSignals.h"
 
 namespace kv {
