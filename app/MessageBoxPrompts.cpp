@@ -9,7 +9,8 @@ MessageBoxPrompts::~MessageBoxPrompts() { delete m_report; }
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
     const auto answer =
         QMessageBox::warning(nullptr, caption, text, QMessageBox::Abort | QMessageBox::Retry);
-    return answer == QMessageBox::Abort ? PromptAnswer::Abort : PromptAnswer::Retry;
+    // A box that ends without a click (the program is ending) must not ask again.
+    return answer == QMessageBox::Retry ? PromptAnswer::Retry : PromptAnswer::Abort;
 }
 
 void MessageBoxPrompts::message(const QString& caption, const QString& text) {

@@ -1,13 +1,86 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFont>
 #include <QScreen>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
 
 #include "app/MessageBoxPrompts.h"
 #include "app/TForm1.h"
+#include "run/BridgeLog.h"
+#include "run/Logging.h"
+#include "run/SingleInstance.h"
+#include "run/TerminationSignals.h"
+
+namespace {
+
+// Where the log goes: kvbridge.log in the working directory, and standard error as ever.
+kv::LogOptions windowLogOptions() {
+    kv::LogOptions options;
+    options.toStderr = kv::LogOptions::Stderr::plain;
+    return options;
+}
+
+// False when another bridge owns the working directory: it was asked to show its window and
+// this start ends.  Decided before the log file is opened, so only the owner writes it.
+bool ownsWorkDir(kv::SingleInstance& instance) {
+    const kv::SingleInstance::Claim claim = instance.claim();
+    if (claim == kv::SingleInstance::Claim::otherRunning) {
+        qCInfo(lcRun).noquote() << instance.detail();
+        return false;
+    }
+    return true;
+}
+
+// The first lines of a run in the log; the prompts of an automatic start may come before the
+// window exists.
+void logStart(const kv::SingleInstance& instance) {
+    qCInfo(lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
+                                   .arg(QDir::toNativeSeparators(QDir::currentPath()))
+                                   .arg(QCoreApplication::applicationPid());
+    if (!instance.detail().isEmpty()) qCWarning(lcRun).noquote() << instance.detail();
+}
+
+// SIGTERM and SIGINT end the bridge as closing its window does.  Every event loop ends at once,
+// also a prompt's that waits for a click nobody gives; and one that arrives before the main
+// loop runs (the automatic start's prompt while the window is being made) ends that loop as
+// soon as it starts.
+void endOnTermination(kv::TerminationSignals& termination) {
+    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, qApp,
+                     [](int signalNumber) {
+                         qCInfo(lcRun) << "signal" << signalNumber
+                                       << "received: ending as when the window is closed";
+                         QCoreApplication::exit(0);
+                         QMetaObject::invokeMethod(
+                             qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+                     });
+}
+
+// A second start in this directory brings the window to the front, also from hidden; SIGTERM
+// and SIGINT close the window; and the reply files of a request that the end cut short go
+// with the window.
+void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
+                    kv::TerminationSignals& termination) {
+    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form, [&form] {
+        form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        form.show();
+        form.raise();
+        form.activateWindow();
+    });
+    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
+                     [&form] { form.close(); });
+    QObject::connect(&form, &QObject::destroyed,
+                     [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
+                         std::error_code ec;
+                         for (const auto& file : files) std::filesystem::remove(file, ec);
+                         qCInfo(lcRun) << "kvbridge ended";
+                     });
+}
+
+}  // namespace
 
 #ifndef KVBRIDGE_VERSION
 #define KVBRIDGE_VERSION "unknown"
@@ -93,6 +166,13 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    kv::BridgeLog::applyDefaultFilterRules();
+    kv::SingleInstance instance(QDir::currentPath());
+    if (!ownsWorkDir(instance)) return 0;
+    kv::BridgeLog log(windowLogOptions());
+    kv::TerminationSignals termination;
+    logStart(instance);
+    endOnTermination(termination);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -111,6 +191,7 @@ int main(int argc, char** argv) {
     services.workDir = std::filesystem::current_path();
 
     kv::TForm1 form(services);
+    wireUnattended(form, instance, termination);
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     form.show();
     return app.exec();

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <iostream>
 #include <map>
@@ -128,7 +129,7 @@ protected:
         if (HasFailure()) {
             // Kept for a look: the simulator's log, the web application's database and log.
             m_tmp.setAutoRemove(false);
-            QFile log(dir("work") + "/kvbridge.log");
+            QFile log(dir("work") + "/kvbridge.output");
             if (log.open(QIODevice::WriteOnly)) log.write(bridge->output());
             std::cerr << "files of this run kept in " << m_tmp.path().toStdString() << "\n";
         }
@@ -147,9 +148,9 @@ protected:
         return path;
     }
 
-    void startUnitAndBridge(const QStringList& simArgs) {
+    void startUnitAndBridge(const QStringList& simArgs, const QString& webUrl = {}) {
         sim->start(simArgs);
-        bridge->start(sim->device(), web->baseUrl());
+        bridge->start(sim->device(), webUrl.isEmpty() ? web->baseUrl() : webUrl);
         m_bridgeStarted = true;
     }
 
@@ -183,10 +184,10 @@ protected:
     std::unique_ptr<WebApp> web;
     std::unique_ptr<Simulator> sim;
     std::unique_ptr<Bridge> bridge;
+    bool m_bridgeStarted = false;  // and expected to run to the end of the test
 
 private:
     QTemporaryDir m_tmp;
-    bool m_bridgeStarted = false;
 };
 
 // Chip events asking for the name, card events every fourth, the unknown chip and its card
@@ -325,6 +326,39 @@ TEST_F(EndToEnd, AnEventLostInAServerOutageTimesOutAndTheNextGoesThrough) {
     EXPECT_EQ(stored[0].toObject()["indexza"].toString(), "1");
     EXPECT_EQ(stored[1].toObject()["indexza"].toString(), "3");
     expectEventsAccountedFor(summary, stored);
+}
+
+// A second start in the same directory asks the running bridge for its window and ends; SIGTERM
+// then ends the running bridge as closing its window does: status 0, no reply files of the
+// request under way, no lock left.
+TEST_F(EndToEnd, ASecondStartDefersToTheFirstAndSigtermEndsCleanly) {
+    // It takes the request and never answers, so get.tmp stays open.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    startUnitAndBridge(
+        {"--chips", chipList(), "--events", "1", "--interval", "1", "--answer-timeout", "60"},
+        QString("http://127.0.0.1:%1/").arg(silent.serverPort()));
+    const QDir work(dir("work"));
+    ASSERT_TRUE(waitUntil([&] { return work.exists("get.tmp"); }, scaled(20s)))
+        << bridge->output().toStdString();
+
+    Bridge second(dir("work"), dir("c"));
+    second.start(sim->device(), web->baseUrl());
+    EXPECT_EQ(second.waitFinished(scaled(10s)), 0) << second.output().toStdString();
+    EXPECT_TRUE(second.output().contains("already runs in")) << second.output().toStdString();
+    EXPECT_TRUE(
+        bridge->waitForOutput("a second start in this directory asked for the window", scaled(5s)));
+    ASSERT_TRUE(bridge->running());
+
+    m_bridgeStarted = false;
+    EXPECT_EQ(bridge->waitFinished(scaled(5s), true), 0) << bridge->output().toStdString();
+    for (const char* left : {"get.tmp", "get.txt", "kvbridge.lock"})
+        EXPECT_FALSE(work.exists(left)) << left;
+    QFile log(work.filePath("kvbridge.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    EXPECT_TRUE(logged.contains("signal 15 received") && logged.contains("kvbridge ended"))
+        << logged.toStdString();
 }
 
 // Noise between frames, frames arriving in two pieces, marker bytes inside the data: every

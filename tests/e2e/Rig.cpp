@@ -236,6 +236,14 @@ bool Bridge::waitForOutput(const QByteArray& text, std::chrono::milliseconds tim
     return waitUntil([&] { return output().contains(text); }, timeout);
 }
 
+std::optional<int> Bridge::waitFinished(std::chrono::milliseconds timeout, bool terminate) {
+    if (terminate) m_bridge.terminate();
+    const bool ended = m_bridge.waitForFinished(int(timeout.count()));
+    output();
+    if (!ended || m_bridge.exitStatus() != QProcess::NormalExit) return std::nullopt;
+    return m_bridge.exitCode();
+}
+
 void Bridge::stop() {
     endProcess(m_bridge);
     output();

@@ -107,6 +107,9 @@ public:
     // Everything the bridge wrote to stdout and stderr so far.
     QByteArray output();
     bool waitForOutput(const QByteArray& text, std::chrono::milliseconds timeout);
+    // Waits for the bridge to end (after SIGTERM when terminate); its exit status when it
+    // ended by itself, in time and without a crash.
+    std::optional<int> waitFinished(std::chrono::milliseconds timeout, bool terminate = false);
     void stop();
 
 private:

@@ -1,0 +1,3 @@
+#include "run/Logging.h"
+
+Q_LOGGING_CATEGORY(lcRun, "kvbridge.run")

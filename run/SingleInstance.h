@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+namespace kv {
+
+// One bridge per working directory.  The first start owns a lock file in the directory and
+// listens on a local socket whose name comes from the directory's canonical path; a second
+// start in the same directory finds the lock held, asks the first over the socket to show its
+// window, and ends.  The lock of a bridge that crashed is taken over.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Claim {
+        owner,         // this is the directory's bridge
+        otherRunning,  // another bridge owns the directory; it was asked to show its window
+        unguarded,     // the lock could not be made (unwritable directory): run without the rule
+    };
+
+    explicit SingleInstance(const QString& workDir, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Decides; call once, before the window exists.  As the second start it waits at most
+    // a few seconds for the first to take the request.
+    Claim claim();
+    // Why the claim ended as it did, for the log and standard error; for an owner, what it
+    // found (a lock left behind, no socket), else empty.
+    const QString& detail() const { return m_detail; }
+
+    QString lockPath() const { return m_lock.fileName(); }
+    // The local socket's name for a directory: the same for every spelling of its path.
+    static QString serverName(const QString& workDir);
+    static QString lockFileName() { return QStringLiteral("kvbridge.lock"); }
+
+signals:
+    // A second start in this directory asked for the window.
+    void showRequested();
+
+private:
+    QString listen();  // empty, or why not
+    bool askOwnerToShow();
+
+    QString m_workDir;
+    QLockFile m_lock;
+    QLocalServer* m_server = nullptr;
+    QString m_detail;
+};
+
+}  // namespace kv

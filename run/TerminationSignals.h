@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+namespace kv {
+
+// Turns the operating system's requests to end (SIGTERM and SIGINT; on Windows the console's
+// Ctrl+C, Ctrl+Break, close and shutdown events) into a Qt signal on the event loop, so the
+// bridge ends the same clean way as when its window is closed.  A second request while the
+// first is still being handled ends the program at once, as the default action would.
+// One object at a time; it holds the handlers for its lifetime (on Unix it also ignores SIGPIPE,
+// so a standard error whose reader went away does not end the bridge).
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;
+
+signals:
+    // signalNumber: SIGTERM or SIGINT (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM for
+    // close, logoff and shutdown).
+    void terminationRequested(int signalNumber);
+
+private:
+    struct Platform;
+    std::unique_ptr<Platform> m_platform;
+};
+
+}  // namespace kv

@@ -1,0 +1,189 @@
+// The unattended-operation plumbing: the rotated log file and its history, one bridge per
+// working directory, termination signals on the event loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <csignal>
+#include <functional>
+
+#include "run/BridgeLog.h"
+#include "run/SingleInstance.h"
+#include "run/TerminationSignals.h"
+
+namespace kv {
+namespace {
+
+Q_LOGGING_CATEGORY(lcTest, "kvbridge.test")
+
+// Runs the event loop until done() holds or five seconds have passed; returns done().
+bool waitFor(const std::function<bool()>& done) {
+    const QDeadlineTimer deadline(5000);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                        int(std::max<qint64>(deadline.remainingTime(), 1)));
+    return done();
+}
+
+QStringList linesOf(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+struct RotationCase {
+    const char* name;
+    qint64 cap;
+    int kept;
+    int messages;
+    qint64 alreadyThere;  // bytes of an earlier run's log
+};
+
+class LogRotation : public ::testing::TestWithParam<RotationCase> {};
+
+// Every file stays within the cap, no more than the kept files exist, and the files read
+// oldest to newest hold the latest messages without a gap.
+TEST_P(LogRotation, KeepsTheCapAndTheNumberOfFiles) {
+    const RotationCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("kvbridge.log");
+    if (c.alreadyThere > 0) {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(c.alreadyThere - 1, 'x') + '\n');
+    }
+    {
+        BridgeLog log({path, c.cap, c.kept, LogOptions::Stderr::off, 10});
+        for (int i = 0; i < c.messages; ++i)
+            qCInfo(lcTest, "message %05d with some words to fill the line", i);
+        EXPECT_TRUE(log.writingFile());
+    }
+
+    QStringList all;
+    qint64 rotatedShort = 0;  // how far the fullest-possible rotated files fall short of the cap
+    for (int n = c.kept + 3; n >= 0; --n) {
+        const QString file = n == 0 ? path : path + "." + QString::number(n);
+        if (n > c.kept) {
+            EXPECT_FALSE(QFile::exists(file)) << file.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(QFile::exists(file)) << file.toStdString();
+        EXPECT_LE(QFileInfo(file).size(), c.cap) << file.toStdString();
+        if (n > 0) rotatedShort = std::max(rotatedShort, c.cap - QFileInfo(file).size());
+        all += linesOf(file);
+    }
+    all.removeIf([](const QString& l) { return l.startsWith('x'); });
+    ASSERT_FALSE(all.isEmpty());
+    const int first = c.messages - int(all.size());
+    for (int i = 0; i < all.size(); ++i) {
+        EXPECT_TRUE(all[i].contains(QStringLiteral(" info     kvbridge.test: message %1 ")
+                                        .arg(first + i, 5, 10, QLatin1Char('0'))))
+            << all[i].toStdString();
+    }
+    // A file is moved aside only when the next line would not fit.
+    EXPECT_LT(rotatedShort, all.back().toUtf8().size() + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LogRotation,
+                         ::testing::Values(RotationCase{"three_kept", 1000, 3, 500, 0},
+                                           RotationCase{"none_kept", 1000, 0, 100, 0},
+                                           RotationCase{"earlier_run_full", 1000, 2, 100, 990}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BridgeLog, OneLinePerMessageAndAHistoryReadOnTheEventLoop) {
+    QTemporaryDir dir;
+    BridgeLog log({dir.filePath("kvbridge.log"), 100000, 1, LogOptions::Stderr::off, 3});
+    QList<LogEntry> added;
+    QObject::connect(&log, &BridgeLog::entryAdded, [&](const LogEntry& e) { added << e; });
+    qCWarning(lcTest, "first\r\nsecond\nthird\n");
+    for (int i = 0; i < 4; ++i) qCInfo(lcTest, "entry %d", i);
+    // Emitted later, on the event loop, not inside the logging call.
+    EXPECT_TRUE(added.isEmpty());
+    ASSERT_TRUE(waitFor([&] { return added.size() == 5; }));
+
+    const QStringList lines = linesOf(dir.filePath("kvbridge.log"));
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_TRUE(
+        lines[0].endsWith(QStringLiteral("warning  kvbridge.test: first \u21B5 second "
+                                         "\u21B5 third")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")
+                    .match(lines[0])
+                    .hasMatch());
+    const QList<LogEntry> history = log.history();
+    ASSERT_EQ(history.size(), 3);
+    EXPECT_EQ(history.front().text, "entry 1");
+    EXPECT_EQ(history.back().text, "entry 3");
+    EXPECT_EQ(formatLogLine(history.back()), lines.back());
+}
+
+TEST(BridgeLog, AnUnwritableFileLeavesTheHistoryWorking) {
+    QTemporaryDir dir;
+    BridgeLog log({dir.filePath("missing/kvbridge.log"), 1000, 1, LogOptions::Stderr::off, 10});
+    qCInfo(lcTest, "still recorded");
+    EXPECT_FALSE(log.writingFile());
+    ASSERT_EQ(log.history().size(), 1);
+    EXPECT_EQ(log.history().front().text, "still recorded");
+}
+
+// Qt's lock file: process, application, host, machine and boot of the holder.
+void writeLockOfDeadProcess(const QString& path) {
+    QProcess p;
+    p.start("true", {});
+    ASSERT_TRUE(p.waitForStarted());
+    const qint64 pid = p.processId();
+    ASSERT_TRUE(p.waitForFinished());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray::number(pid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n' +
+            QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n' +
+            QSysInfo::bootUniqueId() + '\n');
+}
+
+TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
+    QTemporaryDir dir, other;
+    writeLockOfDeadProcess(QDir(dir.path()).filePath(SingleInstance::lockFileName()));
+
+    SingleInstance first(dir.path());
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::owner) << first.detail().toStdString();
+    EXPECT_TRUE(first.detail().startsWith("took over the lock")) << first.detail().toStdString();
+    int shown = 0;
+    QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shown; });
+    {
+        // The same directory by another spelling of its path.
+        SingleInstance second(dir.path() + "/./");
+        EXPECT_EQ(second.claim(), SingleInstance::Claim::otherRunning);
+        EXPECT_TRUE(second.detail().contains(QString::number(QCoreApplication::applicationPid())))
+            << second.detail().toStdString();
+    }
+    ASSERT_TRUE(waitFor([&] { return shown > 0; }));
+    EXPECT_EQ(shown, 1);
+
+    SingleInstance elsewhere(other.path());
+    EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
+}
+
+class Termination : public ::testing::TestWithParam<int> {};
+
+TEST_P(Termination, ASignalArrivesOnTheEventLoop) {
+    TerminationSignals termination;
+    QList<int> requested;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested,
+                     [&](int signalNumber) { requested << signalNumber; });
+    ASSERT_EQ(std::raise(GetParam()), 0);
+    ASSERT_TRUE(waitFor([&] { return !requested.isEmpty(); }));
+    EXPECT_EQ(requested, QList<int>{GetParam()});
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Termination, ::testing::Values(SIGTERM, SIGINT));
+
+}  // namespace
+}  // namespace kv
