@@ -399,8 +399,10 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
 
     ASSERT_TRUE(http.isComplete());
 #ifndef KV_UNDER_ASAN
-    // (AddressSanitizer keeps freed blocks in quarantine, so there RSS says nothing.)
-    EXPECT_LT(peak - before, 10 * 1024) << "kB of growth, peak reset: " << peakReset;
+    // (AddressSanitizer keeps freed blocks in quarantine, so there RSS says nothing.)  Held in
+    // memory the body would add 100 MB; a loaded machine lets Qt and the server buffer a few MB
+    // more before the control drains them, so the bound is well below the body, not tight.
+    EXPECT_LT(peak - before, 32 * 1024) << "kB of growth, peak reset: " << peakReset;
     EXPECT_LT(took, 20s);
 #endif
 
