@@ -8,6 +8,7 @@
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
 #include "link/TQCCom32.h"
+#include "sync/CommState.h"
 #include "sync/EngineState.h"
 #include "sync/Fields.h"
 #include "sync/HttpControl.h"
@@ -93,6 +94,12 @@ public:
         if (m_waitHook) m_waitHook();
     }
 
+    // The communication at a glance; every change is logged and handed to the listener.
+    CommState commState() const { return m_commState; }
+    const std::string& commDetail() const { return m_commDetail; }
+    void setCommStateListener(CommStateListener listener) { m_commListener = std::move(listener); }
+    void setCommState(CommState state, const std::string& detail = {});
+
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
@@ -115,6 +122,9 @@ private:
     EngineState m_state;
     Bytes m_pendingInput;  // received after a complete frame, not yet searched
     std::function<void()> m_waitHook;
+    CommState m_commState = CommState::stopped;
+    std::string m_commDetail;
+    CommStateListener m_commListener;
 };
 
 }  // namespace kv

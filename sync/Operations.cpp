@@ -27,6 +27,9 @@ bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId
         std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
         sendWithTime(ToUnit::StartOfCommunication);
         qCInfo(lcSync) << "communication started on port" << port;
+        setCommState(CommState::running);
+    } else {
+        setCommState(CommState::stopped);
     }
     m_state.receiveSettle = 0;
     m_state.requestKind = RequestKind::None;
@@ -43,6 +46,18 @@ bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId
 void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
+    setCommState(CommState::stopped);
+}
+
+void Engine::setCommState(CommState state, const std::string& detail) {
+    if (state == m_commState && detail == m_commDetail) return;
+    m_commState = state;
+    m_commDetail = detail;
+    static constexpr const char* kNames[] = {"stopped", "delayed start", "running", "port lost",
+                                             "server unreachable"};
+    qCInfo(lcSync).noquote() << "communication:" << kNames[static_cast<int>(state)]
+                             << QString::fromStdString(detail);
+    if (m_commListener) m_commListener(state, detail);
 }
 
 void Engine::resetForProgramStart() {
@@ -52,6 +67,7 @@ void Engine::resetForProgramStart() {
 }
 
 void Engine::delayedStart() {
+    setCommState(CommState::delayedStart);
     m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
     Deadline target = Deadline::secondsAhead(m_clock, kDelayedStartSeconds);
     while (!target.expired()) {
