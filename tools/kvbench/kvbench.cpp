@@ -348,16 +348,18 @@ void eventRoundTrips(const QString& dir, int events, Results& r) {
     r.tailCpuPercent = cpuPercentOver(bridge.pid(), 3500ms, unit);
 }
 
+// A table reply of this many records in all: the last ten in the second section.
 std::string tableReply(int records) {
+    constexpr int kSecondSection = 10;
     std::string body;
     body.reserve(std::size_t(records) * 32);
     char line[64];
-    for (int i = 0; i < records; ++i) {
+    for (int i = 0; i < records - kSecondSection; ++i) {
         std::snprintf(line, sizeof line, "%d|%012X|0815|3|-90\n", i, 0x10000000 + i);
         body += line;
     }
     body += "-------\n";
-    for (int i = 0; i < 10; ++i) body += "3|17|615|90|2\n";
+    for (int i = 0; i < kSecondSection; ++i) body += "3|17|615|90|2\n";
     return body;
 }
 
