@@ -32,6 +32,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/Rig.h"
@@ -326,17 +327,32 @@ void eventRoundTrips(const QString& dir, int events, Results& r) {
     unit.next(500ms);
     r.idleCpuPercent = cpuPercentOver(bridge.pid(), 5s, unit);
 
-    // Events come at moments unrelated to the bridge's ticks, as a unit's do.
-    std::mt19937 random(20261207);
-    std::uniform_int_distribution<int> pause(150, 250);
+    // A unit's events come at moments unrelated to the bridge's ticks, so the tick schedule
+    // alone spreads their round trips evenly over 300 to 400 ms.  The events are sent at phases
+    // of this program's own 100 ms grid that cover it evenly, in a random order; the ticks keep
+    // a fixed phase to that grid (both run on the monotonic clock), so the events cover the tick
+    // period evenly too, and the percentiles of the round trips compare with the floor's without
+    // sampling error.  Nothing the bridge does moves these moments.
+    using Ms = std::chrono::duration<double, std::milli>;
+    std::vector<double> phasesMs;
+    for (int i = 0; i < events; ++i) phasesMs.push_back(100.0 * i / events);
+    std::shuffle(phasesMs.begin(), phasesMs.end(), std::mt19937(20261207));
     const double cpuBefore = cpuSecondsOf(bridge.pid());
     const auto start = Clock::now();
-    for (int i = 1; i <= events; ++i) {
-        unit.next(std::chrono::milliseconds(pause(random)));
-        unit.send(eventFrame(i));
+    Clock::time_point lastAnswer = Clock::now();
+    for (int i = 0; i < events; ++i) {
+        // The first moment at least 150 ms after the last answer with the event's phase.
+        const double earliest = Ms((lastAnswer + 150ms).time_since_epoch()).count();
+        const double grid = std::floor(earliest / 100) * 100;
+        double at = grid + phasesMs[std::size_t(i)];
+        if (at < earliest) at += 100;
+        std::this_thread::sleep_until(
+            Clock::time_point(std::chrono::duration_cast<Clock::duration>(Ms(at))));
+        unit.send(eventFrame(i + 1));
         const auto sent = Clock::now();
         const auto answer = unit.nextWithCode(6, 10s);
         if (!answer) throw std::runtime_error("event " + std::to_string(i) + " got no answer");
+        lastAnswer = answer->at;
         r.roundTripsMs.push_back(msBetween(sent, answer->at));
     }
     r.eventSeconds = secondsSince(start);
