@@ -1,5 +1,6 @@
 #include "sync/ReplyFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,29 @@ std::FILE* openFile(const std::filesystem::path& path, bool write) {
     throw HandlerError(fileFailureText(what, path, error != 0 ? std::strerror(error) : ""));
 }
 
+// The line reader ends lines at CR only; replies usually end them with a bare LF.  Copies chunk
+// to out with a CR put before every LF that does not already follow one (a CR LF stays CR LF,
+// also when the chunk boundary falls between them), run by run between line ends.  out holds
+// 2 * chunk.size() bytes.  Returns the bytes written to out.
+std::size_t crBeforeLf(std::string_view chunk, bool& afterCr, char* out) {
+    const char* from = chunk.data();
+    const char* const end = from + chunk.size();
+    char* to = out;
+    while (from != end) {
+        const auto* lf = static_cast<const char*>(std::memchr(from, '\n', std::size_t(end - from)));
+        const char* runEnd = lf ? lf : end;
+        std::memcpy(to, from, std::size_t(runEnd - from));
+        to += runEnd - from;
+        if (!lf) break;
+        const bool crFirst = lf != chunk.data() ? lf[-1] == '\r' : afterCr;
+        if (!crFirst) *to++ = '\r';
+        *to++ = '\n';
+        from = lf + 1;
+    }
+    if (!chunk.empty()) afterCr = chunk.back() == '\r';
+    return std::size_t(to - out);
+}
+
 }  // namespace
 
 std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp) {
@@ -42,10 +66,10 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
 
     std::vector<char> buffer(kChunk);
     std::string head;  // the bytes read before the reply is known to be long enough
-    std::string converted;
-    converted.reserve(2 * kChunk);
+    std::vector<char> converted(2 * kChunk);
     std::uint64_t size = 0;
     bool copying = false;
+    bool afterCr = false;  // the last byte converted so far was a CR
     for (;;) {
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
         if (got == 0) break;
@@ -56,14 +80,10 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
             if (size <= kNoContentSize) continue;
             copying = true;
             chunk = head;
+            if (converted.size() < 2 * chunk.size()) converted.resize(2 * chunk.size());
         }
-        // The line reader ends lines at CR only; replies usually end them with a bare LF.
-        converted.clear();
-        for (char c : chunk) {
-            if (c == '\n') converted.push_back('\r');
-            converted.push_back(c);
-        }
-        if (std::fwrite(converted.data(), 1, converted.size(), out.get()) != converted.size())
+        const std::size_t n = crBeforeLf(chunk, afterCr, converted.data());
+        if (std::fwrite(converted.data(), 1, n, out.get()) != n)
             fail(FileFailure::Write, getTmp, errno);
     }
     if (std::ferror(in.get())) fail(FileFailure::Read, getTxt, errno);
@@ -72,39 +92,52 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
     return size;
 }
 
-ReplyLineReader::ReplyLineReader(const std::filesystem::path& file) {
+ReplyLineReader::ReplyLineReader(const std::filesystem::path& file) : m_buffer(kChunk) {
     m_file = openFile(file, false);
     if (!m_file) fail(FileFailure::Open, file, errno);
-    std::setvbuf(m_file, nullptr, _IOFBF, kChunk);
+    // The reader keeps its own buffer; the stream's would only add a copy.
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
 }
 
 ReplyLineReader::~ReplyLineReader() {
     if (m_file) std::fclose(m_file);
 }
 
-int ReplyLineReader::get() {
-    if (m_ended) return EOF;
-    const int c = std::getc(m_file);
-    if (c == EOF || c == kEndOfText) {
+bool ReplyLineReader::fill() {
+    m_pos = m_end = 0;
+    if (m_ended) return false;
+    m_end = std::fread(m_buffer.data(), 1, m_buffer.size(), m_file);
+    if (m_end == 0) {
         m_ended = true;
-        return EOF;
+        return false;
     }
-    return c;
+    // Byte 26 ends the text: nothing after it is ever read.
+    if (const void* eot = std::memchr(m_buffer.data(), kEndOfText, m_end)) {
+        m_end = std::size_t(static_cast<const char*>(eot) - m_buffer.data());
+        m_ended = true;
+    }
+    return m_end != 0;
 }
 
 bool ReplyLineReader::next(std::string& line) {
     line.clear();
-    int c = get();
-    if (c == EOF) return false;
-    for (; c != EOF; c = get()) {
-        if (c == '\r') {
-            const int after = get();
-            if (after != '\n' && after != EOF) std::ungetc(after, m_file);
-            break;
+    if (m_pos == m_end && !fill()) return false;
+    for (;;) {
+        const char* from = m_buffer.data() + m_pos;
+        const std::size_t left = m_end - m_pos;
+        const auto* cr = static_cast<const char*>(std::memchr(from, '\r', left));
+        const std::size_t run = cr ? std::size_t(cr - from) : left;
+        if (line.size() < kKeptPerLine)
+            line.append(from, std::min(run, kKeptPerLine - line.size()));
+        m_pos += run;
+        if (cr) {
+            ++m_pos;  // an LF right after the CR belongs to the line end
+            if (m_pos == m_end) fill();
+            if (m_pos != m_end && m_buffer[m_pos] == '\n') ++m_pos;
+            return true;
         }
-        if (line.size() < kKeptPerLine) line.push_back(static_cast<char>(c));
+        if (!fill()) return true;
     }
-    return true;
 }
 
 }  // namespace kv

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kv {
 
-// Copies get.txt into get.tmp with a CR put before every LF, so that the line reader can read
-// replies whose lines end in LF alone.  Replies of 30 bytes or less are not copied: get.tmp is
+// Copies get.txt into get.tmp with a CR put before every LF that does not already follow a CR,
+// so that the line reader can read replies whose lines end in LF alone, and a CR LF stays one
+// line end.  Replies of 30 bytes or less are not copied: get.tmp is
 // left empty.  Returns the size of get.txt; 0 when get.txt cannot be opened.  Streams: memory
 // does not grow with the reply.  Throws HandlerError when get.tmp cannot be written.
 std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp);
@@ -30,10 +32,14 @@ public:
     bool next(std::string& line);
 
 private:
-    int get();
+    // Reads the next piece of the text into the buffer; false at the end of the text.
+    bool fill();
 
     std::FILE* m_file = nullptr;
-    bool m_ended = false;
+    std::vector<char> m_buffer;
+    std::size_t m_pos = 0;  // the next byte of the buffer to read
+    std::size_t m_end = 0;  // the end of the text in the buffer
+    bool m_ended = false;   // nothing more is read from the file
 };
 
 }  // namespace kv
