@@ -207,8 +207,11 @@ TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
         ASSERT_EQ(int(prompts.shown.size()), c.attempts);
         for (const auto& shown : prompts.shown) {
             EXPECT_EQ(shown.kind, ScriptedPrompts::Kind::AbortRetry);
-            EXPECT_EQ(shown.caption, "Warning");
-            EXPECT_EQ(shown.text, "Error opening COM7: ");
+            EXPECT_EQ(shown.caption, QString::fromUtf8("Sériový port"));
+            EXPECT_TRUE(shown.text.contains(QString::fromUtf8(
+                "COM7 (/nonexistent/kvbridge-no-such-port): zařízení neexistuje")))
+                << shown.text.toStdString();
+            EXPECT_TRUE(shown.text.contains("KVBRIDGE_COM7"));
         }
     }
 }
