@@ -124,6 +124,10 @@ void setUpWindowLook(QWidget& form) {
         radio->setAttribute(Qt::WA_TransparentForMouseEvents);
         radio->setFocusPolicy(Qt::NoFocus);
     }
+    // The port captions keep clear of the next port's button.
+    for (Check port : {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4})
+        form.findChild<QRadioButton*>(name(checkName(port)))
+            ->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; }"));
     auto* toggles = new CaptionToggles(&form);
     for (auto* label : form.findChildren<QLabel*>())
         if (qobject_cast<QCheckBox*>(label->buddy()) != nullptr) label->installEventFilter(toggles);
