@@ -45,6 +45,10 @@ void WidgetFields::setText(Field field, std::string_view cp1250) {
         applyFieldLook(*edit, fieldLook(kind, isAlertText(field, text)));
 }
 
+void WidgetFields::markAlert(Field field) {
+    applyFieldLook(*lineEdit(m_form, field), fieldLook(fieldKind(field), true));
+}
+
 bool WidgetFields::checked(Check check) const { return button(m_form, check)->isChecked(); }
 
 void WidgetFields::setChecked(Check check, bool on) {

@@ -106,6 +106,7 @@ void Engine::answerEvent() {
             if (marker == "---OK---" || marker == "---Err--") {
                 if (!reply.next(text)) text.clear();
                 m_fields.setText(Field::stavprac, text);
+                if (marker == "---Err--") m_fields.markAlert(Field::stavprac);
             }
         }
     }
