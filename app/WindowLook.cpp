@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QEvent>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -99,6 +100,11 @@ FieldLook fieldLook(FieldKind kind, bool alert) {
 }
 
 void applyFieldLook(QLineEdit& edit, const FieldLook& look) {
+    // Statistics change with every frame; an unchanged look is left alone.
+    if (edit.isEnabled() && edit.isReadOnly() == look.readOnly &&
+        edit.palette().color(QPalette::Active, QPalette::Text) == look.text &&
+        edit.palette().color(QPalette::Active, QPalette::Base) == look.base)
+        return;
     edit.setEnabled(true);
     edit.setReadOnly(look.readOnly);
     QPalette palette = edit.palette();
@@ -124,6 +130,13 @@ void setUpWindowLook(QWidget& form) {
         radio->setAttribute(Qt::WA_TransparentForMouseEvents);
         radio->setFocusPolicy(Qt::NoFocus);
     }
+    // The frame line runs through the middle of the caption, as on the layout's own platform,
+    // so neither comes down into the first row of controls.
+    for (auto* group : form.findChildren<QGroupBox*>())
+        group->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid #a8a8a8; border-radius: 2px; margin-top: 7px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: 6px; padding: 0 2px; }"));
     // The port captions keep clear of the next port's button.
     for (Check port : {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4})
         form.findChild<QRadioButton*>(name(checkName(port)))

@@ -97,7 +97,8 @@ void TformPickPort::showPorts(const std::vector<PortInfo>& ports,
     // The list, OK and Cancel stay where they are; the lines go underneath.
     m_portInfo->setGeometry(8, 112, text.width(), text.height());
     m_portInfo->show();
-    setFixedSize(std::max(218, text.width() + 16), 112 + text.height() + 8);
+    // Wide enough for the caption in the title bar too.
+    setFixedSize(std::max(280, text.width() + 16), 112 + text.height() + 8);
 }
 
 }  // namespace kv
