@@ -51,6 +51,11 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     m_progress = new QProgressBar(m_ui->GroupBox2);
     m_progress->setObjectName(QStringLiteral("prubeh"));
     m_progress->setGeometry(m_ui->stavdatum->geometry());
+    m_progress->setFont(m_ui->stavdatum->font());
+    // Dark text on a light bar, readable over the part done as over the rest.
+    m_progress->setStyleSheet(QStringLiteral(
+        "QProgressBar { border: 1px solid #a0a0a0; background: #f4f4f4; color: black;"
+        " text-align: center; } QProgressBar::chunk { background: #a8dab0; }"));
     m_progress->hide();
 
     m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
