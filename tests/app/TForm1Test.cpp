@@ -2,8 +2,11 @@
 // master), a settable clock, scripted message boxes and a fake HTTP control.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -441,6 +444,21 @@ TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
     EXPECT_TRUE(stopped->isEnabled());
     EXPECT_TRUE(stopped->testAttribute(Qt::WA_TransparentForMouseEvents));
     EXPECT_FALSE(w.form->findChild<QLabel*>("stavpopis1")->styleSheet().isEmpty());
+}
+
+TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
+    Window w(config("2", "0"));
+    w.form->fields().setText(Field::idfirmy, "42");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.form->findChild<QPushButton*>("cfguloz"), &enter);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("2", "0", "42"));
+
+    auto* caption = w.form->findChild<QLabel*>("Label3");  // "Opožděný start:"
+    const QPointF inside(caption->width() / 2.0, caption->height() / 2.0);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, caption->mapToGlobal(inside),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(caption, &release);
+    EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
 }
 
 TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnTheLine) {
