@@ -121,6 +121,15 @@ TEST(Appstart, EmptyFileLeavesEverythingEmptyAndIsNotRewritten) {
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "\r\n\r\n\r\n0\r\n\r\n0\r\n0\r\n0\r\n");
 }
 
+TEST(Appstart, AConfigurationThatIsAFolderIsReportedAsSuch) {
+    Window w(std::nullopt,
+             [](Window& w) { std::filesystem::create_directory(w.workDir / "terminal.cfg"); });
+    ASSERT_EQ(w.prompts.shown.size(), 1u);
+    EXPECT_TRUE(w.prompts.shown[0].text.endsWith(
+        QString::fromUtf8("terminal.cfg nelze otevřít (je to složka, ne soubor).")))
+        << w.prompts.shown[0].text.toStdString();
+}
+
 TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     PtyPair unit;
     ComPortMapping com2(2, unit.slaveName());

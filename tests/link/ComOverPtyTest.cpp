@@ -216,6 +216,19 @@ TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
     }
 }
 
+TEST_F(ComOverPty, APortHeldByAnotherProgramIsReportedAsBusy) {
+    ASSERT_TRUE(com.Open());  // port 1, held
+    TQCCom32 second([] { return makeQtSerialDevice(); }, prompts, clock);
+    prompts.answers = {PromptAnswer::Abort};
+    EXPECT_FALSE(second.Open());
+    EXPECT_EQ(second.OpenFailure().cause, PortCause::busy);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_TRUE(prompts.shown[0].text.contains(
+        QString::fromUtf8("COM1 (%1): zařízení je obsazeno jiným programem")
+            .arg(QString::fromStdString(unit.slaveName()))))
+        << prompts.shown[0].text.toStdString();
+}
+
 TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {
     com.setPort(7);
     std::optional<ComPortMapping> plugged;
