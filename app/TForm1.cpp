@@ -6,7 +6,6 @@
 #include <QLoggingCategory>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTime>
 #include <QToolTip>
 #include <algorithm>
 #include <climits>
