@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -15,11 +16,15 @@
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
 
+class QProgressBar;
+
 namespace Ui {
 class TForm1;
 }
 
 namespace kv {
+
+class BridgeLog;
 
 // What the window is built on; tests hand in fakes.
 struct FormServices {
@@ -28,6 +33,7 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    BridgeLog* log = nullptr;       // the source of the window's history; none in tests
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -68,6 +74,13 @@ public:
     // The application's general error handler: shows what went wrong, the program goes on.
     void reportError(const QString& text);
 
+    // Shown over stavdatum while a long run goes on.
+    QProgressBar* progressBar() const { return m_progress; }
+
+signals:
+    // The communication state as the indicator shows it, for whoever else shows it.
+    void commStateChanged(kv::CommState state, const QString& detail);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -79,6 +92,11 @@ private:
     void deleteErrDatFiles();
     // Runs a handler; a failure ends it and reaches the general error handler.
     void guarded(const std::function<void()>& handler);
+    // A click while a handler or a tick runs: only Stop is taken, once the run allows.
+    void clicked(QPushButton* button, void (TForm1::*handler)());
+    bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
+    void endLongRun();
+    void showCommState();
 
     std::unique_ptr<Ui::TForm1> m_ui;
     FormServices m_services;
@@ -87,7 +105,11 @@ private:
     TQCCom32* m_com = nullptr;
     std::unique_ptr<HttpControl> m_http;
     std::unique_ptr<Engine> m_engine;
-    bool m_busy = false;  // a tick or a handler is running
+    bool m_busy = false;             // a tick or a handler is running
+    bool m_stopPending = false;      // Stop pressed during a long run
+    std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
+    std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
+    QProgressBar* m_progress = nullptr;
 };
 
 }  // namespace kv

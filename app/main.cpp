@@ -2,7 +2,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -78,6 +81,18 @@ void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
                          for (const auto& file : files) std::filesystem::remove(file, ec);
                          qCInfo(lcRun) << "kvbridge ended";
                      });
+}
+
+// Qt's own texts (the standard buttons Abort, Retry, OK, Cancel) in Czech, as the window is,
+// from the catalogue Debian ships in qt6-translations-l10n.  Without it they stay English.
+void loadCzechQtTexts(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Czech, QLocale::CzechRepublic), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        qCInfo(lcRun)
+            << "Qt's Czech catalogue (qtbase_cs.qm) not found; standard buttons stay English";
 }
 
 }  // namespace
@@ -172,6 +187,7 @@ int main(int argc, char** argv) {
     kv::BridgeLog log(windowLogOptions());
     kv::TerminationSignals termination;
     logStart(instance);
+    loadCzechQtTexts(app);
     endOnTermination(termination);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
@@ -189,6 +205,7 @@ int main(int argc, char** argv) {
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
+    services.log = &log;
 
     kv::TForm1 form(services);
     wireUnattended(form, instance, termination);

@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "link/Logging.h"
+#include "link/PortProbe.h"
 #include "link/SerialDevice.h"
 
 namespace kv {
@@ -22,6 +23,8 @@ public:
         // Windows.
         if (!m_port.open(QIODevice::ReadWrite)) {
             qCInfo(lcLink) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
+            m_failure = classifyOpenFailure(deviceName, openError(m_port.error()),
+                                            m_port.errorString().toStdString());
             m_port.clearError();
             return false;
         }
@@ -48,6 +51,8 @@ public:
         if (!m_port.setDataTerminalReady(false)) m_port.clearError();
         if (handshake == Handshake::hsNone && !m_port.setRequestToSend(false)) m_port.clearError();
     }
+
+    PortFailure openFailure() const override { return m_failure; }
 
     bool isOpen() const override { return m_port.isOpen(); }
 
@@ -122,7 +127,21 @@ public:
     }
 
 private:
+    static OpenError openError(QSerialPort::SerialPortError error) {
+        switch (error) {
+            case QSerialPort::DeviceNotFoundError:
+                return OpenError::notFound;
+            case QSerialPort::PermissionError:
+                return OpenError::denied;
+            case QSerialPort::UnsupportedOperationError:
+                return OpenError::unsupported;
+            default:
+                return OpenError::other;
+        }
+    }
+
     QSerialPort m_port;
+    PortFailure m_failure;
 };
 
 }  // namespace

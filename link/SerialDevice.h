@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/PortErrorText.h"
+
 namespace kv {
 
 enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
@@ -16,6 +18,8 @@ public:
     virtual ~SerialDevice() = default;
     // Exclusive read-write open of an existing device.
     virtual bool open(const std::string& deviceName) = 0;
+    // Why the last open failed.
+    virtual PortFailure openFailure() const { return {}; }
     // 8 data bits, no parity, one stop bit, the given rate; hsNone: no flow control, DTR and RTS
     // held off where the device has them; hsHardware: CTS flow control.  A device without modem
     // lines (a pseudo-terminal) is not a failure.

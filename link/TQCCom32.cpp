@@ -71,9 +71,10 @@ bool TQCCom32::Open() {
             break;
         }
         qCDebug(lcLink) << "COM" << m_port << "(" << name.c_str() << ") did not open";
+        m_openFailure = device ? device->openFailure() : PortFailure{};
         if (!m_showErrors) break;
         const PromptAnswer answer = m_prompts.abortRetry(
-            QStringLiteral("Warning"), QStringLiteral("Error opening COM%1: ").arg(m_port));
+            QStringLiteral("Sériový port"), openFailurePrompt(m_port, name, m_openFailure));
         if (answer == PromptAnswer::Abort) break;
     }
     if (m_device) m_device->applyLineSettings(m_baud, m_handshaking);
@@ -198,16 +199,21 @@ void TQCCom32::setPort(int port) {
 bool TQCCom32::SelectPort() {
     bool result = false;
     delete m_pickDialog;
-    m_pickDialog = new TformPickPort();
+    // Owned by the window that asked, so it comes up in front of it.
+    m_pickDialog = new TformPickPort(qobject_cast<QWidget*>(parent()));
     TformPickPort& dialog = *m_pickDialog;
 
     const bool showErrors = m_showErrors;
     const int port = m_port;
     m_showErrors = false;
+    std::vector<PortInfo> ports;
     for (int n = 1; n <= 4; ++n) {
         m_port = n;
-        if (Open()) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        const bool opened = Open();
+        if (opened) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        ports.push_back({n, portDeviceName(n), opened, m_openFailure});
     }
+    dialog.showPorts(ports, serialConverters());
     // Communication, if it was running, is restarted by the caller after the dialog.
     Close();
     m_showErrors = showErrors;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/Clock.h"
+#include "link/PortErrorText.h"
 #include "link/Prompts.h"
 #include "link/SerialDevice.h"
 
@@ -63,6 +64,9 @@ public:
     // the operator's choice here.
     std::function<int(TformPickPort&)> runPickDialog;
 
+    // Why the last Open failed.
+    const PortFailure& OpenFailure() const { return m_openFailure; }
+
     // Only SelectPort's probe sets the port number without reopening.
     void setPortField(int port) { m_port = port; }
 
@@ -87,6 +91,7 @@ private:
     int m_responseTime = 1000;
     bool m_showErrors = true;
     bool m_timedOut = false;
+    PortFailure m_openFailure;
 };
 
 }  // namespace kv

@@ -94,6 +94,20 @@ public:
         if (m_waitHook) m_waitHook();
     }
 
+    // Long runs report every frame sent, so the window can show how far they are and keep
+    // painting.  The hook returns false when the operator asked to stop: a run of fictitious
+    // events then ends after the frame on the line, while a table download always runs to its
+    // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
+    enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
+    using ProgressHook =
+        std::function<bool(Progress what, std::uint64_t done, std::uint64_t total)>;
+    void setProgressHook(ProgressHook hook) { m_progressHook = std::move(hook); }
+    bool progress(Progress what, std::uint64_t done, std::uint64_t total) {
+        if (m_progressHook) return m_progressHook(what, done, total);
+        waitHook();
+        return true;
+    }
+
     // The communication at a glance; every change is logged and handed to the listener.
     CommState commState() const { return m_commState; }
     const std::string& commDetail() const { return m_commDetail; }
@@ -122,6 +136,7 @@ private:
     EngineState m_state;
     Bytes m_pendingInput;  // received after a complete frame, not yet searched
     std::function<void()> m_waitHook;
+    ProgressHook m_progressHook;
     CommState m_commState = CommState::stopped;
     std::string m_commDetail;
     CommStateListener m_commListener;

@@ -90,7 +90,8 @@ bool Engine::recalculate() {
 void Engine::sendFictitiousEvents(std::uint16_t count) {
     std::uint16_t number = 0;
     m_state.slowFrameCounter = 1;
-    for (int i = 0; i < count; ++i) {
+    bool stopped = false;
+    for (int i = 0; i < count && !stopped; ++i) {
         const WallTime t = m_clock.now();
         CommandFrame& f = m_state.frame;
         f.setCode(ToUnit::FictitiousEvent);
@@ -100,9 +101,10 @@ void Engine::sendFictitiousEvents(std::uint16_t count) {
         for (int b = 4; b <= 6; ++b) f[b] = f[3];
         putTimeStamp(f, 7, t);
         zobraz();
+        stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
     m_fields.setText(Field::fiktud, "0");
-    sendWithTime(ToUnit::StatisticsRequest);
+    if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;
 }
 

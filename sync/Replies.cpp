@@ -11,6 +11,15 @@ namespace kv {
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
+
+// The records a table reply holds at most: every line but the section separator.
+std::uint64_t recordLines(const std::filesystem::path& reply) {
+    std::uint64_t lines = 0;
+    std::string line;
+    for (ReplyLineReader reader(reply); reader.next(line);)
+        if (line.compare(0, 7, "-------") != 0) ++lines;
+    return lines;
+}
 }  // namespace
 
 void Engine::processReply() {
@@ -50,6 +59,7 @@ void Engine::processReply() {
 void Engine::downloadTables() {
     sendWithTime(ToUnit::TablesBegin);
     if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
+    const std::uint64_t total = recordLines(getTmp());
     ReplyLineReader reply(getTmp());
     ToUnit section = ToUnit::Section1Record;
     m_state.slowFrameCounter = 1;
@@ -71,9 +81,10 @@ void Engine::downloadTables() {
             continue;
         }
         zobraz();
-        if (++sent % 64 == 0) waitHook();
+        progress(Progress::tableRecord, ++sent, total);
     }
     sendWithTime(ToUnit::TablesEnd);
+    progress(Progress::tablesClosed, sent, total);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     qCInfo(lcSync) << "tables sent:" << sent << "records," << skipped << "skipped";
@@ -95,6 +106,7 @@ void Engine::answerEvent() {
             if (marker == "---OK---" || marker == "---Err--") {
                 if (!reply.next(text)) text.clear();
                 m_fields.setText(Field::stavprac, text);
+                if (marker == "---Err--") m_fields.markAlert(Field::stavprac);
             }
         }
     }

@@ -2,15 +2,25 @@
 // master), a settable clock, scripted message boxes and a fake HTTP control.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fstream>
 
 #include "app/TForm1.h"
+#include "app/WindowLook.h"
+#include "link/Cp1250.h"
 #include "link/TformPickPort.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
+#include "support/FakeSerialDevice.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 
@@ -50,7 +60,7 @@ struct Window {
         s.clock = &clock;
         s.serialFactory = [this] {
             ++devicesMade;
-            return makeQtSerialDevice();
+            return fakeLine ? fakeSerialFactory(fakeLine)() : makeQtSerialDevice();
         };
         s.httpFactory = [this](QObject*) {
             auto http = std::make_unique<FakeHttpControl>();
@@ -70,6 +80,7 @@ struct Window {
     ScriptedPrompts prompts;
     FakeHttpControl* http = nullptr;
     int devicesMade = 0;
+    std::shared_ptr<FakeSerialLine> fakeLine;  // set before the form: the in-memory line
     std::unique_ptr<TForm1> form;
 };
 
@@ -108,6 +119,15 @@ TEST(Appstart, EmptyFileLeavesEverythingEmptyAndIsNotRewritten) {
     // Saving then writes an empty first line.
     w.form->cfgulozClick();
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "\r\n\r\n\r\n0\r\n\r\n0\r\n0\r\n0\r\n");
+}
+
+TEST(Appstart, AConfigurationThatIsAFolderIsReportedAsSuch) {
+    Window w(std::nullopt,
+             [](Window& w) { std::filesystem::create_directory(w.workDir / "terminal.cfg"); });
+    ASSERT_EQ(w.prompts.shown.size(), 1u);
+    EXPECT_TRUE(w.prompts.shown[0].text.endsWith(
+        QString::fromUtf8("terminal.cfg nelze otevřít (je to složka, ne soubor).")))
+        << w.prompts.shown[0].text.toStdString();
 }
 
 TEST(Appstart, AutomaticStartSendsTheStartFrame) {
@@ -174,7 +194,8 @@ TEST(Start, PortThatDoesNotOpenLeavesCommunicationStopped) {
     Window w(config("4", "0"));
     w.prompts.answers = {PromptAnswer::Retry, PromptAnswer::Abort};
     w.form->terminalstart();
-    EXPECT_EQ(w.prompts.count("Error opening COM4: "), 2);
+    EXPECT_EQ(w.prompts.shown.size(), 2u);
+    EXPECT_EQ(w.prompts.shown.at(0).kind, ScriptedPrompts::Kind::AbortRetry);
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->Timer1().isActive());
 }
@@ -387,6 +408,95 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->QCCom321().Opened());
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
+}
+
+}  // namespace
+}  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
+    Window w(config("2", "0"));
+    const QColor dark(Qt::black);
+    const QColor red = fieldLook(FieldKind::status, true).text;
+    const struct {
+        Field field;
+        const char* text;
+        bool readOnly;
+        QColor colour;
+    } rows[] = {
+        {Field::cfgadresa, "http://server/kordavoweb/", false, dark},
+        {Field::idfirmy, "Chyba", false, dark},  // what the operator types is never an alert
+        {Field::stavprac, "Dvořák Jiří", true, dark},
+        {Field::stavprac, "Doch.server timeout!", true, red},
+        {Field::stavprac, "Chyba práv souboru!", true, red},
+        {Field::stavdatum, "7.12.2026 12:12:52", true, dark},
+        {Field::stavdatum, "Špatná adresa?", true, red},
+        {Field::stavcip, "nejde smazat!!!!", true, red},
+        {Field::statpc, "6", true, dark},
+        {Field::statpc, "Err", true, red},
+        {Field::statram, "64 kB", true, dark},
+        {Field::statpc, "99", true, dark},  // the same field recovers its colour
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)));
+        auto* edit = w.form->findChild<QLineEdit*>(
+            QString::fromLatin1(fieldName(row.field).data(), fieldName(row.field).size()));
+        EXPECT_TRUE(edit->isEnabled());
+        EXPECT_EQ(edit->isReadOnly(), row.readOnly);
+        EXPECT_EQ(edit->palette().color(QPalette::Active, QPalette::Text), row.colour);
+    }
+    // The state radios are in full colour, yet the operator cannot change them.
+    auto* stopped = w.form->findChild<QRadioButton*>("stavstoji");
+    EXPECT_TRUE(stopped->isEnabled());
+    EXPECT_TRUE(stopped->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_FALSE(w.form->findChild<QLabel*>("stavpopis1")->styleSheet().isEmpty());
+}
+
+TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
+    Window w(config("2", "0"));
+    w.form->fields().setText(Field::idfirmy, "42");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.form->findChild<QPushButton*>("cfguloz"), &enter);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("2", "0", "42"));
+
+    auto* caption = w.form->findChild<QLabel*>("Label3");  // "Opožděný start:"
+    const QPointF inside(caption->width() / 2.0, caption->height() / 2.0);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, caption->mapToGlobal(inside),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(caption, &release);
+    EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
+}
+
+TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnTheLine) {
+    Window w(config("1", "1"), [](Window& w) {
+        w.fakeLine = std::make_shared<FakeSerialLine>();
+        w.fakeLine->clock = &w.clock;
+    });
+    ASSERT_TRUE(w.running());
+    w.form->fields().setChecked(Check::slowcom, true);  // a second per five frames
+    w.form->findChild<QLineEdit*>("fiktud")->setText("20");
+    w.fakeLine->written.clear();
+    QString shown;
+    // Looks whenever the long run lets the window handle events; Stop once progress shows.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w.form->progressBar()->isHidden()) return;
+        shown = w.form->progressBar()->text();
+        watch.stop();
+        w.form->findChild<QPushButton*>("stavstop")->click();
+    });
+    watch.start(0);
+    w.form->findChild<QPushButton*>("Button4")->click();
+    EXPECT_EQ(shown, QString::fromUtf8("Události: 5 z 20"));
+    std::vector<int> codes;
+    for (std::size_t at = 3; at < w.fakeLine->written.size(); at += 19)
+        codes.push_back(static_cast<unsigned char>(w.fakeLine->written[at]));
+    EXPECT_EQ(codes, std::vector<int>(5, 10)) << "no statistics request after a stopped run";
+    EXPECT_FALSE(w.running());
+    EXPECT_TRUE(w.form->progressBar()->isHidden());
 }
 
 }  // namespace
