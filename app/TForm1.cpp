@@ -195,6 +195,8 @@ void TForm1::deleteErrDatFiles() {
     std::vector<std::filesystem::path> matches;
     for (auto it = std::filesystem::directory_iterator(m_services.workDir, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code kindEc;
+        if (it->is_directory(kindEc)) continue;  // files only, whatever a folder is called
         std::string name = it->path().filename().string();
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return char(std::tolower(c)); });

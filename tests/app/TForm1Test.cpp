@@ -186,6 +186,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"})
         writeFile(w.workDir / name, "x");
+    std::filesystem::create_directory(w.workDir / "err2.dat");  // a folder stays
     writeFile(w.workDir / "error.txt", "keep");
     w.form->findChild<QLineEdit*>("idfirmy")->setText("7");
     w.form->findChild<QPushButton*>("cfguloz")->click();
@@ -197,6 +198,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(std::filesystem::exists(w.workDir / "error.txt"));
+    EXPECT_TRUE(std::filesystem::is_directory(w.workDir / "err2.dat"));
 }
 
 TEST(Save, WhileStoppedOpensNothing) {
