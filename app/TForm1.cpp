@@ -209,17 +209,11 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { m_engine->sendWithTime(ToUnit::SetClock); }
-void TForm1::Button2Click() { m_engine->sendWithTime(ToUnit::ChipNumberRequest); }
-void TForm1::Button1Click() { m_engine->sendWithTime(ToUnit::TablesChanged); }
-void TForm1::statbutClick() { m_engine->sendWithTime(ToUnit::StatisticsRequest); }
-
-void TForm1::Button3Click() {
-    if (!m_engine->recalculate())
-        m_services.prompts->message(
-            u8("Kordavo"),
-            u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
-}
+void TForm1::sendtimeClick() { tell(m_engine->command(ToUnit::SetClock)); }
+void TForm1::Button2Click() { tell(m_engine->command(ToUnit::ChipNumberRequest)); }
+void TForm1::Button1Click() { tell(m_engine->command(ToUnit::TablesChanged)); }
+void TForm1::statbutClick() { tell(m_engine->command(ToUnit::StatisticsRequest)); }
+void TForm1::Button3Click() { tell(m_engine->recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
@@ -227,7 +221,13 @@ void TForm1::Button4Click() {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
     else
-        m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count));
+        tell(m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+}
+
+void TForm1::tell(OperationResult result) {
+    if (result != OperationResult::done)
+        m_services.prompts->message(u8("Kordavo"),
+                                    QString::fromStdString(operationMessage(result)));
 }
 
 void TForm1::Button5Click() {

@@ -241,12 +241,16 @@ TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
     }
 }
 
-TEST(Commands, WhileStoppedTheFrameStillGoesOutAndTheStateStaysStopped) {
-    PtyPair unit;
-    ComPortMapping com1(1, unit.slaveName());  // the component's stored port before any Start
+TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {
     Window w(config("2", "0"));
-    w.form->findChild<QPushButton*>("sendtime")->click();
-    EXPECT_EQ(unit.readMaster(19), frameWithTime(1, w.clock));
+    w.form->findChild<QLineEdit*>("fiktud")->setText("3");
+    for (const char* button : {"sendtime", "Button2", "Button1", "statbut", "Button3", "Button4"})
+        w.form->findChild<QPushButton*>(button)->click();
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_EQ(w.prompts.count(
+                  QString::fromUtf8("Komunikace s RJ je zastavena. Nejprve stiskněte Start.")),
+              6);
+    EXPECT_TRUE(w.http->calls().empty());
     EXPECT_FALSE(w.running());
 }
 
