@@ -119,6 +119,12 @@ void TForm1::applyConfig(const TerminalConfig& c) {
     if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
         m_fields.setChecked(kPorts[c.port[0] - '1'], true);
     m_fields.setText(Field::cfgadresa, c.adresa);
+    if (m_fields.text(Field::cfgadresa) != c.adresa) {
+        // The field holds only so much; a cut address would send every request elsewhere.
+        m_fields.setText(Field::cfgadresa, {});
+        m_services.prompts->message(
+            u8("Kordavo"), u8("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
+    }
     m_fields.setText(Field::cfghttphost, c.httphost);
     m_fields.setChecked(Check::cfgstart, c.start == "1");
     m_fields.setText(Field::idfirmy, c.idfirmy);

@@ -161,6 +161,14 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_EQ(w.form->engine().state().companyId, 0);
 }
 
+TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
+    Window w("1\r\nhttp://127.0.0.1/" + std::string(40000, 'a') + "/\r\nlocalhost\r\n0\r\n0\r\n");
+    EXPECT_EQ(w.form->fields().text(Field::cfgadresa), "");
+    EXPECT_EQ(w.prompts.count(QString::fromUtf8(
+                  "Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata.")),
+              1);
+}
+
 TEST(Start, WithoutAPortOpensNothing) {
     Window w(config("5", "0"));
     w.form->terminalstart();
