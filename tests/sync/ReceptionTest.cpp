@@ -77,6 +77,17 @@ TEST(Reception, ShortFrameTimesOutToZerosAndIsNotDispatched) {
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
 }
 
+TEST(Reception, AReadOnAClosedPortSleepsOutItsWait) {
+    EngineHarness h;
+    h.line->input = "Z" + frameText(kEvent).substr(0, 10);
+    h.ticks(2);
+    h.com->Close();
+    const auto slept = h.clock.sleptMs();
+    h.tick();
+    EXPECT_GE(h.clock.sleptMs() - slept, 2000);
+    EXPECT_EQ(h.engine->state().frame, CommandFrame{});
+}
+
 TEST(Reception, BackToBackFramesAreBothDispatched) {
     EngineHarness h;
     const CommandFrame stats = frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2});
