@@ -216,6 +216,12 @@ void TForm1::applyConfig(const TerminalConfig& c) {
     if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
         m_fields.setChecked(kPorts[c.port[0] - '1'], true);
     m_fields.setText(Field::cfgadresa, c.adresa);
+    if (m_fields.text(Field::cfgadresa) != c.adresa) {
+        // The field holds only so much; a cut address would send every request elsewhere.
+        m_fields.setText(Field::cfgadresa, {});
+        m_services.prompts->message(
+            u8("Kordavo"), u8("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
+    }
     m_fields.setText(Field::cfghttphost, c.httphost);
     m_fields.setChecked(Check::cfgstart, c.start == "1");
     m_fields.setText(Field::idfirmy, c.idfirmy);
@@ -295,6 +301,8 @@ void TForm1::deleteErrDatFiles() {
     std::vector<std::filesystem::path> matches;
     for (auto it = std::filesystem::directory_iterator(m_services.workDir, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code kindEc;
+        if (it->is_directory(kindEc)) continue;  // files only, whatever a folder is called
         std::string name = it->path().filename().string();
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return char(std::tolower(c)); });
@@ -307,17 +315,11 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { m_engine->sendWithTime(ToUnit::SetClock); }
-void TForm1::Button2Click() { m_engine->sendWithTime(ToUnit::ChipNumberRequest); }
-void TForm1::Button1Click() { m_engine->sendWithTime(ToUnit::TablesChanged); }
-void TForm1::statbutClick() { m_engine->sendWithTime(ToUnit::StatisticsRequest); }
-
-void TForm1::Button3Click() {
-    if (!m_engine->recalculate())
-        m_services.prompts->message(
-            u8("Kordavo"),
-            u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
-}
+void TForm1::sendtimeClick() { tell(m_engine->command(ToUnit::SetClock)); }
+void TForm1::Button2Click() { tell(m_engine->command(ToUnit::ChipNumberRequest)); }
+void TForm1::Button1Click() { tell(m_engine->command(ToUnit::TablesChanged)); }
+void TForm1::statbutClick() { tell(m_engine->command(ToUnit::StatisticsRequest)); }
+void TForm1::Button3Click() { tell(m_engine->recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
@@ -325,7 +327,13 @@ void TForm1::Button4Click() {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
     else
-        m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count));
+        tell(m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+}
+
+void TForm1::tell(OperationResult result) {
+    if (result != OperationResult::done)
+        m_services.prompts->message(u8("Kordavo"),
+                                    QString::fromStdString(operationMessage(result)));
 }
 
 void TForm1::Button5Click() {

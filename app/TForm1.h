@@ -90,6 +90,8 @@ private:
     TerminalConfig configFromWindow() const;
     void deleteWorkFile(const char* name);
     void deleteErrDatFiles();
+    // Tells the operator why an operation was refused; nothing when it was done.
+    void tell(OperationResult result);
     // Runs a handler; a failure ends it and reaches the general error handler.
     void guarded(const std::function<void()>& handler);
     // A click while a handler or a tick runs: only Stop is taken, once the run allows.

@@ -12,6 +12,7 @@
 #include "sync/EngineState.h"
 #include "sync/Fields.h"
 #include "sync/HttpControl.h"
+#include "sync/OperationResult.h"
 #include "sync/RequestUrls.h"
 
 namespace kv {
@@ -53,12 +54,13 @@ public:
     void triggerFileCheck();
     void tableSyncStep();
 
-    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.
-    void zobraz();
+    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.  False when
+    // the line did not take the frame whole.
+    bool zobraz();
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
-    // FrameCode, time stamp, send.
-    void sendWithTime(ToUnit frameCode);
+    // FrameCode, time stamp, send; false when the line did not take it whole.
+    bool sendWithTime(ToUnit frameCode);
 
     // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
     bool issueRequest(const Bytes& url, RequestKind kind);
@@ -78,11 +80,16 @@ public:
     void resetForProgramStart();
     // Gives an Ethernet-to-serial converter 50 s to come up, counting down in stavprac.
     void delayedStart();
-    // The recalculation of attendance on the server; false, and nothing issued, while another
-    // request is under way.
-    bool recalculate();
+    // Operations that talk to the unit or the server are refused while communication is
+    // stopped: nothing opens a port, nothing waits for a tick that does not come.
+    //
+    // A single command to the unit (FrameCode with the time).
+    OperationResult command(ToUnit frameCode);
+    // The recalculation of attendance on the server; refused, and nothing issued, also while
+    // another request is under way.
+    OperationResult recalculate();
     // count fictitious events (numbered from 1, paced), then the statistics request.
-    void sendFictitiousEvents(std::uint16_t count);
+    OperationResult sendFictitiousEvents(std::uint16_t count);
 
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
@@ -117,11 +124,22 @@ public:
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
-    // Discards everything waiting from the unit; what was sent to it is left to go out.
+    // Discards everything waiting from the unit, with the frame under way; what was sent to it
+    // is left to go out.
     void purgeInput();
 
 private:
+    // Stopped, or waiting to start: the port is not to be opened.
+    bool communicationStopped() const;
+    // Puts input read ahead of the frame back in front of what is waiting.
+    void keepForLater(const Bytes& unread);
     void deleteReplyFiles();
+    // The request failed without a reply (refused, reset, host not found): ends the wait now.
+    void serverUnreachable(const std::string& cause);
+    // The server answered with something other than a 2xx status: shown, and false.
+    bool serverAnswered();
+    // A table download that cannot start or cannot finish: why, and the tables announced again.
+    void tablesNotSent(const std::string& why, const std::string& logged);
     void showStatistics();
     void showChipNumber();
     void downloadTables();

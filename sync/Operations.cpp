@@ -1,5 +1,5 @@
 // What the window, or a run without one, asks of the engine: start and stop of communication,
-// the recalculation and the run of fictitious events.  The single commands are sendWithTime.
+// the single commands, the recalculation and the run of fictitious events.
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
@@ -63,7 +63,7 @@ void Engine::setCommState(CommState state, const std::string& detail) {
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    m_state.triggerFileError = false;
+    m_state.triggerFileError = 0;
 }
 
 void Engine::delayedStart() {
@@ -79,15 +79,40 @@ void Engine::delayedStart() {
     m_fields.setText(Field::stavprac, "Pracovnik");
 }
 
-bool Engine::recalculate() {
-    // Replacing the outstanding request would lose the answer the unit is waiting for.
-    if (m_state.serverPhase != ServerPhase::Idle) return false;
-    m_state.requestUrl = recalculationUrl(requestSettings());
-    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
-    return true;
+std::string operationMessage(OperationResult result) {
+    switch (result) {
+        case OperationResult::done:
+            return {};
+        case OperationResult::communicationStopped:
+            return "Komunikace s RJ je zastavena. Nejprve stiskněte Start.";
+        case OperationResult::requestUnderWay:
+            return "Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli.";
+    }
+    return {};
 }
 
-void Engine::sendFictitiousEvents(std::uint16_t count) {
+bool Engine::communicationStopped() const {
+    return m_commState == CommState::stopped || m_commState == CommState::delayedStart;
+}
+
+OperationResult Engine::command(ToUnit frameCode) {
+    if (communicationStopped()) return OperationResult::communicationStopped;
+    sendWithTime(frameCode);
+    return OperationResult::done;
+}
+
+OperationResult Engine::recalculate() {
+    // Without ticks its reply would never be taken, and every later click would be refused.
+    if (communicationStopped()) return OperationResult::communicationStopped;
+    // Replacing the outstanding request would lose the answer the unit is waiting for.
+    if (m_state.serverPhase != ServerPhase::Idle) return OperationResult::requestUnderWay;
+    m_state.requestUrl = recalculationUrl(requestSettings());
+    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
+    return OperationResult::done;
+}
+
+OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
+    if (communicationStopped()) return OperationResult::communicationStopped;
     std::uint16_t number = 0;
     m_state.slowFrameCounter = 1;
     bool stopped = false;
@@ -106,6 +131,7 @@ void Engine::sendFictitiousEvents(std::uint16_t count) {
     m_fields.setText(Field::fiktud, "0");
     if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;
+    return OperationResult::done;
 }
 
 }  // namespace kv

@@ -181,6 +181,14 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_EQ(w.form->engine().state().companyId, 0);
 }
 
+TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
+    Window w("1\r\nhttp://127.0.0.1/" + std::string(40000, 'a') + "/\r\nlocalhost\r\n0\r\n0\r\n");
+    EXPECT_EQ(w.form->fields().text(Field::cfgadresa), "");
+    EXPECT_EQ(w.prompts.count(QString::fromUtf8(
+                  "Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata.")),
+              1);
+}
+
 TEST(Start, WithoutAPortOpensNothing) {
     Window w(config("5", "0"));
     w.form->terminalstart();
@@ -207,6 +215,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"})
         writeFile(w.workDir / name, "x");
+    std::filesystem::create_directory(w.workDir / "err2.dat");  // a folder stays
     writeFile(w.workDir / "error.txt", "keep");
     w.form->findChild<QLineEdit*>("idfirmy")->setText("7");
     w.form->findChild<QPushButton*>("cfguloz")->click();
@@ -218,6 +227,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(std::filesystem::exists(w.workDir / "error.txt"));
+    EXPECT_TRUE(std::filesystem::is_directory(w.workDir / "err2.dat"));
 }
 
 TEST(Save, WhileStoppedOpensNothing) {
@@ -260,12 +270,16 @@ TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
     }
 }
 
-TEST(Commands, WhileStoppedTheFrameStillGoesOutAndTheStateStaysStopped) {
-    PtyPair unit;
-    ComPortMapping com1(1, unit.slaveName());  // the component's stored port before any Start
+TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {
     Window w(config("2", "0"));
-    w.form->findChild<QPushButton*>("sendtime")->click();
-    EXPECT_EQ(unit.readMaster(19), frameWithTime(1, w.clock));
+    w.form->findChild<QLineEdit*>("fiktud")->setText("3");
+    for (const char* button : {"sendtime", "Button2", "Button1", "statbut", "Button3", "Button4"})
+        w.form->findChild<QPushButton*>(button)->click();
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_EQ(w.prompts.count(
+                  QString::fromUtf8("Komunikace s RJ je zastavena. Nejprve stiskněte Start.")),
+              6);
+    EXPECT_TRUE(w.http->calls().empty());
     EXPECT_FALSE(w.running());
 }
 

@@ -219,6 +219,7 @@ void Bridge::start(const QString& device, const QString& webUrl) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("KVBRIDGE_COM1", device);
     env.insert("KVBRIDGE_DRIVE_C", m_driveC);
+    if (!loggingRules.isEmpty()) env.insert("QT_LOGGING_RULES", loggingRules);
     m_bridge.setProcessEnvironment(env);
     m_bridge.setWorkingDirectory(m_workDir);
     m_bridge.start(KVE2E_KVBRIDGE, {});

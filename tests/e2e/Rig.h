@@ -112,6 +112,9 @@ public:
     std::optional<int> waitFinished(std::chrono::milliseconds timeout, bool terminate = false);
     void stop();
 
+    // QT_LOGGING_RULES for the next start, e.g. to see every frame in the output.
+    QString loggingRules;
+
 private:
     QString m_workDir;
     QString m_driveC;

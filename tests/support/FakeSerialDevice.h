@@ -28,6 +28,8 @@ struct FakeSerialLine {
     std::set<std::string> failingNames;
     // When >= 0, a write takes at most this many bytes (a short write).
     std::int64_t writeLimit = -1;
+    // When >= 0, the line stops taking bytes once `written` holds this many (a stalled unit).
+    std::int64_t stallAt = -1;
     // With a clock, waitForInput with nothing waiting advances it to the next arrival or by the
     // full time-out, so reads with a time-out finish at once in test time.
     FakeClock* clock = nullptr;
