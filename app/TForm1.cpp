@@ -67,6 +67,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
+    m_reconnect = new Reconnect(*m_engine, *m_com, m_fields, m_timer, this);
+    if (m_services.beforeStart) m_services.beforeStart(*this);
     appstart();
 }
 
@@ -108,7 +110,7 @@ void TForm1::appstart() {
         applyConfig(parseTerminalConfig(readWholeFile(cfg)));
         if (m_fields.checked(Check::cfgstart)) {
             if (m_fields.checked(Check::slowstart)) m_engine->delayedStart();
-            terminalstart();
+            m_reconnect->unattendedStart([this] { terminalstart(); });
         }
         m_engine->resetForProgramStart();
     });

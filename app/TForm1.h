@@ -14,6 +14,7 @@
 #include "link/TQCCom32.h"
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
+#include "sync/Reconnect.h"
 
 namespace Ui {
 class TForm1;
@@ -28,6 +29,9 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    // Runs once the window and its engine exist, before the program start (appstart): what
+    // watches the window (the tray) is there during a delayed start too.
+    std::function<void(class TForm1&)> beforeStart;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -63,6 +67,7 @@ public:
     QTimer& Timer1() { return m_timer; }
     Fields& fields() { return m_fields; }
     HttpControl& HTTP1() { return *m_http; }
+    Reconnect& reconnect() { return *m_reconnect; }
     std::filesystem::path configPath() const { return m_services.workDir / "terminal.cfg"; }
 
     // The application's general error handler: shows what went wrong, the program goes on.
@@ -87,6 +92,7 @@ private:
     TQCCom32* m_com = nullptr;
     std::unique_ptr<HttpControl> m_http;
     std::unique_ptr<Engine> m_engine;
+    Reconnect* m_reconnect = nullptr;
     bool m_busy = false;  // a tick or a handler is running
 };
 

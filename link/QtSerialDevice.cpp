@@ -16,6 +16,18 @@ constexpr qint64 kWriteStallMs = 5000;
 
 class QtSerialDevice final : public SerialDevice {
 public:
+    QtSerialDevice() {
+        // A device that went away reports it once, from whichever call or notification meets it
+        // first; clearError() afterwards does not make it come back.
+        QObject::connect(&m_port, &QSerialPort::errorOccurred,
+                         [this](QSerialPort::SerialPortError e) {
+                             if (m_lost.empty() && m_port.isOpen() &&
+                                 (e == QSerialPort::ResourceError || e == QSerialPort::ReadError ||
+                                  e == QSerialPort::WriteError))
+                                 m_lost = m_port.errorString().toStdString();
+                         });
+    }
+
     bool open(const std::string& deviceName) override {
         m_port.setPortName(QString::fromLocal8Bit(deviceName.data(), qsizetype(deviceName.size())));
         // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
@@ -25,6 +37,7 @@ public:
             m_port.clearError();
             return false;
         }
+        m_lost.clear();
         qCInfo(lcLink) << "opened" << m_port.portName();
         return true;
     }
@@ -50,6 +63,7 @@ public:
     }
 
     bool isOpen() const override { return m_port.isOpen(); }
+    std::string lostCause() const override { return m_lost; }
 
     int bytesWaiting() override {
         if (!m_port.isOpen()) return 0;
@@ -123,6 +137,7 @@ public:
 
 private:
     QSerialPort m_port;
+    std::string m_lost;
 };
 
 }  // namespace
