@@ -116,18 +116,7 @@ void TForm1::appstart() {
     });
 }
 
-void TForm1::applyConfig(const TerminalConfig& c) {
-    for (int i = 0; i < 4; ++i) m_fields.setChecked(kPorts[i], false);
-    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
-        m_fields.setChecked(kPorts[c.port[0] - '1'], true);
-    m_fields.setText(Field::cfgadresa, c.adresa);
-    m_fields.setText(Field::cfghttphost, c.httphost);
-    m_fields.setChecked(Check::cfgstart, c.start == "1");
-    m_fields.setText(Field::idfirmy, c.idfirmy);
-    m_fields.setChecked(Check::slowstart, c.slowstart == "1");
-    m_fields.setChecked(Check::slowcom, c.slowcom == "1");
-    m_fields.setChecked(Check::cas5min, c.cas5min == "1");
-}
+void TForm1::applyConfig(const TerminalConfig& c) { applyTerminalConfig(c, m_fields); }
 
 TerminalConfig TForm1::configFromWindow() const {
     TerminalConfig c;

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/LoggingPrompts.h"
 #include "app/MessageBoxPrompts.h"
+#include "app/ServiceMode.h"
 #include "app/TForm1.h"
 #include "run/BridgeLog.h"
 #include "run/Logging.h"
@@ -148,21 +150,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
     return std::nullopt;
 }
 
-// The service mode: the engine without a window. Not there yet in this build.
-int runService(int /*argc*/, char** /*argv*/) {
-    std::fputs(
-        "kvbridge: režim služby (--service) zatím není k dispozici / service mode is not "
-        "available yet\n",
-        stderr);
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     CommandLine commandLine;
     if (const auto status = parseCommandLine(argc, argv, commandLine)) return *status;
-    if (commandLine.service) return runService(argc, argv);
+    if (commandLine.service) return kv::runService(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
@@ -182,7 +175,8 @@ int main(int argc, char** argv) {
                                 QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     kv::SystemClock clock;
-    kv::MessageBoxPrompts prompts;
+    kv::MessageBoxPrompts boxes;
+    kv::LoggingPrompts prompts(&boxes);
     kv::FormServices services;
     services.prompts = &prompts;
     services.clock = &clock;
