@@ -5,6 +5,7 @@
 
 #include "link/Deadline.h"
 #include "link/Errors.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -43,6 +44,7 @@ void Engine::zobraz() {
     // keeps a long table download within what the line can carry.
     m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
     qCDebug(lcSync) << "sent" << hexDump(wire).c_str();
+    logToUnit(m_state.frame);
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).

@@ -3,6 +3,7 @@
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -64,6 +65,7 @@ void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
+    if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
 void Engine::delayedStart() {

@@ -2,6 +2,7 @@
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
 #include "sync/TableRecords.h"
@@ -48,6 +49,7 @@ void Engine::processReply() {
 }
 
 void Engine::downloadTables() {
+    TableDownloadLog record(m_clock, m_paths.workDir);
     sendWithTime(ToUnit::TablesBegin);
     if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
     ReplyLineReader reply(getTmp());
@@ -76,7 +78,7 @@ void Engine::downloadTables() {
     sendWithTime(ToUnit::TablesEnd);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    qCInfo(lcSync) << "tables sent:" << sent << "records," << skipped << "skipped";
+    record.finished(sent, skipped);
 }
 
 void Engine::answerEvent() {
@@ -126,6 +128,7 @@ void Engine::triggerFileCheck() {
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
+        logTriggerFile(path, std::filesystem::exists(path, ec));
         if (std::filesystem::exists(path, ec)) {
             m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
             m_fields.setText(Field::stavdatum, trigger.shown);
