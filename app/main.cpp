@@ -6,12 +6,14 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "app/LoggingPrompts.h"
 #include "app/MessageBoxPrompts.h"
 #include "app/ServiceMode.h"
 #include "app/TForm1.h"
+#include "app/Tray.h"
 #include "run/BridgeLog.h"
 #include "run/Logging.h"
 #include "run/SingleInstance.h"
@@ -66,12 +68,8 @@ void endOnTermination(kv::TerminationSignals& termination) {
 // with the window.
 void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
                     kv::TerminationSignals& termination) {
-    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form, [&form] {
-        form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        form.show();
-        form.raise();
-        form.activateWindow();
-    });
+    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
+                     [&form] { kv::Tray::showWindow(form); });
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
                      [&form] { form.close(); });
     QObject::connect(&form, &QObject::destroyed,
@@ -183,6 +181,9 @@ int main(int argc, char** argv) {
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
+    // The tray icon is there before the program start, so a delayed start shows in it.
+    std::unique_ptr<kv::Tray> tray;
+    services.beforeStart = [&tray](kv::TForm1& form) { tray = std::make_unique<kv::Tray>(form); };
 
     kv::TForm1 form(services);
     wireUnattended(form, instance, termination);
