@@ -14,6 +14,11 @@ namespace {
 // pseudo-terminal nobody reads never hangs the program.
 constexpr qint64 kWriteStallMs = 5000;
 
+QString& lastOpenFailure() {
+    static QString failure;
+    return failure;
+}
+
 class QtSerialDevice final : public SerialDevice {
 public:
     QtSerialDevice() {
@@ -33,10 +38,17 @@ public:
         // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
         // Windows.
         if (!m_port.open(QIODevice::ReadWrite)) {
-            qCInfo(lcLink) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
+            // A port waited for is tried every few seconds: the same failure is logged once.
+            const QString failure = m_port.portName() + QStringLiteral(": ") + m_port.errorString();
+            if (failure != lastOpenFailure())
+                qCInfo(lcLink).noquote() << "cannot open" << failure;
+            else
+                qCDebug(lcLink).noquote() << "cannot open" << failure;
+            lastOpenFailure() = failure;
             m_port.clearError();
             return false;
         }
+        lastOpenFailure().clear();
         m_lost.clear();
         qCInfo(lcLink) << "opened" << m_port.portName();
         return true;
