@@ -79,10 +79,6 @@ QString describeToUnit(const CommandFrame& f) {
     switch (ToUnit(f.code())) {
         case ToUnit::SetClock:
             return QStringLiteral("clock of the unit set to %1").arg(timeText(timeStampAt(f, 2)));
-        case ToUnit::TablesBegin:
-            return QStringLiteral("table download begins");
-        case ToUnit::TablesEnd:
-            return QStringLiteral("table download ends");
         case ToUnit::Answer:
             return f[2] == 0
                        ? QStringLiteral("answer to the unit: accepted")
@@ -96,6 +92,8 @@ QString describeToUnit(const CommandFrame& f) {
         case ToUnit::StartOfCommunication:
             return QStringLiteral("start frame to the unit, time %1")
                 .arg(timeText(timeStampAt(f, 2)));
+        case ToUnit::TablesBegin:  // the download is told as a whole, with its counts
+        case ToUnit::TablesEnd:
         case ToUnit::Section1Record:
         case ToUnit::Section2Record:
         case ToUnit::FictitiousEvent:

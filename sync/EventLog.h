@@ -16,8 +16,8 @@ namespace kv {
 // A frame from the unit: "event 12 from the unit: kod 3, type 1, place 2, 7.12.2026 11:14:19,
 // name asked for".
 QString describeFromUnit(const CommandFrame& frame);
-// A frame to the unit; empty for table records and fictitious events, which are counted where
-// they are sent.
+// A frame to the unit; empty for the frames of a table download, told as a whole, and for
+// fictitious events.
 QString describeToUnit(const CommandFrame& frame);
 const char* requestKindName(RequestKind kind);
 
