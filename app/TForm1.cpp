@@ -97,6 +97,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
+    m_reconnect = new Reconnect(*m_engine, *m_com, m_fields, m_timer, this);
+    if (m_services.beforeStart) m_services.beforeStart(*this);
     appstart();
     showCommState();
 }
@@ -205,29 +207,20 @@ void TForm1::appstart() {
         applyConfig(parseTerminalConfig(readWholeFile(cfg)));
         if (m_fields.checked(Check::cfgstart)) {
             if (m_fields.checked(Check::slowstart)) m_engine->delayedStart();
-            terminalstart();
+            m_reconnect->unattendedStart([this] { terminalstart(); });
         }
         m_engine->resetForProgramStart();
     });
 }
 
 void TForm1::applyConfig(const TerminalConfig& c) {
-    for (int i = 0; i < 4; ++i) m_fields.setChecked(kPorts[i], false);
-    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
-        m_fields.setChecked(kPorts[c.port[0] - '1'], true);
-    m_fields.setText(Field::cfgadresa, c.adresa);
+    applyTerminalConfig(c, m_fields);
     if (m_fields.text(Field::cfgadresa) != c.adresa) {
         // The field holds only so much; a cut address would send every request elsewhere.
         m_fields.setText(Field::cfgadresa, {});
         m_services.prompts->message(
             u8("Kordavo"), u8("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
     }
-    m_fields.setText(Field::cfghttphost, c.httphost);
-    m_fields.setChecked(Check::cfgstart, c.start == "1");
-    m_fields.setText(Field::idfirmy, c.idfirmy);
-    m_fields.setChecked(Check::slowstart, c.slowstart == "1");
-    m_fields.setChecked(Check::slowcom, c.slowcom == "1");
-    m_fields.setChecked(Check::cas5min, c.cas5min == "1");
 }
 
 TerminalConfig TForm1::configFromWindow() const {

@@ -15,6 +15,7 @@
 #include "link/TQCCom32.h"
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
+#include "sync/Reconnect.h"
 
 class QProgressBar;
 
@@ -34,6 +35,9 @@ struct FormServices {
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
     BridgeLog* log = nullptr;       // the source of the window's history; none in tests
+    // Runs once the window and its engine exist, before the program start (appstart): what
+    // watches the window (the tray) is there during a delayed start too.
+    std::function<void(class TForm1&)> beforeStart;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -69,6 +73,7 @@ public:
     QTimer& Timer1() { return m_timer; }
     Fields& fields() { return m_fields; }
     HttpControl& HTTP1() { return *m_http; }
+    Reconnect& reconnect() { return *m_reconnect; }
     std::filesystem::path configPath() const { return m_services.workDir / "terminal.cfg"; }
 
     // The application's general error handler: shows what went wrong, the program goes on.
@@ -107,7 +112,8 @@ private:
     TQCCom32* m_com = nullptr;
     std::unique_ptr<HttpControl> m_http;
     std::unique_ptr<Engine> m_engine;
-    bool m_busy = false;             // a tick or a handler is running
+    bool m_busy = false;  // a tick or a handler is running
+    Reconnect* m_reconnect = nullptr;
     bool m_stopPending = false;      // Stop pressed during a long run
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it

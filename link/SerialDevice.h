@@ -37,6 +37,9 @@ public:
     // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
     virtual void close() = 0;
+    // Why the device went away while open (a USB converter unplugged, a line hung up), in the
+    // system's words; empty while it is there.  Once set, only a new open helps.
+    virtual std::string lostCause() const { return {}; }
 };
 
 // TQCCom32 makes a fresh device for every open.

@@ -33,8 +33,12 @@ public:
     bool WriteText(std::string_view text);
 
     // Blocks until input is waiting or timeoutMs has passed, so callers that wait for the unit
-    // need not spin.  False at once when the port is closed.
+    // need not spin.  False at once when the port is closed; a lost port waits out the time.
     bool WaitForInput(int timeoutMs);
+
+    // The device went away while open: it is closed, deviceLost was emitted, and reads and
+    // writes no longer reopen it by themselves.  Open and Close end the state.
+    bool Lost() const { return m_lost; }
 
     bool AllowEvents() const { return m_allowEvents; }
     void setAllowEvents(bool on) { m_allowEvents = on; }
@@ -70,7 +74,13 @@ public:
     // Only SelectPort's probe sets the port number without reopening.
     void setPortField(int port) { m_port = port; }
 
+signals:
+    // The open device went away (unplugged, hung up); cause in the system's words.
+    void deviceLost(const QString& cause);
+
 private:
+    // Closes a device that reports itself gone; true when it did.
+    bool checkLost();
     void reconfigure();
     void takeWaiting(std::string& result);
     // Reads until the terminator has arrived (true) or ResponseTime has passed.
@@ -92,6 +102,7 @@ private:
     bool m_showErrors = true;
     bool m_timedOut = false;
     PortFailure m_openFailure;
+    bool m_lost = false;
 };
 
 }  // namespace kv

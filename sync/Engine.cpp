@@ -5,6 +5,7 @@
 
 #include "link/Deadline.h"
 #include "link/Errors.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -44,6 +45,7 @@ bool Engine::zobraz() {
     const bool whole =
         m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
+    logToUnit(m_state.frame);
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
@@ -119,6 +120,10 @@ public:
     CommState commState() const { return m_commState; }
     const std::string& commDetail() const { return m_commDetail; }
     void setCommStateListener(CommStateListener listener) { m_commListener = std::move(listener); }
+    // Further listeners (the tray), told after the first.
+    void addCommStateListener(CommStateListener listener) {
+        m_moreCommListeners.push_back(std::move(listener));
+    }
     void setCommState(CommState state, const std::string& detail = {});
 
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
@@ -158,6 +163,7 @@ private:
     CommState m_commState = CommState::stopped;
     std::string m_commDetail;
     CommStateListener m_commListener;
+    std::vector<CommStateListener> m_moreCommListeners;
 };
 
 }  // namespace kv

@@ -3,6 +3,7 @@
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -58,12 +59,14 @@ void Engine::setCommState(CommState state, const std::string& detail) {
     qCInfo(lcSync).noquote() << "communication:" << kNames[static_cast<int>(state)]
                              << QString::fromStdString(detail);
     if (m_commListener) m_commListener(state, detail);
+    for (const CommStateListener& listener : m_moreCommListeners) listener(state, detail);
 }
 
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    m_state.triggerFileError = 0;
+    m_state.triggerFileError = false;
+    if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
 void Engine::delayedStart() {
@@ -75,6 +78,7 @@ void Engine::delayedStart() {
         const std::int64_t seconds = (left + 999) / 1000;
         m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
         target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
+        waitHook();
     }
     m_fields.setText(Field::stavprac, "Pracovnik");
 }

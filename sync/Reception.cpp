@@ -3,6 +3,7 @@
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Files.h"
 #include "sync/Logging.h"
 #include "sync/Statistics.h"
@@ -113,6 +114,7 @@ void Engine::keepForLater(const Bytes& unread) {
 
 void Engine::dispatch() {
     const CommandFrame& f = m_state.frame;
+    logFromUnit(f);
     switch (f.fromUnitCode()) {
         case FromUnit::TableRequest:
             if (issueRequest(tablesUrl(requestSettings()), RequestKind::Tables))

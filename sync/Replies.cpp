@@ -2,6 +2,7 @@
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
 #include "sync/TableRecords.h"
@@ -112,6 +113,7 @@ void Engine::downloadTables() {
                       "the line did not take a frame; download broken off after " +
                           std::to_string(sent) + " records");
     };
+    TableDownloadLog record(m_clock, m_paths.workDir);
     if (!sendWithTime(ToUnit::TablesBegin)) return broken();
     m_state.slowFrameCounter = 1;
     std::string line;
@@ -136,7 +138,7 @@ void Engine::downloadTables() {
     progress(Progress::tablesClosed, sent, total);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    qCInfo(lcSync) << "tables sent:" << sent << "records," << skipped << "skipped";
+    record.finished(sent, skipped);
 }
 
 void Engine::answerEvent() {
@@ -193,6 +195,7 @@ void Engine::triggerFileCheck() {
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
+        logTriggerFile(path, std::filesystem::exists(path, ec));
         if (std::filesystem::exists(path, ec)) {
             m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
             m_fields.setText(Field::stavdatum, trigger.shown);

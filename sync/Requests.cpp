@@ -3,6 +3,7 @@
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -34,7 +35,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"));
         return false;
     }
-    qCInfo(lcSync) << "request" << int(kind) << QByteArray::fromStdString(sent);
+    qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
+                             << QByteArray::fromStdString(sent);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
     return true;

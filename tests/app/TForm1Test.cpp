@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "app/TForm1.h"
+#include "app/Tray.h"
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
 #include "link/TformPickPort.h"
@@ -422,6 +423,54 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->QCCom321().Opened());
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
+}
+
+// An automatic start finds its port missing (a converter that comes up after the PC): no box
+// waits for a click, the state says what it waits for, and the port opens once it is there.
+TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
+    ComPortMapping com2(2, kMissingDevice);
+    Window w(config("2", "1"));
+    EXPECT_TRUE(w.prompts.shown.empty());
+    EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
+    EXPECT_TRUE(w.form->reconnect().waiting());
+    EXPECT_EQ(w.text("stavprac").toStdString(),
+              "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
+    EXPECT_FALSE(w.form->reconnect().retryNow());
+
+    PtyPair unit;
+    ComPortMapping appears(2, unit.slaveName());
+    ASSERT_TRUE(w.form->reconnect().retryNow());
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+    EXPECT_EQ(w.form->engine().commState(), CommState::running);
+    EXPECT_TRUE(w.form->Timer1().isActive());
+    EXPECT_FALSE(w.form->reconnect().waiting());
+}
+
+// The tray shows the state and the last identification; "Skrýt" hides the window and a click
+// on the icon brings it back; its menu shows, starts, stops and ends.
+TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    Tray tray(*w.form);
+    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
+    tray.refresh();
+    EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
+    EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    QStringList actions;
+    for (QAction* a : tray.menu().actions())
+        if (!a->isSeparator()) actions << a->text();
+    EXPECT_EQ(actions, QStringList({"Zobrazit okno", "Start", "Stop", "Ukončit"}));
+
+    w.form->show();
+    w.form->findChild<QPushButton*>("skryt")->click();
+    EXPECT_FALSE(w.form->isVisible());
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(w.form->isVisible());
+
+    tray.menu().actions().at(2)->trigger();  // Stop
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
 }
 
 }  // namespace
