@@ -126,6 +126,17 @@ public:
     }
     void setCommState(CommState state, const std::string& detail = {});
 
+    // Warnings that stand until the program is started again (a trigger file that cannot be
+    // deleted), in Czech (UTF-8): the status fields show them only until the next worker's
+    // name, so they are kept here for the window, the tray and the log.  Each is logged once,
+    // as a warning, when it arises; listeners get the whole list at every change.
+    using WarningsListener = std::function<void(const std::vector<std::string>& warnings)>;
+    const std::vector<std::string>& standingWarnings() const { return m_warnings; }
+    void addWarningsListener(WarningsListener listener) {
+        m_warningsListeners.push_back(std::move(listener));
+    }
+    void addStandingWarning(const std::string& warning);
+
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
@@ -164,6 +175,8 @@ private:
     std::string m_commDetail;
     CommStateListener m_commListener;
     std::vector<CommStateListener> m_moreCommListeners;
+    std::vector<std::string> m_warnings;
+    std::vector<WarningsListener> m_warningsListeners;
 };
 
 }  // namespace kv

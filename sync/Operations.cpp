@@ -62,10 +62,21 @@ void Engine::setCommState(CommState state, const std::string& detail) {
     for (const CommStateListener& listener : m_moreCommListeners) listener(state, detail);
 }
 
+void Engine::addStandingWarning(const std::string& warning) {
+    m_warnings.push_back(warning);
+    qCWarning(lcSync).noquote() << "until the next program start:"
+                                << QString::fromStdString(warning);
+    for (const WarningsListener& listener : m_warningsListeners) listener(m_warnings);
+}
+
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
+    if (!m_warnings.empty()) {
+        m_warnings.clear();
+        for (const WarningsListener& listener : m_warningsListeners) listener(m_warnings);
+    }
     if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 

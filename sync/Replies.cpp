@@ -195,13 +195,17 @@ void Engine::triggerFileCheck() {
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
-        logTriggerFile(path, std::filesystem::exists(path, ec));
-        if (std::filesystem::exists(path, ec)) {
-            m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
-            m_fields.setText(Field::stavdatum, trigger.shown);
-            m_fields.setText(Field::stavcip, "nejde smazat!!!!");
-            m_state.triggerFileError |= bit;
+        if (!std::filesystem::exists(path, ec)) {
+            logTriggerFile(path, false);
+            continue;
         }
+        m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
+        m_fields.setText(Field::stavdatum, trigger.shown);
+        m_fields.setText(Field::stavcip, "nejde smazat!!!!");
+        m_state.triggerFileError |= bit;
+        // The next worker's name takes the fields over; the warning stands elsewhere.
+        addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +
+                           " nejde smazat!!!! (" + path.string() + ")");
     }
 }
 

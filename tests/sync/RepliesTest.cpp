@@ -347,6 +347,9 @@ TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
 
 TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
     EngineHarness h;
+    std::vector<std::size_t> told;
+    h.engine->addWarningsListener(
+        [&](const std::vector<std::string>& warnings) { told.push_back(warnings.size()); });
     std::filesystem::create_directories(h.driveC / "zamestnanci" / "inside");
     std::ofstream(h.driveC / "kategorie") << "1";
     h.tick();
@@ -354,6 +357,10 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs)
     EXPECT_EQ(h.fields.text(Field::stavdatum), "Soubor c:zamestnanci");
     EXPECT_EQ(h.fields.text(Field::stavcip), "nejde smazat!!!!");
     EXPECT_EQ(h.engine->state().triggerFileError, 1);
+    const std::vector<std::string> standing = {
+        "Chyba práv souboru! Soubor c:zamestnanci nejde smazat!!!! (" +
+        (h.driveC / "zamestnanci").string() + ")"};
+    EXPECT_EQ(h.engine->standingWarnings(), standing);
     EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
     h.ticks(300);
@@ -362,6 +369,14 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs)
     h.tick();
     EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));
     EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+    // The next worker's name takes the fields; the warning stands until the program starts again.
+    request(h, kEventWithName);
+    reply(h, "---OK---\nJan Novak\nsome more text\n");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Jan Novak");
+    EXPECT_EQ(h.engine->standingWarnings(), standing);
+    h.engine->resetForProgramStart();
+    EXPECT_TRUE(h.engine->standingWarnings().empty());
+    EXPECT_EQ(told, (std::vector<std::size_t>{1, 0}));
 }
 
 TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
