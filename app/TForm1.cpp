@@ -76,6 +76,10 @@ TForm1::TForm1(FormServices services, QWidget* parent)
         emit commStateChanged(state, QString::fromStdString(detail));
     });
     connect(m_ui->stavjede, &QRadioButton::toggled, this, &TForm1::showCommState);
+    m_engine->addWarningsListener([this](const std::vector<std::string>&) {
+        showCommState();
+        pinWarnings(*m_ui->historie, standingWarnings());
+    });
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setInterval(100);
@@ -172,7 +176,15 @@ void TForm1::endLongRun() {
 }
 
 void TForm1::showCommState() {
-    kv::showCommState(*this, m_engine->commState(), QString::fromStdString(m_engine->commDetail()));
+    kv::showCommState(*this, m_engine->commState(), QString::fromStdString(m_engine->commDetail()),
+                      standingWarnings());
+}
+
+QStringList TForm1::standingWarnings() const {
+    QStringList warnings;
+    for (const std::string& warning : m_engine->standingWarnings())
+        warnings << QString::fromStdString(warning);
+    return warnings;
 }
 
 void TForm1::reportError(const QString& text) {

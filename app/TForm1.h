@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -78,6 +79,9 @@ public:
 
     // The application's general error handler: shows what went wrong, the program goes on.
     void reportError(const QString& text);
+
+    // What stands until the next program start (see Engine::standingWarnings).
+    QStringList standingWarnings() const;
 
     // Shown over stavdatum while a long run goes on.
     QProgressBar* progressBar() const { return m_progress; }

@@ -32,6 +32,7 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
             });
     m_form.engine().addCommStateListener(
         [this](CommState state, const std::string& detail) { stateChanged(state, detail); });
+    m_form.engine().addWarningsListener([this](const std::vector<std::string>&) { refresh(); });
     connect(&m_refresh, &QTimer::timeout, this, &Tray::refresh);
     m_refresh.start(kRefreshMs);
     stateChanged(m_form.engine().commState(), m_form.engine().commDetail());
@@ -56,6 +57,7 @@ void Tray::refresh() {
         tip += QStringLiteral("\nPoslední identifikace: %1, %2")
                    .arg(fromCp1250(fields.text(Field::stavprac)),
                         fromCp1250(fields.text(Field::stavdatum)));
+    for (const QString& warning : m_form.standingWarnings()) tip += QStringLiteral("\n") + warning;
     if (tip != m_icon.toolTip()) m_icon.setToolTip(tip);
 }
 

@@ -155,7 +155,8 @@ void setUpWindowLook(QWidget& form) {
     }
 }
 
-void showCommState(QWidget& form, CommState state, const QString& detail) {
+void showCommState(QWidget& form, CommState state, const QString& detail,
+                   const QStringList& warnings) {
     auto* stopped = form.findChild<QLabel*>(QStringLiteral("stavpopis1"));
     auto* running = form.findChild<QLabel*>(QStringLiteral("stavpopis2"));
     const bool runs = form.findChild<QRadioButton*>(QStringLiteral("stavjede"))->isChecked();
@@ -167,12 +168,18 @@ void showCommState(QWidget& form, CommState state, const QString& detail) {
             state == CommState::running ? QStringLiteral("#1e6b30") : QStringLiteral("#a01c14");
     else if (state == CommState::delayedStart)
         colour = QStringLiteral("#7a4f00");
+    // A warning that stands must not look like all is well; a failing port or server stays red.
+    if (!warnings.isEmpty() && (!runs || state == CommState::running))
+        colour = QStringLiteral("#8a4b00");
     QLabel* lit = runs ? running : stopped;
     QLabel* dark = runs ? stopped : running;
     lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; font-weight: bold; "
                                       "padding-left: 2px; border-radius: 2px; }")
                            .arg(colour));
-    lit->setToolTip(detail);
+    QStringList tip;
+    if (!detail.isEmpty()) tip << detail;
+    tip << warnings;
+    lit->setToolTip(tip.join(QLatin1Char('\n')));
     dark->setStyleSheet(QString());
     dark->setToolTip(QString());
 }

@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 #include "sync/CommState.h"
 #include "sync/Fields.h"
@@ -38,7 +39,9 @@ void applyFieldLook(QLineEdit& edit, const FieldLook& look);
 void setUpWindowLook(QWidget& form);
 
 // The running/stopped indicator: the caption of the selected state radio in a colour of its
-// state, with the cause as its tooltip.
-void showCommState(QWidget& form, CommState state, const QString& detail);
+// state, with the cause as its tooltip.  Standing warnings turn a running or stopped indicator
+// amber and are listed in the tooltip.
+void showCommState(QWidget& form, CommState state, const QString& detail,
+                   const QStringList& warnings = {});
 
 }  // namespace kv

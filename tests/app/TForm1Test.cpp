@@ -12,6 +12,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 #include <fstream>
 
 #include "app/TForm1.h"
@@ -457,6 +458,16 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     tray.refresh();
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
     EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
+    const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
+    w.form->engine().addStandingWarning(warning.toStdString());
+    w.form->engine().addStandingWarning("nejde smazat");
+    EXPECT_TRUE(tray.icon().toolTip().contains(warning));
+    EXPECT_TRUE(w.form->findChild<QLabel*>("stavpopis2")->toolTip().contains(warning));
+    auto* history = w.form->findChild<QTreeWidget*>("historie");
+    ASSERT_GE(history->topLevelItemCount(), 2);
+    EXPECT_EQ(history->topLevelItem(0)->text(1), warning);
+    EXPECT_EQ(history->topLevelItem(1)->text(1), "nejde smazat");
     QStringList actions;
     for (QAction* a : tray.menu().actions())
         if (!a->isSeparator()) actions << a->text();
