@@ -56,4 +56,22 @@ CommandFrame frameOf(std::initializer_list<int> bytes) {
     return f;
 }
 
+const CommandFrame kEvent = frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1});
+const std::string kBase = "http://localhost/kordavoweb/kvsync.php";
+const std::string kEventUrl =
+    kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-3-5%207:4:9&httphost=127.0.0.1";
+
+void request(EngineHarness& h, const CommandFrame& frame) {
+    h.unitSends(frame);
+    h.ticks(3);
+    if (h.engine->state().serverPhase != ServerPhase::Waiting)
+        ADD_FAILURE() << "the frame's request is not awaited";
+}
+
+void reply(EngineHarness& h, const std::string& body) {
+    h.line->written.clear();
+    h.http.complete(body);
+    h.tick();
+}
+
 }  // namespace kv::test

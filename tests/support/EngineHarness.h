@@ -43,6 +43,18 @@ struct EngineHarness {
     std::unique_ptr<Engine> engine;
 };
 
+// Lets the unit send the frame and ticks until the request it calls for is awaited.
+void request(EngineHarness& h, const CommandFrame& frame);
+// The awaited request completes with the body; one tick processes it.  What was written to the
+// unit before is forgotten, so the frames sent afterwards are the reply's.
+void reply(EngineHarness& h, const std::string& body);
+
+// FrameCode 2: index 258, code 3, type 4, place 5, 7:04:09 on 5.3.2024, name wanted; and the
+// request it calls for with the harness's settings.
+extern const CommandFrame kEvent;
+extern const std::string kBase;  // kvsync.php at the harness's address
+extern const std::string kEventUrl;
+
 // Builds a frame from its 16 byte values (missing ones are 0).
 CommandFrame frameOf(std::initializer_list<int> bytes);
 std::string frameText(const CommandFrame& frame);

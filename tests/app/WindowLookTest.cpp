@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <QTreeWidget>
+
+#include "app/WindowRig.h"
+
+namespace kv::test {
+namespace {
+
+// The tray shows the state and the last identification; "Skrýt" hides the window and a click
+// on the icon brings it back; its menu shows, starts, stops and ends.
+TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    Tray tray(*w.form);
+    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
+    tray.refresh();
+    EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
+    EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
+    const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
+    w.form->engine().addStandingWarning(warning.toStdString());
+    w.form->engine().addStandingWarning("nejde smazat");
+    EXPECT_TRUE(tray.icon().toolTip().contains(warning));
+    EXPECT_TRUE(w.form->findChild<QLabel*>("stavpopis2")->toolTip().contains(warning));
+    auto* history = w.form->findChild<QTreeWidget*>("historie");
+    ASSERT_GE(history->topLevelItemCount(), 2);
+    EXPECT_EQ(history->topLevelItem(0)->text(1), warning);
+    EXPECT_EQ(history->topLevelItem(1)->text(1), "nejde smazat");
+    QStringList actions;
+    for (QAction* a : tray.menu().actions())
+        if (!a->isSeparator()) actions << a->text();
+    EXPECT_EQ(actions, QStringList({"Zobrazit okno", "Start", "Stop", "Ukončit"}));
+
+    w.form->show();
+    w.form->findChild<QPushButton*>("skryt")->click();
+    EXPECT_FALSE(w.form->isVisible());
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(w.form->isVisible());
+
+    tray.menu().actions().at(2)->trigger();  // Stop
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
+    Window w(config("2", "0"));
+    const QColor dark(Qt::black);
+    const QColor red = fieldLook(FieldKind::status, true).text;
+    const struct {
+        Field field;
+        const char* text;
+        bool readOnly;
+        QColor colour;
+    } rows[] = {
+        {Field::cfgadresa, "http://server/kordavoweb/", false, dark},
+        {Field::idfirmy, "Chyba", false, dark},  // what the operator types is never an alert
+        {Field::stavprac, "Dvořák Jiří", true, dark},
+        {Field::stavprac, "Doch.server timeout!", true, red},
+        {Field::stavprac, "Chyba práv souboru!", true, red},
+        {Field::stavdatum, "7.12.2026 12:12:52", true, dark},
+        {Field::stavdatum, "Špatná adresa?", true, red},
+        {Field::stavcip, "nejde smazat!!!!", true, red},
+        {Field::statpc, "6", true, dark},
+        {Field::statpc, "Err", true, red},
+        {Field::statram, "64 kB", true, dark},
+        {Field::statpc, "99", true, dark},  // the same field recovers its colour
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)));
+        auto* edit = w.form->findChild<QLineEdit*>(
+            QString::fromLatin1(fieldName(row.field).data(), fieldName(row.field).size()));
+        EXPECT_TRUE(edit->isEnabled());
+        EXPECT_EQ(edit->isReadOnly(), row.readOnly);
+        EXPECT_EQ(edit->palette().color(QPalette::Active, QPalette::Text), row.colour);
+    }
+    // The state radios are in full colour, yet the operator cannot change them.
+    auto* stopped = w.form->findChild<QRadioButton*>("stavstoji");
+    EXPECT_TRUE(stopped->isEnabled());
+    EXPECT_TRUE(stopped->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_FALSE(w.form->findChild<QLabel*>("stavpopis1")->styleSheet().isEmpty());
+}
+
+TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
+    Window w(config("2", "0"));
+    w.form->fields().setText(Field::idfirmy, "42");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.form->findChild<QPushButton*>("cfguloz"), &enter);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("2", "0", "42"));
+
+    auto* caption = w.form->findChild<QLabel*>("Label3");  // "Opožděný start:"
+    const QPointF inside(caption->width() / 2.0, caption->height() / 2.0);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, caption->mapToGlobal(inside),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(caption, &release);
+    EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
+}
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,122 @@
+// Tick-exact tests of the wait for the web reply: its time-out, failures and late ticks.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "link/Errors.h"
+#include "support/EngineHarness.h"
+
+namespace kv::test {
+namespace {
+
+TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 45, 750);
+    h.unitSends(kEvent);
+    h.ticks(3);  // issued during the tick at second 45.950
+    ASSERT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
+    // Timed out at the first tick at or after second 15 of the next minute.
+    int ticks = 0;
+    while (h.engine->state().serverPhase == ServerPhase::Waiting && ticks < 400) {
+        h.tick();
+        ++ticks;
+    }
+    const WallTime t = h.clock.now();
+    EXPECT_EQ(t.minute, 5);
+    EXPECT_EQ(t.second, 15);
+    EXPECT_LT(t.millisecond, 100 + 100);  // the tick that ran in the first 100 ms of it
+    EXPECT_EQ(h.fields.text(Field::urls),
+              "Timeout p\xF8i \xE8"
+              "ek\xE1n\xED na odpov\xEC\xEF doch. serveru.");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
+    EXPECT_EQ(h.fields.text(Field::statpc), "Err");
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
+    // The next event is forwarded normally.
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.http.calls().size(), 2u);
+}
+
+TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
+    for (RequestKind kind : {RequestKind::Event, RequestKind::Tables}) {
+        SCOPED_TRACE(int(kind));
+        EngineHarness h;
+        h.unitSends(kind == RequestKind::Event ? kEvent : frameOf({1}));
+        h.ticks(3);
+        h.http.fail("spojen\xC3\xAD odm\xC3\xADtnuto");
+        h.tick();
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+        EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
+        EXPECT_EQ(h.fields.text(Field::statpc), kind == RequestKind::Tables ? "7" : "Err");
+        EXPECT_EQ(h.engine->commState(), CommState::serverUnreachable);
+        // The unit's tables are announced again, so that it asks again.
+        EXPECT_EQ(h.sentCodes(),
+                  kind == RequestKind::Tables ? std::vector<int>{7} : std::vector<int>{});
+        h.unitSends(kEvent);
+        h.ticks(3);
+        EXPECT_EQ(h.http.calls().size(), 2u);
+        h.http.complete("", 404);
+        h.tick();
+        EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
+    }
+}
+
+TEST(AwaitReply, ATableRequestThatTimesOutHasTheTablesAnnouncedAgain) {
+    EngineHarness h;
+    h.unitSends(frameOf({1}));
+    h.ticks(3 + 310);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+}
+
+TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 10, 0);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    h.clock.advanceMs(29'000);
+    h.clock.setWall(2024, 3, 5, 6, 0, 0, 0);  // someone sets the PC's clock back an hour
+    h.clock.advanceMs(2'000);                 // and the program was held up past the second
+    h.tick();
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+}
+
+TEST(AwaitReply, CompletionOnTheTimeOutTickIsOnlyCleanedUp) {
+    EngineHarness h;
+    h.clock.setWall(2024, 3, 5, 7, 4, 10, 0);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    h.clock.advanceMs(30'000);
+    h.http.complete("---OK---\nsomebody with a long name\n");
+    h.tick();
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_TRUE(h.sentFrames().empty());
+    EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
+}
+
+TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
+    EngineHarness h;
+    h.http.setRefusal(std::string("bad address"));
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
+    EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
+    EXPECT_EQ(h.fields.text(Field::stavprac),
+              "Po\x9E"
+              "adavek neodesl\xE1n!");
+    h.http.setRefusal(std::nullopt);
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
+}
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,101 @@
+// Tick-exact tests of the tables-changed signalling (trigger files, repetition) and of pacing.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/EngineHarness.h"
+
+namespace kv::test {
+namespace {
+
+TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
+    EngineHarness h;
+    std::ofstream(h.driveC / "zamestnanci") << "1";
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 254);
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "zamestnanci"));
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));
+    h.ticks(253);
+    EXPECT_EQ(h.sentFrames().size(), 1u);
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7}));
+    h.ticks(254);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+    // The unit asks for the tables and gets them: the repetition ends.
+    request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
+    h.ticks(600);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+}
+
+TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
+    EngineHarness h;
+    std::vector<std::size_t> told;
+    h.engine->addWarningsListener(
+        [&](const std::vector<std::string>& warnings) { told.push_back(warnings.size()); });
+    std::filesystem::create_directories(h.driveC / "zamestnanci" / "inside");
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Chyba pr\xE1v souboru!");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "Soubor c:zamestnanci");
+    EXPECT_EQ(h.fields.text(Field::stavcip), "nejde smazat!!!!");
+    EXPECT_EQ(h.engine->state().triggerFileError, 1);
+    const std::vector<std::string> standing = {
+        "Chyba práv souboru! Soubor c:zamestnanci nejde smazat!!!! (" +
+        (h.driveC / "zamestnanci").string() + ")"};
+    EXPECT_EQ(h.engine->standingWarnings(), standing);
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    h.ticks(300);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7})) << "the stuck file no longer announces";
+    std::ofstream(h.driveC / "kategorie") << "1";
+    h.tick();
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+    // The next worker's name takes the fields; the warning stands until the program starts again.
+    request(h, kEvent);
+    reply(h, "---OK---\nJan Novak\nsome more text\n");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Jan Novak");
+    EXPECT_EQ(h.engine->standingWarnings(), standing);
+    h.engine->resetForProgramStart();
+    EXPECT_TRUE(h.engine->standingWarnings().empty());
+    EXPECT_EQ(told, (std::vector<std::size_t>{1, 0}));
+}
+
+TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
+    for (bool slowcom : {true, false}) {
+        SCOPED_TRACE(slowcom);
+        EngineHarness h;
+        h.fields.setChecked(Check::slowcom, slowcom);
+        h.clock.setWall(2024, 3, 5, 7, 4, 9, 300);
+        h.engine->state().slowFrameCounter = 1;
+        std::vector<int> waitedAfter;
+        for (int i = 1; i <= 12; ++i) {
+            const auto before = h.clock.sleptMs();
+            h.engine->sendWithTime(ToUnit::Section1Record);
+            if (h.clock.sleptMs() != before) waitedAfter.push_back(i);
+            EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
+        }
+        EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
+        h.engine->state().slowFrameCounter = 0;
+        const auto before = h.clock.sleptMs();
+        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::SetClock);
+        EXPECT_EQ(h.clock.sleptMs(), before);
+    }
+}
+
+TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
+    EngineHarness h;
+    h.fields.setChecked(Check::slowcom, true);
+    h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
+    h.engine->state().slowFrameCounter = 5;
+    h.engine->sendWithTime(ToUnit::Section1Record);
+    EXPECT_EQ(h.clock.now().second, 1);
+    EXPECT_EQ(h.clock.now().millisecond, 0);
+    EXPECT_EQ(h.engine->state().slowFrameCounter, 1);
+}
+
+}  // namespace
+}  // namespace kv::test
