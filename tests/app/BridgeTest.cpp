@@ -41,7 +41,7 @@ struct Bridge {
         s.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
         s.workDir = work;
         form = std::make_unique<TForm1>(s);
-        start = unit.readMaster(19);
+        start = unit.readMaster(19, 10s);  // generous: a loaded machine may be slow to start
     }
     ~Bridge() {
         form.reset();
