@@ -98,7 +98,9 @@ inline QStringList readLines(const QString& path) {
     return QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-inline int count(const QJsonObject& summary, const char* key) { return summary.value(key).toInt(-1); }
+inline int count(const QJsonObject& summary, const char* key) {
+    return summary.value(key).toInt(-1);
+}
 
 inline QStringList names(const QJsonObject& summary) {
     QStringList out;
