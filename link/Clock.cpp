@@ -23,6 +23,13 @@ void SystemClock::sleepMs(std::int64_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::int64_t localSeconds(const WallTime& t) {
+    using namespace std::chrono;
+    const sys_days date =
+        year_month_day{year{t.year}, month{unsigned(t.month)}, day{unsigned(t.day)}};
+    return date.time_since_epoch() / seconds{1} + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
 std::int64_t instantOfSecondsAhead(const Clock& clock, int seconds) {
     const std::int64_t mono = clock.monotonicMs();
     const WallTime wall = clock.now();

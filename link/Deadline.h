@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "link/Clock.h"
 
@@ -16,10 +17,10 @@ public:
     static Deadline in(Clock& clock, std::int64_t ms) {
         return Deadline(clock, clock.monotonicMs() + ms);
     }
-    // The start of the clock second `seconds` ahead of the current one.
-    static Deadline secondsAhead(Clock& clock, int seconds) {
-        return Deadline(clock, instantOfSecondsAhead(clock, seconds));
-    }
+    // The start of the clock second `seconds` ahead of the current one: over once the wall
+    // clock shows that second, or, should the clock be set meanwhile, once the time it would
+    // have taken has passed.
+    static Deadline secondsAhead(Clock& clock, int seconds);
 
     std::int64_t remainingMs() const;  // 0 once expired
     bool expired() const { return remainingMs() == 0; }
@@ -31,6 +32,7 @@ public:
 private:
     Clock* m_clock;
     std::int64_t m_atMs;
+    std::optional<std::int64_t> m_wallSecond;  // the second a secondsAhead wait runs to
 };
 
 }  // namespace kv

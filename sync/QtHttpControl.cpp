@@ -199,7 +199,13 @@ void QtHttpControl::send(const QUrl& target) {
     request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
     auto* body = new UnrepeatableBody(m_nam);
     QNetworkReply* reply = m_nam->sendCustomRequest(request, "GET", body);
-    reply->setReadBufferSize(kReadBufferSize);
+    // A request with a body starts on the next pass of the event loop, and only then does the
+    // network thread listen for the buffer size: set now, the size would be lost and Qt would
+    // hold whatever part of the reply arrives faster than this thread writes it to the file
+    // (over 100 MB of a 100 MB reply).  Posted after the start, the size reaches the network
+    // thread right behind the request.
+    QMetaObject::invokeMethod(
+        reply, [reply] { reply->setReadBufferSize(kReadBufferSize); }, Qt::QueuedConnection);
     m_reply = reply;
     m_body = body;
     m_readyRead =
