@@ -1,33 +1,49 @@
 #include "app/MessageBoxPrompts.h"
 
-#include <QMessageBox>
-
 namespace kv {
 
-MessageBoxPrompts::~MessageBoxPrompts() { delete m_report; }
+MessageBoxPrompts::~MessageBoxPrompts() {
+    delete m_report;
+    delete m_notice;
+}
 
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
-    const auto answer =
-        QMessageBox::warning(nullptr, caption, text, QMessageBox::Abort | QMessageBox::Retry);
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Abort | QMessageBox::Retry,
+                    m_window);
+    // A stray Enter gives up instead of asking again and again.
+    box.setDefaultButton(QMessageBox::Abort);
+    box.setEscapeButton(QMessageBox::Abort);
+    const int answer = box.exec();
     // A box that ends without a click (the program is ending) must not ask again.
     return answer == QMessageBox::Retry ? PromptAnswer::Retry : PromptAnswer::Abort;
 }
 
 void MessageBoxPrompts::message(const QString& caption, const QString& text) {
-    QMessageBox::information(nullptr, caption, text);
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, m_window);
+    box.exec();
 }
 
 void MessageBoxPrompts::report(const QString& caption, const QString& text) {
-    if (m_report == nullptr) {
-        m_report = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok);
-        m_report->setAttribute(Qt::WA_DeleteOnClose);
-        m_report->setModal(false);
+    showModeless(m_report, QMessageBox::Warning, caption, text);
+}
+
+void MessageBoxPrompts::notice(const QString& caption, const QString& text) {
+    showModeless(m_notice, QMessageBox::Information, caption, text);
+}
+
+void MessageBoxPrompts::showModeless(QPointer<QMessageBox>& box, QMessageBox::Icon icon,
+                                     const QString& caption, const QString& text) {
+    if (box == nullptr) {
+        box = new QMessageBox(icon, caption, text, QMessageBox::Ok, m_window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
     } else {
-        m_report->setWindowTitle(caption);
-        m_report->setText(text);
+        box->setWindowTitle(caption);
+        box->setText(text);
     }
-    m_report->show();
-    m_report->raise();
+    box->show();
+    box->raise();
+    box->activateWindow();
 }
 
 }  // namespace kv

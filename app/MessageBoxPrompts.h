@@ -1,26 +1,32 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
 #include "link/Prompts.h"
 
-class QMessageBox;
-
 namespace kv {
 
-// Prompts as message boxes.  Reports of failures are not modal: an unattended bridge must go on
-// working while nobody is there to close the box, so at most one report box is shown and a new
-// report replaces its text.
+// Prompts as message boxes, each owned by the main window and in front of it.  Reports of
+// failures are not modal: an unattended bridge must go on working while nobody is there to
+// close the box, so at most one report box is shown and a new report replaces its text.
 class MessageBoxPrompts : public Prompts {
 public:
     ~MessageBoxPrompts() override;
     PromptAnswer abortRetry(const QString& caption, const QString& text) override;
     void message(const QString& caption, const QString& text) override;
     void report(const QString& caption, const QString& text) override;
+    void notice(const QString& caption, const QString& text) override;
+    void setWindow(QWidget* window) override { m_window = window; }
 
 private:
+    void showModeless(QPointer<QMessageBox>& box, QMessageBox::Icon icon, const QString& caption,
+                      const QString& text);
+
+    QPointer<QWidget> m_window;
     QPointer<QMessageBox> m_report;
+    QPointer<QMessageBox> m_notice;
 };
 
 }  // namespace kv

@@ -1,12 +1,18 @@
 #include "app/TForm1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QToolTip>
 #include <algorithm>
+#include <climits>
 #include <system_error>
 
+#include "app/HistoryView.h"
+#include "app/WindowLook.h"
 #include "link/Cp1250.h"
 #include "link/Deadline.h"
 #include "link/Errors.h"
@@ -24,6 +30,10 @@ constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, C
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
 
+// A run that takes longer than this shows its progress; meanwhile the window paints this often.
+constexpr std::int64_t kShowProgressAfterMs = 1000;
+constexpr std::int64_t kPaintEveryMs = 50;
+
 }  // namespace
 
 TForm1::TForm1(FormServices services, QWidget* parent)
@@ -34,6 +44,18 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     m_ui->setupUi(this);
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_QuitOnClose);
+    setUpWindowLook(*this);
+    m_services.prompts->setWindow(this);
+    attachHistory(*m_ui->historie, m_services.log);
+    m_progress = new QProgressBar(m_ui->GroupBox2);
+    m_progress->setObjectName(QStringLiteral("prubeh"));
+    m_progress->setGeometry(m_ui->stavdatum->geometry());
+    m_progress->setFont(m_ui->stavdatum->font());
+    // Dark text on a light bar, readable over the part done as over the rest.
+    m_progress->setStyleSheet(QStringLiteral(
+        "QProgressBar { border: 1px solid #a0a0a0; background: #f4f4f4; color: black;"
+        " text-align: center; } QProgressBar::chunk { background: #a8dab0; }"));
+    m_progress->hide();
 
     m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
     m_com->setObjectName(QStringLiteral("QCCom321"));
@@ -45,6 +67,15 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     // tick is over, and ticks that fall due meanwhile are skipped by the tick guard.
     m_engine->setWaitHook(
         [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    m_engine->setProgressHook(
+        [this](Engine::Progress what, std::uint64_t done, std::uint64_t total) {
+            return showProgress(what, done, total);
+        });
+    m_engine->setCommStateListener([this](CommState state, const std::string& detail) {
+        showCommState();
+        emit commStateChanged(state, QString::fromStdString(detail));
+    });
+    connect(m_ui->stavjede, &QRadioButton::toggled, this, &TForm1::showCommState);
 
     m_timer.setObjectName(QStringLiteral("Timer1"));
     m_timer.setInterval(100);
@@ -52,8 +83,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     connect(&m_timer, &QTimer::timeout, this, &TForm1::Timer1Timer);
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
-        connect(b, &QPushButton::clicked, this,
-                [this, handler] { guarded([&] { (this->*handler)(); }); });
+        connect(b, &QPushButton::clicked, this, [this, b, handler] { clicked(b, handler); });
     };
     on(m_ui->stavstart, &TForm1::terminalstart);
     on(m_ui->stavstop, &TForm1::appstop);
@@ -67,7 +97,10 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
+    m_reconnect = new Reconnect(*m_engine, *m_com, m_fields, m_timer, this);
+    if (m_services.beforeStart) m_services.beforeStart(*this);
     appstart();
+    showCommState();
 }
 
 TForm1::~TForm1() {
@@ -84,6 +117,62 @@ void TForm1::guarded(const std::function<void()>& handler) {
         reportError(QString::fromUtf8(e.what()));
     }
     m_busy = wasBusy;
+    if (!wasBusy) endLongRun();
+}
+
+void TForm1::clicked(QPushButton* button, void (TForm1::*handler)()) {
+    if (!m_busy) {
+        guarded([&] { (this->*handler)(); });
+        return;
+    }
+    // Only a long run lets clicks through.  Stop ends it where it may end; nothing else may
+    // cut into it.
+    if (button == m_ui->stavstop) {
+        m_stopPending = true;
+        qCInfo(lcApp) << "Stop pressed during a long run; taken once the frame on the line is out";
+    } else {
+        QApplication::beep();
+    }
+}
+
+bool TForm1::showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total) {
+    if (what == Engine::Progress::tablesClosed) {
+        const WallTime t = m_services.clock->now();
+        m_fields.setText(Field::stavprac, toCp1250(u8("Tabulky odeslány")));
+        m_fields.setText(Field::stavdatum, toCp1250(QStringLiteral("%1:%2:%3, %4 záz.")
+                                                        .arg(t.hour, 2, 10, QLatin1Char('0'))
+                                                        .arg(t.minute, 2, 10, QLatin1Char('0'))
+                                                        .arg(t.second, 2, 10, QLatin1Char('0'))
+                                                        .arg(done)));
+        m_progress->hide();
+        return true;
+    }
+    const std::int64_t now = m_services.clock->monotonicMs();
+    if (m_runStartMs < 0) m_runStartMs = m_lastPaintMs = now;
+    if (now - m_lastPaintMs < kPaintEveryMs) return !m_stopPending;
+    m_lastPaintMs = now;
+    if (now - m_runStartMs >= kShowProgressAfterMs) {
+        const bool tables = what == Engine::Progress::tableRecord;
+        m_progress->setFormat((tables ? u8("Tabulky: %v z %m") : u8("Události: %v z %m")));
+        m_progress->setRange(0, int(std::min<std::uint64_t>(std::max(total, done), INT_MAX)));
+        m_progress->setValue(int(std::min<std::uint64_t>(done, INT_MAX)));
+        m_progress->show();
+    }
+    // Paints, and takes a click on Stop; ticks stay out, since a run is under way.
+    QCoreApplication::processEvents();
+    return !m_stopPending;
+}
+
+void TForm1::endLongRun() {
+    m_runStartMs = -1;
+    m_progress->hide();
+    if (!m_stopPending) return;
+    m_stopPending = false;
+    appstop();
+}
+
+void TForm1::showCommState() {
+    kv::showCommState(*this, m_engine->commState(), QString::fromStdString(m_engine->commDetail()));
 }
 
 void TForm1::reportError(const QString& text) {
@@ -102,29 +191,36 @@ void TForm1::appstart() {
     m_timer.stop();
     guarded([this] {
         const std::filesystem::path cfg = configPath();
-        if (!std::filesystem::exists(cfg))
+        if (!std::filesystem::exists(cfg)) {
             writeFileAnew(cfg, formatTerminalConfig(defaultTerminalConfig()));
+            QTimer::singleShot(0, this, [this] {
+                m_services.prompts->notice(
+                    u8("Kordavo"),
+                    u8("Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím "
+                       "nastavením.\n\nNastavte sériový port, na kterém je řídící jednotka "
+                       "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
+                       "Potom nastavení uložte tlačítkem Uložit a komunikaci spusťte tlačítkem "
+                       "Start."));
+            });
+        }
         m_fields.setChecked(Check::stavstoji, true);
         applyConfig(parseTerminalConfig(readWholeFile(cfg)));
         if (m_fields.checked(Check::cfgstart)) {
             if (m_fields.checked(Check::slowstart)) m_engine->delayedStart();
-            terminalstart();
+            m_reconnect->unattendedStart([this] { terminalstart(); });
         }
         m_engine->resetForProgramStart();
     });
 }
 
 void TForm1::applyConfig(const TerminalConfig& c) {
-    for (int i = 0; i < 4; ++i) m_fields.setChecked(kPorts[i], false);
-    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
-        m_fields.setChecked(kPorts[c.port[0] - '1'], true);
-    m_fields.setText(Field::cfgadresa, c.adresa);
-    m_fields.setText(Field::cfghttphost, c.httphost);
-    m_fields.setChecked(Check::cfgstart, c.start == "1");
-    m_fields.setText(Field::idfirmy, c.idfirmy);
-    m_fields.setChecked(Check::slowstart, c.slowstart == "1");
-    m_fields.setChecked(Check::slowcom, c.slowcom == "1");
-    m_fields.setChecked(Check::cas5min, c.cas5min == "1");
+    applyTerminalConfig(c, m_fields);
+    if (m_fields.text(Field::cfgadresa) != c.adresa) {
+        // The field holds only so much; a cut address would send every request elsewhere.
+        m_fields.setText(Field::cfgadresa, {});
+        m_services.prompts->message(
+            u8("Kordavo"), u8("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
+    }
 }
 
 TerminalConfig TForm1::configFromWindow() const {
@@ -171,6 +267,9 @@ void TForm1::appstop() {
 
 void TForm1::cfgulozClick() {
     writeFileAnew(configPath(), formatTerminalConfig(configFromWindow()));
+    qCInfo(lcApp) << "configuration saved to terminal.cfg";
+    QToolTip::showText(m_ui->cfguloz->mapToGlobal(QPoint(0, m_ui->cfguloz->height())),
+                       u8("Nastavení uloženo do terminal.cfg"), m_ui->cfguloz);
     if (m_fields.checked(Check::stavjede)) {
         appstop();
         terminalstart();
@@ -199,6 +298,8 @@ void TForm1::deleteErrDatFiles() {
     std::vector<std::filesystem::path> matches;
     for (auto it = std::filesystem::directory_iterator(m_services.workDir, ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code kindEc;
+        if (it->is_directory(kindEc)) continue;  // files only, whatever a folder is called
         std::string name = it->path().filename().string();
         std::transform(name.begin(), name.end(), name.begin(),
                        [](unsigned char c) { return char(std::tolower(c)); });
@@ -211,17 +312,11 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { m_engine->sendWithTime(ToUnit::SetClock); }
-void TForm1::Button2Click() { m_engine->sendWithTime(ToUnit::ChipNumberRequest); }
-void TForm1::Button1Click() { m_engine->sendWithTime(ToUnit::TablesChanged); }
-void TForm1::statbutClick() { m_engine->sendWithTime(ToUnit::StatisticsRequest); }
-
-void TForm1::Button3Click() {
-    if (!m_engine->recalculate())
-        m_services.prompts->message(
-            u8("Kordavo"),
-            u8("Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli."));
-}
+void TForm1::sendtimeClick() { tell(m_engine->command(ToUnit::SetClock)); }
+void TForm1::Button2Click() { tell(m_engine->command(ToUnit::ChipNumberRequest)); }
+void TForm1::Button1Click() { tell(m_engine->command(ToUnit::TablesChanged)); }
+void TForm1::statbutClick() { tell(m_engine->command(ToUnit::StatisticsRequest)); }
+void TForm1::Button3Click() { tell(m_engine->recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
@@ -229,7 +324,13 @@ void TForm1::Button4Click() {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
     else
-        m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count));
+        tell(m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+}
+
+void TForm1::tell(OperationResult result) {
+    if (result != OperationResult::done)
+        m_services.prompts->message(u8("Kordavo"),
+                                    QString::fromStdString(operationMessage(result)));
 }
 
 void TForm1::Button5Click() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -14,12 +15,17 @@
 #include "link/TQCCom32.h"
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
+#include "sync/Reconnect.h"
+
+class QProgressBar;
 
 namespace Ui {
 class TForm1;
 }
 
 namespace kv {
+
+class BridgeLog;
 
 // What the window is built on; tests hand in fakes.
 struct FormServices {
@@ -28,6 +34,10 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    BridgeLog* log = nullptr;       // the source of the window's history; none in tests
+    // Runs once the window and its engine exist, before the program start (appstart): what
+    // watches the window (the tray) is there during a delayed start too.
+    std::function<void(class TForm1&)> beforeStart;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -63,10 +73,18 @@ public:
     QTimer& Timer1() { return m_timer; }
     Fields& fields() { return m_fields; }
     HttpControl& HTTP1() { return *m_http; }
+    Reconnect& reconnect() { return *m_reconnect; }
     std::filesystem::path configPath() const { return m_services.workDir / "terminal.cfg"; }
 
     // The application's general error handler: shows what went wrong, the program goes on.
     void reportError(const QString& text);
+
+    // Shown over stavdatum while a long run goes on.
+    QProgressBar* progressBar() const { return m_progress; }
+
+signals:
+    // The communication state as the indicator shows it, for whoever else shows it.
+    void commStateChanged(kv::CommState state, const QString& detail);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -77,8 +95,15 @@ private:
     TerminalConfig configFromWindow() const;
     void deleteWorkFile(const char* name);
     void deleteErrDatFiles();
+    // Tells the operator why an operation was refused; nothing when it was done.
+    void tell(OperationResult result);
     // Runs a handler; a failure ends it and reaches the general error handler.
     void guarded(const std::function<void()>& handler);
+    // A click while a handler or a tick runs: only Stop is taken, once the run allows.
+    void clicked(QPushButton* button, void (TForm1::*handler)());
+    bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
+    void endLongRun();
+    void showCommState();
 
     std::unique_ptr<Ui::TForm1> m_ui;
     FormServices m_services;
@@ -88,6 +113,11 @@ private:
     std::unique_ptr<HttpControl> m_http;
     std::unique_ptr<Engine> m_engine;
     bool m_busy = false;  // a tick or a handler is running
+    Reconnect* m_reconnect = nullptr;
+    bool m_stopPending = false;      // Stop pressed during a long run
+    std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
+    std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
+    QProgressBar* m_progress = nullptr;
 };
 
 }  // namespace kv

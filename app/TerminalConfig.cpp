@@ -84,4 +84,29 @@ std::optional<std::int32_t> parseIntegerText(std::string_view text) {
     return parseInt32(text.substr(i), base, negative);
 }
 
+namespace {
+constexpr Check kPortChecks[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3,
+                                 Check::cfgport4};
+}
+
+void applyTerminalConfig(const TerminalConfig& c, Fields& fields) {
+    for (Check port : kPortChecks) fields.setChecked(port, false);
+    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
+        fields.setChecked(kPortChecks[c.port[0] - '1'], true);
+    fields.setText(Field::cfgadresa, c.adresa);
+    fields.setText(Field::cfghttphost, c.httphost);
+    fields.setChecked(Check::cfgstart, c.start == "1");
+    fields.setText(Field::idfirmy, c.idfirmy);
+    fields.setChecked(Check::slowstart, c.slowstart == "1");
+    fields.setChecked(Check::slowcom, c.slowcom == "1");
+    fields.setChecked(Check::cas5min, c.cas5min == "1");
+}
+
+int selectedPort(const Fields& fields) {
+    int port = 0;
+    for (int i = 0; i < 4; ++i)
+        if (fields.checked(kPortChecks[i])) port = i + 1;
+    return port;
+}
+
 }  // namespace kv

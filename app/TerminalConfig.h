@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "link/CommandFrame.h"
+#include "sync/Fields.h"
 
 namespace kv {
 
@@ -31,6 +32,12 @@ TerminalConfig parseTerminalConfig(std::string_view fileBytes);
 
 // The eight lines, each ended by CR LF.
 Bytes formatTerminalConfig(const TerminalConfig& config);
+
+// The configuration into the fields it belongs to; "1" to "4" selects a port, only "1" turns an
+// option on.
+void applyTerminalConfig(const TerminalConfig& config, Fields& fields);
+// 1 to 4 for the port selected in the fields, 0 when none is.
+int selectedPort(const Fields& fields);
 
 // Integer text as the company id and the fictitious-event count are typed: optional blanks, an
 // optional sign, decimal digits, or hexadecimal digits after "$" or "0x".  nullopt for anything

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 
+#include "app/WindowLook.h"
 #include "link/Cp1250.h"
 
 namespace kv {
@@ -36,8 +37,16 @@ Bytes WidgetFields::text(Field field) const { return toCp1250(lineEdit(m_form, f
 
 void WidgetFields::setText(Field field, std::string_view cp1250) {
     QLineEdit* edit = lineEdit(m_form, field);
-    edit->setText(fromCp1250(cp1250));
+    const QString text = fromCp1250(cp1250);
+    edit->setText(text);
     edit->setCursorPosition(0);  // the start of a long text (an URL) is what matters
+    const FieldKind kind = fieldKind(field);
+    if (kind != FieldKind::setting)
+        applyFieldLook(*edit, fieldLook(kind, isAlertText(field, text)));
+}
+
+void WidgetFields::markAlert(Field field) {
+    applyFieldLook(*lineEdit(m_form, field), fieldLook(fieldKind(field), true));
 }
 
 bool WidgetFields::checked(Check check) const { return button(m_form, check)->isChecked(); }

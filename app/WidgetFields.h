@@ -14,6 +14,7 @@ public:
     void setText(Field field, std::string_view cp1250) override;
     bool checked(Check check) const override;
     void setChecked(Check check, bool on) override;
+    void markAlert(Field field) override;
 
 private:
     QWidget& m_form;

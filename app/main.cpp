@@ -2,14 +2,21 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
+#include "app/LoggingPrompts.h"
 #include "app/MessageBoxPrompts.h"
+#include "app/ServiceMode.h"
 #include "app/TForm1.h"
+#include "app/Tray.h"
 #include "run/BridgeLog.h"
 #include "run/Logging.h"
 #include "run/SingleInstance.h"
@@ -64,12 +71,8 @@ void endOnTermination(kv::TerminationSignals& termination) {
 // with the window.
 void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
                     kv::TerminationSignals& termination) {
-    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form, [&form] {
-        form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-        form.show();
-        form.raise();
-        form.activateWindow();
-    });
+    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
+                     [&form] { kv::Tray::showWindow(form); });
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
                      [&form] { form.close(); });
     QObject::connect(&form, &QObject::destroyed,
@@ -78,6 +81,18 @@ void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
                          for (const auto& file : files) std::filesystem::remove(file, ec);
                          qCInfo(lcRun) << "kvbridge ended";
                      });
+}
+
+// Qt's own texts (the standard buttons Abort, Retry, OK, Cancel) in Czech, as the window is,
+// from the catalogue Debian ships in qt6-translations-l10n.  Without it they stay English.
+void loadCzechQtTexts(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Czech, QLocale::CzechRepublic), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        qCInfo(lcRun)
+            << "Qt's Czech catalogue (qtbase_cs.qm) not found; standard buttons stay English";
 }
 
 }  // namespace
@@ -148,21 +163,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
     return std::nullopt;
 }
 
-// The service mode: the engine without a window. Not there yet in this build.
-int runService(int /*argc*/, char** /*argv*/) {
-    std::fputs(
-        "kvbridge: režim služby (--service) zatím není k dispozici / service mode is not "
-        "available yet\n",
-        stderr);
-    return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     CommandLine commandLine;
     if (const auto status = parseCommandLine(argc, argv, commandLine)) return *status;
-    if (commandLine.service) return runService(argc, argv);
+    if (commandLine.service) return kv::runService(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
@@ -172,6 +178,7 @@ int main(int argc, char** argv) {
     kv::BridgeLog log(windowLogOptions());
     kv::TerminationSignals termination;
     logStart(instance);
+    loadCzechQtTexts(app);
     endOnTermination(termination);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
@@ -182,13 +189,18 @@ int main(int argc, char** argv) {
                                 QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
 
     kv::SystemClock clock;
-    kv::MessageBoxPrompts prompts;
+    kv::MessageBoxPrompts boxes;
+    kv::LoggingPrompts prompts(&boxes);
     kv::FormServices services;
     services.prompts = &prompts;
     services.clock = &clock;
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
+    services.log = &log;
+    // The tray icon is there before the program start, so a delayed start shows in it.
+    std::unique_ptr<kv::Tray> tray;
+    services.beforeStart = [&tray](kv::TForm1& form) { tray = std::make_unique<kv::Tray>(form); };
 
     kv::TForm1 form(services);
     wireUnattended(form, instance, termination);

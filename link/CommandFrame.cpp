@@ -1,5 +1,7 @@
 #include "link/CommandFrame.h"
 
+#include <algorithm>
+
 #include "link/NumberText.h"
 
 namespace kv {
@@ -86,19 +88,6 @@ std::string hexDump(std::span<const std::uint8_t> bytes) {
     return hexDump(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-namespace {
-
-// Decimal digits only, at least one; the value is kept modulo 65536 so any length is fine.
-std::optional<std::uint16_t> decimal16(std::string_view text) {
-    if (text.empty() || !allDigits(text)) return std::nullopt;
-    std::uint32_t value = 0;
-    for (char c : text)
-        value = (value * 10 + static_cast<std::uint32_t>(digitValue(c, 10))) & 0xFFFF;
-    return static_cast<std::uint16_t>(value);
-}
-
-}  // namespace
-
 std::optional<std::uint8_t> hextodec(std::string& hexText) {
     if (hexText.empty()) hexText = "00";
     if (hexText.size() < 2) hexText.insert(0, 1, '0');
@@ -111,11 +100,14 @@ std::optional<std::uint8_t> hextodec(std::string& hexText) {
 std::optional<BytePair> encodeBalance(std::string_view minutesText) {
     const bool negative = !minutesText.empty() && minutesText.front() == '-';
     if (negative) minutesText.remove_prefix(1);
-    const std::optional<std::uint16_t> minutes = decimal16(minutesText);
-    if (!minutes) return std::nullopt;
+    if (minutesText.empty() || !allDigits(minutesText)) return std::nullopt;
+    // A magnitude beyond 16 bits is overflow, never a wrapped, plausible balance.
+    std::uint32_t minutes = 0;
+    for (char c : minutesText)
+        minutes = std::min<std::uint32_t>(minutes * 10 + std::uint32_t(digitValue(c, 10)), 65536);
 
-    const unsigned hours = *minutes / 60;
-    const unsigned rest = *minutes % 60;
+    const unsigned hours = minutes / 60;
+    const unsigned rest = minutes % 60;
     // Bit 7 of the minutes byte adds 100 hours; bit 7 of the hours byte marks a negative balance,
     // or a further 100 hours when the minutes byte has bit 7 too.  227 227 / 227 99 is overflow.
     auto pair = [](unsigned a, unsigned b) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace kv {
 
 enum class PromptAnswer { Abort, Retry, Ok };
@@ -16,6 +18,10 @@ public:
     virtual void message(const QString& caption, const QString& text) = 0;
     // A failure report that must not hold the program up; by default the plain message.
     virtual void report(const QString& caption, const QString& text) { message(caption, text); }
+    // A hint that needs no answer and holds nothing up; by default the plain message.
+    virtual void notice(const QString& caption, const QString& text) { message(caption, text); }
+    // The window the prompts belong to and come up in front of.
+    virtual void setWindow(QWidget* /*window*/) {}
 };
 
 }  // namespace kv

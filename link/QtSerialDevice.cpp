@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "link/Logging.h"
+#include "link/PortProbe.h"
 #include "link/SerialDevice.h"
 
 namespace kv {
@@ -14,17 +15,44 @@ namespace {
 // pseudo-terminal nobody reads never hangs the program.
 constexpr qint64 kWriteStallMs = 5000;
 
+QString& lastOpenFailure() {
+    static QString failure;
+    return failure;
+}
+
 class QtSerialDevice final : public SerialDevice {
 public:
+    QtSerialDevice() {
+        // A device that went away reports it once, from whichever call or notification meets it
+        // first; clearError() afterwards does not make it come back.
+        QObject::connect(&m_port, &QSerialPort::errorOccurred,
+                         [this](QSerialPort::SerialPortError e) {
+                             if (m_lost.empty() && m_port.isOpen() &&
+                                 (e == QSerialPort::ResourceError || e == QSerialPort::ReadError ||
+                                  e == QSerialPort::WriteError))
+                                 m_lost = m_port.errorString().toStdString();
+                         });
+    }
+
     bool open(const std::string& deviceName) override {
         m_port.setPortName(QString::fromLocal8Bit(deviceName.data(), qsizetype(deviceName.size())));
         // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
         // Windows.
         if (!m_port.open(QIODevice::ReadWrite)) {
-            qCInfo(lcLink) << "cannot open" << m_port.portName() << ":" << m_port.errorString();
+            m_failure = classifyOpenFailure(deviceName, openError(m_port.error()),
+                                            m_port.errorString().toStdString());
+            // A port waited for is tried every few seconds: the same failure is logged once.
+            const QString failure = m_port.portName() + QStringLiteral(": ") + m_port.errorString();
+            if (failure != lastOpenFailure())
+                qCInfo(lcLink).noquote() << "cannot open" << failure;
+            else
+                qCDebug(lcLink).noquote() << "cannot open" << failure;
+            lastOpenFailure() = failure;
             m_port.clearError();
             return false;
         }
+        lastOpenFailure().clear();
+        m_lost.clear();
         qCInfo(lcLink) << "opened" << m_port.portName();
         return true;
     }
@@ -49,7 +77,10 @@ public:
         if (handshake == Handshake::hsNone && !m_port.setRequestToSend(false)) m_port.clearError();
     }
 
+    PortFailure openFailure() const override { return m_failure; }
+
     bool isOpen() const override { return m_port.isOpen(); }
+    std::string lostCause() const override { return m_lost; }
 
     int bytesWaiting() override {
         if (!m_port.isOpen()) return 0;
@@ -122,7 +153,22 @@ public:
     }
 
 private:
+    static OpenError openError(QSerialPort::SerialPortError error) {
+        switch (error) {
+            case QSerialPort::DeviceNotFoundError:
+                return OpenError::notFound;
+            case QSerialPort::PermissionError:
+                return OpenError::denied;
+            case QSerialPort::UnsupportedOperationError:
+                return OpenError::unsupported;
+            default:
+                return OpenError::other;
+        }
+    }
+
     QSerialPort m_port;
+    PortFailure m_failure;
+    std::string m_lost;
 };
 
 }  // namespace

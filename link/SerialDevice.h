@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/PortErrorText.h"
+
 namespace kv {
 
 enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
@@ -16,6 +18,8 @@ public:
     virtual ~SerialDevice() = default;
     // Exclusive read-write open of an existing device.
     virtual bool open(const std::string& deviceName) = 0;
+    // Why the last open failed.
+    virtual PortFailure openFailure() const { return {}; }
     // 8 data bits, no parity, one stop bit, the given rate; hsNone: no flow control, DTR and RTS
     // held off where the device has them; hsHardware: CTS flow control.  A device without modem
     // lines (a pseudo-terminal) is not a failure.
@@ -33,6 +37,9 @@ public:
     // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
     virtual void close() = 0;
+    // Why the device went away while open (a USB converter unplugged, a line hung up), in the
+    // system's words; empty while it is there.  Once set, only a new open helps.
+    virtual std::string lostCause() const { return {}; }
 };
 
 // TQCCom32 makes a fresh device for every open.

@@ -59,7 +59,20 @@ TQCCom32::~TQCCom32() {
 
 bool TQCCom32::Opened() const { return m_device && m_device->isOpen(); }
 
+bool TQCCom32::checkLost() {
+    if (!m_device || m_device->lostCause().empty()) return false;
+    const QString cause = QString::fromStdString(m_device->lostCause());
+    qCWarning(lcLink).noquote() << QStringLiteral("COM%1 (%2) lost: %3")
+                                       .arg(m_port)
+                                       .arg(QString::fromStdString(portDeviceName(m_port)), cause);
+    Close();
+    m_lost = true;
+    emit deviceLost(cause);
+    return true;
+}
+
 bool TQCCom32::Open() {
+    m_lost = false;
     if (m_device) Close();
     for (;;) {
         const std::string name = portDeviceName(m_port);
@@ -71,9 +84,10 @@ bool TQCCom32::Open() {
             break;
         }
         qCDebug(lcLink) << "COM" << m_port << "(" << name.c_str() << ") did not open";
+        m_openFailure = device ? device->openFailure() : PortFailure{};
         if (!m_showErrors) break;
         const PromptAnswer answer = m_prompts.abortRetry(
-            QStringLiteral("Warning"), QStringLiteral("Error opening COM%1: ").arg(m_port));
+            QStringLiteral("Sériový port"), openFailurePrompt(m_port, name, m_openFailure));
         if (answer == PromptAnswer::Abort) break;
     }
     if (m_device) m_device->applyLineSettings(m_baud, m_handshaking);
@@ -81,6 +95,7 @@ bool TQCCom32::Open() {
 }
 
 void TQCCom32::Close() {
+    m_lost = false;
     if (!m_device) return;
     // Released first, so a handler that runs meanwhile never sees a half-closed device.
     std::unique_ptr<SerialDevice> device = std::move(m_device);
@@ -89,12 +104,24 @@ void TQCCom32::Close() {
 
 void TQCCom32::Purge() {
     if (Opened()) m_device->purge();
+    checkLost();
 }
 
-int TQCCom32::InCount() { return Opened() ? std::max(m_device->bytesWaiting(), 0) : 0; }
+int TQCCom32::InCount() {
+    if (!Opened()) return 0;
+    const int waiting = std::max(m_device->bytesWaiting(), 0);
+    return checkLost() ? 0 : waiting;
+}
 
 bool TQCCom32::WaitForInput(int timeoutMs) {
-    return Opened() && m_device->waitForInput(std::max(timeoutMs, 0));
+    if (m_lost) {
+        // Nothing can arrive; a caller waiting for the unit must not spin meanwhile.
+        Deadline(m_clock, m_clock.monotonicMs() + std::max(timeoutMs, 0)).sleepSlice();
+        return false;
+    }
+    if (!Opened()) return false;
+    const bool waiting = m_device->waitForInput(std::max(timeoutMs, 0));
+    return !checkLost() && waiting;
 }
 
 std::string TQCCom32::ReadText() {
@@ -106,7 +133,7 @@ std::string TQCCom32::ReadText() {
         }
         return result;
     }
-    if (!Opened()) Open();
+    if (!Opened() && !m_lost) Open();
     if (!Opened()) return result;
 
     m_inUse = true;
@@ -137,6 +164,7 @@ std::string TQCCom32::ReadText() {
 void TQCCom32::takeWaiting(std::string& result) {
     const int n = InCount();
     if (n > 0 && m_device) result += m_device->read(n);
+    checkLost();
 }
 
 bool TQCCom32::waitForTerminator(std::string& result) {
@@ -157,10 +185,11 @@ bool TQCCom32::waitForTerminator(std::string& result) {
 }
 
 bool TQCCom32::WriteText(std::string_view text) {
-    if (!Opened()) Open();
+    if (!Opened() && !m_lost) Open();
     if (!Opened()) return false;
     qCDebug(lcLink) << "write" << hexDump(text).c_str();
     const std::int64_t written = m_device->write(text);
+    if (checkLost()) return false;
     if (written != std::int64_t(text.size())) {
         qCWarning(lcLink) << "short write:" << written << "of" << text.size() << "bytes";
         return false;
@@ -198,16 +227,21 @@ void TQCCom32::setPort(int port) {
 bool TQCCom32::SelectPort() {
     bool result = false;
     delete m_pickDialog;
-    m_pickDialog = new TformPickPort();
+    // Owned by the window that asked, so it comes up in front of it.
+    m_pickDialog = new TformPickPort(qobject_cast<QWidget*>(parent()));
     TformPickPort& dialog = *m_pickDialog;
 
     const bool showErrors = m_showErrors;
     const int port = m_port;
     m_showErrors = false;
+    std::vector<PortInfo> ports;
     for (int n = 1; n <= 4; ++n) {
         m_port = n;
-        if (Open()) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        const bool opened = Open();
+        if (opened) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        ports.push_back({n, portDeviceName(n), opened, m_openFailure});
     }
+    dialog.showPorts(ports, serialConverters());
     // Communication, if it was running, is restarted by the caller after the dialog.
     Close();
     m_showErrors = showErrors;

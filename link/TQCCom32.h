@@ -8,6 +8,7 @@
 #include <string>
 
 #include "link/Clock.h"
+#include "link/PortErrorText.h"
 #include "link/Prompts.h"
 #include "link/SerialDevice.h"
 
@@ -32,8 +33,12 @@ public:
     bool WriteText(std::string_view text);
 
     // Blocks until input is waiting or timeoutMs has passed, so callers that wait for the unit
-    // need not spin.  False at once when the port is closed.
+    // need not spin.  False at once when the port is closed; a lost port waits out the time.
     bool WaitForInput(int timeoutMs);
+
+    // The device went away while open: it is closed, deviceLost was emitted, and reads and
+    // writes no longer reopen it by themselves.  Open and Close end the state.
+    bool Lost() const { return m_lost; }
 
     bool AllowEvents() const { return m_allowEvents; }
     void setAllowEvents(bool on) { m_allowEvents = on; }
@@ -63,10 +68,19 @@ public:
     // the operator's choice here.
     std::function<int(TformPickPort&)> runPickDialog;
 
+    // Why the last Open failed.
+    const PortFailure& OpenFailure() const { return m_openFailure; }
+
     // Only SelectPort's probe sets the port number without reopening.
     void setPortField(int port) { m_port = port; }
 
+signals:
+    // The open device went away (unplugged, hung up); cause in the system's words.
+    void deviceLost(const QString& cause);
+
 private:
+    // Closes a device that reports itself gone; true when it did.
+    bool checkLost();
     void reconfigure();
     void takeWaiting(std::string& result);
     // Reads until the terminator has arrived (true) or ResponseTime has passed.
@@ -87,6 +101,8 @@ private:
     int m_responseTime = 1000;
     bool m_showErrors = true;
     bool m_timedOut = false;
+    PortFailure m_openFailure;
+    bool m_lost = false;
 };
 
 }  // namespace kv

@@ -2,8 +2,10 @@
 
 #include <QBoxLayout>
 #include <QButtonGroup>
+#include <QLabel>
 #include <QRadioButton>
 #include <QStyle>
+#include <algorithm>
 
 #include "ui_TformPickPort.h"
 
@@ -12,7 +14,8 @@ namespace kv {
 TformPickPort::TformPickPort(QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::TformPickPort>()),
-      m_items(new QButtonGroup(this)) {
+      m_items(new QButtonGroup(this)),
+      m_portInfo(new QLabel(this)) {
     m_ui->setupUi(this);
     // A dialog border with a title only: no system menu, no close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -26,6 +29,12 @@ TformPickPort::TformPickPort(QWidget* parent)
     m_ui->radioComColumn->addStretch();
     connect(m_ui->OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    m_portInfo->setObjectName(QStringLiteral("portInfo"));
+    QFont plain = font();
+    plain.setBold(false);
+    m_portInfo->setFont(plain);
+    m_portInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_portInfo->hide();
 }
 
 TformPickPort::~TformPickPort() = default;
@@ -63,6 +72,33 @@ void TformPickPort::setItemIndex(int index) {
     m_items->setExclusive(false);
     for (auto* item : m_items->buttons()) item->setChecked(false);
     m_items->setExclusive(true);
+}
+
+void TformPickPort::showPorts(const std::vector<PortInfo>& ports,
+                              const std::vector<SerialConverter>& converters) {
+    QStringList lines;
+    for (const PortInfo& p : ports) {
+        lines << (p.opened ? portLabel(p.port, p.device) + QStringLiteral(": volný")
+                           : portErrorText(p.port, p.device, p.failure));
+    }
+    for (const SerialConverter& c : converters) {
+        QString line = QStringLiteral("USB převodník %1 (%2): ")
+                           .arg(QString::fromStdString(c.name), QString::fromStdString(c.device));
+        QString given;
+        for (const PortInfo& p : ports)
+            if (given.isEmpty() && sameDevice(p.device, c.path))
+                given = QStringLiteral("je COM%1 (KVBRIDGE_COM%1)").arg(p.port);
+        lines << line + (given.isEmpty() ? QStringLiteral("žádný port, nastavte KVBRIDGE_COMn=%1")
+                                               .arg(QString::fromStdString(c.path))
+                                         : given);
+    }
+    m_portInfo->setText(lines.join(QLatin1Char('\n')));
+    const QSize text = m_portInfo->sizeHint();
+    // The list, OK and Cancel stay where they are; the lines go underneath.
+    m_portInfo->setGeometry(8, 112, text.width(), text.height());
+    m_portInfo->show();
+    // Wide enough for the caption in the title bar too.
+    setFixedSize(std::max(280, text.width() + 16), 112 + text.height() + 8);
 }
 
 }  // namespace kv

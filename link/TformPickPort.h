@@ -3,9 +3,15 @@
 #include <QDialog>
 #include <QStringList>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "link/PortErrorText.h"
+#include "link/PortProbe.h"
 
 class QButtonGroup;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 
@@ -14,6 +20,14 @@ class TformPickPort;
 }
 
 namespace kv {
+
+// What the probe found out about one port.
+struct PortInfo {
+    int port = 0;
+    std::string device;
+    bool opened = false;
+    PortFailure failure;
+};
 
 // The port picker: a radio group of the ports that could be opened, OK and Cancel.  It has no
 // behaviour of its own; TQCCom32::SelectPort fills it and reads the choice.
@@ -36,9 +50,16 @@ public:
     // -1 unchecks every item.
     void setItemIndex(int index);
 
+    // Under the list: what each of COM1 to COM4 stands for and why one is missing, and the
+    // USB converters present with the port each is given to.
+    void showPorts(const std::vector<PortInfo>& ports,
+                   const std::vector<SerialConverter>& converters);
+    QLabel* portInfo() const { return m_portInfo; }
+
 private:
     std::unique_ptr<Ui::TformPickPort> m_ui;
     QButtonGroup* m_items;
+    QLabel* m_portInfo;
 };
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 
 #include "link/Deadline.h"
 #include "link/Errors.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -30,32 +31,39 @@ void Engine::tick() {
 
 void Engine::pridejcas() { kv::pridejcas(m_state.frame, m_clock.now()); }
 
-void Engine::sendWithTime(ToUnit frameCode) {
+bool Engine::sendWithTime(ToUnit frameCode) {
     m_state.frame.setCode(frameCode);
     pridejcas();
-    zobraz();
+    return zobraz();
 }
 
-void Engine::zobraz() {
+bool Engine::zobraz() {
     m_fields.setText(Field::statpc, std::to_string(m_state.frame.code()));
     const auto wire = wireForm(m_state.frame);
     // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
     // keeps a long table download within what the line can carry.
-    m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
-    qCDebug(lcSync) << "sent" << hexDump(wire).c_str();
+    const bool whole =
+        m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
+    qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
+    logToUnit(m_state.frame);
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).
     if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
     if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
-        const int secondsAhead = m_clock.now().second == 59 ? 2 : 1;
-        Deadline until = Deadline::secondsAhead(m_clock, secondsAhead);
+        // One reading of the clock: a second read across a second boundary would wait a second
+        // too long.
+        const std::int64_t mono = m_clock.monotonicMs();
+        const WallTime wall = m_clock.now();
+        const int secondsAhead = wall.second == 59 ? 2 : 1;
+        Deadline until(m_clock, mono - wall.millisecond + std::int64_t{secondsAhead} * 1000);
         while (!until.expired()) {
             until.sleepSlice(kWaitSliceMs);
             waitHook();
         }
         m_state.slowFrameCounter = 1;
     }
+    return whole;
 }
 
 bool Engine::inputWaiting() { return !m_pendingInput.empty() || m_com.InCount() > 0; }
@@ -70,6 +78,10 @@ Bytes Engine::takeInput() {
 void Engine::purgeInput() {
     m_pendingInput.clear();
     m_com.Purge();
+    // A frame under way loses its tail with the rest: completing it from later input would
+    // splice two frames into one.
+    m_state.receiveSettle = 0;
+    m_state.receiveText.clear();
 }
 
 }  // namespace kv

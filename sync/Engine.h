@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
@@ -12,6 +13,7 @@
 #include "sync/EngineState.h"
 #include "sync/Fields.h"
 #include "sync/HttpControl.h"
+#include "sync/OperationResult.h"
 #include "sync/RequestUrls.h"
 
 namespace kv {
@@ -53,12 +55,13 @@ public:
     void triggerFileCheck();
     void tableSyncStep();
 
-    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.
-    void zobraz();
+    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.  False when
+    // the line did not take the frame whole.
+    bool zobraz();
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
-    // FrameCode, time stamp, send.
-    void sendWithTime(ToUnit frameCode);
+    // FrameCode, time stamp, send; false when the line did not take it whole.
+    bool sendWithTime(ToUnit frameCode);
 
     // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
     bool issueRequest(const Bytes& url, RequestKind kind);
@@ -78,11 +81,16 @@ public:
     void resetForProgramStart();
     // Gives an Ethernet-to-serial converter 50 s to come up, counting down in stavprac.
     void delayedStart();
-    // The recalculation of attendance on the server; false, and nothing issued, while another
-    // request is under way.
-    bool recalculate();
+    // Operations that talk to the unit or the server are refused while communication is
+    // stopped: nothing opens a port, nothing waits for a tick that does not come.
+    //
+    // A single command to the unit (FrameCode with the time).
+    OperationResult command(ToUnit frameCode);
+    // The recalculation of attendance on the server; refused, and nothing issued, also while
+    // another request is under way.
+    OperationResult recalculate();
     // count fictitious events (numbered from 1, paced), then the statistics request.
-    void sendFictitiousEvents(std::uint16_t count);
+    OperationResult sendFictitiousEvents(std::uint16_t count);
 
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
@@ -94,20 +102,49 @@ public:
         if (m_waitHook) m_waitHook();
     }
 
+    // Long runs report every frame sent, so the window can show how far they are and keep
+    // painting.  The hook returns false when the operator asked to stop: a run of fictitious
+    // events then ends after the frame on the line, while a table download always runs to its
+    // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
+    enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
+    using ProgressHook =
+        std::function<bool(Progress what, std::uint64_t done, std::uint64_t total)>;
+    void setProgressHook(ProgressHook hook) { m_progressHook = std::move(hook); }
+    bool progress(Progress what, std::uint64_t done, std::uint64_t total) {
+        if (m_progressHook) return m_progressHook(what, done, total);
+        waitHook();
+        return true;
+    }
+
     // The communication at a glance; every change is logged and handed to the listener.
     CommState commState() const { return m_commState; }
     const std::string& commDetail() const { return m_commDetail; }
     void setCommStateListener(CommStateListener listener) { m_commListener = std::move(listener); }
+    // Further listeners (the tray), told after the first.
+    void addCommStateListener(CommStateListener listener) {
+        m_moreCommListeners.push_back(std::move(listener));
+    }
     void setCommState(CommState state, const std::string& detail = {});
 
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
     bool inputWaiting();
     Bytes takeInput();
-    // Discards everything waiting from the unit; what was sent to it is left to go out.
+    // Discards everything waiting from the unit, with the frame under way; what was sent to it
+    // is left to go out.
     void purgeInput();
 
 private:
+    // Stopped, or waiting to start: the port is not to be opened.
+    bool communicationStopped() const;
+    // Puts input read ahead of the frame back in front of what is waiting.
+    void keepForLater(const Bytes& unread);
     void deleteReplyFiles();
+    // The request failed without a reply (refused, reset, host not found): ends the wait now.
+    void serverUnreachable(const std::string& cause);
+    // The server answered with something other than a 2xx status: shown, and false.
+    bool serverAnswered();
+    // A table download that cannot start or cannot finish: why, and the tables announced again.
+    void tablesNotSent(const std::string& why, const std::string& logged);
     void showStatistics();
     void showChipNumber();
     void downloadTables();
@@ -122,9 +159,11 @@ private:
     EngineState m_state;
     Bytes m_pendingInput;  // received after a complete frame, not yet searched
     std::function<void()> m_waitHook;
+    ProgressHook m_progressHook;
     CommState m_commState = CommState::stopped;
     std::string m_commDetail;
     CommStateListener m_commListener;
+    std::vector<CommStateListener> m_moreCommListeners;
 };
 
 }  // namespace kv

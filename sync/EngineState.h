@@ -43,7 +43,7 @@ struct EngineState {
 
     // Tables-changed signalling.
     std::uint8_t tableSyncCountdown = 0;
-    bool triggerFileError = false;  // a trigger file could not be deleted
+    std::uint8_t triggerFileError = 0;  // bit n: trigger file n could not be deleted
 
     std::uint16_t slowFrameCounter = 0;  // 0: no pacing; else frames since the last pacing wait
     std::uint16_t companyId = 0;

@@ -57,6 +57,8 @@ public:
     virtual void setText(Field field, std::string_view cp1250) = 0;
     virtual bool checked(Check check) const = 0;
     virtual void setChecked(Check check, bool on) = 0;
+    // The text just set is a failure (the server refused an identification), whatever it says.
+    virtual void markAlert(Field /*field*/) {}
 };
 
 }  // namespace kv

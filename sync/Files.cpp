@@ -1,10 +1,12 @@
 #include "sync/Files.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 
 #include "link/Errors.h"
 #include "link/PathText.h"
+#include "sync/DriveC.h"
 
 namespace kv {
 
@@ -27,23 +29,68 @@ std::string fileFailureText(FileFailure failure, const std::filesystem::path& pa
             break;
     }
     if (!cause.empty()) text += " (" + std::string(cause) + ")";
-    return text + ".";
+    text += ".";
+    // The fixed files of drive C: land wherever drive C: is mapped, which may be the wrong place.
+    std::error_code ec;
+    const auto root = std::filesystem::weakly_canonical(driveCRoot(), ec);
+    const auto rel = std::filesystem::weakly_canonical(path, ec).lexically_relative(root);
+    for (const char* fixed : {"lastid", "apache/lastid", "zamestnanci", "kategorie"})
+        if (!ec && rel == std::filesystem::path(fixed))
+            text += " Disk C: je nyní " + pathText(root) +
+                    "; jinou složku pro něj nastavíte proměnnou prostředí KVBRIDGE_DRIVE_C.";
+    return text;
+}
+
+std::string systemCauseText(int error) {
+    switch (error) {
+        case 0:
+            return {};
+        case ENOENT:
+            return "neexistuje";
+        case EACCES:
+        case EPERM:
+            return "chybí oprávnění";
+        case ENOSPC:
+            return "disk je plný";
+        case EROFS:
+            return "disk je jen pro čtení";
+        case EISDIR:
+            return "je to složka, ne soubor";
+        default:
+            return std::strerror(error);
+    }
 }
 
 Bytes readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw HandlerError(fileFailureText(FileFailure::Open, path));
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw HandlerError(fileFailureText(FileFailure::Read, path));
+    // A folder of that name opens as a stream on some systems and fails only while reading.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        throw HandlerError(fileFailureText(FileFailure::Open, path, systemCauseText(EISDIR)));
+    errno = 0;
+    std::FILE* file = openBinaryFile(path, false);
+    if (file == nullptr)
+        throw HandlerError(fileFailureText(FileFailure::Open, path, systemCauseText(errno)));
+    Bytes bytes;
+    char chunk[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+    const int error = std::ferror(file) ? errno : 0;
+    std::fclose(file);
+    if (error != 0)
+        throw HandlerError(fileFailureText(FileFailure::Read, path, systemCauseText(error)));
     return bytes;
 }
 
 void writeFileAnew(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw HandlerError(fileFailureText(FileFailure::Create, path));
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw HandlerError(fileFailureText(FileFailure::Write, path));
+    errno = 0;
+    std::FILE* file = openBinaryFile(path, true);
+    if (file == nullptr)
+        throw HandlerError(fileFailureText(FileFailure::Create, path, systemCauseText(errno)));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && error == 0) error = errno;
+    if (!written || error != 0)
+        throw HandlerError(fileFailureText(FileFailure::Write, path, systemCauseText(error)));
 }
 
 }  // namespace kv

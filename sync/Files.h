@@ -20,6 +20,9 @@ enum class FileFailure { Open, Read, Create, Write };
 std::string fileFailureText(FileFailure failure, const std::filesystem::path& path,
                             std::string_view cause = {});
 
+// The cause of a failed file operation in Czech, from the system's error number; empty for 0.
+std::string systemCauseText(int error);
+
 // A C stream on the file, binary, for reading or for writing anew; null when it does not open.
 // The path is taken as it is on every platform (the working directory may have a name outside
 // the Windows code page).

@@ -1,8 +1,9 @@
 // What the window, or a run without one, asks of the engine: start and stop of communication,
-// the recalculation and the run of fictitious events.  The single commands are sendWithTime.
+// the single commands, the recalculation and the run of fictitious events.
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -58,12 +59,14 @@ void Engine::setCommState(CommState state, const std::string& detail) {
     qCInfo(lcSync).noquote() << "communication:" << kNames[static_cast<int>(state)]
                              << QString::fromStdString(detail);
     if (m_commListener) m_commListener(state, detail);
+    for (const CommStateListener& listener : m_moreCommListeners) listener(state, detail);
 }
 
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
+    if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
 void Engine::delayedStart() {
@@ -75,22 +78,49 @@ void Engine::delayedStart() {
         const std::int64_t seconds = (left + 999) / 1000;
         m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
         target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
+        waitHook();
     }
     m_fields.setText(Field::stavprac, "Pracovnik");
 }
 
-bool Engine::recalculate() {
-    // Replacing the outstanding request would lose the answer the unit is waiting for.
-    if (m_state.serverPhase != ServerPhase::Idle) return false;
-    m_state.requestUrl = recalculationUrl(requestSettings());
-    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
-    return true;
+std::string operationMessage(OperationResult result) {
+    switch (result) {
+        case OperationResult::done:
+            return {};
+        case OperationResult::communicationStopped:
+            return "Komunikace s RJ je zastavena. Nejprve stiskněte Start.";
+        case OperationResult::requestUnderWay:
+            return "Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli.";
+    }
+    return {};
 }
 
-void Engine::sendFictitiousEvents(std::uint16_t count) {
+bool Engine::communicationStopped() const {
+    return m_commState == CommState::stopped || m_commState == CommState::delayedStart;
+}
+
+OperationResult Engine::command(ToUnit frameCode) {
+    if (communicationStopped()) return OperationResult::communicationStopped;
+    sendWithTime(frameCode);
+    return OperationResult::done;
+}
+
+OperationResult Engine::recalculate() {
+    // Without ticks its reply would never be taken, and every later click would be refused.
+    if (communicationStopped()) return OperationResult::communicationStopped;
+    // Replacing the outstanding request would lose the answer the unit is waiting for.
+    if (m_state.serverPhase != ServerPhase::Idle) return OperationResult::requestUnderWay;
+    m_state.requestUrl = recalculationUrl(requestSettings());
+    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
+    return OperationResult::done;
+}
+
+OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
+    if (communicationStopped()) return OperationResult::communicationStopped;
     std::uint16_t number = 0;
     m_state.slowFrameCounter = 1;
-    for (int i = 0; i < count; ++i) {
+    bool stopped = false;
+    for (int i = 0; i < count && !stopped; ++i) {
         const WallTime t = m_clock.now();
         CommandFrame& f = m_state.frame;
         f.setCode(ToUnit::FictitiousEvent);
@@ -100,10 +130,12 @@ void Engine::sendFictitiousEvents(std::uint16_t count) {
         for (int b = 4; b <= 6; ++b) f[b] = f[3];
         putTimeStamp(f, 7, t);
         zobraz();
+        stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
     m_fields.setText(Field::fiktud, "0");
-    sendWithTime(ToUnit::StatisticsRequest);
+    if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;
+    return OperationResult::done;
 }
 
 }  // namespace kv

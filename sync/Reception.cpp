@@ -3,6 +3,7 @@
 
 #include "link/Deadline.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Files.h"
 #include "sync/Logging.h"
 #include "sync/Statistics.h"
@@ -14,6 +15,9 @@ constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle tick
 constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks after its marker
 constexpr int kReadTimeoutSeconds = 3;
 constexpr std::size_t kKeptAfterMarker = 200;
+// Input read but not yet searched.  A line flooding the bridge faster than frames are read is
+// dropped whole beyond this, together with the frame under way.
+constexpr std::size_t kMaxPendingInput = 4096;
 constexpr int kMaxReadsPerSearch = 64;  // a line flooded with noise must not hold the tick
 constexpr int kFrameSize = 16;
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
@@ -48,8 +52,11 @@ void Engine::searchMarker() {
         const Bytes input = takeInput();
         const std::size_t marker = input.find('Z');
         if (marker == Bytes::npos) continue;
+        // Only the frame's own bytes are kept for it; what follows them is whole frames for
+        // later searches, never cut off in the middle.
         m_state.receiveText = input.substr(marker + 1, kKeptAfterMarker);
         m_state.receiveSettle = kSettleTicks;
+        keepForLater(input.substr(std::min(input.size(), marker + 1 + kKeptAfterMarker)));
         return;
     }
 }
@@ -64,9 +71,10 @@ void Engine::readFrame() {
         if (deadline.expired()) timedOut = true;
         if (inputWaiting()) {
             text += takeInput();
-            if (text.size() > kKeptAfterMarker) text.resize(kKeptAfterMarker);
         } else if (!timedOut) {
-            m_com.WaitForInput(static_cast<int>(deadline.sliceMs(kWaitSliceMs)));
+            // A closed or failing port answers at once: sleep the slice out instead of spinning.
+            Deadline slice = Deadline::in(m_clock, deadline.sliceMs(kWaitSliceMs));
+            if (!m_com.WaitForInput(static_cast<int>(slice.remainingMs()))) slice.sleepSlice();
             waitHook();
         }
     }
@@ -78,17 +86,35 @@ void Engine::readFrame() {
     }
     std::copy_n(text.begin(), kFrameSize, m_state.frame.bytes.begin());
     // A second frame right behind the first is input like any other: the next search takes it.
-    m_pendingInput = text.substr(kFrameSize) + m_pendingInput;
+    const Bytes behind = text.substr(kFrameSize);
     text.clear();
+    keepForLater(behind);
     qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
-    if (m_state.requestKind != RequestKind::None)
-        return;  // a request is outstanding: the frame is not acted on
+    if (m_state.requestKind != RequestKind::None) {
+        // One request at a time: a frame that needs another stays unanswered.  Statistics and
+        // chip numbers need none and are shown at once.
+        const FromUnit code = m_state.frame.fromUnitCode();
+        if (code != FromUnit::Statistics && code != FromUnit::ChipNumber) {
+            qCInfo(lcSync) << "frame left unanswered, a request is under way:"
+                           << hexDump(m_state.frame.bytes).c_str();
+            return;
+        }
+    }
     m_fields.setText(Field::statrj, std::to_string(m_state.frame.code()));
     dispatch();
 }
 
+void Engine::keepForLater(const Bytes& unread) {
+    m_pendingInput.insert(0, unread);
+    if (m_pendingInput.size() <= kMaxPendingInput) return;
+    qCWarning(lcSync) << "input from the unit piles up;" << m_pendingInput.size()
+                      << "bytes dropped";
+    purgeInput();
+}
+
 void Engine::dispatch() {
     const CommandFrame& f = m_state.frame;
+    logFromUnit(f);
     switch (f.fromUnitCode()) {
         case FromUnit::TableRequest:
             if (issueRequest(tablesUrl(requestSettings()), RequestKind::Tables))

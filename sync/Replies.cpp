@@ -2,6 +2,7 @@
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
 #include "sync/TableRecords.h"
@@ -11,6 +12,26 @@ namespace kv {
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
+
+// What a look through a reply tells before a download starts: the records it holds at most
+// (every line but separators), and whether it holds the line between the two sections, which a
+// table reply has and an error page does not.
+struct TableShape {
+    std::uint64_t recordLines = 0;
+    bool separator = false;
+};
+
+TableShape tableShape(const std::filesystem::path& reply) {
+    TableShape shape;
+    std::string line;
+    for (ReplyLineReader reader(reply); reader.next(line);) {
+        if (line.compare(0, 7, "-------") == 0)
+            shape.separator = true;
+        else
+            ++shape.recordLines;
+    }
+    return shape;
+}
 }  // namespace
 
 void Engine::processReply() {
@@ -34,10 +55,10 @@ void Engine::processReply() {
             answerEvent();
             break;
         case RequestKind::Recalculation:
-            m_fields.setText(Field::statpc, "99");
+            m_fields.setText(Field::statpc, serverAnswered() ? "99" : "Err");
             break;
         case RequestKind::Poll:
-            readPollReply();
+            if (m_http.outcome().succeeded()) readPollReply();
             break;
         case RequestKind::ClockReport:
             sendWithTime(ToUnit::SetClock);
@@ -47,14 +68,54 @@ void Engine::processReply() {
     }
 }
 
+bool Engine::serverAnswered() {
+    const HttpOutcome outcome = m_http.outcome();
+    if (outcome.succeeded()) return true;
+    qCWarning(lcSync) << "the attendance server answered with status" << outcome.status;
+    m_fields.setText(Field::stavprac,
+                     cp1250("Doch.server: chyba " + std::to_string(outcome.status)));
+    return false;
+}
+
+void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
+    qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
+    m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
+    m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"));
+    m_state.tableSyncCountdown = 1;
+}
+
 void Engine::downloadTables() {
-    sendWithTime(ToUnit::TablesBegin);
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
+    // The opening frame makes the unit drop the tables it holds: only a table reply may start
+    // a download.
+    const HttpOutcome outcome = m_http.outcome();
+    if (!outcome.succeeded()) {
+        tablesNotSent("server odpověděl chybou " + std::to_string(outcome.status) + ".",
+                      "the server answered with an error status");
+        return;
+    }
+    const std::uint64_t size = prevedfile(getTxt(), getTmp());
+    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
+    if (!shape.separator) {
+        tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
+                      "the reply is no table");
+        return;
+    }
+    const std::uint64_t total = shape.recordLines;
     ReplyLineReader reply(getTmp());
     ToUnit section = ToUnit::Section1Record;
-    m_state.slowFrameCounter = 1;
     std::uint64_t sent = 0;
     std::uint64_t skipped = 0;
+    // The closing frame tells the unit its tables are complete: it goes out only when every
+    // frame before it went out whole.
+    const auto broken = [&] {
+        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " + std::to_string(sent) +
+                          " záznamech.",
+                      "the line did not take a frame; download broken off after " +
+                          std::to_string(sent) + " records");
+    };
+    TableDownloadLog record(m_clock, m_paths.workDir);
+    if (!sendWithTime(ToUnit::TablesBegin)) return broken();
+    m_state.slowFrameCounter = 1;
     std::string line;
     while (reply.next(line)) {
         if (line.compare(0, 7, "-------") == 0) {
@@ -70,19 +131,22 @@ void Engine::downloadTables() {
             ++skipped;  // a record that cannot be converted is left out
             continue;
         }
-        zobraz();
-        if (++sent % 64 == 0) waitHook();
+        if (!zobraz()) return broken();
+        progress(Progress::tableRecord, ++sent, total);
     }
-    sendWithTime(ToUnit::TablesEnd);
+    if (!sendWithTime(ToUnit::TablesEnd)) return broken();
+    progress(Progress::tablesClosed, sent, total);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    qCInfo(lcSync) << "tables sent:" << sent << "records," << skipped << "skipped";
+    record.finished(sent, skipped);
 }
 
 void Engine::answerEvent() {
     CommandFrame& f = m_state.frame;
     f.setCode(ToUnit::Answer);
     f[2] = 0;
+    // An error page is no answer: the unit gets none.
+    if (!serverAnswered()) return;
     if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
     bool ok = false;
     {
@@ -91,10 +155,11 @@ void Engine::answerEvent() {
         std::string text;
         while (reply.next(line)) {
             const std::string_view marker = std::string_view(line).substr(0, 8);
-            if (marker == "---OK---") ok = true;
             if (marker == "---OK---" || marker == "---Err--") {
+                ok = marker == "---OK---";  // the last marker decides
                 if (!reply.next(text)) text.clear();
                 m_fields.setText(Field::stavprac, text);
+                if (marker == "---Err--") m_fields.markAlert(Field::stavprac);
             }
         }
     }
@@ -115,22 +180,27 @@ void Engine::readPollReply() {
 }
 
 void Engine::triggerFileCheck() {
-    if (m_state.triggerFileError) return;
     static constexpr struct {
         const char* file;
         const char* shown;
     } kTriggers[] = {{"zamestnanci", "Soubor c:zamestnanci"}, {"kategorie", "Soubor c:kategorie"}};
-    for (const auto& trigger : kTriggers) {
+    for (std::size_t i = 0; i < std::size(kTriggers); ++i) {
+        const auto& trigger = kTriggers[i];
+        const auto bit = static_cast<std::uint8_t>(1u << i);
+        // A file that cannot be deleted would announce the tables in every tick: it is no
+        // longer watched, the other one still is.
+        if (m_state.triggerFileError & bit) continue;
         const std::filesystem::path path = m_paths.driveC / trigger.file;
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
+        logTriggerFile(path, std::filesystem::exists(path, ec));
         if (std::filesystem::exists(path, ec)) {
             m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
             m_fields.setText(Field::stavdatum, trigger.shown);
             m_fields.setText(Field::stavcip, "nejde smazat!!!!");
-            m_state.triggerFileError = true;
+            m_state.triggerFileError |= bit;
         }
     }
 }

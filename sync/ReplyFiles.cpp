@@ -30,7 +30,7 @@ std::FILE* openFile(const std::filesystem::path& path, bool write) {
 }
 
 [[noreturn]] void fail(FileFailure what, const std::filesystem::path& path, int error) {
-    throw HandlerError(fileFailureText(what, path, error != 0 ? std::strerror(error) : ""));
+    throw HandlerError(fileFailureText(what, path, systemCauseText(error)));
 }
 
 // The line reader ends lines at CR only; replies usually end them with a bare LF.  Copies chunk

@@ -3,6 +3,7 @@
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
+#include "sync/EventLog.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -34,7 +35,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"));
         return false;
     }
-    qCInfo(lcSync) << "request" << int(kind) << QByteArray::fromStdString(sent);
+    qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
+                             << QByteArray::fromStdString(sent);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
     return true;
@@ -53,6 +55,8 @@ void Engine::awaitReply() {
         m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"));
         m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err");
+        // The unit still waits for its tables: announce them again so that it asks again.
+        if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
         m_state.requestKind = RequestKind::None;
         m_state.replyDeadline.reset();
         m_http.cancel();
@@ -62,7 +66,28 @@ void Engine::awaitReply() {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
         m_state.serverPhase = ServerPhase::ReplyReady;
+        if (m_commState == CommState::serverUnreachable) setCommState(CommState::running);
+        return;
     }
+    const HttpOutcome outcome = m_http.outcome();
+    if (m_state.serverPhase == ServerPhase::Waiting && outcome.state == HttpState::failed)
+        serverUnreachable(outcome.cause);
+}
+
+void Engine::serverUnreachable(const std::string& cause) {
+    // Nothing more will come: the bridge is free for the next frame at once, not after the
+    // time-out.
+    qCWarning(lcSync).noquote() << "attendance server unreachable:"
+                                << QString::fromStdString(cause);
+    m_fields.setText(Field::urls, cp1250("Doch.server nedostupný: " + cause));
+    m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"));
+    m_fields.setText(Field::statpc, "Err");
+    if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
+    m_state.serverPhase = ServerPhase::Idle;
+    m_state.requestKind = RequestKind::None;
+    m_state.replyDeadline.reset();
+    deleteReplyFiles();
+    if (m_commState == CommState::running) setCommState(CommState::serverUnreachable, cause);
 }
 
 }  // namespace kv

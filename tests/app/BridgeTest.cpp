@@ -3,10 +3,12 @@
 // application stub on 127.0.0.1.  One test per kind of web request.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <fstream>
 
 #include "app/TForm1.h"
+#include "app/WindowLook.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/WebStub.h"
@@ -105,6 +107,9 @@ TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
         b.web.targets()[0],
         "/kvsync.php?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2025-1-13%2010:11:12");
     EXPECT_TRUE(b.framesFromBridge(1, 500ms).empty());
+    // The server's refusal is no worker's name and does not look like one.
+    EXPECT_EQ(b.form->findChild<QLineEdit*>("stavprac")->palette().color(QPalette::Text),
+              fieldLook(FieldKind::status, true).text);
 }
 
 TEST(Bridge, TablesAreDownloadedIntoTheUnit) {

@@ -2,16 +2,26 @@
 // master), a settable clock, scripted message boxes and a fake HTTP control.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fstream>
 
 #include "app/TForm1.h"
+#include "app/Tray.h"
+#include "app/WindowLook.h"
 #include "link/Cp1250.h"
 #include "link/TformPickPort.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
+#include "support/FakeSerialDevice.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SmallFilesystem.h"
@@ -52,7 +62,7 @@ struct Window {
         s.clock = &clock;
         s.serialFactory = [this] {
             ++devicesMade;
-            return makeQtSerialDevice();
+            return fakeLine ? fakeSerialFactory(fakeLine)() : makeQtSerialDevice();
         };
         s.httpFactory = [this](QObject*) {
             auto http = std::make_unique<FakeHttpControl>();
@@ -73,6 +83,7 @@ struct Window {
     ScriptedPrompts prompts;
     FakeHttpControl* http = nullptr;
     int devicesMade = 0;
+    std::shared_ptr<FakeSerialLine> fakeLine;  // set before the form: the in-memory line
     std::unique_ptr<TForm1> form;
 };
 
@@ -111,6 +122,15 @@ TEST(Appstart, EmptyFileLeavesEverythingEmptyAndIsNotRewritten) {
     // Saving then writes an empty first line.
     w.form->cfgulozClick();
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "\r\n\r\n\r\n0\r\n\r\n0\r\n0\r\n0\r\n");
+}
+
+TEST(Appstart, AConfigurationThatIsAFolderIsReportedAsSuch) {
+    Window w(std::nullopt,
+             [](Window& w) { std::filesystem::create_directory(w.workDir / "terminal.cfg"); });
+    ASSERT_EQ(w.prompts.shown.size(), 1u);
+    EXPECT_TRUE(w.prompts.shown[0].text.endsWith(
+        QString::fromUtf8("terminal.cfg nelze otevřít (je to složka, ne soubor).")))
+        << w.prompts.shown[0].text.toStdString();
 }
 
 TEST(Appstart, AutomaticStartSendsTheStartFrame) {
@@ -164,6 +184,14 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_EQ(w.form->engine().state().companyId, 0);
 }
 
+TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
+    Window w("1\r\nhttp://127.0.0.1/" + std::string(40000, 'a') + "/\r\nlocalhost\r\n0\r\n0\r\n");
+    EXPECT_EQ(w.form->fields().text(Field::cfgadresa), "");
+    EXPECT_EQ(w.prompts.count(QString::fromUtf8(
+                  "Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata.")),
+              1);
+}
+
 TEST(Start, WithoutAPortOpensNothing) {
     Window w(config("5", "0"));
     w.form->terminalstart();
@@ -177,7 +205,8 @@ TEST(Start, PortThatDoesNotOpenLeavesCommunicationStopped) {
     Window w(config("4", "0"));
     w.prompts.answers = {PromptAnswer::Retry, PromptAnswer::Abort};
     w.form->terminalstart();
-    EXPECT_EQ(w.prompts.count("Error opening COM4: "), 2);
+    EXPECT_EQ(w.prompts.shown.size(), 2u);
+    EXPECT_EQ(w.prompts.shown.at(0).kind, ScriptedPrompts::Kind::AbortRetry);
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->Timer1().isActive());
 }
@@ -189,6 +218,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     for (const char* name : {"err1.dat", "ERR_old.DAT", "send.tmp"})
         writeFile(w.workDir / name, "x");
+    std::filesystem::create_directory(w.workDir / "err2.dat");  // a folder stays
     writeFile(w.workDir / "error.txt", "keep");
     w.form->findChild<QLineEdit*>("idfirmy")->setText("7");
     w.form->findChild<QPushButton*>("cfguloz")->click();
@@ -200,6 +230,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(std::filesystem::exists(w.workDir / "error.txt"));
+    EXPECT_TRUE(std::filesystem::is_directory(w.workDir / "err2.dat"));
 }
 
 TEST(Save, WhileStoppedOpensNothing) {
@@ -242,12 +273,16 @@ TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
     }
 }
 
-TEST(Commands, WhileStoppedTheFrameStillGoesOutAndTheStateStaysStopped) {
-    PtyPair unit;
-    ComPortMapping com1(1, unit.slaveName());  // the component's stored port before any Start
+TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {
     Window w(config("2", "0"));
-    w.form->findChild<QPushButton*>("sendtime")->click();
-    EXPECT_EQ(unit.readMaster(19), frameWithTime(1, w.clock));
+    w.form->findChild<QLineEdit*>("fiktud")->setText("3");
+    for (const char* button : {"sendtime", "Button2", "Button1", "statbut", "Button3", "Button4"})
+        w.form->findChild<QPushButton*>(button)->click();
+    EXPECT_EQ(w.devicesMade, 0);
+    EXPECT_EQ(w.prompts.count(
+                  QString::fromUtf8("Komunikace s RJ je zastavena. Nejprve stiskněte Start.")),
+              6);
+    EXPECT_TRUE(w.http->calls().empty());
     EXPECT_FALSE(w.running());
 }
 
@@ -560,6 +595,142 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<EnvironmentCase>& info) {
         return std::string(info.param.name);
     });
+// An automatic start finds its port missing (a converter that comes up after the PC): no box
+// waits for a click, the state says what it waits for, and the port opens once it is there.
+TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
+    ComPortMapping com2(2, kMissingDevice);
+    Window w(config("2", "1"));
+    EXPECT_TRUE(w.prompts.shown.empty());
+    EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
+    EXPECT_TRUE(w.form->reconnect().waiting());
+    EXPECT_EQ(w.text("stavprac").toStdString(),
+              "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
+    EXPECT_FALSE(w.form->reconnect().retryNow());
+
+    PtyPair unit;
+    ComPortMapping appears(2, unit.slaveName());
+    ASSERT_TRUE(w.form->reconnect().retryNow());
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+    EXPECT_EQ(w.form->engine().commState(), CommState::running);
+    EXPECT_TRUE(w.form->Timer1().isActive());
+    EXPECT_FALSE(w.form->reconnect().waiting());
+}
+
+// The tray shows the state and the last identification; "Skrýt" hides the window and a click
+// on the icon brings it back; its menu shows, starts, stops and ends.
+TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "1"));
+    Tray tray(*w.form);
+    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
+    tray.refresh();
+    EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
+    EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    QStringList actions;
+    for (QAction* a : tray.menu().actions())
+        if (!a->isSeparator()) actions << a->text();
+    EXPECT_EQ(actions, QStringList({"Zobrazit okno", "Start", "Stop", "Ukončit"}));
+
+    w.form->show();
+    w.form->findChild<QPushButton*>("skryt")->click();
+    EXPECT_FALSE(w.form->isVisible());
+    emit tray.icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(w.form->isVisible());
+
+    tray.menu().actions().at(2)->trigger();  // Stop
+    EXPECT_FALSE(w.running());
+    EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+}  // namespace
+}  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
+    Window w(config("2", "0"));
+    const QColor dark(Qt::black);
+    const QColor red = fieldLook(FieldKind::status, true).text;
+    const struct {
+        Field field;
+        const char* text;
+        bool readOnly;
+        QColor colour;
+    } rows[] = {
+        {Field::cfgadresa, "http://server/kordavoweb/", false, dark},
+        {Field::idfirmy, "Chyba", false, dark},  // what the operator types is never an alert
+        {Field::stavprac, "Dvořák Jiří", true, dark},
+        {Field::stavprac, "Doch.server timeout!", true, red},
+        {Field::stavprac, "Chyba práv souboru!", true, red},
+        {Field::stavdatum, "7.12.2026 12:12:52", true, dark},
+        {Field::stavdatum, "Špatná adresa?", true, red},
+        {Field::stavcip, "nejde smazat!!!!", true, red},
+        {Field::statpc, "6", true, dark},
+        {Field::statpc, "Err", true, red},
+        {Field::statram, "64 kB", true, dark},
+        {Field::statpc, "99", true, dark},  // the same field recovers its colour
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)));
+        auto* edit = w.form->findChild<QLineEdit*>(
+            QString::fromLatin1(fieldName(row.field).data(), fieldName(row.field).size()));
+        EXPECT_TRUE(edit->isEnabled());
+        EXPECT_EQ(edit->isReadOnly(), row.readOnly);
+        EXPECT_EQ(edit->palette().color(QPalette::Active, QPalette::Text), row.colour);
+    }
+    // The state radios are in full colour, yet the operator cannot change them.
+    auto* stopped = w.form->findChild<QRadioButton*>("stavstoji");
+    EXPECT_TRUE(stopped->isEnabled());
+    EXPECT_TRUE(stopped->testAttribute(Qt::WA_TransparentForMouseEvents));
+    EXPECT_FALSE(w.form->findChild<QLabel*>("stavpopis1")->styleSheet().isEmpty());
+}
+
+TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
+    Window w(config("2", "0"));
+    w.form->fields().setText(Field::idfirmy, "42");
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.form->findChild<QPushButton*>("cfguloz"), &enter);
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("2", "0", "42"));
+
+    auto* caption = w.form->findChild<QLabel*>("Label3");  // "Opožděný start:"
+    const QPointF inside(caption->width() / 2.0, caption->height() / 2.0);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, caption->mapToGlobal(inside),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(caption, &release);
+    EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
+}
+
+TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnTheLine) {
+    Window w(config("1", "1"), [](Window& w) {
+        w.fakeLine = std::make_shared<FakeSerialLine>();
+        w.fakeLine->clock = &w.clock;
+    });
+    ASSERT_TRUE(w.running());
+    w.form->fields().setChecked(Check::slowcom, true);  // a second per five frames
+    w.form->findChild<QLineEdit*>("fiktud")->setText("20");
+    w.fakeLine->written.clear();
+    QString shown;
+    // Looks whenever the long run lets the window handle events; Stop once progress shows.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w.form->progressBar()->isHidden()) return;
+        shown = w.form->progressBar()->text();
+        watch.stop();
+        w.form->findChild<QPushButton*>("stavstop")->click();
+    });
+    watch.start(0);
+    w.form->findChild<QPushButton*>("Button4")->click();
+    EXPECT_EQ(shown, QString::fromUtf8("Události: 5 z 20"));
+    std::vector<int> codes;
+    for (std::size_t at = 3; at < w.fakeLine->written.size(); at += 19)
+        codes.push_back(static_cast<unsigned char>(w.fakeLine->written[at]));
+    EXPECT_EQ(codes, std::vector<int>(5, 10)) << "no statistics request after a stopped run";
+    EXPECT_FALSE(w.running());
+    EXPECT_TRUE(w.form->progressBar()->isHidden());
+}
 
 }  // namespace
 }  // namespace kv::test

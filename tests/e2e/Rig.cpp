@@ -207,7 +207,7 @@ Bridge::Bridge(const QString& workDir, const QString& driveC)
 
 Bridge::~Bridge() { stop(); }
 
-void Bridge::start(const QString& device, const QString& webUrl) {
+void Bridge::start(const QString& device, const QString& webUrl, const QStringList& args) {
     QFile cfg(m_workDir + "/terminal.cfg");
     if (!cfg.open(QIODevice::WriteOnly)) throw failure("cannot write terminal.cfg");
     for (const QString& line : {QString("1"), webUrl, QString("localhost"), QString("1"),
@@ -219,9 +219,10 @@ void Bridge::start(const QString& device, const QString& webUrl) {
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("KVBRIDGE_COM1", device);
     env.insert("KVBRIDGE_DRIVE_C", m_driveC);
+    if (!loggingRules.isEmpty()) env.insert("QT_LOGGING_RULES", loggingRules);
     m_bridge.setProcessEnvironment(env);
     m_bridge.setWorkingDirectory(m_workDir);
-    m_bridge.start(KVE2E_KVBRIDGE, {});
+    m_bridge.start(KVE2E_KVBRIDGE, args);
     if (!m_bridge.waitForStarted(5000)) throw failure("kvbridge did not start");
 }
 

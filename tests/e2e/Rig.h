@@ -101,8 +101,8 @@ public:
     ~Bridge();
 
     // Writes terminal.cfg (port 1, the web application, host "localhost", automatic start,
-    // company 0) and starts build/kvbridge with port 1 on device.
-    void start(const QString& device, const QString& webUrl);
+    // company 0) and starts build/kvbridge with port 1 on device and the given arguments.
+    void start(const QString& device, const QString& webUrl, const QStringList& args = {});
     bool running() const;
     // Everything the bridge wrote to stdout and stderr so far.
     QByteArray output();
@@ -111,6 +111,9 @@ public:
     // ended by itself, in time and without a crash.
     std::optional<int> waitFinished(std::chrono::milliseconds timeout, bool terminate = false);
     void stop();
+
+    // QT_LOGGING_RULES for the next start, e.g. to see every frame in the output.
+    QString loggingRules;
 
 private:
     QString m_workDir;

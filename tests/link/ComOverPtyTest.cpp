@@ -207,10 +207,26 @@ TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
         ASSERT_EQ(int(prompts.shown.size()), c.attempts);
         for (const auto& shown : prompts.shown) {
             EXPECT_EQ(shown.kind, ScriptedPrompts::Kind::AbortRetry);
-            EXPECT_EQ(shown.caption, "Warning");
-            EXPECT_EQ(shown.text, "Error opening COM7: ");
+            EXPECT_EQ(shown.caption, QString::fromUtf8("Sériový port"));
+            EXPECT_TRUE(shown.text.contains(QString::fromUtf8(
+                "COM7 (/nonexistent/kvbridge-no-such-port): zařízení neexistuje")))
+                << shown.text.toStdString();
+            EXPECT_TRUE(shown.text.contains("KVBRIDGE_COM7"));
         }
     }
+}
+
+TEST_F(ComOverPty, APortHeldByAnotherProgramIsReportedAsBusy) {
+    ASSERT_TRUE(com.Open());  // port 1, held
+    TQCCom32 second([] { return makeQtSerialDevice(); }, prompts, clock);
+    prompts.answers = {PromptAnswer::Abort};
+    EXPECT_FALSE(second.Open());
+    EXPECT_EQ(second.OpenFailure().cause, PortCause::busy);
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_TRUE(prompts.shown[0].text.contains(
+        QString::fromUtf8("COM1 (%1): zařízení je obsazeno jiným programem")
+            .arg(QString::fromStdString(unit.slaveName()))))
+        << prompts.shown[0].text.toStdString();
 }
 
 TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {

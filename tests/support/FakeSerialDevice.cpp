@@ -47,6 +47,9 @@ std::int64_t FakeSerialDevice::write(std::string_view bytes) {
     if (!m_open) return 0;
     std::size_t n = bytes.size();
     if (m_line->writeLimit >= 0) n = std::min(n, std::size_t(m_line->writeLimit));
+    if (m_line->stallAt >= 0)
+        n = std::min(n, std::size_t(std::max<std::int64_t>(
+                            m_line->stallAt - std::int64_t(m_line->written.size()), 0)));
     m_line->written.append(bytes.substr(0, n));
     return std::int64_t(n);
 }

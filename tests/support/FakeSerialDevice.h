@@ -28,6 +28,10 @@ struct FakeSerialLine {
     std::set<std::string> failingNames;
     // When >= 0, a write takes at most this many bytes (a short write).
     std::int64_t writeLimit = -1;
+    // When >= 0, the line stops taking bytes once `written` holds this many (a stalled unit).
+    std::int64_t stallAt = -1;
+    // Set: the open device reports itself gone (unplugged) with this cause.
+    std::string lostCause;
     // With a clock, waitForInput with nothing waiting advances it to the next arrival or by the
     // full time-out, so reads with a time-out finish at once in test time.
     FakeClock* clock = nullptr;
@@ -57,6 +61,7 @@ public:
     bool open(const std::string& deviceName) override;
     void applyLineSettings(int baud, Handshake handshake) override;
     bool isOpen() const override { return m_open; }
+    std::string lostCause() const override { return m_open ? m_line->lostCause : std::string(); }
     int bytesWaiting() override;
     std::string read(int maxBytes) override;
     std::int64_t write(std::string_view bytes) override;

@@ -8,9 +8,9 @@ namespace {
 
 TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsIt) {
     EngineHarness h;
-    ASSERT_TRUE(h.engine->recalculate());
+    ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::Recalculation);
-    EXPECT_FALSE(h.engine->recalculate());
+    EXPECT_EQ(h.engine->recalculate(), OperationResult::requestUnderWay);
     EXPECT_EQ(h.http.calls().size(), 1u);
 
     // No port chosen: nothing opens, but the request state is reset and the company taken.
@@ -20,6 +20,9 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     EXPECT_EQ(h.engine->state().companyId, 12);
     EXPECT_FALSE(h.engine->startCommunication(0, std::nullopt));
     EXPECT_EQ(h.engine->state().companyId, 12) << "no company id given: the last one stays";
+    // Stopped: refused, so no reply is waited for by ticks that do not run.
+    EXPECT_EQ(h.engine->recalculate(), OperationResult::communicationStopped);
+    EXPECT_EQ(h.http.calls().size(), 1u);
 }
 
 TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsRequest) {

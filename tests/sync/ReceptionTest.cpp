@@ -77,6 +77,17 @@ TEST(Reception, ShortFrameTimesOutToZerosAndIsNotDispatched) {
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
 }
 
+TEST(Reception, AReadOnAClosedPortSleepsOutItsWait) {
+    EngineHarness h;
+    h.line->input = "Z" + frameText(kEvent).substr(0, 10);
+    h.ticks(2);
+    h.com->Close();
+    const auto slept = h.clock.sleptMs();
+    h.tick();
+    EXPECT_GE(h.clock.sleptMs() - slept, 2000);
+    EXPECT_EQ(h.engine->state().frame, CommandFrame{});
+}
+
 TEST(Reception, BackToBackFramesAreBothDispatched) {
     EngineHarness h;
     const CommandFrame stats = frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2});
@@ -91,6 +102,42 @@ TEST(Reception, BackToBackFramesAreBothDispatched) {
     EXPECT_EQ(h.engine->state().frame, other);
 }
 
+// Every dispatched frame is one the unit sent, whole: more back-to-back frames than the 200
+// bytes kept after a marker, then a frame whose tail is purged while it settles.
+TEST(Reception, NoDispatchedFrameHoldsBytesOfTwoFrames) {
+    EngineHarness h;
+    const auto frameFilledWith = [](int code) {
+        CommandFrame f;
+        f.bytes.fill(static_cast<std::uint8_t>(code));
+        return f;
+    };
+    std::vector<CommandFrame> sent, dispatched;
+    const auto collect = [&](int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            const std::string before = h.fields.text(Field::statrj);
+            h.tick();
+            if (h.fields.text(Field::statrj) != before)
+                dispatched.push_back(h.engine->state().frame);
+        }
+    };
+    for (int code = 7; code < 20; ++code) {
+        sent.push_back(frameFilledWith(code));
+        h.unitSends(sent.back());
+    }
+    collect(60);
+    EXPECT_EQ(dispatched, sent);
+
+    const std::string torn = frameText(frameFilledWith(30));
+    h.line->input = "Z" + torn.substr(0, 8);
+    h.tick();  // marker seen, the frame settles
+    h.line->input += torn.substr(8);
+    h.engine->purgeInput();  // as the end of an exchange does
+    h.unitSends(frameFilledWith(31));
+    dispatched.clear();
+    collect(10);
+    EXPECT_EQ(dispatched, std::vector<CommandFrame>{frameFilledWith(31)});
+}
+
 TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
     EngineHarness h;
     h.unitSends(frameOf({9}));
@@ -102,7 +149,7 @@ TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
 }
 
-TEST(Reception, FrameWhileARequestIsOutstandingIsStoredButNotActedOn) {
+TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {
     EngineHarness h;
     h.unitSends(kEvent);
     h.ticks(3);
@@ -113,6 +160,13 @@ TEST(Reception, FrameWhileARequestIsOutstandingIsStoredButNotActedOn) {
     EXPECT_EQ(h.http.calls().size(), 1u);
     EXPECT_EQ(h.engine->state().frame, tables);
     EXPECT_EQ(h.fields.text(Field::statrj), "2");
+    h.unitSends(frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2}));
+    h.unitSends(frameOf({4, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
+    h.ticks(6);
+    EXPECT_EQ(h.fields.text(Field::statsubj), "20");
+    EXPECT_EQ(h.fields.text(Field::stavcip), "001A2B3C4D5E");
+    EXPECT_EQ(h.fields.text(Field::statrj), "4");
+    EXPECT_EQ(h.http.calls().size(), 1u);
 }
 
 TEST(Reception, NoiseWithoutMarkerDoesNotHoldTheTick) {
@@ -273,6 +327,38 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     h.unitSends(kEvent);
     h.ticks(3);
     EXPECT_EQ(h.http.calls().size(), 2u);
+}
+
+TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
+    for (RequestKind kind : {RequestKind::Event, RequestKind::Tables}) {
+        SCOPED_TRACE(int(kind));
+        EngineHarness h;
+        h.unitSends(kind == RequestKind::Event ? kEvent : frameOf({1}));
+        h.ticks(3);
+        h.http.fail("spojen\xC3\xAD odm\xC3\xADtnuto");
+        h.tick();
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+        EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
+        EXPECT_EQ(h.fields.text(Field::statpc), kind == RequestKind::Tables ? "7" : "Err");
+        EXPECT_EQ(h.engine->commState(), CommState::serverUnreachable);
+        // The unit's tables are announced again, so that it asks again.
+        EXPECT_EQ(h.sentCodes(),
+                  kind == RequestKind::Tables ? std::vector<int>{7} : std::vector<int>{});
+        h.unitSends(kEvent);
+        h.ticks(3);
+        EXPECT_EQ(h.http.calls().size(), 2u);
+        h.http.complete("", 404);
+        h.tick();
+        EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
+    }
+}
+
+TEST(AwaitReply, ATableRequestThatTimesOutHasTheTablesAnnouncedAgain) {
+    EngineHarness h;
+    h.unitSends(frameOf({1}));
+    h.ticks(3 + 310);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
 }
 
 TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {

@@ -58,33 +58,6 @@ TEST(EventReply, OkWithoutTheNameRequestAnswersByteTwoZero) {
     EXPECT_EQ(h.sentFrames()[0], expected);  // the rest of the event frame goes back unchanged
 }
 
-TEST(EventReply, ErrorShortAndMarkerlessRepliesSendNothing) {
-    struct Row {
-        const char* name;
-        std::string body;
-        std::string stavprac;
-    };
-    const Row rows[] = {
-        {"error", "---Err--\nNezn\xE1m\xFD \xE8ip 0102030405\n", "Nezn\xE1m\xFD \xE8ip 0102030405"},
-        {"twenty_bytes", "---OK---\nJan Novak\n", "Pracovn\xEDk"},
-        {"no_marker", "<html>Not found, sorry, nothing</html>\n", "Pracovn\xEDk"},
-        {"last_marker_wins", "---OK---\nJan Novak\n---Err--\nzamitnuto uplne\n", "zamitnuto uplne"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EngineHarness h;
-        request(h, kEventWithName);
-        reply(h, row.body);
-        EXPECT_EQ(h.fields.text(Field::stavprac), row.stavprac);
-        if (std::string(row.name) == "last_marker_wins") {
-            ASSERT_EQ(h.sentFrames().size(), 1u);  // ok was seen, so the unit is answered
-        } else {
-            EXPECT_TRUE(h.sentFrames().empty());
-        }
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
-    }
-}
-
 TEST(TableReply, RecordsGoOutBetweenTheOpeningAndClosingFrames) {
     EngineHarness h;
     request(h, frameOf({1}));
@@ -112,33 +85,206 @@ TEST(TableReply, RecordsGoOutBetweenTheOpeningAndClosingFrames) {
     EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
 }
 
-TEST(TableReply, SectionsAndBadRecords) {
+// What each reply makes the bridge send to the unit and show: the status, the size, the
+// section separator, the line ends and the markers decide.
+TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
+    enum Asked { event, tables, recalculation, poll };
     struct Row {
         const char* name;
+        Asked asked;
+        int status;
         std::string body;
-        std::vector<int> codes;
+        std::vector<int> codes;  // frames to the unit
+        Field field;
+        std::string shown;  // in field
+        int countdown;      // TableSyncCountdown after the tick
     };
+    const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
     const Row rows[] = {
-        {"no_separator", "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n", {2, 3, 3, 5}},
-        {"separator_in_section_2", "-------\n1|2|3|4|5\n-------\n6|7|8|9|10\n", {2, 4, 4, 5}},
-        {"crlf_line_ends", "1|000000000001|0800|1|0\r\n-------\r\n1|2|3|4|5\r\n", {2, 3, 4, 5}},
-        {"bad_records_skipped",
+        {"event_error",
+         event,
+         200,
+         "---Err--\nNezn\xE1m\xFD \xE8ip 0102030405\n",
+         {},
+         Field::stavprac,
+         "Nezn\xE1m\xFD \xE8ip 0102030405",
+         0},
+        {"event_twenty_bytes",
+         event,
+         200,
+         "---OK---\nJan Novak\n",
+         {},
+         Field::stavprac,
+         "Pracovn\xEDk",
+         0},
+        {"event_no_marker",
+         event,
+         200,
+         "<html>Not found, sorry, nothing</html>\n",
+         {},
+         Field::stavprac,
+         "Pracovn\xEDk",
+         0},
+        {"event_last_marker_wins",
+         event,
+         200,
+         "---OK---\nJan Novak\n---Err--\nzamitnuto uplne\n",
+         {},
+         Field::stavprac,
+         "zamitnuto uplne",
+         0},
+        {"event_crlf_keeps_the_name",
+         event,
+         200,
+         "---OK---\r\nJan Novak\r\nanother line\r\n",
+         {6},
+         Field::stavprac,
+         "Jan Novak",
+         0},
+        {"event_status_500",
+         event,
+         500,
+         "---OK---\nJan Novak\nInternal Server Error\n",
+         {},
+         Field::stavprac,
+         "Doch.server: chyba 500",
+         0},
+        {"recalculation_done", recalculation, 200, "", {}, Field::statpc, "99", 0},
+        {"recalculation_status_404", recalculation, 404, "", {}, Field::statpc, "Err", 0},
+        {"poll_status_500",
+         poll,
+         500,
+         "nothing new for you here\ntabsync\n1\n",
+         {},
+         Field::statpc,
+         "??",
+         0},
+        {"tables", tables, 200, table, {2, 3, 4, 5}, Field::statpc, "5", 0},
+        {"tables_separator_in_section_2",
+         tables,
+         200,
+         "-------\n1|2|3|4|5\n-------\n6|7|8|9|10\n",
+         {2, 4, 4, 5},
+         Field::statpc,
+         "5",
+         0},
+        {"tables_crlf_line_ends",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\r\n-------\r\n1|2|3|4|5\r\n",
+         {2, 3, 4, 5},
+         Field::statpc,
+         "5",
+         0},
+        {"tables_bad_records_skipped",
+         tables,
+         200,
          "x|000000000001|0800|1|0\n1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
          "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
-         {2, 3, 4, 5}},
-        {"five_and_six_characters",
+         {2, 3, 4, 5},
+         Field::statpc,
+         "5",
+         0},
+        {"tables_five_and_six_characters",
+         tables,
+         200,
          "-------------------------\n1|2|3\n1|2|3|\n1|2|3|4|5\n",
-         {2, 4, 5}},
-        {"thirty_bytes_opening_frame_only", std::string(30, '-'), {2}},
+         {2, 4, 5},
+         Field::statpc,
+         "5",
+         0},
+        // Anything but a table reply leaves the unit's tables alone and has them announced again.
+        {"tables_status_500",
+         tables,
+         500,
+         table,
+         {7},
+         Field::stavprac,
+         "Chyba p\xF8\x65nosu tabulek!",
+         254},
+        {"tables_php_error_with_200",
+         tables,
+         200,
+         "Fatal error: database gone away in kvsync\n",
+         {7},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (42 B).",
+         254},
+        {"tables_no_separator",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n",
+         {7},
+         Field::stavprac,
+         "Chyba p\xF8\x65nosu tabulek!",
+         254},
+        {"tables_thirty_bytes",
+         tables,
+         200,
+         std::string(30, '-'),
+         {7},
+         Field::stavprac,
+         "Chyba p\xF8\x65nosu tabulek!",
+         254},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EngineHarness h;
-        request(h, frameOf({1}));
-        reply(h, row.body);
+        h.fields.setText(Field::stavprac, "Pracovn\xEDk");
+        switch (row.asked) {
+            case event:
+                request(h, kEventWithName);
+                break;
+            case tables:
+                request(h, frameOf({1}));
+                break;
+            case recalculation:
+                ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
+                h.tick();
+                break;
+            case poll:
+                h.engine->state().idleTicks = 2661;
+                h.tick();
+                break;
+        }
+        h.line->written.clear();
+        h.http.complete(row.body, row.status);
+        h.tick();
         EXPECT_EQ(h.sentCodes(), row.codes);
+        EXPECT_EQ(h.fields.text(row.field), row.shown);
+        EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     }
+}
+
+// A unit or converter that stops reading mid-download: the unit must not store the half it got
+// as its tables, and it gets all of them when it asks again.
+TEST(TableReply, AFrameTheLineDoesNotTakeWholeEndsTheDownloadWithoutItsClosingFrame) {
+    EngineHarness h;
+    std::string body;
+    for (int i = 1; i <= 20; ++i) body += std::to_string(i) + "|000000000001|0800|1|0\n";
+    body += "-------\n";
+    request(h, frameOf({1}));
+    h.line->written.clear();
+    h.line->stallAt = 19 * 5 + 7;
+    h.http.complete(body);
+    h.tick();
+    EXPECT_EQ(h.line->written.find("\xF0\xF0\xA5\x05"), std::string::npos);
+    EXPECT_EQ(h.line->written.size(), 19u * 5 + 7);
+    EXPECT_EQ(h.fields.text(Field::urls),
+              "Tabulky nep\xF8\x65neseny: linka k RJ nep\xF8ijala r\xE1mec, p\xF8\x65nos "
+              "p\xF8\x65ru\x9A\x65n po 4 z\xE1znamech.");
+    EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
+
+    h.line->stallAt = -1;  // the unit reads again, is told of new tables and asks for them
+    h.line->written.clear();
+    h.ticks(254);
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    request(h, frameOf({1}));
+    reply(h, body);
+    const auto codes = h.sentCodes();
+    EXPECT_EQ(codes.size(), 22u);
+    EXPECT_EQ(codes.back(), 5);
 }
 
 TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
@@ -192,13 +338,14 @@ TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
     EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7}));
     h.ticks(254);
     EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
-    // The unit asks for the tables: the repetition ends.
+    // The unit asks for the tables and gets them: the repetition ends.
     request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
     h.ticks(600);
-    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
 }
 
-TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatched) {
+TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
     EngineHarness h;
     std::filesystem::create_directories(h.driveC / "zamestnanci" / "inside");
     std::ofstream(h.driveC / "kategorie") << "1";
@@ -206,12 +353,15 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatched) {
     EXPECT_EQ(h.fields.text(Field::stavprac), "Chyba pr\xE1v souboru!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "Soubor c:zamestnanci");
     EXPECT_EQ(h.fields.text(Field::stavcip), "nejde smazat!!!!");
-    EXPECT_EQ(h.engine->state().triggerFileError, true);
+    EXPECT_EQ(h.engine->state().triggerFileError, 1);
     EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+    h.ticks(300);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7})) << "the stuck file no longer announces";
     std::ofstream(h.driveC / "kategorie") << "1";
     h.tick();
-    EXPECT_TRUE(std::filesystem::exists(h.driveC / "kategorie"));
+    EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{7, 7, 7}));
 }
 
 TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {

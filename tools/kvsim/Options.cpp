@@ -150,6 +150,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         {"--stats-every", secondsInto(u.statsEveryS)},
         {"--truncate-every", intInto(u.truncateEvery, 0, 1000000)},
         {"--back-to-back-every", intInto(u.backToBackEvery, 0, 1000000)},
+        {"--burst-with-tables", intInto(u.burstWithTables, 0, 1000)},
         {"--linger", secondsInto(u.lingerS)},
         {"--duration",
          [&o](const std::string& v) {
@@ -277,6 +278,9 @@ Misbehaviour
   --split-pause MS          that pause (default 100)
   --truncate-every N        every N-th frame sent stops after 10 of its 16 bytes
   --back-to-back-every N    every N-th frame is followed at once by a statistics frame
+  --burst-with-tables N     every table request is followed at once by N frames, statistics
+                            and chip numbers in turn, which the bridge reads while it
+                            fetches and sends the tables
   --resend-after SECONDS    an event sent truncated or back to back is sent again, whole and
                             with the same index, when no answer came within this time
                             (default 5); such a re-sent event is never damaged again

@@ -242,6 +242,13 @@ void Unit::advance(std::int64_t nowMs) {
         m_out += m_splitRest;
         m_splitRest.clear();
     }
+    // 6 bytes per 25 ms is 2400 baud: the bridge sees frames arrive piece by piece, and its
+    // purges fall into the middle of them.
+    if (!m_burst.empty() && nowMs >= m_burstNextMs) {
+        m_out += m_burst.substr(0, 6);
+        m_burst.erase(0, 6);
+        m_burstNextMs = nowMs + 25;
+    }
     sendNext(nowMs);
     if (!m_eventsDoneMs && eventsDone()) m_eventsDoneMs = nowMs;
     if (m_eventsDoneMs && nowMs >= *m_eventsDoneMs + secondsToMs(m_opt.lingerS))
@@ -265,10 +272,11 @@ std::int64_t Unit::nextWakeMs() const {
     if (m_downloading) consider(m_downloadDeadlineMs);
     if (m_exchange != Exchange::None) consider(m_exchangeDeadlineMs);
     if (!m_splitRest.empty()) consider(m_splitRestMs);
+    if (!m_burst.empty()) consider(m_burstNextMs);
     if (m_nextStatsMs) consider(*m_nextStatsMs);
     if (m_nextClockReportMs) consider(*m_nextClockReportMs);
-    const bool lineFree =
-        m_sessionStarted && m_exchange == Exchange::None && !m_downloading && m_splitRest.empty();
+    const bool lineFree = m_sessionStarted && m_exchange == Exchange::None && !m_downloading &&
+                          m_splitRest.empty() && m_burst.empty();
     if (lineFree) {
         if (m_wantTables || m_wantStats || m_wantChip || m_wantClockReport || m_resendDue)
             consider(m_earliestSendMs);

@@ -51,6 +51,7 @@ struct UnitOptions {
     int splitPauseMs = 100;
     int truncateEvery = 0;
     int backToBackEvery = 0;
+    int burstWithTables = 0;  // frames needing no request, sent at once behind a table request
     bool zInData = false;
     std::uint32_t seed = 1;
 
@@ -192,6 +193,9 @@ private:
     std::string m_out;
     std::string m_splitRest;
     std::int64_t m_splitRestMs = 0;
+    // The burst behind a table request, going out at about the line's own rate.
+    std::string m_burst;
+    std::int64_t m_burstNextMs = 0;
 
     std::optional<Chip> m_lastChip;
     std::uint8_t m_lastTerminal = 0;

@@ -27,7 +27,7 @@ std::string onWire(const kv::CommandFrame& f) {
 
 void Unit::sendNext(std::int64_t nowMs) {
     if (!m_sessionStarted || m_exchange != Exchange::None || m_downloading ||
-        !m_splitRest.empty() || nowMs < m_earliestSendMs)
+        !m_splitRest.empty() || !m_burst.empty() || nowMs < m_earliestSendMs)
         return;
 
     if (m_wantTables) {
@@ -38,6 +38,15 @@ void Unit::sendNext(std::int64_t nowMs) {
         // A damaged request is not waited for: the bridge repeats its "tables changed".
         if (!transmit(f, nowMs, true))
             setExchange(Exchange::Tables, nowMs + secondsToMs(m_opt.answerTimeoutS));
+        for (int i = 0; i < m_opt.burstWithTables; ++i) {
+            kv::CommandFrame b = i % 2 ? chipFrame(nowMs) : statisticsFrame(nowMs);
+            b[16] = static_cast<std::uint8_t>(i);  // each frame of the burst its own
+            m_burst += onWire(b);
+            ++m_sum.framesSent;
+            log("unit>pc FC" + std::to_string(b.code()) + " " + describeFromUnit(b) + " | " +
+                kv::hexDump(onWire(b)) + " [burst]");
+        }
+        m_burstNextMs = nowMs;
         return;
     }
     if (m_wantStats) {

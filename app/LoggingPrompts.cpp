@@ -1,0 +1,26 @@
+#include "app/LoggingPrompts.h"
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+namespace kv {
+
+PromptAnswer LoggingPrompts::abortRetry(const QString& caption, const QString& text) {
+    qCWarning(lcApp).noquote() << "message" << caption << "(Abort/Retry):" << text;
+    const PromptAnswer answer = m_shown ? m_shown->abortRetry(caption, text) : PromptAnswer::Abort;
+    qCInfo(lcApp) << "answered" << (answer == PromptAnswer::Retry ? "Retry" : "Abort");
+    return answer;
+}
+
+void LoggingPrompts::message(const QString& caption, const QString& text) {
+    qCInfo(lcApp).noquote() << "message" << caption << ":" << text;
+    if (m_shown) m_shown->message(caption, text);
+}
+
+void LoggingPrompts::report(const QString& caption, const QString& text) {
+    qCWarning(lcApp).noquote() << "message" << caption << ":" << text;
+    if (m_shown) m_shown->report(caption, text);
+}
+
+}  // namespace kv

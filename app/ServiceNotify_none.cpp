@@ -1,0 +1,10 @@
+#include "app/ServiceNotify.h"
+
+namespace kv {
+
+void notifyReady() {}
+void notifyStopping() {}
+void notifyAlive() {}
+std::chrono::milliseconds watchdogInterval() { return std::chrono::milliseconds(0); }
+
+}  // namespace kv

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include "sync/CommState.h"
+#include "sync/Fields.h"
+
+class QLineEdit;
+class QWidget;
+
+namespace kv {
+
+// What a text field of the main window is for, which decides how it looks.
+enum class FieldKind {
+    setting,    // the operator types it (address, host, company id, event count)
+    status,     // the communication state: last identification or what went wrong
+    statistic,  // the unit's figures
+    request,    // the latest request URL
+};
+FieldKind fieldKind(Field field);
+
+// Texts of failures and time-outs, which must not look like a worker's name.
+bool isAlertText(Field field, const QString& text);
+
+// How a field is shown: editable or read-only with dark text, and red when it holds an alert.
+struct FieldLook {
+    bool readOnly = false;
+    QColor text;
+    QColor base;
+};
+FieldLook fieldLook(FieldKind kind, bool alert);
+void applyFieldLook(QLineEdit& edit, const FieldLook& look);
+
+// Once, after the form is set up: status and statistics fields read-only with dark text, the
+// state radios shown in full colour but left to the program, check boxes toggled by their
+// captions, Enter on a focused button presses it, and Tab in the order of the visible layout.
+void setUpWindowLook(QWidget& form);
+
+// The running/stopped indicator: the caption of the selected state radio in a colour of its
+// state, with the cause as its tooltip.
+void showCommState(QWidget& form, CommState state, const QString& detail);
+
+}  // namespace kv

@@ -1,0 +1,26 @@
+#include "link/PortProbe.h"
+
+namespace kv {
+
+PortFailure classifyOpenFailure(const std::string& /*device*/, OpenError error,
+                                const std::string& systemText) {
+    switch (error) {
+        case OpenError::notFound:
+            return {PortCause::missing, {}};
+        case OpenError::denied:
+            // Windows answers "access denied" for a port another program holds.
+            return {PortCause::busy, {}};
+        case OpenError::unsupported:
+            return {PortCause::notSerial, {}};
+        case OpenError::other:
+            break;
+    }
+    return {PortCause::unknown, systemText};
+}
+
+// COMn names the device itself on Windows; there is nothing to map.
+std::vector<SerialConverter> serialConverters() { return {}; }
+
+bool sameDevice(const std::string& a, const std::string& b) { return a == b; }
+
+}  // namespace kv

@@ -1,0 +1,166 @@
+#include "sync/EventLog.h"
+
+#include <fstream>
+
+#include "link/Cp1250.h"
+#include "sync/Logging.h"
+#include "sync/Statistics.h"
+
+namespace kv {
+
+namespace {
+
+QString timeText(const WallTime& t) {
+    return QStringLiteral("%1.%2.%3 %4:%5:%6")
+        .arg(t.day)
+        .arg(t.month)
+        .arg(t.year)
+        .arg(t.hour)
+        .arg(t.minute, 2, 10, QChar(u'0'))
+        .arg(t.second, 2, 10, QChar(u'0'));
+}
+
+// The name bytes of an answer frame (2 to 16), blanks at the end left out.
+QString nameIn(const CommandFrame& f) {
+    Bytes name;
+    for (int b = 2; b <= 16 && f[b] != 0; ++b) name.push_back(char(f[b]));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return fromCp1250(name);
+}
+
+}  // namespace
+
+QString describeFromUnit(const CommandFrame& f) {
+    switch (f.fromUnitCode()) {
+        case FromUnit::TableRequest:
+            return QStringLiteral("table request from the unit");
+        case FromUnit::Event:
+            return QStringLiteral("event %1 from the unit: kod %2, type %3, place %4, %5%6")
+                .arg(f.word(2))
+                .arg(f[4])
+                .arg(f[5])
+                .arg(f[6])
+                .arg(timeText(timeStampAt(f, 7)))
+                .arg(f[13] == 1 ? QStringLiteral(", name asked for") : QString());
+        case FromUnit::CardEvent: {
+            QString card;
+            for (int n = 7; n >= 2; --n) card += QString::fromStdString(dectohex(f[n]));
+            return QStringLiteral(
+                       "card event from the unit: card %1, kod %2, type %3, place %4, %5")
+                .arg(card)
+                .arg(f[8])
+                .arg(f[9])
+                .arg(f[10])
+                .arg(timeText(timeStampAt(f, 11)));
+        }
+        case FromUnit::Statistics: {
+            QString text = QStringLiteral("statistics from the unit:");
+            for (const FieldUpdate& u : statisticsUpdates(f))
+                text += QStringLiteral(" %1 %2").arg(QLatin1String(fieldName(u.field).data()),
+                                                     fromCp1250(u.text));
+            return text;
+        }
+        case FromUnit::ChipNumber:
+            return QStringLiteral("chip number from the unit: %1").arg(fromCp1250(chipText(f)));
+        case FromUnit::ClockReport:
+            // Byte 2 says whether the bridge is to act on it.
+            return QStringLiteral("clock report from the unit: %1.%2. %3:%4:%5%6")
+                .arg(f[4])
+                .arg(f[3])
+                .arg(f[5])
+                .arg(f[6], 2, 10, QChar(u'0'))
+                .arg(f[7], 2, 10, QChar(u'0'))
+                .arg(f[2] == 1 ? QString() : QStringLiteral(" (not acted on)"));
+    }
+    return QStringLiteral("frame %1 from the unit, not known").arg(f.code());
+}
+
+QString describeToUnit(const CommandFrame& f) {
+    switch (ToUnit(f.code())) {
+        case ToUnit::SetClock:
+            return QStringLiteral("clock of the unit set to %1").arg(timeText(timeStampAt(f, 2)));
+        case ToUnit::Answer:
+            return f[2] == 0
+                       ? QStringLiteral("answer to the unit: accepted")
+                       : QStringLiteral("answer to the unit: accepted, name \"%1\"").arg(nameIn(f));
+        case ToUnit::TablesChanged:
+            return QStringLiteral("new tables announced to the unit");
+        case ToUnit::StatisticsRequest:
+            return QStringLiteral("statistics asked of the unit");
+        case ToUnit::ChipNumberRequest:
+            return QStringLiteral("chip number asked of the unit");
+        case ToUnit::StartOfCommunication:
+            return QStringLiteral("start frame to the unit, time %1")
+                .arg(timeText(timeStampAt(f, 2)));
+        case ToUnit::TablesBegin:  // the download is told as a whole, with its counts
+        case ToUnit::TablesEnd:
+        case ToUnit::Section1Record:
+        case ToUnit::Section2Record:
+        case ToUnit::FictitiousEvent:
+            break;
+    }
+    return {};
+}
+
+const char* requestKindName(RequestKind kind) {
+    switch (kind) {
+        case RequestKind::None:
+            return "none";
+        case RequestKind::Tables:
+            return "tables";
+        case RequestKind::Event:
+            return "event";
+        case RequestKind::Recalculation:
+            return "recalculation";
+        case RequestKind::Poll:
+            return "poll";
+        case RequestKind::ClockReport:
+            return "clock report";
+    }
+    return "?";
+}
+
+void logFromUnit(const CommandFrame& frame) { qCInfo(lcSync).noquote() << describeFromUnit(frame); }
+
+void logToUnit(const CommandFrame& frame) {
+    const QString line = describeToUnit(frame);
+    if (!line.isEmpty()) qCInfo(lcSync).noquote() << line;
+}
+
+void logTriggerFile(const std::filesystem::path& file, bool stillThere) {
+    const QString name = QString::fromStdString(file.string());
+    if (stillThere)
+        qCWarning(lcSync).noquote() << "trigger file" << name << "found but cannot be deleted";
+    else
+        qCInfo(lcSync).noquote() << "trigger file" << name << "found and deleted: tables changed";
+}
+
+TableDownloadLog::TableDownloadLog(Clock& clock, std::filesystem::path workDir)
+    : m_clock(clock), m_mark(markFile(workDir)), m_startMs(clock.monotonicMs()) {
+    std::ofstream(m_mark) << "a table download began and did not end\n";
+}
+
+void TableDownloadLog::finished(std::uint64_t sent, std::uint64_t skipped) {
+    m_finished = true;
+    std::error_code ec;
+    std::filesystem::remove(m_mark, ec);
+    qCInfo(lcSync).nospace() << "tables sent to the unit: " << sent << " records, " << skipped
+                             << " skipped, in " << (m_clock.monotonicMs() - m_startMs) << " ms";
+}
+
+TableDownloadLog::~TableDownloadLog() {
+    if (m_finished) return;
+    qCWarning(lcSync).nospace() << "table download cut short after "
+                                << (m_clock.monotonicMs() - m_startMs)
+                                << " ms: the tables are announced again at the next start";
+}
+
+bool takeUnfinishedTableDownload(const std::filesystem::path& workDir) {
+    std::error_code ec;
+    if (!std::filesystem::exists(TableDownloadLog::markFile(workDir), ec)) return false;
+    std::filesystem::remove(TableDownloadLog::markFile(workDir), ec);
+    qCInfo(lcSync) << "the last table download was cut short: announcing the tables again";
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "link/PortErrorText.h"
+#include "link/PortProbe.h"
+
+namespace kv {
+namespace {
+
+TEST(PortErrorText, NamesThePortItsDeviceAndTheCauseInCzech) {
+    const struct {
+        PortFailure failure;
+        const char* expected;
+    } rows[] = {
+        {{PortCause::missing, ""}, "COM2 (/dev/ttyS1): zařízení neexistuje"},
+        {{PortCause::busy, ""}, "COM2 (/dev/ttyS1): zařízení je obsazeno jiným programem"},
+        {{PortCause::noPermission, "dialout"},
+         "COM2 (/dev/ttyS1): chybí oprávnění (uživatel není ve skupině dialout)"},
+        {{PortCause::noPermission, ""}, "COM2 (/dev/ttyS1): chybí oprávnění"},
+        {{PortCause::notSerial, ""}, "COM2 (/dev/ttyS1): zařízení není sériový port"},
+        {{PortCause::unknown, "I/O error"},
+         "COM2 (/dev/ttyS1): zařízení nelze otevřít (I/O error)"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(portErrorText(2, "/dev/ttyS1", row.failure), QString::fromUtf8(row.expected));
+    }
+    // Only a missing device gets the hint how to give the port another one.
+    EXPECT_TRUE(
+        openFailurePrompt(3, "/dev/ttyS2", {PortCause::missing, ""}).contains("KVBRIDGE_COM3"));
+    EXPECT_FALSE(
+        openFailurePrompt(3, "/dev/ttyS2", {PortCause::busy, ""}).contains("KVBRIDGE_COM3"));
+}
+
+TEST(PortErrorText, TheCauseComesFromTheSystemNotFromAGuess) {
+    QTemporaryDir dir;
+    const std::string plainFile = dir.filePath("not-a-port").toStdString();
+    std::ofstream(plainFile) << "x";
+    EXPECT_EQ(
+        classifyOpenFailure(dir.filePath("absent").toStdString(), OpenError::denied, "").cause,
+        PortCause::missing);
+    EXPECT_EQ(classifyOpenFailure(plainFile, OpenError::denied, "").cause, PortCause::notSerial);
+}
+
+}  // namespace
+}  // namespace kv
