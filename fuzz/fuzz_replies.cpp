@@ -28,11 +28,18 @@ std::size_t lineCount(const std::string& body) {
     return n;
 }
 
-// Table download: nothing, or TablesBegin, records, TablesEnd; second-section records only
-// after the separator line; never more records than the reply has lines.
-void checkTables(const std::vector<CommandFrame>& frames, const std::string& body) {
+// Table download: TablesBegin, records, TablesEnd, and only from a table reply the server
+// answered whole with 2xx; second-section records only after the separator line; never more
+// records than the reply has lines.  A download that cannot be made tells the unit that tables
+// are waiting (TablesChanged), so that it asks again.
+void checkTables(std::vector<CommandFrame> frames, const std::string& body, bool succeeded) {
+    if (!frames.empty() && frames.back().toUnitCode() == ToUnit::TablesChanged) {
+        require(frames.size() == 1, "FrameCode 7 after a table download: " + codes(frames));
+        return;
+    }
     if (frames.empty()) return;
     const std::string seq = codes(frames);
+    require(succeeded, "a table download from a failed request: " + seq);
     require(frames.front().toUnitCode() == ToUnit::TablesBegin,
             "a table download that does not start with FrameCode 2: " + seq);
     require(frames.size() >= 2 && frames.back().toUnitCode() == ToUnit::TablesEnd,
@@ -65,10 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     e.engine->state().frame[13] = e.engine->state().nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
     e.tick();  // the request is under way
+    const int status = kStatuses[(flags >> 4) & 7];
+    const bool succeeded = !(flags & 0x80) && status >= 200 && status < 300;
     if (flags & 0x80)
         e.http.fail();
     else
-        e.http.complete(body, kStatuses[(flags >> 4) & 7]);
+        e.http.complete(body, status);
     // The reply is taken within a few ticks (a failure at the latest when its deadline passes).
     for (int i = 0; i < 400 && e.engine->state().requestKind != RequestKind::None; ++i) e.tick();
 
@@ -84,14 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string seq = codes(frames);
     switch (kind) {
         case RequestKind::Tables:
-            checkTables(frames, body);
+            checkTables(frames, body, succeeded);
             break;
         case RequestKind::Event:
             require(
                 frames.empty() || (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::Answer),
                 "an event reply sent " + seq);
-            require(frames.empty() || body.find("---OK---") != std::string::npos,
-                    "an answer without ---OK--- in the reply");
+            require(frames.empty() || (succeeded && body.find("---OK---") != std::string::npos),
+                    "an answer without ---OK--- in a reply the server gave whole");
             break;
         case RequestKind::Poll:
             // "tabsync" makes the next step tell the unit at once.
