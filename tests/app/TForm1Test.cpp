@@ -458,6 +458,7 @@ struct Environment {
         for (const auto& p : w->prompts.shown) all += p.text + "\n";
         for (Field f : {Field::stavprac, Field::stavdatum, Field::stavcip, Field::urls})
             all += fromCp1250(w->form->fields().text(f)) + "\n";
+        all += QString::fromStdString(w->form->engine().commDetail());
         return all;
     }
 };
@@ -579,19 +580,20 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         true},
         EnvironmentCase{"ConfigEmpty", "", {}, false, {}, "", {}, false},
-        // The port's name leads to a plain file: it does not open, communication stays stopped.
-        EnvironmentCase{"DeviceNotATty",
-                        kRunning,
-                        [](Environment& e) {
-                            std::ofstream(e.w->workDir / "ttyS0") << "not a tty";
-                            e.com1.emplace(1, (e.w->workDir / "ttyS0").string());
-                            return true;
-                        },
-                        false,
-                        [](Environment& e) { EXPECT_FALSE(e.w->running()); },
-                        "COM1",
-                        {},
-                        false}),
+        // The port's name leads to a plain file: it does not open, and the bridge waits for it.
+        EnvironmentCase{
+            "DeviceNotATty",
+            kRunning,
+            [](Environment& e) {
+                std::ofstream(e.w->workDir / "ttyS0") << "not a tty";
+                e.com1.emplace(1, (e.w->workDir / "ttyS0").string());
+                return true;
+            },
+            false,
+            [](Environment& e) { EXPECT_EQ(e.w->form->engine().commState(), CommState::portLost); },
+            "není k dispozici",
+            {},
+            false}),
     [](const testing::TestParamInfo<EnvironmentCase>& info) {
         return std::string(info.param.name);
     });
