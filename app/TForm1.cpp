@@ -264,8 +264,12 @@ void TForm1::terminalstart() {
     const auto id = parseIntegerText(idText);
     if (m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt))
         m_timer.start();
-    if (!id)
-        throw HandlerError("'" + fromCp1250(idText).toStdString() + "' není platné číslo firmy.");
+    if (!id) {
+        // The report is a C string: a NUL typed into the id (or read from a damaged
+        // terminal.cfg) would cut off the explanation.
+        const QString shown = fromCp1250(idText).replace(QChar(u'\0'), QChar(u'?'));
+        throw HandlerError("'" + shown.toStdString() + "' není platné číslo firmy.");
+    }
 }
 
 void TForm1::appstop() {

@@ -26,6 +26,7 @@
 #include "support/FakeSerialDevice.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
+#include "support/SmallFilesystem.h"
 
 namespace kv::test {
 
@@ -77,6 +78,7 @@ struct Window {
     bool running() { return form->fields().checked(Check::stavjede); }
 
     QTemporaryDir dir;
+    std::unique_ptr<SmallFilesystem> fs;  // mounted inside dir, so it goes first
     std::filesystem::path workDir;
     FakeClock clock;
     ScriptedPrompts prompts;

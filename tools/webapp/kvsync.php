@@ -64,6 +64,12 @@ function kvsync_poll(): string
 }
 
 $prikaz = $_GET['prikaz'] ?? '';
+$fault = kvweb_fault();
+if ($fault === '500') {
+    http_response_code(500);
+    kvweb_send_text(kvweb_padded(['Internal Server Error', '# kvsync fault 500']));
+    exit(0);
+}
 $db = kvweb_db();
 $db->beginTransaction();
 switch ($prikaz) {
@@ -85,4 +91,7 @@ switch ($prikaz) {
 }
 kvweb_log_request('kvsync.php', $answer);
 $db->commit();
+if ($fault === 'reset') {
+    kvweb_send_cut($answer);
+}
 kvweb_send_text($answer);

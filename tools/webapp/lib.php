@@ -184,6 +184,34 @@ function kvweb_send_text(string $body): void
     echo $body;
 }
 
+// Faults on request, for the soak: the file named by KVWEB_FAULTS holds one word that applies
+// to the next kvsync.php request, which empties the file.
+//   500    the request fails with "500 Internal Server Error", nothing stored
+//   reset  the request is handled and stored, then the connection ends half-way through the
+//          answer (the body falls short of its Content-Length)
+// An empty or missing file means no fault.
+function kvweb_fault(): string
+{
+    $file = getenv('KVWEB_FAULTS');
+    if ($file === false || $file === '' || !is_file($file)) {
+        return '';
+    }
+    $fault = trim((string)@file_get_contents($file));
+    if ($fault !== '') {
+        file_put_contents($file, '');
+    }
+    return $fault;
+}
+
+function kvweb_send_cut(string $body): void
+{
+    header('Content-Type: text/plain; charset=windows-1250');
+    header('Content-Length: ' . (strlen($body) + 1000));
+    echo substr($body, 0, intdiv(strlen($body), 2));
+    flush();
+    exit(0);
+}
+
 function kvweb_drive_c(): string
 {
     $root = getenv('KVBRIDGE_DRIVE_C');

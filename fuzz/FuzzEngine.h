@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/TQCCom32.h"
+#include "support/FakeClock.h"
+#include "support/FakeSerialDevice.h"
+#include "support/MapFields.h"
+#include "support/ScriptedPrompts.h"
+#include "sync/Engine.h"
+#include "sync/HttpControl.h"
+
+namespace kv::fuzz {
+
+// Stops the run with the input that broke a property: libFuzzer keeps it as a crash file.
+[[noreturn]] void broken(const std::string& what);
+inline void require(bool holds, const std::string& what) {
+    if (!holds) broken(what);
+}
+
+// Quiets the bridge's log (every frame in hex would swamp the run) once per process.
+void quietLog();
+
+// A working directory of the process's own, emptied for every input and removed at exit.
+const std::filesystem::path& scratchDir();
+void emptyScratchDir();
+
+// An HTTP control that does what the target says: a download runs until complete() or fail().
+class FuzzHttp : public HttpControl {
+public:
+    bool getDoc(const Bytes& url, const std::filesystem::path& file) override;
+    bool isComplete() override { return m_outcome.state == HttpState::complete; }
+    void cancel() override;
+    std::string lastError() const override { return {}; }
+    HttpOutcome outcome() const override { return m_outcome; }
+
+    bool running() const { return m_outcome.state == HttpState::running; }
+    void complete(const Bytes& body, int status = 200);
+    void fail();
+    int requests = 0;
+
+private:
+    std::filesystem::path m_file;
+    HttpOutcome m_outcome;
+};
+
+// The engine on the in-memory line, the fuzz HTTP control, a settable clock and plain fields,
+// with the port open.  tick() runs one tick and moves the clock on by 100 ms.
+struct FuzzEngine {
+    FuzzEngine();
+    void tick() {
+        engine->tick();
+        clock.advanceMs(100);
+    }
+
+    test::FakeClock clock;
+    std::shared_ptr<test::FakeSerialLine> line = std::make_shared<test::FakeSerialLine>();
+    test::ScriptedPrompts prompts;
+    std::unique_ptr<TQCCom32> com;
+    test::MapFields fields;
+    FuzzHttp http;
+    std::unique_ptr<Engine> engine;
+};
+
+// The frames on the line to the unit; a property breaks unless every one is exactly
+// F0 F0 A5 and 16 bytes.
+std::vector<CommandFrame> framesSent(const std::string& written);
+
+}  // namespace kv::fuzz

@@ -1,0 +1,182 @@
+// Faults of the environment the bridge runs in, with the whole window on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include "app/WindowRig.h"
+#include "link/Cp1250.h"
+
+namespace kv::test {
+namespace {
+
+// Faults of the environment the bridge runs in.  Each case starts the window on a working
+// directory (and drive C:) prepared for it, runs into the fault, and checks that the bridge says
+// what is wrong in Czech, keeps its configuration as it was, and, where a port is open, still
+// serves the unit afterwards.
+struct Environment {
+    PtyPair unit;
+    std::optional<ComPortMapping> com1;
+    std::filesystem::path driveC;
+    std::unique_ptr<SmallFilesystem> driveFs;
+    std::unique_ptr<Window> window;
+    Window* w = nullptr;
+
+    // The unit sends an event and gets whatever the bridge makes of the reply.
+    std::string event(const std::string& reply) {
+        unit.drainMaster();
+        const std::size_t before = w->http->calls().size();
+        unit.writeMaster(std::string("Z\x02\x00\x07\x01\x01\x01\x08\x1E\x00\x05\x03\x18\x00", 14) +
+                         std::string(3, '\0'));
+        for (int i = 0; i < 10 && w->http->calls().size() == before; ++i) w->form->Timer1Timer();
+        if (w->http->calls().size() == before || !w->http->running()) return "no request";
+        w->form->Timer1Timer();
+        w->http->complete(reply);
+        w->form->Timer1Timer();
+        return unit.readMaster(19, std::chrono::milliseconds(500));
+    }
+    // What the operator sees: message boxes and the status fields.
+    QString said() const {
+        QString all;
+        for (const auto& p : w->prompts.shown) all += p.text + "\n";
+        for (Field f : {Field::stavprac, Field::stavdatum, Field::stavcip, Field::urls})
+            all += fromCp1250(w->form->fields().text(f)) + "\n";
+        all += QString::fromStdString(w->form->engine().commDetail());
+        return all;
+    }
+};
+
+using namespace std::string_literals;
+
+const std::string kOk = "---OK---\nNovak Jan\n# udalost ulozena, odpoved dost dlouha\n";
+
+struct EnvironmentCase {
+    const char* name;
+    std::string config;
+    std::function<bool(Environment&)> before;  // false: the fault cannot be made here
+    bool readOnlyWorkDir;
+    std::function<void(Environment&)> provoke;
+    const char* says;  // UTF-8, part of what is shown; empty: nothing needs saying
+    std::function<void(Environment&)> recover;
+    bool serves;  // the port is open: an event is answered afterwards
+};
+
+class EnvironmentFault : public testing::TestWithParam<EnvironmentCase> {};
+
+TEST_P(EnvironmentFault, IsToldInCzechAndNothingHeldIsLost) {
+    const EnvironmentCase& c = GetParam();
+    Environment e;
+    e.com1.emplace(1, e.unit.slaveName());
+    bool possible = true;
+    e.window = std::make_unique<Window>(std::nullopt, [&](Window& w) {
+        e.w = &w;
+        e.driveC = w.workDir / "c";
+        std::filesystem::create_directories(e.driveC);
+        possible = !c.before || c.before(e);
+        writeFile(w.workDir / "terminal.cfg", c.config);
+        if (w.fs) w.fs->setReadOnly(c.readOnlyWorkDir);
+    });
+    qunsetenv("KVBRIDGE_DRIVE_C");
+    if (!possible) GTEST_SKIP() << "no right to mount a small file system here";
+    if (c.provoke) c.provoke(e);
+    if (*c.says) {
+        EXPECT_TRUE(e.said().contains(QString::fromUtf8(c.says))) << e.said().toStdString();
+    } else {
+        EXPECT_TRUE(e.w->prompts.shown.empty()) << e.said().toStdString();
+    }
+    EXPECT_EQ(e.w->form->engine().state().requestKind, RequestKind::None);
+    if (c.recover) c.recover(e);
+    if (e.w->fs) e.w->fs->setReadOnly(false);
+    EXPECT_EQ(readFile(e.w->workDir / "terminal.cfg"), c.config);
+    if (c.serves) {
+        EXPECT_EQ(e.event(kOk).substr(0, 4), "\xF0\xF0\xA5\x06");
+    }
+}
+
+// The working directory on its own small file system.
+bool smallWorkDir(Environment& e) {
+    e.w->fs = std::make_unique<SmallFilesystem>(e.w->workDir, 64 * 1024);
+    return e.w->fs->usable();
+}
+
+const std::string kRunning = config("1", "1");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EnvironmentFault,
+    testing::Values(
+        // The reply cannot be converted for reading: reported, the request ends, the reply is gone.
+        EnvironmentCase{"WorkDirFull", kRunning, smallWorkDir, false,
+                        [](Environment& e) {
+                            e.unit.writeMaster(std::string("Z\x02", 2) + std::string(15, '\x01'));
+                            for (int i = 0; i < 10 && !e.w->http->running(); ++i)
+                                e.w->form->Timer1Timer();
+                            e.w->form->Timer1Timer();
+                            e.w->http->complete(kOk);
+                            e.w->fs->fill();
+                            e.w->form->Timer1Timer();
+                        },
+                        "nelze zapsat", [](Environment& e) { e.w->fs->drain(); }, true},
+        // get.tmp cannot be created: the request is not sent, and the field says so.
+        EnvironmentCase{"WorkDirReadOnly",
+                        kRunning,
+                        smallWorkDir,
+                        true,
+                        [](Environment& e) { EXPECT_EQ(e.event(kOk), "no request"); },
+                        "Požadavek neodeslán!",
+                        {},
+                        true},
+        EnvironmentCase{"TriggerFileCannotBeDeleted",
+                        kRunning,
+                        [](Environment& e) {
+                            e.driveFs = std::make_unique<SmallFilesystem>(e.driveC, 64 * 1024);
+                            std::ofstream(e.driveC / "zamestnanci") << "1";
+                            e.driveFs->setReadOnly(true);
+                            qputenv("KVBRIDGE_DRIVE_C",
+                                    QByteArray::fromStdString(e.driveC.string()));
+                            return e.driveFs->usable();
+                        },
+                        false,
+                        [](Environment& e) { e.w->form->Timer1Timer(); },
+                        "nejde smazat!!!!",
+                        {},
+                        true},
+        // Line 4 says start, the others are binary: no port, no company id (the NUL in it
+        // once cut the explanation off).
+        EnvironmentCase{"ConfigBinary",
+                        "\x01\xFE\r\n\x00\xFF\x1B\x80\n\x9A\r\n\xE8\r\n1\r\n\xFF\x00\x7F\r\n"s +
+                            std::string(300, '\xAA'),
+                        {},
+                        false,
+                        {},
+                        "Není vybrán sériový port!",
+                        {},
+                        false},
+        // Sixteen megabytes after the eight lines change nothing.
+        EnvironmentCase{
+            "ConfigHuge", kRunning + std::string(16 << 20, 'x'), {}, false, {}, "", {}, true},
+        EnvironmentCase{"ConfigMissingLines",
+                        "1\r\nhttp://127.0.0.1/kw/\r\nlocalhost\r\n1",
+                        {},
+                        false,
+                        {},
+                        "není platné číslo firmy",
+                        {},
+                        true},
+        EnvironmentCase{"ConfigEmpty", "", {}, false, {}, "", {}, false},
+        // The port's name leads to a plain file: it does not open, and the bridge waits for it.
+        EnvironmentCase{
+            "DeviceNotATty",
+            kRunning,
+            [](Environment& e) {
+                std::ofstream(e.w->workDir / "ttyS0") << "not a tty";
+                e.com1.emplace(1, (e.w->workDir / "ttyS0").string());
+                return true;
+            },
+            false,
+            [](Environment& e) { EXPECT_EQ(e.w->form->engine().commState(), CommState::portLost); },
+            "není k dispozici",
+            {},
+            false}),
+    [](const testing::TestParamInfo<EnvironmentCase>& info) {
+        return std::string(info.param.name);
+    });
+
+}  // namespace
+}  // namespace kv::test
