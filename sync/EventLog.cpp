@@ -127,12 +127,9 @@ void logToUnit(const CommandFrame& frame) {
     if (!line.isEmpty()) qCInfo(lcSync).noquote() << line;
 }
 
-void logTriggerFile(const std::filesystem::path& file, bool stillThere) {
-    const QString name = QString::fromStdString(file.string());
-    if (stillThere)
-        qCWarning(lcSync).noquote() << "trigger file" << name << "found but cannot be deleted";
-    else
-        qCInfo(lcSync).noquote() << "trigger file" << name << "found and deleted: tables changed";
+void logTriggerFile(const std::filesystem::path& file) {
+    qCInfo(lcSync).noquote() << "trigger file" << QString::fromStdString(file.string())
+                             << "found and deleted: tables changed";
 }
 
 TableDownloadLog::TableDownloadLog(Clock& clock, std::filesystem::path workDir)

@@ -23,8 +23,8 @@ const char* requestKindName(RequestKind kind);
 
 void logFromUnit(const CommandFrame& frame);
 void logToUnit(const CommandFrame& frame);
-// A trigger file found and deleted, or found and not deletable.
-void logTriggerFile(const std::filesystem::path& file, bool stillThere);
+// A trigger file found and deleted (one that cannot be deleted is a standing warning).
+void logTriggerFile(const std::filesystem::path& file);
 
 // A table download from its opening frame to its closing one: logged with its counts and
 // duration.  One that ends without its closing frame (a reply with no tables, a failed write,

@@ -196,7 +196,7 @@ void Engine::triggerFileCheck() {
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
         if (!std::filesystem::exists(path, ec)) {
-            logTriggerFile(path, false);
+            logTriggerFile(path);
             continue;
         }
         m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
