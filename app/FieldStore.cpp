@@ -2,9 +2,8 @@
 
 #include <QLoggingCategory>
 
+#include "app/Logging.h"
 #include "link/Cp1250.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace kv {
 

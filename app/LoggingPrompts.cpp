@@ -2,7 +2,7 @@
 
 #include <QLoggingCategory>
 
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
+#include "app/Logging.h"
 
 namespace kv {
 

@@ -8,13 +8,13 @@
 #include <memory>
 
 #include "app/FieldStore.h"
+#include "app/Logging.h"
 #include "app/LoggingPrompts.h"
-#include "app/ServiceNotify.h"
-#include "app/TerminalConfig.h"
 #include "link/Cp1250.h"
 #include "link/TQCCom32.h"
 #include "run/BridgeLog.h"
 #include "run/Logging.h"
+#include "run/ServiceNotify.h"
 #include "run/SingleInstance.h"
 #include "run/TerminationSignals.h"
 #include "sync/DriveC.h"
@@ -22,8 +22,7 @@
 #include "sync/Files.h"
 #include "sync/HttpControl.h"
 #include "sync/Reconnect.h"
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
+#include "sync/TerminalConfig.h"
 
 namespace kv {
 

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "app/HistoryView.h"
+#include "app/Logging.h"
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
 #include "link/Deadline.h"
@@ -19,8 +20,6 @@
 #include "sync/DriveC.h"
 #include "sync/Files.h"
 #include "ui_TForm1.h"
-
-Q_LOGGING_CATEGORY(lcApp, "kvbridge.app")
 
 namespace kv {
 

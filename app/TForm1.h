@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 
-#include "app/TerminalConfig.h"
 #include "app/WidgetFields.h"
 #include "link/Clock.h"
 #include "link/Prompts.h"
@@ -17,6 +16,7 @@
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
 #include "sync/Reconnect.h"
+#include "sync/TerminalConfig.h"
 
 class QProgressBar;
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <fstream>
 
-#include "app/TerminalConfig.h"
 #include "fuzz/FuzzEngine.h"
 #include "sync/Files.h"
+#include "sync/TerminalConfig.h"
 
 using namespace kv;
 using namespace kv::fuzz;

@@ -1,4 +1,4 @@
-#include "app/ServiceNotify.h"
+#include "run/ServiceNotify.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 #include <systemd/sd-daemon.h>
 
-#include "app/ServiceNotify.h"
+#include "run/ServiceNotify.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "app/TerminalConfig.h"
+#include "sync/TerminalConfig.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/TerminalConfig.h"
+#include "sync/TerminalConfig.h"
 
 namespace kv {
 namespace {
