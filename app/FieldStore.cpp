@@ -7,10 +7,6 @@
 
 namespace kv {
 
-namespace {
-constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4};
-}
-
 FieldStore::FieldStore() {
     m_texts[Field::cfgadresa] = "http://localhost/kordavoweb/";
     m_texts[Field::cfghttphost] = "127.0.0.1";
@@ -24,7 +20,7 @@ Bytes FieldStore::text(Field field) const {
     return it == m_texts.end() ? Bytes{} : it->second;
 }
 
-void FieldStore::setText(Field field, std::string_view cp1250) {
+void FieldStore::setText(Field field, std::string_view cp1250, Tone /*tone*/) {
     Bytes& text = m_texts[field];
     if (text == cp1250) return;
     text = Bytes(cp1250);
@@ -40,9 +36,9 @@ bool FieldStore::checked(Check check) const {
 
 void FieldStore::setChecked(Check check, bool on) {
     if (on) {
-        for (Check p : kPorts)
-            if (p == check)
-                for (Check q : kPorts) m_checks[q] = false;
+        for (int port = 1; port <= 4; ++port)
+            if (portCheck(port) == check)
+                for (int other = 1; other <= 4; ++other) m_checks[portCheck(other)] = false;
         if (check == Check::stavstoji) m_checks[Check::stavjede] = false;
         if (check == Check::stavjede) m_checks[Check::stavstoji] = false;
     }

@@ -12,7 +12,8 @@ class FieldStore : public Fields {
 public:
     FieldStore();
     Bytes text(Field field) const override;
-    void setText(Field field, std::string_view cp1250) override;
+    using Fields::setText;
+    void setText(Field field, std::string_view cp1250, Tone tone) override;
     bool checked(Check check) const override;
     void setChecked(Check check, bool on) override;
 

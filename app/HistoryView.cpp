@@ -3,8 +3,6 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 
-#include "run/BridgeLog.h"
-
 namespace kv {
 
 namespace {
@@ -20,47 +18,45 @@ int pinnedCount(const QTreeWidget& view) {
     return count;
 }
 
-void paintAlert(QTreeWidgetItem& item) {
-    for (int column = 0; column < 2; ++column) item.setForeground(column, QColor(0xa0, 0, 0));
+void paint(QTreeWidgetItem& item, Tone tone) {
+    if (tone == Tone::normal) return;
+    const QColor colour = tone == Tone::failure ? QColor(0xa0, 0, 0) : QColor(0x8a, 0x4b, 0x00);
+    for (int column = 0; column < 2; ++column) item.setForeground(column, colour);
 }
 
-void addEntry(QTreeWidget& view, const LogEntry& entry) {
-    if (entry.type == QtDebugMsg) return;
-    auto* item =
-        new QTreeWidgetItem({entry.time.toString(QStringLiteral("d.M. HH:mm:ss")), entry.text});
-    item->setToolTip(1, entry.text);
-    if (entry.type != QtInfoMsg) paintAlert(*item);
+}  // namespace
+
+void setUpHistory(QTreeWidget& view) {
+    view.setColumnCount(2);
+    view.setHeaderLabels({QStringLiteral("Čas"), QStringLiteral("Událost")});
+    view.setRootIsDecorated(false);
+    view.setUniformRowHeights(true);
+    view.header()->setStretchLastSection(true);
+    view.setColumnWidth(0, 60);
+}
+
+void addHistory(QTreeWidget& view, const HistoryEntry& entry) {
+    const QString text = QString::fromStdString(entry.text);
+    auto* item = new QTreeWidgetItem({QString::fromStdString(clockText(entry.time)), text});
+    item->setToolTip(1, text);
+    paint(*item, entry.tone);
     const int pinned = pinnedCount(view);
     view.insertTopLevelItem(pinned, item);
     while (view.topLevelItemCount() > pinned + kShownEntries)
         delete view.takeTopLevelItem(pinned + kShownEntries);
 }
 
-}  // namespace
-
-void attachHistory(QTreeWidget& view, BridgeLog* log) {
-    view.setColumnCount(2);
-    view.setHeaderLabels({QStringLiteral("Čas"), QStringLiteral("Událost")});
-    view.setRootIsDecorated(false);
-    view.setUniformRowHeights(true);
-    view.header()->setStretchLastSection(true);
-    view.setColumnWidth(0, 90);
-    if (log == nullptr) return;
-    for (const LogEntry& entry : log->history()) addEntry(view, entry);
-    QObject::connect(log, &BridgeLog::entryAdded, &view,
-                     [&view](const LogEntry& entry) { addEntry(view, entry); });
-}
-
-void pinWarnings(QTreeWidget& view, const QStringList& warnings) {
+void pinWarnings(QTreeWidget& view, const std::vector<std::string>& warnings) {
     for (int pinned = pinnedCount(view); pinned > 0; --pinned) delete view.takeTopLevelItem(0);
-    for (qsizetype i = warnings.size() - 1; i >= 0; --i) {
-        auto* item = new QTreeWidgetItem({QStringLiteral("trvá"), warnings[i]});
+    for (auto it = warnings.rbegin(); it != warnings.rend(); ++it) {
+        const QString warning = QString::fromStdString(*it);
+        auto* item = new QTreeWidgetItem({QStringLiteral("trvá"), warning});
         item->setData(0, kPinnedRole, true);
-        item->setToolTip(1, warnings[i]);
+        item->setToolTip(1, warning);
         QFont bold = view.font();
         bold.setBold(true);
         for (int column = 0; column < 2; ++column) item->setFont(column, bold);
-        paintAlert(*item);
+        paint(*item, Tone::failure);
         view.insertTopLevelItem(0, item);
     }
 }

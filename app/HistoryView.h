@@ -1,18 +1,20 @@
 #pragma once
 
-#include <QStringList>
+#include <string>
+#include <vector>
+
+#include "sync/BridgeStatus.h"
 
 class QTreeWidget;
 
 namespace kv {
 
-class BridgeLog;
-
-// The window's short history: what the log recorded last, newest first, failures in red.
-// Without a log the list stays empty.
-void attachHistory(QTreeWidget& view, BridgeLog* log);
+// The window's short history: one line for each identification, table download and port
+// event, newest first, failures in red.  Technical detail stays in kvbridge.log.
+void setUpHistory(QTreeWidget& view);
+void addHistory(QTreeWidget& view, const HistoryEntry& entry);
 
 // Warnings that stand until the next program start, pinned in red above the history.
-void pinWarnings(QTreeWidget& view, const QStringList& warnings);
+void pinWarnings(QTreeWidget& view, const std::vector<std::string>& warnings);
 
 }  // namespace kv

@@ -25,8 +25,6 @@ namespace kv {
 
 namespace {
 
-constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4};
-
 QString u8(const char* text) { return QString::fromUtf8(text); }
 
 // A run that takes longer than this shows its progress; meanwhile the window paints this often.
@@ -45,7 +43,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     setAttribute(Qt::WA_QuitOnClose);
     setUpWindowLook(*this);
     m_services.prompts->setWindow(this);
-    attachHistory(*m_ui->historie, m_services.log);
+    setUpHistory(*m_ui->historie);
     m_progress = new QProgressBar(m_ui->GroupBox2);
     m_progress->setObjectName(QStringLiteral("prubeh"));
     m_progress->setGeometry(m_ui->stavdatum->geometry());
@@ -56,34 +54,24 @@ TForm1::TForm1(FormServices services, QWidget* parent)
         " text-align: center; } QProgressBar::chunk { background: #a8dab0; }"));
     m_progress->hide();
 
-    m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
-    m_com->setObjectName(QStringLiteral("QCCom321"));
-    m_http = m_services.httpFactory(this);
-    m_engine = std::make_unique<Engine>(*m_com, *m_http, m_fields, *m_services.clock,
-                                        EnginePaths{m_services.workDir, driveCRoot()});
-
-    // While the engine waits inside a tick the window still repaints; clicks wait until the
-    // tick is over, and ticks that fall due meanwhile are skipped by the tick guard.
-    m_engine->setWaitHook(
-        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-    m_engine->setProgressHook(
+    BridgeParts parts;
+    parts.fields = &m_fields;
+    parts.prompts = m_services.prompts;
+    parts.clock = m_services.clock;
+    parts.serialFactory = m_services.serialFactory;
+    parts.httpFactory = m_services.httpFactory;
+    parts.workDir = m_services.workDir;
+    parts.driveC = driveCRoot();
+    m_bridge = std::make_unique<Bridge>(std::move(parts));
+    m_bridge->engine().setProgressHook(
         [this](Engine::Progress what, std::uint64_t done, std::uint64_t total) {
             return showProgress(what, done, total);
         });
-    m_engine->setCommStateListener([this](CommState state, const std::string& detail) {
-        showCommState();
-        emit commStateChanged(state, QString::fromStdString(detail));
-    });
-    connect(m_ui->stavjede, &QRadioButton::toggled, this, &TForm1::showCommState);
-    m_engine->addWarningsListener([this](const std::vector<std::string>&) {
-        showCommState();
-        pinWarnings(*m_ui->historie, standingWarnings());
-    });
-
-    m_timer.setObjectName(QStringLiteral("Timer1"));
-    m_timer.setInterval(100);
-    m_timer.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
-    connect(&m_timer, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(m_bridge.get(), &Bridge::statusChanged, this, &TForm1::showStatus);
+    connect(m_bridge.get(), &Bridge::historyAdded, this,
+            [this](const HistoryEntry& entry) { addHistory(*m_ui->historie, entry); });
+    connect(m_bridge.get(), &Bridge::configCreated, this, &TForm1::firstStartNotice);
+    connect(m_bridge.get(), &Bridge::idle, this, &TForm1::endLongRun);
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
         connect(b, &QPushButton::clicked, this, [this, b, handler] { clicked(b, handler); });
@@ -100,31 +88,15 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
-    m_reconnect = new Reconnect(*m_engine, *m_com, m_fields, m_timer, this);
-    if (m_services.beforeStart) m_services.beforeStart(*this);
-    appstart();
-    showCommState();
+    showStatus(m_bridge->status());
 }
 
-TForm1::~TForm1() {
-    appstop();
-    m_engine.reset();
-}
+TForm1::~TForm1() { m_bridge.reset(); }
 
-void TForm1::guarded(const std::function<void()>& handler) {
-    const bool wasBusy = m_busy;
-    m_busy = true;
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        reportError(QString::fromUtf8(e.what()));
-    }
-    m_busy = wasBusy;
-    if (!wasBusy) endLongRun();
-}
+void TForm1::guarded(const std::function<void()>& handler) { m_bridge->guarded(handler); }
 
 void TForm1::clicked(QPushButton* button, void (TForm1::*handler)()) {
-    if (!m_busy) {
+    if (!m_bridge->busy()) {
         guarded([&] { (this->*handler)(); });
         return;
     }
@@ -174,111 +146,36 @@ void TForm1::endLongRun() {
     appstop();
 }
 
-void TForm1::showCommState() {
-    kv::showCommState(*this, m_engine->commState(), QString::fromStdString(m_engine->commDetail()),
-                      standingWarnings());
-}
-
-QStringList TForm1::standingWarnings() const {
-    QStringList warnings;
-    for (const std::string& warning : m_engine->standingWarnings())
-        warnings << QString::fromStdString(warning);
-    return warnings;
-}
-
-void TForm1::reportError(const QString& text) {
-    qCWarning(lcApp) << text;
-    m_services.prompts->report(u8("Kordavo"), text);
+void TForm1::showStatus(const BridgeStatus& status) {
+    showBridgeStatus(*this, status);
+    pinWarnings(*m_ui->historie, status.warnings);
 }
 
 void TForm1::Timer1Timer() {
-    // The timer can fire while a tick or a handler waits (a message box, a paced burst): ticks
-    // never overlap and never cut into a handler, so such ticks are skipped.
-    if (m_busy) return;
-    guarded([this] { m_engine->tick(); });
+    // Ticks never overlap and never cut into a handler (a paced burst, a message box).
+    guarded([this] { m_bridge->tick(); });
 }
 
-void TForm1::appstart() {
-    m_timer.stop();
-    guarded([this] {
-        const std::filesystem::path cfg = configPath();
-        if (!std::filesystem::exists(cfg)) {
-            writeFileAnew(cfg, formatTerminalConfig(defaultTerminalConfig()));
-            QTimer::singleShot(0, this, [this] {
-                m_services.prompts->notice(
-                    u8("Kordavo"),
-                    u8("Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím "
-                       "nastavením.\n\nNastavte sériový port, na kterém je řídící jednotka "
-                       "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
-                       "Potom nastavení uložte tlačítkem Uložit a komunikaci spusťte tlačítkem "
-                       "Start."));
-            });
-        }
-        m_fields.setChecked(Check::stavstoji, true);
-        applyConfig(parseTerminalConfig(readWholeFile(cfg)));
-        if (m_fields.checked(Check::cfgstart)) {
-            if (m_fields.checked(Check::slowstart)) m_engine->delayedStart();
-            m_reconnect->unattendedStart([this] { terminalstart(); });
-        }
-        m_engine->resetForProgramStart();
+void TForm1::appstart() { m_bridge->programStart(Bridge::AutoStart::asConfigured); }
+
+void TForm1::firstStartNotice() {
+    QTimer::singleShot(0, this, [this] {
+        m_services.prompts->notice(
+            u8("Kordavo"),
+            u8("Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím "
+               "nastavením.\n\nNastavte sériový port, na kterém je řídící jednotka "
+               "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
+               "Potom nastavení uložte tlačítkem Uložit a komunikaci spusťte tlačítkem "
+               "Start."));
     });
 }
 
-void TForm1::applyConfig(const TerminalConfig& c) {
-    applyTerminalConfig(c, m_fields);
-    if (m_fields.text(Field::cfgadresa) != c.adresa) {
-        // The field holds only so much; a cut address would send every request elsewhere.
-        m_fields.setText(Field::cfgadresa, {});
-        m_services.prompts->message(
-            u8("Kordavo"), u8("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
-    }
-}
+void TForm1::terminalstart() { m_bridge->start(); }
 
-TerminalConfig TForm1::configFromWindow() const {
-    TerminalConfig c;
-    for (int i = 0; i < 4; ++i)
-        if (m_fields.checked(kPorts[i])) c.port = Bytes(1, char('1' + i));
-    const auto flag = [this](Check check) { return Bytes(m_fields.checked(check) ? "1" : "0"); };
-    c.adresa = m_fields.text(Field::cfgadresa);
-    c.httphost = m_fields.text(Field::cfghttphost);
-    c.start = flag(Check::cfgstart);
-    c.idfirmy = m_fields.text(Field::idfirmy);
-    c.slowstart = flag(Check::slowstart);
-    c.slowcom = flag(Check::slowcom);
-    c.cas5min = flag(Check::cas5min);
-    return c;
-}
-
-int TForm1::checkedPort() const {
-    int port = 0;
-    for (int i = 0; i < 4; ++i)
-        if (m_fields.checked(kPorts[i])) port = i + 1;
-    return port;
-}
-
-void TForm1::terminalstart() {
-    const int port = checkedPort();
-    if (port == 0) m_services.prompts->message(u8("Kordavo"), u8("Není vybrán sériový port!"));
-    const Bytes idText = m_fields.text(Field::idfirmy);
-    const auto id = parseIntegerText(idText);
-    if (m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt))
-        m_timer.start();
-    if (!id) {
-        // The report is a C string: a NUL typed into the id (or read from a damaged
-        // terminal.cfg) would cut off the explanation.
-        const QString shown = fromCp1250(idText).replace(QChar(u'\0'), QChar(u'?'));
-        throw HandlerError("'" + shown.toStdString() + "' není platné číslo firmy.");
-    }
-}
-
-void TForm1::appstop() {
-    m_engine->stopCommunication();
-    m_timer.stop();
-}
+void TForm1::appstop() { m_bridge->stop(); }
 
 void TForm1::cfgulozClick() {
-    writeFileAnew(configPath(), formatTerminalConfig(configFromWindow()));
-    qCInfo(lcApp) << "configuration saved to terminal.cfg";
+    m_bridge->saveConfig();
     QToolTip::showText(m_ui->cfguloz->mapToGlobal(QPoint(0, m_ui->cfguloz->height())),
                        u8("Nastavení uloženo do terminal.cfg"), m_ui->cfguloz);
     if (m_fields.checked(Check::stavjede)) {
@@ -323,11 +220,11 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { tell(m_engine->command(ToUnit::SetClock)); }
-void TForm1::Button2Click() { tell(m_engine->command(ToUnit::ChipNumberRequest)); }
-void TForm1::Button1Click() { tell(m_engine->command(ToUnit::TablesChanged)); }
-void TForm1::statbutClick() { tell(m_engine->command(ToUnit::StatisticsRequest)); }
-void TForm1::Button3Click() { tell(m_engine->recalculate()); }
+void TForm1::sendtimeClick() { tell(engine().command(ToUnit::SetClock)); }
+void TForm1::Button2Click() { tell(engine().command(ToUnit::ChipNumberRequest)); }
+void TForm1::Button1Click() { tell(engine().command(ToUnit::TablesChanged)); }
+void TForm1::statbutClick() { tell(engine().command(ToUnit::StatisticsRequest)); }
+void TForm1::Button3Click() { tell(engine().recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
@@ -335,7 +232,7 @@ void TForm1::Button4Click() {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
     else
-        tell(m_engine->sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+        tell(engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
 }
 
 void TForm1::tell(OperationResult result) {
@@ -345,9 +242,9 @@ void TForm1::tell(OperationResult result) {
 }
 
 void TForm1::Button5Click() {
-    m_com->SelectPort();
-    const int port = m_com->Port();
-    if (port >= 1 && port <= 4) m_fields.setChecked(kPorts[port - 1], true);
+    QCCom321().SelectPort();
+    const int port = QCCom321().Port();
+    if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
     if (m_fields.checked(Check::stavjede)) {
         appstop();
         terminalstart();

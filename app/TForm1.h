@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QPushButton>
-#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <filesystem>
@@ -13,10 +12,9 @@
 #include "link/Prompts.h"
 #include "link/SerialDevice.h"
 #include "link/TQCCom32.h"
+#include "sync/Bridge.h"
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
-#include "sync/Reconnect.h"
-#include "sync/TerminalConfig.h"
 
 class QProgressBar;
 
@@ -26,8 +24,6 @@ class TForm1;
 
 namespace kv {
 
-class BridgeLog;
-
 // What the window is built on; tests hand in fakes.
 struct FormServices {
     Prompts* prompts = nullptr;
@@ -35,14 +31,11 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
-    BridgeLog* log = nullptr;       // the source of the window's history; none in tests
-    // Runs once the window and its engine exist, before the program start (appstart): what
-    // watches the window (the tray) is there during a delayed start too.
-    std::function<void(class TForm1&)> beforeStart;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
-// commands.  Creating it runs appstart; destroying it runs appstop.
+// commands, over a bridge of its own.  appstart runs the program start (main calls it once the
+// tray is there); destroying the window ends the bridge.
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -66,37 +59,21 @@ public:
     void Button4Click();
     void Button5Click();
 
-    void zobraz() { m_engine->zobraz(); }
-    void pridejcas() { m_engine->pridejcas(); }
-
-    Engine& engine() { return *m_engine; }
-    TQCCom32& QCCom321() { return *m_com; }
-    QTimer& Timer1() { return m_timer; }
+    Bridge& bridge() { return *m_bridge; }
+    Engine& engine() { return m_bridge->engine(); }
+    TQCCom32& QCCom321() { return m_bridge->com(); }
+    QTimer& Timer1() { return m_bridge->tickTimer(); }
     Fields& fields() { return m_fields; }
-    HttpControl& HTTP1() { return *m_http; }
-    Reconnect& reconnect() { return *m_reconnect; }
-    std::filesystem::path configPath() const { return m_services.workDir / "terminal.cfg"; }
-
-    // The application's general error handler: shows what went wrong, the program goes on.
-    void reportError(const QString& text);
-
-    // What stands until the next program start (see Engine::standingWarnings).
-    QStringList standingWarnings() const;
+    HttpControl& HTTP1() { return m_bridge->http(); }
+    std::filesystem::path configPath() const { return m_bridge->configPath(); }
 
     // Shown over stavdatum while a long run goes on.
     QProgressBar* progressBar() const { return m_progress; }
-
-signals:
-    // The communication state as the indicator shows it, for whoever else shows it.
-    void commStateChanged(kv::CommState state, const QString& detail);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    int checkedPort() const;  // 1 to 4, 0 when no port is chosen
-    void applyConfig(const TerminalConfig& config);
-    TerminalConfig configFromWindow() const;
     void deleteWorkFile(const char* name);
     void deleteErrDatFiles();
     // Tells the operator why an operation was refused; nothing when it was done.
@@ -107,17 +84,13 @@ private:
     void clicked(QPushButton* button, void (TForm1::*handler)());
     bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
     void endLongRun();
-    void showCommState();
+    void showStatus(const BridgeStatus& status);
+    void firstStartNotice();
 
     std::unique_ptr<Ui::TForm1> m_ui;
     FormServices m_services;
     WidgetFields m_fields;
-    QTimer m_timer;
-    TQCCom32* m_com = nullptr;
-    std::unique_ptr<HttpControl> m_http;
-    std::unique_ptr<Engine> m_engine;
-    bool m_busy = false;  // a tick or a handler is running
-    Reconnect* m_reconnect = nullptr;
+    std::unique_ptr<Bridge> m_bridge;
     bool m_stopPending = false;      // Stop pressed during a long run
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it

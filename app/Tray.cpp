@@ -1,27 +1,26 @@
 #include "app/Tray.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QPixmap>
-#include <QPushButton>
 
 #include "app/TForm1.h"
-#include "link/Cp1250.h"
 
 namespace kv {
 
 namespace {
-// The tooltip follows the window's fields this often (a delayed start counts down in seconds).
-constexpr int kRefreshMs = 1000;
-
-void click(TForm1& form, const char* button) {
-    if (auto* b = form.findChild<QPushButton*>(QLatin1String(button))) b->click();
-}
+// The time since the last delivery is told in minutes.
+constexpr int kRefreshMs = 30'000;
 }  // namespace
 
 Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
+    Bridge& bridge = m_form.bridge();
+    const auto operation = [&bridge](void (Bridge::*op)()) {
+        if (!bridge.guarded([&] { (bridge.*op)(); })) QApplication::beep();
+    };
     m_menu.addAction(QStringLiteral("Zobrazit okno"), this, [this] { showWindow(m_form); });
-    m_menu.addAction(QStringLiteral("Start"), this, [this] { click(m_form, "stavstart"); });
-    m_menu.addAction(QStringLiteral("Stop"), this, [this] { click(m_form, "stavstop"); });
+    m_menu.addAction(QStringLiteral("Start"), this, [operation] { operation(&Bridge::start); });
+    m_menu.addAction(QStringLiteral("Stop"), this, [operation] { operation(&Bridge::stop); });
     m_menu.addSeparator();
     m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.close(); });
     m_icon.setContextMenu(&m_menu);
@@ -30,35 +29,35 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     showWindow(m_form);
             });
-    m_form.engine().addCommStateListener(
-        [this](CommState state, const std::string& detail) { stateChanged(state, detail); });
-    m_form.engine().addWarningsListener([this](const std::vector<std::string>&) { refresh(); });
+    connect(&bridge, &Bridge::statusChanged, this, [this](const BridgeStatus& status) {
+        m_icon.setIcon(iconFor(status));
+        refresh();
+    });
     connect(&m_refresh, &QTimer::timeout, this, &Tray::refresh);
     m_refresh.start(kRefreshMs);
-    stateChanged(m_form.engine().commState(), m_form.engine().commDetail());
+    m_icon.setIcon(iconFor(bridge.status()));
+    refresh();
     m_icon.show();
 }
 
-void Tray::stateChanged(CommState state, const std::string& detail) {
-    m_state = state;
-    m_detail = QString::fromStdString(detail);
-    m_icon.setIcon(iconFor(state));
-    refresh();
+void Tray::refresh() {
+    const QString tip = toolTipFor(m_form.bridge().status(), m_form.bridge().clock().monotonicMs());
+    if (tip != m_icon.toolTip()) m_icon.setToolTip(tip);
 }
 
-void Tray::refresh() {
-    Fields& fields = m_form.fields();
-    QString tip = QStringLiteral("Kordavo – řídící jednotka\n") + stateText(m_state);
-    if (m_state == CommState::delayedStart)
-        tip += QStringLiteral(": ") + fromCp1250(fields.text(Field::stavprac));
-    else if (!m_detail.isEmpty())
-        tip += QStringLiteral("\n") + m_detail;
-    if (m_state != CommState::delayedStart)
-        tip += QStringLiteral("\nPoslední identifikace: %1, %2")
-                   .arg(fromCp1250(fields.text(Field::stavprac)),
-                        fromCp1250(fields.text(Field::stavdatum)));
-    for (const QString& warning : m_form.standingWarnings()) tip += QStringLiteral("\n") + warning;
-    if (tip != m_icon.toolTip()) m_icon.setToolTip(tip);
+QString Tray::toolTipFor(const BridgeStatus& status, std::int64_t nowMs) {
+    QString tip = QStringLiteral("Kordavo – řídící jednotka\n") +
+                  QString::fromUtf8(stateLook(status.state).name);
+    if (!status.cause.empty()) tip += QStringLiteral("\n") + QString::fromStdString(status.cause);
+    if (!status.lastIdentification.empty())
+        tip += QStringLiteral("\nPoslední identifikace: ") +
+               QString::fromStdString(status.lastIdentification);
+    if (status.lastDeliveryMs)
+        tip += QStringLiteral("\nPoslední úspěšné předání před %1 min")
+                   .arg((nowMs - *status.lastDeliveryMs) / 60'000);
+    for (const std::string& warning : status.warnings)
+        tip += QStringLiteral("\n") + QString::fromStdString(warning);
+    return tip;
 }
 
 void Tray::showWindow(QWidget& window) {
@@ -68,47 +67,13 @@ void Tray::showWindow(QWidget& window) {
     window.activateWindow();
 }
 
-QString Tray::stateText(CommState state) {
-    switch (state) {
-        case CommState::stopped:
-            return QStringLiteral("Komunikace zastavena");
-        case CommState::delayedStart:
-            return QStringLiteral("Opožděný start");
-        case CommState::running:
-            return QStringLiteral("Komunikace spuštěna");
-        case CommState::portLost:
-            return QStringLiteral("Sériový port ztracen");
-        case CommState::serverUnreachable:
-            return QStringLiteral("Docházkový server nedostupný");
-    }
-    return {};
-}
-
-QIcon Tray::iconFor(CommState state) {
-    QColor colour;
-    switch (state) {
-        case CommState::stopped:
-            colour = QColor(0x75, 0x75, 0x75);
-            break;
-        case CommState::delayedStart:
-            colour = QColor(0x15, 0x65, 0xC0);
-            break;
-        case CommState::running:
-            colour = QColor(0x2E, 0x7D, 0x32);
-            break;
-        case CommState::portLost:
-            colour = QColor(0xC6, 0x28, 0x28);
-            break;
-        case CommState::serverUnreachable:
-            colour = QColor(0xEF, 0x6C, 0x00);
-            break;
-    }
+QIcon Tray::iconFor(const BridgeStatus& status) {
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::white, 4));
-    p.setBrush(colour);
+    p.setBrush(QColor(QRgb(toneColour(status.state, status.tone))));
     p.drawEllipse(QRectF(4, 4, 56, 56));
     QFont font = p.font();
     font.setPixelSize(26);

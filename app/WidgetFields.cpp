@@ -35,18 +35,12 @@ bool isPort(Check c) {
 
 Bytes WidgetFields::text(Field field) const { return toCp1250(lineEdit(m_form, field)->text()); }
 
-void WidgetFields::setText(Field field, std::string_view cp1250) {
+void WidgetFields::setText(Field field, std::string_view cp1250, Tone tone) {
     QLineEdit* edit = lineEdit(m_form, field);
-    const QString text = fromCp1250(cp1250);
-    edit->setText(text);
+    edit->setText(fromCp1250(cp1250));
     edit->setCursorPosition(0);  // the start of a long text (an URL) is what matters
     const FieldKind kind = fieldKind(field);
-    if (kind != FieldKind::setting)
-        applyFieldLook(*edit, fieldLook(kind, isAlertText(field, text)));
-}
-
-void WidgetFields::markAlert(Field field) {
-    applyFieldLook(*lineEdit(m_form, field), fieldLook(fieldKind(field), true));
+    if (kind != FieldKind::setting) applyFieldLook(*edit, fieldLook(kind, tone != Tone::normal));
 }
 
 bool WidgetFields::checked(Check check) const { return button(m_form, check)->isChecked(); }

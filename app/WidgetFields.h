@@ -11,10 +11,10 @@ class WidgetFields : public Fields {
 public:
     explicit WidgetFields(QWidget& form) : m_form(form) {}
     Bytes text(Field field) const override;
-    void setText(Field field, std::string_view cp1250) override;
+    using Fields::setText;
+    void setText(Field field, std::string_view cp1250, Tone tone) override;
     bool checked(Check check) const override;
     void setChecked(Check check, bool on) override;
-    void markAlert(Field field) override;
 
 private:
     QWidget& m_form;

@@ -68,23 +68,6 @@ FieldKind fieldKind(Field field) {
     }
 }
 
-bool isAlertText(Field field, const QString& text) {
-    const FieldKind kind = fieldKind(field);
-    if (kind == FieldKind::setting) return false;
-    if (field == Field::statpc) return text == QStringLiteral("Err");
-    if (kind == FieldKind::statistic) return false;
-    // The engine's own texts of failures; a worker's name or a date never starts like these.
-    static const QString kStarts[] = {
-        QStringLiteral("Doch.server"),   QStringLiteral("Chyba"),
-        QStringLiteral("Špatná adresa"), QStringLiteral("nejde smazat"),
-        QStringLiteral("Požadavek"),     QStringLiteral("Timeout"),
-        QStringLiteral("Port "),         QStringLiteral("Tabulky neodeslány"),
-    };
-    for (const QString& start : kStarts)
-        if (text.startsWith(start)) return true;
-    return false;
-}
-
 FieldLook fieldLook(FieldKind kind, bool alert) {
     FieldLook look;
     look.readOnly = kind == FieldKind::status || kind == FieldKind::statistic;
@@ -155,32 +138,26 @@ void setUpWindowLook(QWidget& form) {
     }
 }
 
-void showCommState(QWidget& form, CommState state, const QString& detail,
-                   const QStringList& warnings) {
+void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     auto* stopped = form.findChild<QLabel*>(QStringLiteral("stavpopis1"));
     auto* running = form.findChild<QLabel*>(QStringLiteral("stavpopis2"));
     const bool runs = form.findChild<QRadioButton*>(QStringLiteral("stavjede"))->isChecked();
-    // Green only while the unit is served; a port or server that fails shows red although
-    // communication is still switched on.
-    QString colour = QStringLiteral("#505050");
-    if (runs)
-        colour =
-            state == CommState::running ? QStringLiteral("#1e6b30") : QStringLiteral("#a01c14");
-    else if (state == CommState::delayedStart)
-        colour = QStringLiteral("#7a4f00");
-    // A warning that stands must not look like all is well; a failing port or server stays red.
-    if (!warnings.isEmpty() && (!runs || state == CommState::running))
-        colour = QStringLiteral("#8a4b00");
     QLabel* lit = runs ? running : stopped;
     QLabel* dark = runs ? stopped : running;
+    // The captions are the window's own; a state that is neither shows its short name.
+    stopped->setText(QStringLiteral("Zastavena"));
+    running->setText(QStringLiteral("Spuštěna"));
+    if (status.state != CommState::stopped && status.state != CommState::running)
+        lit->setText(QString::fromUtf8(stateLook(status.state).badge));
+    const QColor colour(QRgb(toneColour(status.state, status.tone)));
     lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; font-weight: bold; "
                                       "padding-left: 2px; border-radius: 2px; }")
-                           .arg(colour));
-    QStringList tip;
-    if (!detail.isEmpty()) tip << detail;
-    tip << warnings;
+                           .arg(colour.name()));
+    QStringList tip{QString::fromUtf8(stateLook(status.state).name)};
+    if (!status.cause.empty()) tip << QString::fromStdString(status.cause);
+    for (const std::string& warning : status.warnings) tip << QString::fromStdString(warning);
     lit->setToolTip(tip.join(QLatin1Char('\n')));
-    dark->setStyleSheet(QString());
+    dark->setStyleSheet(QStringLiteral("QLabel { }"));
     dark->setToolTip(QString());
 }
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "sync/CommState.h"
+#include "sync/BridgeStatus.h"
 #include "sync/Fields.h"
 
 class QLineEdit;
@@ -21,9 +21,6 @@ enum class FieldKind {
 };
 FieldKind fieldKind(Field field);
 
-// Texts of failures and time-outs, which must not look like a worker's name.
-bool isAlertText(Field field, const QString& text);
-
 // How a field is shown: editable or read-only with dark text, and red when it holds an alert.
 struct FieldLook {
     bool readOnly = false;
@@ -38,10 +35,9 @@ void applyFieldLook(QLineEdit& edit, const FieldLook& look);
 // captions, Enter on a focused button presses it, and Tab in the order of the visible layout.
 void setUpWindowLook(QWidget& form);
 
-// The running/stopped indicator: the caption of the selected state radio in a colour of its
-// state, with the cause as its tooltip.  Standing warnings turn a running or stopped indicator
-// amber and are listed in the tooltip.
-void showCommState(QWidget& form, CommState state, const QString& detail,
-                   const QStringList& warnings = {});
+// The running/stopped indicator: the caption of the selected state radio (or the short name
+// of a state that is neither) in the colour of its state and tone, with the state, its cause
+// and the standing warnings as its tooltip.
+void showBridgeStatus(QWidget& form, const BridgeStatus& status);
 
 }  // namespace kv

@@ -51,38 +51,6 @@ void logStart(const kv::SingleInstance& instance) {
     if (!instance.detail().isEmpty()) qCWarning(lcRun).noquote() << instance.detail();
 }
 
-// SIGTERM and SIGINT end the bridge as closing its window does.  Every event loop ends at once,
-// also a prompt's that waits for a click nobody gives; and one that arrives before the main
-// loop runs (the automatic start's prompt while the window is being made) ends that loop as
-// soon as it starts.
-void endOnTermination(kv::TerminationSignals& termination) {
-    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, qApp,
-                     [](int signalNumber) {
-                         qCInfo(lcRun) << "signal" << signalNumber
-                                       << "received: ending as when the window is closed";
-                         QCoreApplication::exit(0);
-                         QMetaObject::invokeMethod(
-                             qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-                     });
-}
-
-// A second start in this directory brings the window to the front, also from hidden; SIGTERM
-// and SIGINT close the window; and the reply files of a request that the end cut short go
-// with the window.
-void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
-                    kv::TerminationSignals& termination) {
-    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
-                     [&form] { kv::Tray::showWindow(form); });
-    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
-                     [&form] { form.close(); });
-    QObject::connect(&form, &QObject::destroyed,
-                     [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
-                         std::error_code ec;
-                         for (const auto& file : files) std::filesystem::remove(file, ec);
-                         qCInfo(lcRun) << "kvbridge ended";
-                     });
-}
-
 // Qt's own texts (the standard buttons Abort, Retry, OK, Cancel) in Czech, as the window is,
 // from the catalogue Debian ships in qt6-translations-l10n.  Without it they stay English.
 void loadCzechQtTexts(QApplication& app) {
@@ -179,7 +147,6 @@ int main(int argc, char** argv) {
     kv::TerminationSignals termination;
     logStart(instance);
     loadCzechQtTexts(app);
-    endOnTermination(termination);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -197,14 +164,19 @@ int main(int argc, char** argv) {
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
-    services.log = &log;
-    // The tray icon is there before the program start, so a delayed start shows in it.
-    std::unique_ptr<kv::Tray> tray;
-    services.beforeStart = [&tray](kv::TForm1& form) { tray = std::make_unique<kv::Tray>(form); };
 
+    // The window and the tray are there first, so the program start (a delayed start, a port
+    // that is waited for) shows in both; then the bridge starts.
     kv::TForm1 form(services);
-    wireUnattended(form, instance, termination);
+    kv::Tray tray(form);
+    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
+                     [&form] { kv::Tray::showWindow(form); });
+    // SIGTERM and SIGINT close the window as the operator would, without a question.
+    kv::quitOnTermination(termination, [&form] { form.close(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     form.show();
-    return app.exec();
+    form.appstart();
+    const int status = app.exec();
+    qCInfo(lcRun) << "kvbridge ended";
+    return status;
 }

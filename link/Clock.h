@@ -14,6 +14,8 @@ struct WallTime {
     int second = 0;
     int millisecond = 0;
     int dayOfWeek = 6;  // Monday = 1 ... Sunday = 7 (1 January 2000 was a Saturday)
+
+    bool operator==(const WallTime&) const = default;
 };
 
 // Local time for frames and displays, monotonic time for deadlines, and the one way to wait.

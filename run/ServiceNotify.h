@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace kv {
 
@@ -8,6 +9,8 @@ namespace kv {
 // nothing.  ready once communication has been started, stopping when the end begins, alive
 // every half of watchdogInterval() while the event loop turns (zero: no watchdog wanted).
 void notifyReady();
+// The state in one line, as `systemctl status` shows it.
+void notifyStatus(const std::string& line);
 void notifyStopping();
 void notifyAlive();
 std::chrono::milliseconds watchdogInterval();

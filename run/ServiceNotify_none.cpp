@@ -3,6 +3,7 @@
 namespace kv {
 
 void notifyReady() {}
+void notifyStatus(const std::string&) {}
 void notifyStopping() {}
 void notifyAlive() {}
 std::chrono::milliseconds watchdogInterval() { return std::chrono::milliseconds(0); }

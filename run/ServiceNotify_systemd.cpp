@@ -5,6 +5,13 @@
 namespace kv {
 
 void notifyReady() { sd_notify(0, "READY=1"); }
+void notifyStatus(const std::string& line) {
+    // One line: systemd shows what follows STATUS= up to the first line break.
+    std::string text = line;
+    for (char& c : text)
+        if (c == '\n' || c == '\r') c = ' ';
+    sd_notify(0, ("STATUS=" + text).c_str());
+}
 void notifyStopping() { sd_notify(0, "STOPPING=1"); }
 void notifyAlive() { sd_notify(0, "WATCHDOG=1"); }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace kv {
@@ -26,5 +27,10 @@ private:
     struct Platform;
     std::unique_ptr<Platform> m_platform;
 };
+
+// Every event loop ends at the first request, also a prompt's that waits for a click nobody
+// gives, and one that arrives before the main loop runs ends that loop as soon as it starts.
+// beforeQuit runs first (the window closes itself without asking).
+void quitOnTermination(TerminationSignals& termination, std::function<void()> beforeQuit = {});
 
 }  // namespace kv

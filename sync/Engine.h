@@ -9,7 +9,7 @@
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
 #include "link/TQCCom32.h"
-#include "sync/CommState.h"
+#include "sync/BridgeStatus.h"
 #include "sync/EngineState.h"
 #include "sync/Fields.h"
 #include "sync/HttpControl.h"
@@ -17,6 +17,10 @@
 #include "sync/RequestUrls.h"
 
 namespace kv {
+
+namespace test {
+struct EngineProbe;
+}
 
 // Where the engine keeps its exchange files (get.tmp, get.txt) and where drive C: is.
 struct EnginePaths {
@@ -34,7 +38,6 @@ class Engine {
 public:
     Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths);
 
-    EngineState& state() { return m_state; }
     const EngineState& state() const { return m_state; }
     const EnginePaths& paths() const { return m_paths; }
 
@@ -67,20 +70,28 @@ public:
     bool issueRequest(const Bytes& url, RequestKind kind);
     RequestSettings requestSettings() const;
 
-    // Operations, asked for by the window or by a run without one.
+    // Operations, asked for by the bridge on behalf of the window or a run without one.
     //
-    // Start of communication on port 1 to 4 (anything else: none chosen, nothing is opened):
-    // opens it at 2400 baud and, when it opens, shows the running state, drops input read
-    // before and sends the start frame.  Whether or not it opened, the request state goes back
-    // to idle; the company id, with the idle count and the name request, is taken over only
-    // when one is given.  True when the port opened.
+    // Start of communication on port 1 to 4: opens it at 2400 baud and, when it opens, resumes
+    // communication.  Whether or not it opened, the request state goes back to idle; the company
+    // id, with the idle count and the name request, is taken over only when one is given.  True
+    // when the port opened.
     bool startCommunication(int port, std::optional<std::uint16_t> companyId);
+    // The port is open (again): input read before is dropped, the start frame with the time
+    // goes out and the state is running.  Start and the return of a lost port both end here.
+    void resumeCommunication(const std::string& cause = {});
     // Closes the port and shows the stopped state; a request under way stays recorded.
     void stopCommunication();
+    // The open port went away: the state says so until it is back (see reopenPort).
+    void portLost();
+    // An unattended start found the chosen port missing: waited for as a lost port is.
+    void waitForPort(int port);
+    // One quiet attempt to open the lost port again; resumes when it opens.  True when open.
+    bool reopenPort();
     // What a program start resets: the tables-changed signalling, pacing, the trigger error.
     void resetForProgramStart();
-    // Gives an Ethernet-to-serial converter 50 s to come up, counting down in stavprac.
-    void delayedStart();
+    // The delayed start shows its countdown in stavprac; 0 ends it ("Pracovnik").
+    void showDelayedStart(int secondsLeft);
     // Operations that talk to the unit or the server are refused while communication is
     // stopped: nothing opens a port, nothing waits for a tick that does not come.
     //
@@ -116,25 +127,19 @@ public:
         return true;
     }
 
-    // The communication at a glance; every change is logged and handed to the listener.
-    CommState commState() const { return m_commState; }
-    const std::string& commDetail() const { return m_commDetail; }
-    void setCommStateListener(CommStateListener listener) { m_commListener = std::move(listener); }
-    // Further listeners (the tray), told after the first.
-    void addCommStateListener(CommStateListener listener) {
-        m_moreCommListeners.push_back(std::move(listener));
-    }
-    void setCommState(CommState state, const std::string& detail = {});
+    // What the engine publishes about itself; every change is logged and handed to the
+    // listener, which passes it on to whoever shows or reports it.
+    const BridgeStatus& status() const { return m_status; }
+    CommState commState() const { return m_status.state; }
+    using StatusListener = std::function<void(const BridgeStatus& status)>;
+    void setStatusListener(StatusListener listener) { m_statusListener = std::move(listener); }
+    // The operator's history: one entry for each identification, table download and port event.
+    using HistoryListener = std::function<void(const HistoryEntry& entry)>;
+    void setHistoryListener(HistoryListener listener) { m_historyListener = std::move(listener); }
 
     // Warnings that stand until the program is started again (a trigger file that cannot be
     // deleted), in Czech (UTF-8): the status fields show them only until the next worker's
-    // name, so they are kept here for the window, the tray and the log.  Each is logged once,
-    // as a warning, when it arises; listeners get the whole list at every change.
-    using WarningsListener = std::function<void(const std::vector<std::string>& warnings)>;
-    const std::vector<std::string>& standingWarnings() const { return m_warnings; }
-    void addWarningsListener(WarningsListener listener) {
-        m_warningsListeners.push_back(std::move(listener));
-    }
+    // name, so they stand in the status.  Each is logged once, as a warning, when it arises.
     void addStandingWarning(const std::string& warning);
 
     // Input from the unit: bytes already taken from the port but not yet looked at come first.
@@ -145,6 +150,18 @@ public:
     void purgeInput();
 
 private:
+    friend struct test::EngineProbe;  // tests set up states that take long to reach
+
+    void setCommState(CommState state, const std::string& cause = {});
+    // Tone recomputed, the change logged and handed on.
+    void publish();
+    void note(const std::string& text, Tone tone = Tone::normal);
+    // A whole 2xx reply: the web application is reached.
+    void delivered();
+    // A delivery that failed: the failure tone with its cause, until the next good one.
+    void deliveryFailed(const std::string& cause);
+    // "Port COM1 (/dev/ttyUSB0)".
+    std::string portText() const;
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // Puts input read ahead of the frame back in front of what is waiting.
@@ -171,12 +188,12 @@ private:
     Bytes m_pendingInput;  // received after a complete frame, not yet searched
     std::function<void()> m_waitHook;
     ProgressHook m_progressHook;
-    CommState m_commState = CommState::stopped;
-    std::string m_commDetail;
-    CommStateListener m_commListener;
-    std::vector<CommStateListener> m_moreCommListeners;
-    std::vector<std::string> m_warnings;
-    std::vector<WarningsListener> m_warningsListeners;
+    BridgeStatus m_status;
+    BridgeStatus m_published;
+    StatusListener m_statusListener;
+    HistoryListener m_historyListener;
+    std::string m_identification;  // whose identification the request under way carries
+    bool m_portLostLogged = false;
 };
 
 }  // namespace kv

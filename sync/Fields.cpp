@@ -76,4 +76,16 @@ std::string_view checkName(Check check) {
     return {};
 }
 
+Check portCheck(int port) {
+    static constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3,
+                                       Check::cfgport4};
+    return kPorts[port - 1];
+}
+
+int selectedPort(const Fields& fields) {
+    for (int port = 1; port <= 4; ++port)
+        if (fields.checked(portCheck(port))) return port;
+    return 0;
+}
+
 }  // namespace kv

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "link/CommandFrame.h"
+#include "sync/BridgeStatus.h"
 
 namespace kv {
 
@@ -48,17 +49,24 @@ enum class Check {
 std::string_view fieldName(Field field);
 std::string_view checkName(Check check);
 
+// The radio button of port 1 to 4.
+Check portCheck(int port);
+
 // The window seen by the engine: texts are Windows-1250 bytes.  Selecting a radio button clears
 // the others of its group (cfgport1..4; stavstoji/stavjede).
 class Fields {
 public:
     virtual ~Fields() = default;
     virtual Bytes text(Field field) const = 0;
-    virtual void setText(Field field, std::string_view cp1250) = 0;
+    // The tone says how the text strikes the reader (a refused identification, a time-out),
+    // whatever its words are.
+    virtual void setText(Field field, std::string_view cp1250, Tone tone) = 0;
+    void setText(Field field, std::string_view cp1250) { setText(field, cp1250, Tone::normal); }
     virtual bool checked(Check check) const = 0;
     virtual void setChecked(Check check, bool on) = 0;
-    // The text just set is a failure (the server refused an identification), whatever it says.
-    virtual void markAlert(Field /*field*/) {}
 };
+
+// The one answer to "which port is chosen": 1 to 4, 0 when none.
+int selectedPort(const Fields& fields);
 
 }  // namespace kv

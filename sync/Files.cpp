@@ -93,4 +93,23 @@ void writeFileAnew(const std::filesystem::path& path, std::string_view bytes) {
         throw HandlerError(fileFailureText(FileFailure::Write, path, systemCauseText(error)));
 }
 
+void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
+    std::filesystem::path temporary = path;
+    temporary += ".new";
+    try {
+        writeFileAnew(temporary, bytes);
+    } catch (...) {
+        std::error_code ec;
+        std::filesystem::remove(temporary, ec);
+        throw;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        throw HandlerError(fileFailureText(FileFailure::Write, path, systemCauseText(ec.value())));
+    }
+}
+
 }  // namespace kv

@@ -13,6 +13,9 @@ namespace kv {
 // and written whole.  A failure throws HandlerError with a text for the operator.
 Bytes readWholeFile(const std::filesystem::path& path);
 void writeFileAnew(const std::filesystem::path& path, std::string_view bytes);
+// Written whole beside it first, then put in its place: a full disk or a crash leaves the old
+// file or the new one, never a part.
+void replaceFile(const std::filesystem::path& path, std::string_view bytes);
 
 // What the operator is told when one of the bridge's files fails, UTF-8 for HandlerError; the
 // cause, when there is one, goes in parentheses.

@@ -1,7 +1,7 @@
 // What the window, or a run without one, asks of the engine: start and stop of communication,
 // the single commands, the recalculation and the run of fictitious events.
 
-#include "link/Deadline.h"
+#include "link/Cp1250.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -10,25 +10,18 @@ namespace kv {
 
 namespace {
 constexpr int kUnitBaud = 2400;
-constexpr int kDelayedStartSeconds = 50;
 }  // namespace
 
 bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId) {
+    if (port < 1 || port > 4) return false;
     m_state.slowFrameCounter = 0;
-    bool opened = false;
-    if (port >= 1 && port <= 4) {
-        m_com.setBaud(kUnitBaud);
-        m_com.setPort(port);
-        opened = m_com.Open();
-    }
+    m_com.setBaud(kUnitBaud);
+    m_com.setPort(port);
+    m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)"
+    const bool opened = m_com.Open();
     if (opened) {
-        m_fields.setChecked(Check::stavjede, true);
-        purgeInput();  // with whatever the engine had read but not yet looked at
-        std::error_code ec;
-        std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
-        sendWithTime(ToUnit::StartOfCommunication);
+        resumeCommunication();
         qCInfo(lcSync) << "communication started on port" << port;
-        setCommState(CommState::running);
     } else {
         setCommState(CommState::stopped);
     }
@@ -44,54 +37,126 @@ bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId
     return opened;
 }
 
+void Engine::resumeCommunication(const std::string& cause) {
+    m_portLostLogged = false;
+    m_fields.setChecked(Check::stavjede, true);
+    purgeInput();  // with whatever the engine had read but not yet looked at
+    std::error_code ec;
+    std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
+    sendWithTime(ToUnit::StartOfCommunication);
+    if (!cause.empty()) m_fields.setText(Field::stavprac, cp1250(cause));
+    setCommState(CommState::running, cause);
+}
+
 void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
     setCommState(CommState::stopped);
 }
 
-void Engine::setCommState(CommState state, const std::string& detail) {
-    if (state == m_commState && detail == m_commDetail) return;
-    m_commState = state;
-    m_commDetail = detail;
-    static constexpr const char* kNames[] = {"stopped", "delayed start", "running", "port lost",
-                                             "server unreachable"};
-    qCInfo(lcSync).noquote() << "communication:" << kNames[static_cast<int>(state)]
-                             << QString::fromStdString(detail);
-    if (m_commListener) m_commListener(state, detail);
-    for (const CommStateListener& listener : m_moreCommListeners) listener(state, detail);
+std::string Engine::portText() const {
+    return "Port COM" + std::to_string(m_com.Port()) + " (" + portDeviceName(m_com.Port()) + ")";
+}
+
+void Engine::portLost() {
+    // Lost while communication runs: the tick goes on for the reply that may be under way.
+    if (communicationStopped()) return;
+    const std::string cause = portText() + " ztracen, čekám na jeho návrat";
+    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    setCommState(CommState::portLost, cause);
+    note("port COM" + std::to_string(m_com.Port()) + " ztracen", Tone::failure);
+}
+
+void Engine::waitForPort(int port) {
+    // A converter that comes up after the PC: its port opens later.
+    m_com.setPortField(port);
+    m_status.port = portText().substr(5);
+    m_fields.setChecked(Check::stavjede, true);
+    const std::string cause = portText() + " není k dispozici, čekám na něj";
+    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    setCommState(CommState::portLost, cause);
+}
+
+bool Engine::reopenPort() {
+    // Stop, or a start of the operator's, has decided since.
+    if (m_status.state != CommState::portLost || m_com.Opened()) return m_com.Opened();
+    const bool showErrors = m_com.ShowErrors();
+    m_com.setShowErrors(false);
+    const bool opened = m_com.Open();
+    m_com.setShowErrors(showErrors);
+    if (!opened) return false;
+    resumeCommunication(portText() + " je zpět");
+    note("port COM" + std::to_string(m_com.Port()) + " zpět");
+    return true;
+}
+
+void Engine::setCommState(CommState state, const std::string& cause) {
+    m_status.state = state;
+    m_status.cause = cause;
+    publish();
+}
+
+void Engine::publish() {
+    Tone tone = stateLook(m_status.state).tone;
+    if (tone == Tone::normal && !m_status.warnings.empty()) tone = Tone::warning;
+    m_status.tone = tone;
+    if (m_status == m_published) return;
+    if (m_status.state != m_published.state || m_status.cause != m_published.cause)
+        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName
+                                 << QString::fromStdString(m_status.cause);
+    m_published = m_status;
+    if (m_statusListener) m_statusListener(m_status);
+}
+
+void Engine::note(const std::string& text, Tone tone) {
+    if (m_historyListener) m_historyListener(HistoryEntry{m_clock.now(), text, tone});
+}
+
+void Engine::delivered() {
+    m_status.lastDelivery = m_clock.now();
+    m_status.lastDeliveryMs = m_clock.monotonicMs();
+    if (m_status.state == CommState::serverFailing) m_status.state = CommState::running;
+    if (m_status.state == CommState::running) m_status.cause.clear();
+    publish();
+}
+
+void Engine::deliveryFailed(const std::string& cause) {
+    ++m_status.failed;
+    if (m_status.state == CommState::running || m_status.state == CommState::serverFailing) {
+        m_status.state = CommState::serverFailing;
+        m_status.cause = cause;
+    }
+    if (m_state.requestKind == RequestKind::Event && !m_identification.empty())
+        note(m_identification + " – nepředáno: " + cause, Tone::failure);
+    publish();
 }
 
 void Engine::addStandingWarning(const std::string& warning) {
-    m_warnings.push_back(warning);
+    m_status.warnings.push_back(warning);
     qCWarning(lcSync).noquote() << "until the next program start:"
                                 << QString::fromStdString(warning);
-    for (const WarningsListener& listener : m_warningsListeners) listener(m_warnings);
+    note(warning, Tone::warning);
+    publish();
 }
 
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
-    if (!m_warnings.empty()) {
-        m_warnings.clear();
-        for (const WarningsListener& listener : m_warningsListeners) listener(m_warnings);
-    }
+    m_status.warnings.clear();
+    publish();
     if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
-void Engine::delayedStart() {
-    setCommState(CommState::delayedStart);
-    m_fields.setText(Field::stavprac, "PRODLEVA 50 VTERIN");
-    Deadline target = Deadline::secondsAhead(m_clock, kDelayedStartSeconds);
-    while (!target.expired()) {
-        const std::int64_t left = target.remainingMs();
-        const std::int64_t seconds = (left + 999) / 1000;
-        m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(seconds) + " VTERIN");
-        target.sleepSlice(left % 1000 == 0 ? 1000 : left % 1000);  // to the next full second
-        waitHook();
+void Engine::showDelayedStart(int secondsLeft) {
+    if (secondsLeft <= 0) {
+        m_fields.setText(Field::stavprac, "Pracovnik");
+        return;
     }
-    m_fields.setText(Field::stavprac, "Pracovnik");
+    if (m_status.state != CommState::delayedStart)
+        setCommState(CommState::delayedStart, "komunikace začne po " + std::to_string(secondsLeft) +
+                                                  " s, až naběhne převodník");
+    m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(secondsLeft) + " VTERIN");
 }
 
 std::string operationMessage(OperationResult result) {
@@ -107,7 +172,7 @@ std::string operationMessage(OperationResult result) {
 }
 
 bool Engine::communicationStopped() const {
-    return m_commState == CommState::stopped || m_commState == CommState::delayedStart;
+    return m_status.state == CommState::stopped || m_status.state == CommState::delayedStart;
 }
 
 OperationResult Engine::command(ToUnit frameCode) {

@@ -32,6 +32,27 @@ TableShape tableShape(const std::filesystem::path& reply) {
     }
     return shape;
 }
+// "404 Not Found": the status with the words administrators know it by.
+std::string httpStatusText(int status) {
+    static const struct {
+        int status;
+        const char* words;
+    } kWords[] = {{400, "Bad Request"},
+                  {401, "Unauthorized"},
+                  {403, "Forbidden"},
+                  {404, "Not Found"},
+                  {405, "Method Not Allowed"},
+                  {408, "Request Timeout"},
+                  {500, "Internal Server Error"},
+                  {502, "Bad Gateway"},
+                  {503, "Service Unavailable"},
+                  {504, "Gateway Timeout"}};
+    std::string text = std::to_string(status);
+    for (const auto& w : kWords)
+        if (w.status == status) text += std::string(" ") + w.words;
+    return text;
+}
+
 }  // namespace
 
 void Engine::processReply() {
@@ -47,6 +68,11 @@ void Engine::processReply() {
             e.purgeInput();
         }
     } cleanUp{*this};
+    const HttpOutcome outcome = m_http.outcome();
+    if (outcome.succeeded())
+        delivered();
+    else
+        deliveryFailed("Server neodpovídá (" + httpStatusText(outcome.status) + ")");
     switch (m_state.requestKind) {
         case RequestKind::Tables:
             downloadTables();
@@ -55,7 +81,10 @@ void Engine::processReply() {
             answerEvent();
             break;
         case RequestKind::Recalculation:
-            m_fields.setText(Field::statpc, serverAnswered() ? "99" : "Err");
+            if (serverAnswered())
+                m_fields.setText(Field::statpc, "99");
+            else
+                m_fields.setText(Field::statpc, "Err", Tone::failure);
             break;
         case RequestKind::Poll:
             if (m_http.outcome().succeeded()) readPollReply();
@@ -73,14 +102,21 @@ bool Engine::serverAnswered() {
     if (outcome.succeeded()) return true;
     qCWarning(lcSync) << "the attendance server answered with status" << outcome.status;
     m_fields.setText(Field::stavprac,
-                     cp1250("Doch.server: chyba " + std::to_string(outcome.status)));
+                     cp1250("Doch.server: chyba " + std::to_string(outcome.status)), Tone::failure);
     return false;
 }
 
 void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
-    m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
-    m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"));
+    m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why), Tone::failure);
+    m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"), Tone::failure);
+    ++m_status.tableFailures;
+    note("tabulky nepřeneseny: " + why, Tone::failure);
+    // A refused reply is a failed delivery already; a whole reply that is no table is one too.
+    if (m_http.outcome().succeeded())
+        deliveryFailed("Tabulky nepřeneseny: " + why);
+    else
+        publish();
     m_state.tableSyncCountdown = 1;
 }
 
@@ -136,6 +172,10 @@ void Engine::downloadTables() {
     }
     if (!sendWithTime(ToUnit::TablesEnd)) return broken();
     progress(Progress::tablesClosed, sent, total);
+    ++m_status.tableDownloads;
+    m_status.tableFailures = 0;
+    note("tabulky odeslány do RJ (" + std::to_string(sent) + " záznamů)");
+    publish();
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     record.finished(sent, skipped);
@@ -147,22 +187,33 @@ void Engine::answerEvent() {
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
+    ++m_status.forwarded;
+    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) {
+        note(m_identification + " – předáno, server neodpověděl jménem");
+        return publish();
+    }
     bool ok = false;
+    std::string text;
     {
         ReplyLineReader reply(getTmp());
         std::string line;
-        std::string text;
         while (reply.next(line)) {
             const std::string_view marker = std::string_view(line).substr(0, 8);
             if (marker == "---OK---" || marker == "---Err--") {
                 ok = marker == "---OK---";  // the last marker decides
                 if (!reply.next(text)) text.clear();
-                m_fields.setText(Field::stavprac, text);
-                if (marker == "---Err--") m_fields.markAlert(Field::stavprac);
+                m_fields.setText(Field::stavprac, text, ok ? Tone::normal : Tone::failure);
             }
         }
     }
+    const std::string shown = fromCp1250(text).toStdString();
+    if (ok) {
+        m_status.lastIdentification = clockText(m_clock.now()) + " " + shown;
+        note(shown + " – předáno");
+    } else {
+        note(m_identification + " – odmítnuto: " + shown, Tone::warning);
+    }
+    publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
     if (ok) zobraz();
 }
@@ -199,9 +250,9 @@ void Engine::triggerFileCheck() {
             logTriggerFile(path);
             continue;
         }
-        m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"));
-        m_fields.setText(Field::stavdatum, trigger.shown);
-        m_fields.setText(Field::stavcip, "nejde smazat!!!!");
+        m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
+        m_fields.setText(Field::stavdatum, trigger.shown, Tone::failure);
+        m_fields.setText(Field::stavcip, "nejde smazat!!!!", Tone::failure);
         m_state.triggerFileError |= bit;
         // The next worker's name takes the fields over; the warning stands elsewhere.
         addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +

@@ -1,5 +1,6 @@
 // Web requests to the attendance server: issuing one and waiting for its reply.
 #include <QString>
+#include <utility>
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
@@ -10,7 +11,16 @@ namespace kv {
 
 namespace {
 constexpr int kReplyTimeoutSeconds = 30;
+
+// Whose identification an event request carries, for the operator's history.
+std::string identificationOf(const CommandFrame& f) {
+    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(f[4]);
+    // The unit sends the card number low byte first.
+    std::string chip;
+    for (int n = 7; n >= 2; --n) chip += dectohex(f[n]);
+    return "čip " + chip;
 }
+}  // namespace
 
 RequestSettings Engine::requestSettings() const {
     return RequestSettings{m_fields.text(Field::cfgadresa), m_fields.text(Field::cfghttphost),
@@ -31,14 +41,20 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     if (!m_http.getDoc(sent, getTmp())) {
         const std::string why = m_http.lastError();
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
-        m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent);
-        m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"));
+        m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent,
+                         Tone::failure);
+        m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"), Tone::failure);
+        m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
+        const RequestKind was = std::exchange(m_state.requestKind, kind);
+        deliveryFailed("Požadavek nelze odeslat (" + why + ")");
+        m_state.requestKind = was;
         return false;
     }
     qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
                              << QByteArray::fromStdString(sent);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
+    m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
     return true;
 }
 
@@ -50,11 +66,13 @@ void Engine::awaitReply() {
     if (m_state.serverPhase != ServerPhase::Waiting) return;
     if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
-        m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
-        m_fields.setText(Field::stavprac, "Doch.server timeout!");
-        m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"));
+        m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."),
+                         Tone::failure);
+        m_fields.setText(Field::stavprac, "Doch.server timeout!", Tone::failure);
+        m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"), Tone::failure);
         m_state.serverPhase = ServerPhase::Idle;
-        m_fields.setText(Field::statpc, "Err");
+        m_fields.setText(Field::statpc, "Err", Tone::failure);
+        deliveryFailed("Server neodpovídá do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
         m_state.requestKind = RequestKind::None;
@@ -66,7 +84,6 @@ void Engine::awaitReply() {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
         m_state.serverPhase = ServerPhase::ReplyReady;
-        if (m_commState == CommState::serverUnreachable) setCommState(CommState::running);
         return;
     }
     const HttpOutcome outcome = m_http.outcome();
@@ -79,15 +96,15 @@ void Engine::serverUnreachable(const std::string& cause) {
     // time-out.
     qCWarning(lcSync).noquote() << "attendance server unreachable:"
                                 << QString::fromStdString(cause);
-    m_fields.setText(Field::urls, cp1250("Doch.server nedostupný: " + cause));
-    m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"));
-    m_fields.setText(Field::statpc, "Err");
+    m_fields.setText(Field::urls, cp1250("Doch.server nedostupný: " + cause), Tone::failure);
+    m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"), Tone::failure);
+    m_fields.setText(Field::statpc, "Err", Tone::failure);
+    deliveryFailed("Server nedostupný: " + cause);
     if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
     m_state.serverPhase = ServerPhase::Idle;
     m_state.requestKind = RequestKind::None;
     m_state.replyDeadline.reset();
     deleteReplyFiles();
-    if (m_commState == CommState::running) setCommState(CommState::serverUnreachable, cause);
 }
 
 }  // namespace kv

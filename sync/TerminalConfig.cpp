@@ -84,15 +84,10 @@ std::optional<std::int32_t> parseIntegerText(std::string_view text) {
     return parseInt32(text.substr(i), base, negative);
 }
 
-namespace {
-constexpr Check kPortChecks[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3,
-                                 Check::cfgport4};
-}
-
 void applyTerminalConfig(const TerminalConfig& c, Fields& fields) {
-    for (Check port : kPortChecks) fields.setChecked(port, false);
+    for (int port = 1; port <= 4; ++port) fields.setChecked(portCheck(port), false);
     if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
-        fields.setChecked(kPortChecks[c.port[0] - '1'], true);
+        fields.setChecked(portCheck(c.port[0] - '0'), true);
     fields.setText(Field::cfgadresa, c.adresa);
     fields.setText(Field::cfghttphost, c.httphost);
     fields.setChecked(Check::cfgstart, c.start == "1");
@@ -102,11 +97,18 @@ void applyTerminalConfig(const TerminalConfig& c, Fields& fields) {
     fields.setChecked(Check::cas5min, c.cas5min == "1");
 }
 
-int selectedPort(const Fields& fields) {
-    int port = 0;
-    for (int i = 0; i < 4; ++i)
-        if (fields.checked(kPortChecks[i])) port = i + 1;
-    return port;
+TerminalConfig configFromFields(const Fields& fields) {
+    TerminalConfig c;
+    if (const int port = selectedPort(fields); port != 0) c.port = Bytes(1, char('0' + port));
+    const auto flag = [&fields](Check check) { return Bytes(fields.checked(check) ? "1" : "0"); };
+    c.adresa = fields.text(Field::cfgadresa);
+    c.httphost = fields.text(Field::cfghttphost);
+    c.start = flag(Check::cfgstart);
+    c.idfirmy = fields.text(Field::idfirmy);
+    c.slowstart = flag(Check::slowstart);
+    c.slowcom = flag(Check::slowcom);
+    c.cas5min = flag(Check::cas5min);
+    return c;
 }
 
 }  // namespace kv

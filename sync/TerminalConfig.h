@@ -36,8 +36,8 @@ Bytes formatTerminalConfig(const TerminalConfig& config);
 // The configuration into the fields it belongs to; "1" to "4" selects a port, only "1" turns an
 // option on.
 void applyTerminalConfig(const TerminalConfig& config, Fields& fields);
-// 1 to 4 for the port selected in the fields, 0 when none is.
-int selectedPort(const Fields& fields);
+// The configuration as the fields show it, for Uložit.
+TerminalConfig configFromFields(const Fields& fields);
 
 // Integer text as the company id and the fictitious-event count are typed: optional blanks, an
 // optional sign, decimal digits, or hexadecimal digits after "$" or "0x".  nullopt for anything

@@ -9,6 +9,7 @@
 
 #include "app/TForm1.h"
 #include "app/WindowLook.h"
+#include "support/EngineProbe.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/WebStub.h"
@@ -41,6 +42,7 @@ struct Bridge {
         s.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
         s.workDir = work;
         form = std::make_unique<TForm1>(s);
+        form->appstart();
         start = unit.readMaster(19, 10s);  // generous: a loaded machine may be slow to start
     }
     ~Bridge() {
@@ -141,7 +143,7 @@ TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
 TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
     Bridge b;
     b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
-    b.form->engine().state().idleTicks = 2660;
+    EngineProbe::state(b.form->engine()).idleTicks = 2660;
     auto frames = b.framesFromBridge(1);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");

@@ -38,7 +38,7 @@ struct Environment {
         for (const auto& p : w->prompts.shown) all += p.text + "\n";
         for (Field f : {Field::stavprac, Field::stavdatum, Field::stavcip, Field::urls})
             all += fromCp1250(w->form->fields().text(f)) + "\n";
-        all += QString::fromStdString(w->form->engine().commDetail());
+        all += QString::fromStdString(w->form->engine().status().cause);
         return all;
     }
 };
@@ -159,7 +159,6 @@ INSTANTIATE_TEST_SUITE_P(
                         "není platné číslo firmy",
                         {},
                         true},
-        EnvironmentCase{"ConfigEmpty", "", {}, false, {}, "", {}, false},
         // The port's name leads to a plain file: it does not open, and the bridge waits for it.
         EnvironmentCase{
             "DeviceNotATty",

@@ -5,35 +5,25 @@
 namespace kv::test {
 namespace {
 
+// A missing terminal.cfg, and an empty one (what a full disk left of an earlier first start),
+// are written with the defaults.
 TEST(Appstart, FirstStartCreatesTheDefaultFileAndStaysStopped) {
-    Window w(std::nullopt);
-    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), kDefaults);
-    Fields& f = w.form->fields();
-    EXPECT_TRUE(f.checked(Check::cfgport2));
-    EXPECT_EQ(f.text(Field::cfgadresa), "http://localhost/kordavoweb/");
-    EXPECT_EQ(f.text(Field::cfghttphost), "localhost");
-    EXPECT_EQ(f.text(Field::idfirmy), "0");
-    for (Check c : {Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
-        EXPECT_FALSE(f.checked(c));
-    EXPECT_TRUE(f.checked(Check::stavstoji));
-    EXPECT_FALSE(w.form->Timer1().isActive());
-    EXPECT_EQ(w.devicesMade, 0);
-    EXPECT_EQ(w.form->windowTitle(), QString::fromUtf8("Kordavo - řídící jenotka KV-CU5 v.7.24"));
-}
-
-TEST(Appstart, EmptyFileLeavesEverythingEmptyAndIsNotRewritten) {
-    Window w(std::string{});
-    Fields& f = w.form->fields();
-    for (Check c : {Check::cfgport1, Check::cfgport2, Check::cfgport3, Check::cfgport4,
-                    Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
-        EXPECT_FALSE(f.checked(c));
-    EXPECT_EQ(f.text(Field::cfgadresa), "");
-    EXPECT_EQ(f.text(Field::cfghttphost), "");
-    EXPECT_EQ(f.text(Field::idfirmy), "");
-    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "");
-    // Saving then writes an empty first line.
-    w.form->cfgulozClick();
-    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), "\r\n\r\n\r\n0\r\n\r\n0\r\n0\r\n0\r\n");
+    for (const std::optional<std::string>& file : {std::optional<std::string>(), {""}}) {
+        Window w(file);
+        EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), kDefaults);
+        Fields& f = w.form->fields();
+        EXPECT_TRUE(f.checked(Check::cfgport2));
+        EXPECT_EQ(f.text(Field::cfgadresa), "http://localhost/kordavoweb/");
+        EXPECT_EQ(f.text(Field::cfghttphost), "localhost");
+        EXPECT_EQ(f.text(Field::idfirmy), "0");
+        for (Check c : {Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
+            EXPECT_FALSE(f.checked(c));
+        EXPECT_TRUE(f.checked(Check::stavstoji));
+        EXPECT_FALSE(w.form->Timer1().isActive());
+        EXPECT_EQ(w.devicesMade, 0);
+        EXPECT_EQ(w.form->windowTitle(),
+                  QString::fromUtf8("Kordavo - řídící jenotka KV-CU5 v.7.24"));
+    }
 }
 
 TEST(Appstart, AConfigurationThatIsAFolderIsReportedAsSuch) {
@@ -60,29 +50,42 @@ TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     EXPECT_TRUE(w.prompts.shown.empty());
 }
 
+// The delayed start is a state of the bridge: the ticks count it down while the loop turns, the
+// port stays closed until its end, and Stop ends it.
 TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
-    Window w(config("1", "1", "0", "1"),
-             [](Window& w) { w.clock.setWall(2024, 3, 5, 7, 4, 30, 250); });
-    // Begun at second 30, it ends when the clock reaches second 20 of the next minute.
-    WallTime t = w.clock.now();
-    EXPECT_EQ(t.minute, 5);
-    EXPECT_EQ(t.second, 20);
-    EXPECT_EQ(t.millisecond, 0);
-    EXPECT_EQ(w.text("stavprac"), "Pracovnik");
-    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
-
-    // Once more, watching the countdown (the first ran before anybody could look).
-    QStringList shown;
+    Window w(config("1", "1", "0", "1"));
+    QStringList shown{w.text("stavprac")};
     QObject::connect(w.form->findChild<QLineEdit*>("stavprac"), &QLineEdit::textChanged,
                      [&](const QString& text) { shown << text; });
-    w.form->appstart();
+    EXPECT_EQ(w.form->engine().commState(), CommState::delayedStart);
+    const auto tickFor = [&w](int ms) {
+        for (int t = 0; t < ms; t += 100) {
+            w.clock.advanceMs(100);
+            w.form->Timer1Timer();
+        }
+    };
+    tickFor(49'900);
+    EXPECT_FALSE(w.form->QCCom321().Opened());
+    EXPECT_EQ(w.devicesMade, 0);
+    tickFor(100);
     QStringList expected;
     for (int s = 50; s >= 1; --s) expected << QString("PRODLEVA %1 VTERIN").arg(s);
     expected << "Pracovnik";
     EXPECT_EQ(shown, expected);
-    EXPECT_EQ(w.clock.sleptMs(), 2 * 50'000 - 250);
+    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
+    EXPECT_EQ(w.form->engine().commState(), CommState::running);
+
+    // Stopped during the wait: nothing opens when the wait would have ended.
+    w.form->appstop();
+    w.form->appstart();
+    EXPECT_EQ(w.form->engine().commState(), CommState::delayedStart);
+    w.form->appstop();
+    EXPECT_EQ(w.form->engine().commState(), CommState::stopped);
+    tickFor(60'000);
+    EXPECT_FALSE(w.form->QCCom321().Opened());
+    EXPECT_EQ(w.text("stavprac"), "Pracovnik");
 }
 
 TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
@@ -223,18 +226,18 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     Window w(config("2", "1"));
     EXPECT_TRUE(w.prompts.shown.empty());
     EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
-    EXPECT_TRUE(w.form->reconnect().waiting());
+    EXPECT_TRUE(w.form->bridge().waitingForPort());
     EXPECT_EQ(w.text("stavprac").toStdString(),
               "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
-    EXPECT_FALSE(w.form->reconnect().retryNow());
+    EXPECT_FALSE(w.form->bridge().retryPortNow());
 
     PtyPair unit;
     ComPortMapping appears(2, unit.slaveName());
-    ASSERT_TRUE(w.form->reconnect().retryNow());
+    ASSERT_TRUE(w.form->bridge().retryPortNow());
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_EQ(w.form->engine().commState(), CommState::running);
     EXPECT_TRUE(w.form->Timer1().isActive());
-    EXPECT_FALSE(w.form->reconnect().waiting());
+    EXPECT_FALSE(w.form->bridge().waitingForPort());
 }
 
 }  // namespace

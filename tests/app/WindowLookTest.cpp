@@ -14,10 +14,14 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     ComPortMapping com1(1, unit.slaveName());
     Window w(config("1", "1"));
     Tray tray(*w.form);
-    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
-    tray.refresh();
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
-    EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    EXPECT_FALSE(tray.icon().toolTip().contains("identifikace")) << "none yet";
+    BridgeStatus status = w.form->bridge().status();
+    status.lastIdentification = "07:02:15 Jiří Dvořák";
+    status.lastDeliveryMs = 1'000;
+    const QString tip = Tray::toolTipFor(status, 1'000 + 3 * 60'000);
+    EXPECT_TRUE(tip.contains("Poslední identifikace: 07:02:15 Jiří Dvořák")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("před 3 min")) << tip.toStdString();
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     w.form->engine().addStandingWarning(warning.toStdString());
@@ -48,28 +52,33 @@ TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
     Window w(config("2", "0"));
     const QColor dark(Qt::black);
     const QColor red = fieldLook(FieldKind::status, true).text;
+    // The colour comes with the text from the engine, never from its words.
     const struct {
         Field field;
         const char* text;
+        Tone tone;
         bool readOnly;
         QColor colour;
     } rows[] = {
-        {Field::cfgadresa, "http://server/kordavoweb/", false, dark},
-        {Field::idfirmy, "Chyba", false, dark},  // what the operator types is never an alert
-        {Field::stavprac, "Dvořák Jiří", true, dark},
-        {Field::stavprac, "Doch.server timeout!", true, red},
-        {Field::stavprac, "Chyba práv souboru!", true, red},
-        {Field::stavdatum, "7.12.2026 12:12:52", true, dark},
-        {Field::stavdatum, "Špatná adresa?", true, red},
-        {Field::stavcip, "nejde smazat!!!!", true, red},
-        {Field::statpc, "6", true, dark},
-        {Field::statpc, "Err", true, red},
-        {Field::statram, "64 kB", true, dark},
-        {Field::statpc, "99", true, dark},  // the same field recovers its colour
+        {Field::cfgadresa, "http://server/kordavoweb/", Tone::normal, false, dark},
+        {Field::idfirmy, "Chyba", Tone::failure, false, dark},  // what the operator types
+        {Field::stavprac, "Dvořák Jiří", Tone::normal, true, dark},
+        {Field::stavprac, "Doch.server timeout!", Tone::failure, true, red},
+        {Field::stavprac, "Port COM1 (/dev/ttyS0) je zpět", Tone::normal, true, dark},
+        {Field::stavprac, "Chyba práv souboru!", Tone::failure, true, red},
+        {Field::stavdatum, "7.12.2026 12:12:52", Tone::normal, true, dark},
+        {Field::stavdatum, "Špatná adresa?", Tone::failure, true, red},
+        {Field::stavcip, "nejde smazat!!!!", Tone::failure, true, red},
+        {Field::urls, "Tabulky nepřeneseny: odpověď serveru není tabulka", Tone::failure, false,
+         red},
+        {Field::statpc, "6", Tone::normal, true, dark},
+        {Field::statpc, "Err", Tone::failure, true, red},
+        {Field::statram, "64 kB", Tone::normal, true, dark},
+        {Field::statpc, "99", Tone::normal, true, dark},  // the same field recovers its colour
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)));
+        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)), row.tone);
         auto* edit = w.form->findChild<QLineEdit*>(
             QString::fromLatin1(fieldName(row.field).data(), fieldName(row.field).size()));
         EXPECT_TRUE(edit->isEnabled());

@@ -72,6 +72,7 @@ struct Window {
         };
         s.workDir = workDir;
         form = std::make_unique<TForm1>(s);
+        form->appstart();
     }
 
     QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }

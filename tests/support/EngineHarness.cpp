@@ -14,7 +14,7 @@ EngineHarness::EngineHarness() {
     std::filesystem::create_directories(driveC);
     engine = std::make_unique<Engine>(*com, http, fields, clock, EnginePaths{workDir, driveC});
     com->Open();
-    engine->setCommState(CommState::running);  // as after Start: the port is open
+    EngineProbe::setCommState(*engine, CommState::running);  // as after Start: the port is open
 }
 
 void EngineHarness::tick() {

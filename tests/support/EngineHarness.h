@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/TQCCom32.h"
+#include "support/EngineProbe.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
@@ -30,6 +31,7 @@ struct EngineHarness {
     // Frames written to the unit so far (each checked for its F0 F0 A5 header).
     std::vector<CommandFrame> sentFrames() const;
     std::vector<int> sentCodes() const;
+    EngineState& state() { return EngineProbe::state(*engine); }
 
     FakeClock clock;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();

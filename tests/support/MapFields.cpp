@@ -26,7 +26,8 @@ Bytes MapFields::text(Field field) const {
     return it == m_texts.end() ? Bytes{} : it->second;
 }
 
-void MapFields::setText(Field field, std::string_view cp1250) {
+void MapFields::setText(Field field, std::string_view cp1250, Tone tone) {
+    m_tones[field] = tone;
     m_texts[field] = Bytes(cp1250);
     m_history[field].emplace_back(cp1250);
 }

@@ -51,7 +51,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
         EXPECT_EQ(h.fields.text(Field::statpc), kind == RequestKind::Tables ? "7" : "Err");
-        EXPECT_EQ(h.engine->commState(), CommState::serverUnreachable);
+        EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
         // The unit's tables are announced again, so that it asks again.
         EXPECT_EQ(h.sentCodes(),
                   kind == RequestKind::Tables ? std::vector<int>{7} : std::vector<int>{});
@@ -60,7 +60,16 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.http.calls().size(), 2u);
         h.http.complete("", 404);
         h.tick();
+        EXPECT_EQ(h.engine->commState(), CommState::serverFailing) << "an error page is no answer";
+        EXPECT_EQ(h.engine->status().cause, "Server neodpovídá (404 Not Found)");
+        EXPECT_EQ(h.engine->status().failed, 2u);
+        h.unitSends(kEvent);
+        h.ticks(3);
+        h.http.complete("---OK---\nJan Novak\n");
+        h.tick();
         EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
+        EXPECT_EQ(h.engine->status().cause, "");
+        EXPECT_EQ(h.engine->status().forwarded, 1u);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "support/EngineProbe.h"
 #include "support/FakeHttpControl.h"
 #include "support/MapFields.h"
 #include "support/Pty.h"
@@ -95,8 +96,8 @@ struct PtyEngine {
     void replyArrived(RequestKind kind) {
         http.getDoc("http://127.0.0.1/", work / "status.tmp");
         http.complete("", 200);  // the reply itself is already in get.txt
-        engine->state().serverPhase = ServerPhase::ReplyReady;
-        engine->state().requestKind = kind;
+        EngineProbe::state(*engine).serverPhase = ServerPhase::ReplyReady;
+        EngineProbe::state(*engine).requestKind = kind;
     }
 
     PtyPair unit;
@@ -150,7 +151,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
         for (int i = 0; i < 100; ++i) out << chunk;
         out << "\n";
     }
-    p.engine->state().nameRequested = 1;
+    EngineProbe::state(*p.engine).nameRequested = 1;
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
     p.replyArrived(RequestKind::Event);

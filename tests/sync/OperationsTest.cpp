@@ -13,14 +13,21 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     EXPECT_EQ(h.engine->recalculate(), OperationResult::requestUnderWay);
     EXPECT_EQ(h.http.calls().size(), 1u);
 
-    // No port chosen: nothing opens, but the request state is reset and the company taken.
+    // No port chosen: refused, and the running communication with its request goes on.
     EXPECT_FALSE(h.engine->startCommunication(0, 12));
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Issued);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Recalculation);
+    EXPECT_EQ(h.engine->state().companyId, 0);
+    EXPECT_EQ(h.engine->commState(), CommState::running);
+    EXPECT_TRUE(h.com->Opened());
+    // A start on a port resets the request and takes the company over, unless none is given.
+    EXPECT_TRUE(h.engine->startCommunication(1, 12));
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_EQ(h.engine->state().companyId, 12);
-    EXPECT_FALSE(h.engine->startCommunication(0, std::nullopt));
+    EXPECT_TRUE(h.engine->startCommunication(1, std::nullopt));
     EXPECT_EQ(h.engine->state().companyId, 12) << "no company id given: the last one stays";
     // Stopped: refused, so no reply is waited for by ticks that do not run.
+    h.engine->stopCommunication();
     EXPECT_EQ(h.engine->recalculate(), OperationResult::communicationStopped);
     EXPECT_EQ(h.http.calls().size(), 1u);
 }

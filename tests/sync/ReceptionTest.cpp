@@ -54,7 +54,7 @@ TEST(Reception, TailArrivingDuringTheReadIsWaitedForWithoutSpinning) {
 TEST(Reception, ShortFrameTimesOutToZerosAndIsNotDispatched) {
     EngineHarness h;
     h.clock.setWall(2024, 3, 5, 7, 4, 9, 400);
-    h.engine->state().frame = frameOf({9, 9, 9});
+    h.state().frame = frameOf({9, 9, 9});
     h.line->input = "Z" + frameText(kEvent).substr(0, 10);
     h.ticks(2);
     const auto before = h.clock.monotonicMs();
@@ -212,8 +212,8 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
 
 TEST(Dispatch, CardEventClearsTheNameRequestAndTablesStopTheRepetition) {
     EngineHarness h;
-    h.engine->state().nameRequested = 1;
-    h.engine->state().tableSyncCountdown = 100;
+    h.state().nameRequested = 1;
+    h.state().tableSyncCountdown = 100;
     h.unitSends(frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}));
     h.ticks(3);
     EXPECT_EQ(h.engine->state().nameRequested, 0);
@@ -274,7 +274,7 @@ TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
 
 TEST(PeriodicPoll, SkippedWhenBytesArriveDuringTheTick) {
     EngineHarness h;
-    h.engine->state().idleTicks = 2660;
+    h.state().idleTicks = 2660;
     h.engine->countIdle();
     h.line->input = "x";
     h.engine->settleCountdown();

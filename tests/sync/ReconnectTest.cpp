@@ -5,15 +5,13 @@
 
 #include "link/Cp1250.h"
 #include "support/EngineHarness.h"
-#include "sync/Reconnect.h"
 
 namespace kv::test {
 namespace {
 
 TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStartFrame) {
     EngineHarness h;
-    QTimer tick;
-    Reconnect reconnect(*h.engine, *h.com, h.fields, tick);
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
     h.unitSends(frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
     h.ticks(3);
@@ -25,33 +23,33 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.tick();
     EXPECT_EQ(h.engine->commState(), CommState::portLost);
     EXPECT_TRUE(h.com->Lost());
-    EXPECT_TRUE(reconnect.waiting());
-    EXPECT_EQ(h.fields.text(Field::stavprac),
-              cp1250(Reconnect::portText(1) + " ztracen, čekám na jeho návrat"));
+    const std::string port = "Port COM1 (" + portDeviceName(1) + ")";
+    EXPECT_EQ(h.fields.text(Field::stavprac), cp1250(port + " ztracen, čekám na jeho návrat"));
+    EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::failure);
 
     h.http.complete("---OK---\nJan Novak\n");
     h.ticks(2);
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_TRUE(h.line->written.empty()) << "the answer is not kept for later";
-    EXPECT_FALSE(reconnect.retryNow());
+    EXPECT_FALSE(h.engine->reopenPort());
 
     h.line->failingNames.clear();
     h.line->lostCause.clear();
-    ASSERT_TRUE(reconnect.retryNow());
+    ASSERT_TRUE(h.engine->reopenPort());
     EXPECT_EQ(h.sentCodes(), std::vector<int>({11}));
     EXPECT_EQ(h.engine->commState(), CommState::running);
-    EXPECT_FALSE(reconnect.waiting());
-    EXPECT_TRUE(tick.isActive());
+    // Good news is not painted as a failure, whatever its first words.
+    EXPECT_EQ(h.fields.text(Field::stavprac), cp1250(port + " je zpět"));
+    EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::normal);
 
     // Lost again, then Stop: the waiting ends and nothing is opened.
     h.line->lostCause = "Input/output error";
     h.tick();
-    ASSERT_TRUE(reconnect.waiting());
+    ASSERT_EQ(h.engine->commState(), CommState::portLost);
     h.line->lostCause.clear();
     h.engine->stopCommunication();
     const int opens = h.line->opens;
-    EXPECT_FALSE(reconnect.retryNow());
-    EXPECT_FALSE(reconnect.waiting());
+    EXPECT_FALSE(h.engine->reopenPort());
     EXPECT_EQ(h.line->opens, opens);
 }
 

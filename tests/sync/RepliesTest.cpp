@@ -230,7 +230,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
                 h.tick();
                 break;
             case poll:
-                h.engine->state().idleTicks = 2661;
+                h.state().idleTicks = 2661;
                 h.tick();
                 break;
         }
@@ -290,7 +290,7 @@ TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EngineHarness h;
-        h.engine->state().idleTicks = 2661;
+        h.state().idleTicks = 2661;
         h.tick();
         ASSERT_EQ(h.engine->state().requestKind, RequestKind::Poll);
         reply(h, row.body);

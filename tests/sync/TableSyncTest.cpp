@@ -33,8 +33,10 @@ TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
 TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
     EngineHarness h;
     std::vector<std::size_t> told;
-    h.engine->addWarningsListener(
-        [&](const std::vector<std::string>& warnings) { told.push_back(warnings.size()); });
+    h.engine->setStatusListener([&](const BridgeStatus& status) {
+        if (told.empty() ? !status.warnings.empty() : told.back() != status.warnings.size())
+            told.push_back(status.warnings.size());
+    });
     std::filesystem::create_directories(h.driveC / "zamestnanci" / "inside");
     std::ofstream(h.driveC / "kategorie") << "1";
     h.tick();
@@ -45,7 +47,8 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs)
     const std::vector<std::string> standing = {
         "Chyba práv souboru! Soubor c:zamestnanci nejde smazat!!!! (" +
         (h.driveC / "zamestnanci").string() + ")"};
-    EXPECT_EQ(h.engine->standingWarnings(), standing);
+    EXPECT_EQ(h.engine->status().warnings, standing);
+    EXPECT_EQ(h.engine->status().tone, Tone::warning) << "a running bridge with a warning";
     EXPECT_FALSE(std::filesystem::exists(h.driveC / "kategorie"));  // still handled that tick
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
     h.ticks(300);
@@ -58,9 +61,9 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs)
     request(h, kEvent);
     reply(h, "---OK---\nJan Novak\nsome more text\n");
     EXPECT_EQ(h.fields.text(Field::stavprac), "Jan Novak");
-    EXPECT_EQ(h.engine->standingWarnings(), standing);
+    EXPECT_EQ(h.engine->status().warnings, standing);
     h.engine->resetForProgramStart();
-    EXPECT_TRUE(h.engine->standingWarnings().empty());
+    EXPECT_TRUE(h.engine->status().warnings.empty());
     EXPECT_EQ(told, (std::vector<std::size_t>{1, 0}));
 }
 
@@ -70,7 +73,7 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
         EngineHarness h;
         h.fields.setChecked(Check::slowcom, slowcom);
         h.clock.setWall(2024, 3, 5, 7, 4, 9, 300);
-        h.engine->state().slowFrameCounter = 1;
+        h.state().slowFrameCounter = 1;
         std::vector<int> waitedAfter;
         for (int i = 1; i <= 12; ++i) {
             const auto before = h.clock.sleptMs();
@@ -79,7 +82,7 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
             EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
         }
         EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
-        h.engine->state().slowFrameCounter = 0;
+        h.state().slowFrameCounter = 0;
         const auto before = h.clock.sleptMs();
         for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::SetClock);
         EXPECT_EQ(h.clock.sleptMs(), before);
@@ -90,7 +93,7 @@ TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
     EngineHarness h;
     h.fields.setChecked(Check::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
-    h.engine->state().slowFrameCounter = 5;
+    h.state().slowFrameCounter = 5;
     h.engine->sendWithTime(ToUnit::Section1Record);
     EXPECT_EQ(h.clock.now().second, 1);
     EXPECT_EQ(h.clock.now().millisecond, 0);

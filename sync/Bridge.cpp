@@ -1,0 +1,196 @@
+#include "sync/Bridge.h"
+
+#include <QCoreApplication>
+#include <exception>
+#include <system_error>
+
+#include "link/Cp1250.h"
+#include "sync/Files.h"
+#include "sync/Logging.h"
+
+namespace kv {
+
+Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {
+    m_com = std::make_unique<TQCCom32>(m_parts.serialFactory, *m_parts.prompts, *m_parts.clock);
+    m_com->setObjectName(QStringLiteral("QCCom321"));
+    m_http = m_parts.httpFactory(nullptr);
+    m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.fields, *m_parts.clock,
+                                        EnginePaths{m_parts.workDir, m_parts.driveC});
+    // While the engine waits inside a tick (a frame, pacing, a long download) the loop turns:
+    // the window paints, signals are taken; clicks wait, and ticks that fall due are skipped.
+    m_engine->setWaitHook(
+        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    m_engine->setStatusListener([this](const BridgeStatus& status) {
+        followState(status);
+        emit statusChanged(status);
+    });
+    m_engine->setHistoryListener([this](const HistoryEntry& entry) { emit historyAdded(entry); });
+    connect(m_com.get(), &TQCCom32::deviceLost, this, [this] { m_engine->portLost(); });
+
+    m_tick.setObjectName(QStringLiteral("Timer1"));
+    m_tick.setInterval(kTickMs);
+    m_tick.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
+    connect(&m_tick, &QTimer::timeout, this, [this] { guarded([this] { tick(); }); });
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &Bridge::retryPortNow);
+}
+
+Bridge::~Bridge() { end(); }
+
+void Bridge::report(const QString& text) {
+    qCWarning(lcSync).noquote() << text;
+    m_parts.prompts->report(QStringLiteral("Kordavo"), text);
+}
+
+bool Bridge::guarded(const std::function<void()>& operation) {
+    if (m_busy) return false;
+    m_busy = true;
+    try {
+        operation();
+    } catch (const std::exception& e) {
+        report(QString::fromUtf8(e.what()));
+    }
+    m_busy = false;
+    emit idle();
+    return true;
+}
+
+void Bridge::followState(const BridgeStatus& status) {
+    const bool ticking = status.state != CommState::stopped;
+    if (ticking && !m_tick.isActive()) m_tick.start();
+    if (!ticking) m_tick.stop();
+    if (status.state == CommState::portLost) {
+        if (!m_retry.isActive()) m_retry.start();
+    } else {
+        m_retry.stop();
+    }
+}
+
+void Bridge::loadConfig() {
+    Fields& fields = *m_parts.fields;
+    const std::filesystem::path cfg = configPath();
+    std::error_code ec;
+    // An empty file is what a full disk left of an earlier first start: written anew too.
+    const bool missing =
+        !std::filesystem::exists(cfg, ec) ||
+        (std::filesystem::is_regular_file(cfg, ec) && std::filesystem::file_size(cfg, ec) == 0);
+    if (missing) {
+        replaceFile(cfg, formatTerminalConfig(m_parts.firstConfig));
+        qCWarning(lcSync) << "terminal.cfg was missing: created";
+        emit configCreated();
+    }
+    const TerminalConfig config = parseTerminalConfig(readWholeFile(cfg));
+    applyTerminalConfig(config, fields);
+    if (fields.text(Field::cfgadresa) != config.adresa) {
+        // The field holds only so much; a cut address would send every request elsewhere.
+        fields.setText(Field::cfgadresa, {});
+        m_parts.prompts->message(
+            QStringLiteral("Kordavo"),
+            QStringLiteral("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
+    }
+}
+
+bool Bridge::programStart(AutoStart mode) {
+    Fields& fields = *m_parts.fields;
+    m_tick.stop();
+    try {
+        loadConfig();
+    } catch (const std::exception& e) {
+        report(QString::fromUtf8(e.what()));
+        return false;
+    }
+    fields.setChecked(Check::stavstoji, true);
+    m_engine->resetForProgramStart();
+    if (mode == AutoStart::asConfigured && !fields.checked(Check::cfgstart)) return true;
+    if (mode == AutoStart::always && selectedPort(fields) == 0) {
+        report(
+            QStringLiteral("terminal.cfg nevybírá žádný sériový port (řádek 1 musí být 1 až 4)."));
+        return false;
+    }
+    if (fields.checked(Check::slowstart)) {
+        // An Ethernet-to-serial converter gets time to come up; the loop turns meanwhile.
+        m_delayedUntilMs = m_parts.clock->monotonicMs() + kDelayedStartSeconds * 1000;
+        m_delayedShown = -1;
+        delayedStartTick();
+        return true;
+    }
+    unattendedStart();
+    return true;
+}
+
+void Bridge::delayedStartTick() {
+    const std::int64_t left = *m_delayedUntilMs - m_parts.clock->monotonicMs();
+    const int seconds = left > 0 ? int((left + 999) / 1000) : 0;
+    if (seconds != m_delayedShown) {
+        m_delayedShown = seconds;
+        m_engine->showDelayedStart(seconds);
+    }
+    if (seconds > 0) return;
+    m_delayedUntilMs.reset();
+    unattendedStart();
+}
+
+void Bridge::tick() {
+    if (m_delayedUntilMs)
+        delayedStartTick();
+    else
+        m_engine->tick();
+}
+
+void Bridge::unattendedStart() {
+    const bool showErrors = m_com->ShowErrors();
+    m_com->setShowErrors(false);
+    start();
+    m_com->setShowErrors(showErrors);
+    const int port = selectedPort(*m_parts.fields);
+    if (!m_com->Opened() && port != 0) m_engine->waitForPort(port);
+}
+
+void Bridge::start() {
+    m_delayedUntilMs.reset();
+    const int port = selectedPort(*m_parts.fields);
+    if (port == 0) {
+        // Nothing is opened and nothing changes: a running communication goes on.
+        m_parts.prompts->message(QStringLiteral("Kordavo"),
+                                 QStringLiteral("Není vybrán sériový port!"));
+        return;
+    }
+    const Bytes idText = m_parts.fields->text(Field::idfirmy);
+    const auto id = parseIntegerText(idText);
+    m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt);
+    if (!id) {
+        // A NUL typed into the id (or read from a damaged terminal.cfg) would cut the text.
+        const QString shown = fromCp1250(idText).replace(QChar(u'\0'), QChar(u'?'));
+        report(QStringLiteral("'%1' není platné číslo firmy.").arg(shown));
+    }
+}
+
+void Bridge::stop() {
+    if (m_delayedUntilMs) {
+        m_delayedUntilMs.reset();
+        m_engine->showDelayedStart(0);
+    }
+    m_engine->stopCommunication();
+}
+
+void Bridge::end() {
+    m_tick.stop();
+    m_retry.stop();
+    stop();
+    m_http->cancel();
+    std::error_code ec;
+    std::filesystem::remove(m_engine->getTmp(), ec);
+    std::filesystem::remove(m_engine->getTxt(), ec);
+}
+
+void Bridge::saveConfig() {
+    replaceFile(configPath(), formatTerminalConfig(configFromFields(*m_parts.fields)));
+    qCInfo(lcSync) << "configuration saved to terminal.cfg";
+}
+
+bool Bridge::retryPortNow() {
+    guarded([this] { m_engine->reopenPort(); });
+    return m_com->Opened();
+}
+
+}  // namespace kv

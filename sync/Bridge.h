@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/Clock.h"
+#include "link/Prompts.h"
+#include "link/SerialDevice.h"
+#include "link/TQCCom32.h"
+#include "sync/BridgeStatus.h"
+#include "sync/Engine.h"
+#include "sync/Fields.h"
+#include "sync/HttpControl.h"
+#include "sync/TerminalConfig.h"
+
+namespace kv {
+
+// What a bridge is built on: the window or the service mode hands in its fields and prompts,
+// tests hand in fakes for the rest.
+struct BridgeParts {
+    Fields* fields = nullptr;
+    Prompts* prompts = nullptr;
+    Clock* clock = nullptr;
+    SerialDeviceFactory serialFactory;
+    std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
+    std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    std::filesystem::path driveC;
+    // What a missing terminal.cfg is created with.
+    TerminalConfig firstConfig = defaultTerminalConfig();
+};
+
+// The bridge: the serial port, the HTTP control, the engine, its 100 ms tick and the wait for
+// a lost port, built once for the window and the service mode alike.  It runs the program
+// start (terminal.cfg, the delayed start, the automatic start), Start, Stop and the end, and
+// passes the engine's status and history on as signals.
+class Bridge : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kTickMs = 100;
+    static constexpr int kRetryMs = 3000;
+    static constexpr int kDelayedStartSeconds = 50;
+
+    enum class AutoStart { asConfigured, always };
+
+    explicit Bridge(BridgeParts parts, QObject* parent = nullptr);
+    ~Bridge() override;
+
+    // The program start: terminal.cfg into the fields (created with the defaults when missing
+    // or empty), what a program start resets, then the start of communication when the
+    // configuration asks for it (always: whenever a port is chosen), after the delayed start
+    // when that is ticked.  False, with the cause reported, when terminal.cfg can be neither
+    // read nor written or (always) chooses no port.
+    bool programStart(AutoStart mode);
+    // Start: the port and the company id as the fields show them.
+    void start();
+    // Stop, also of a delayed start that has not started yet.
+    void stop();
+    // The end of the program: stopped, the request under way cancelled, its files removed.
+    void end();
+    // Uložit: the fields into terminal.cfg, which is replaced whole.
+    void saveConfig();
+
+    Engine& engine() { return *m_engine; }
+    const Engine& engine() const { return *m_engine; }
+    TQCCom32& com() { return *m_com; }
+    HttpControl& http() { return *m_http; }
+    QTimer& tickTimer() { return m_tick; }
+    const BridgeStatus& status() const { return m_engine->status(); }
+    Clock& clock() { return *m_parts.clock; }
+    std::filesystem::path configPath() const { return m_parts.workDir / "terminal.cfg"; }
+
+    // A tick or an operation is running (a long run lets the loop turn meanwhile).
+    bool busy() const { return m_busy; }
+    // Runs an operation unless one runs already; a failure ends it and is reported.  False
+    // when it did not run.
+    bool guarded(const std::function<void()>& operation);
+    // One tick: the delayed start's countdown, or the engine's steps.
+    void tick();
+
+    bool delayedStartRunning() const { return m_delayedUntilMs.has_value(); }
+    bool waitingForPort() const { return m_retry.isActive(); }
+    void setRetryInterval(int ms) { m_retry.setInterval(ms); }
+    // One attempt to reopen a lost port now; true when it is open.
+    bool retryPortNow();
+
+signals:
+    void statusChanged(const kv::BridgeStatus& status);
+    void historyAdded(const kv::HistoryEntry& entry);
+    // terminal.cfg was missing and has been created with the defaults.
+    void configCreated();
+    // The outermost tick or operation has ended.
+    void idle();
+
+private:
+    void report(const QString& text);
+    // terminal.cfg read into the fields; created first when missing or empty.
+    void loadConfig();
+    // A start that nobody watches: no prompt for the port; a chosen port that does not open
+    // is waited for.
+    void unattendedStart();
+    void delayedStartTick();
+    // The tick and the wait for the port follow the state.
+    void followState(const BridgeStatus& status);
+
+    BridgeParts m_parts;
+    std::unique_ptr<TQCCom32> m_com;
+    std::unique_ptr<HttpControl> m_http;
+    std::unique_ptr<Engine> m_engine;
+    QTimer m_tick;
+    QTimer m_retry;
+    bool m_busy = false;
+    std::optional<std::int64_t> m_delayedUntilMs;  // monotonic end of the delayed start
+    int m_delayedShown = -1;                       // the seconds stavprac shows
+};
+
+}  // namespace kv

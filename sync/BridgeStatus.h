@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/Clock.h"
+
+namespace kv {
+
+// The communication at a glance.
+enum class CommState {
+    stopped,        // Stop pressed, or never started
+    delayedStart,   // waiting for a converter that needs time after the PC boots
+    running,        // the port is open and the unit is served
+    portLost,       // the port went away or is not there yet; it is opened when it comes
+    serverFailing,  // the last delivery to the web application failed
+};
+
+// How a state or a text should strike whoever reads it.
+enum class Tone { normal, warning, failure };
+
+// The one table of what each state is called and how it looks; the badge, the tray, the log,
+// the journal and --status all read it.
+struct StateLook {
+    const char* name;     // Czech (UTF-8), as the tray, the journal and --status show it
+    const char* badge;    // the same, short enough for the window's state indicator
+    const char* logName;  // for the log and --status --json
+    Tone tone;
+};
+const StateLook& stateLook(CommState state);
+// Background colour (0xRRGGBB) for a tone in a state, white text on it.
+std::uint32_t toneColour(CommState state, Tone tone);
+
+// What the bridge publishes about itself; one value, changed only by the engine.
+struct BridgeStatus {
+    CommState state = CommState::stopped;
+    std::string cause;         // Czech (UTF-8): why the state is what it is; empty when all is well
+    Tone tone = Tone::normal;  // the state's own, raised to a warning by standing warnings
+    std::string port;          // "COM1 (/dev/ttyUSB0)" once a port was chosen
+    std::string lastIdentification;              // "07:02:15 Jiří Dvořák", Czech (UTF-8)
+    std::optional<WallTime> lastDelivery;        // the last good delivery to the web application
+    std::optional<std::int64_t> lastDeliveryMs;  // the same on the monotonic clock
+    std::uint64_t forwarded = 0;                 // identifications delivered since the start
+    std::uint64_t failed = 0;                    // deliveries that failed since the start
+    std::uint64_t tableDownloads = 0;            // table downloads finished since the start
+    std::uint64_t tableFailures = 0;             // table downloads that failed in a row
+    std::optional<WallTime> nextTableAttempt;    // when the tables are announced again
+    std::vector<std::string> warnings;           // standing until the next program start
+
+    bool operator==(const BridgeStatus&) const = default;
+};
+
+// One line for the journal, systemd's STATUS= and the tray's tooltip: "Spuštěna",
+// "Server neodpovídá: Server neodpovídá (404 Not Found)".
+std::string statusLine(const BridgeStatus& status);
+
+// A line of the operator's history: what happened to an identification, the tables, the port.
+struct HistoryEntry {
+    WallTime time;
+    std::string text;  // Czech (UTF-8)
+    Tone tone = Tone::normal;
+};
+
+// "07:02:15": hours, minutes and seconds padded to two digits.
+std::string clockText(const WallTime& t);
+
+}  // namespace kv

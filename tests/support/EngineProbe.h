@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "sync/Engine.h"
+
+namespace kv::test {
+
+// Tests and fuzz targets set up states that take long to reach through the wire (an idle count
+// just below the poll, a request under way); nothing else writes the engine's state.
+struct EngineProbe {
+    static EngineState& state(Engine& engine) { return engine.m_state; }
+    static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {
+        engine.setCommState(state, cause);
+    }
+};
+
+}  // namespace kv::test
