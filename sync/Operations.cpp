@@ -5,6 +5,7 @@
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
+#include "sync/TableDownload.h"
 
 namespace kv {
 
@@ -77,7 +78,7 @@ void Engine::resetForProgramStart() {
         m_warnings.clear();
         for (const WarningsListener& listener : m_warningsListeners) listener(m_warnings);
     }
-    if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
+    if (TableDownload::takeUnfinished(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
 void Engine::delayedStart() {

@@ -5,33 +5,13 @@
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
-#include "sync/TableRecords.h"
+#include "sync/TableDownload.h"
 
 namespace kv {
 
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
-
-// What a look through a reply tells before a download starts: the records it holds at most
-// (every line but separators), and whether it holds the line between the two sections, which a
-// table reply has and an error page does not.
-struct TableShape {
-    std::uint64_t recordLines = 0;
-    bool separator = false;
-};
-
-TableShape tableShape(const std::filesystem::path& reply) {
-    TableShape shape;
-    std::string line;
-    for (ReplyLineReader reader(reply); reader.next(line);) {
-        if (line.compare(0, 7, "-------") == 0)
-            shape.separator = true;
-        else
-            ++shape.recordLines;
-    }
-    return shape;
-}
 }  // namespace
 
 void Engine::processReply() {
@@ -100,45 +80,18 @@ void Engine::downloadTables() {
                       "the reply is no table");
         return;
     }
-    const std::uint64_t total = shape.recordLines;
-    ReplyLineReader reply(getTmp());
-    ToUnit section = ToUnit::Section1Record;
-    std::uint64_t sent = 0;
-    std::uint64_t skipped = 0;
-    // The closing frame tells the unit its tables are complete: it goes out only when every
-    // frame before it went out whole.
-    const auto broken = [&] {
-        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " + std::to_string(sent) +
-                          " záznamech.",
+    TableDownload download(*this, m_clock, m_paths.workDir);
+    if (!download.run(getTmp(), shape.recordLines)) {
+        // The closing frame tells the unit its tables are complete: it goes out only when
+        // every frame before it went out whole.
+        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
+                          std::to_string(download.sent()) + " záznamech.",
                       "the line did not take a frame; download broken off after " +
-                          std::to_string(sent) + " records");
-    };
-    TableDownloadLog record(m_clock, m_paths.workDir);
-    if (!sendWithTime(ToUnit::TablesBegin)) return broken();
-    m_state.slowFrameCounter = 1;
-    std::string line;
-    while (reply.next(line)) {
-        if (line.compare(0, 7, "-------") == 0) {
-            section = ToUnit::Section2Record;
-            continue;
-        }
-        CommandFrame& f = m_state.frame;
-        f.setCode(section);
-        if (section == ToUnit::Section2Record && line.size() <= 5) continue;
-        const bool ok = section == ToUnit::Section1Record ? parseSection1Record(line, f)
-                                                          : parseSection2Record(line, f);
-        if (!ok) {
-            ++skipped;  // a record that cannot be converted is left out
-            continue;
-        }
-        if (!zobraz()) return broken();
-        progress(Progress::tableRecord, ++sent, total);
+                          std::to_string(download.sent()) + " records");
+        return;
     }
-    if (!sendWithTime(ToUnit::TablesEnd)) return broken();
-    progress(Progress::tablesClosed, sent, total);
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    record.finished(sent, skipped);
 }
 
 void Engine::answerEvent() {

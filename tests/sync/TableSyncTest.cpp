@@ -1,9 +1,11 @@
-// Tick-exact tests of the tables-changed signalling (trigger files, repetition) and of pacing.
+// Tick-exact tests of the tables-changed signalling (trigger files, repetition, a download
+// broken off) and of pacing.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "support/EngineHarness.h"
+#include "sync/TableDownload.h"
 
 namespace kv::test {
 namespace {
@@ -28,6 +30,27 @@ TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
     reply(h, "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
     h.ticks(600);
     EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+}
+
+TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
+    EngineHarness h;
+    const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
+    const auto mark = TableDownload::markFile(h.workDir);
+    request(h, frameOf({1}));
+    h.line->stallAt = 19 + 7;  // the opening frame and part of the first record
+    reply(h, table);
+    EXPECT_TRUE(std::filesystem::exists(mark));
+    h.engine->resetForProgramStart();
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 1);
+    EXPECT_FALSE(std::filesystem::exists(mark));
+
+    h.line->stallAt = -1;
+    request(h, frameOf({1}));
+    reply(h, table);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+    EXPECT_FALSE(std::filesystem::exists(mark));
+    h.engine->resetForProgramStart();
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
 }
 
 TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
