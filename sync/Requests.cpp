@@ -28,8 +28,11 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_fields.setText(Field::urls, url);
     // The request goes out as the field shows it.
     const Bytes sent = m_fields.text(Field::urls);
-    if (!m_http.getDoc(sent, getTmp())) {
-        const std::string why = m_http.lastError();
+    // The tables and the poll only read: sent again, they do no harm.
+    const Repeat repeat =
+        kind == RequestKind::Tables || kind == RequestKind::Poll ? Repeat::allowed : Repeat::never;
+    if (!m_http.getDoc(sent, getTmp(), repeat)) {
+        const std::string why = m_http.outcome().cause;
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent);
         m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"));
@@ -62,7 +65,7 @@ void Engine::awaitReply() {
         m_http.cancel();
         deleteReplyFiles();
     }
-    if (m_http.isComplete()) {
+    if (m_http.outcome().complete()) {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
         m_state.serverPhase = ServerPhase::ReplyReady;
