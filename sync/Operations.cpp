@@ -72,6 +72,7 @@ void Engine::addStandingWarning(const std::string& warning) {
 
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
+    endTableBackOff();
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
     if (!m_warnings.empty()) {
@@ -113,6 +114,8 @@ bool Engine::communicationStopped() const {
 
 OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
+    // The operator announcing the tables is a new start for them.
+    if (frameCode == ToUnit::TablesChanged) endTableBackOff();
     sendWithTime(frameCode);
     return OperationResult::done;
 }

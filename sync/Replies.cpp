@@ -12,6 +12,10 @@ namespace kv {
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
+// After a failed table download the tables are announced again after 30 s, then after twice as
+// long each time, at most 10 minutes apart.
+constexpr std::int64_t kFirstTableRetryMs = 30'000;
+constexpr std::int64_t kLongestTableRetryMs = 600'000;
 }  // namespace
 
 void Engine::processReply() {
@@ -61,10 +65,38 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
     m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
     m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"));
+    tableDownloadFailed();
+}
+
+void Engine::tableDownloadFailed() {
     m_state.tableSyncCountdown = 1;
+    ++m_state.tableFailures;
+    const std::int64_t wait =
+        std::min(kFirstTableRetryMs << std::min<std::uint32_t>(m_state.tableFailures - 1, 5),
+                 kLongestTableRetryMs);
+    m_state.tableRetryAt = m_clock.monotonicMs() + wait;
+    qCWarning(lcSync).nospace() << "table download failed " << m_state.tableFailures
+                                << " times in a row: tables announced again in " << wait / 1000
+                                << " s, at monotonic " << *m_state.tableRetryAt << " ms";
+}
+
+void Engine::endTableBackOff() {
+    if (m_state.tableFailures != 0) qCInfo(lcSync) << "table back-off ended";
+    m_state.tableFailures = 0;
+    m_state.tableRetryAt.reset();
 }
 
 void Engine::downloadTables() {
+    try {
+        sendTables();
+    } catch (...) {
+        // A reply that cannot be read or converted is a failed download too.
+        tableDownloadFailed();
+        throw;
+    }
+}
+
+void Engine::sendTables() {
     // The opening frame makes the unit drop the tables it holds: only a table reply may start
     // a download.
     const HttpOutcome outcome = m_http.outcome();
@@ -73,9 +105,10 @@ void Engine::downloadTables() {
                       "the server answered with an error status");
         return;
     }
-    const std::uint64_t size = prevedfile(getTxt(), getTmp());
-    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
-    if (!shape.separator) {
+    // Short replies count: "-------" alone is an empty table.
+    const std::uint64_t size = prevedfile(getTxt(), getTmp(), 0);
+    const TableShape shape = tableShape(getTmp());
+    if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
                       "the reply is no table");
         return;
@@ -92,6 +125,7 @@ void Engine::downloadTables() {
     }
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
+    endTableBackOff();
 }
 
 void Engine::answerEvent() {
@@ -148,6 +182,7 @@ void Engine::triggerFileCheck() {
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
+        endTableBackOff();
         if (!std::filesystem::exists(path, ec)) {
             logTriggerFile(path);
             continue;
@@ -164,6 +199,7 @@ void Engine::triggerFileCheck() {
 
 void Engine::tableSyncStep() {
     if (m_state.tableSyncCountdown == 1) {
+        if (m_state.tableRetryAt && m_clock.monotonicMs() < *m_state.tableRetryAt) return;
         sendWithTime(ToUnit::TablesChanged);
         m_state.tableSyncCountdown = kTableSyncRepeat;
     }

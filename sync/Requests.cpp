@@ -59,7 +59,7 @@ void Engine::awaitReply() {
         m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err");
         // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
+        if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
         m_state.requestKind = RequestKind::None;
         m_state.replyDeadline.reset();
         m_http.cancel();
@@ -85,7 +85,7 @@ void Engine::serverUnreachable(const std::string& cause) {
     m_fields.setText(Field::urls, cp1250("Doch.server nedostupný: " + cause));
     m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"));
     m_fields.setText(Field::statpc, "Err");
-    if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
+    if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
     m_state.serverPhase = ServerPhase::Idle;
     m_state.requestKind = RequestKind::None;
     m_state.replyDeadline.reset();

@@ -17,11 +17,16 @@ bool isSeparator(const std::string& line) { return line.compare(0, 7, "-------")
 TableShape tableShape(const std::filesystem::path& reply) {
     TableShape shape;
     std::string line;
+    CommandFrame scratch;
     for (ReplyLineReader reader(reply); reader.next(line);) {
-        if (isSeparator(line))
+        if (isSeparator(line)) {
             shape.separator = true;
-        else
-            ++shape.recordLines;
+            continue;
+        }
+        ++shape.recordLines;
+        if (line.empty()) continue;
+        ++shape.textLines;
+        if (shape.allSection1 && !parseSection1Record(line, scratch)) shape.allSection1 = false;
     }
     return shape;
 }

@@ -9,12 +9,18 @@ namespace kv {
 
 class Engine;
 
-// What a look through a reply tells before a download starts: the records it holds at most
-// (every line but separators), and whether it holds the line between the two sections, which a
-// table reply has and an error page does not.
+// What a look through the whole reply tells before a download starts, since the opening frame
+// makes the unit drop the tables it holds: the records it holds at most (every line but
+// separators), and whether it is a table at all.
 struct TableShape {
     std::uint64_t recordLines = 0;
-    bool separator = false;
+    bool separator = false;       // the line between the two sections
+    std::uint64_t textLines = 0;  // lines that are not empty
+    bool allSection1 = true;      // every such line is a record of the first section
+    // A table has the separator line, or holds first-section records only ("-------" alone is
+    // a table with no records).  An empty reply, or a page whose lines are not records (a PHP
+    // error, an HTML page with status 200) is none.
+    bool isTable() const { return separator || (textLines > 0 && allSection1); }
 };
 TableShape tableShape(const std::filesystem::path& reply);
 
