@@ -5,7 +5,6 @@
 #include <QLoggingCategory>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 namespace kv::fuzz {
 
@@ -49,12 +48,6 @@ Scratch& scratch() {
     return s;
 }
 
-bool writeFile(const std::filesystem::path& file, const Bytes& body) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(body.data(), static_cast<std::streamsize>(body.size()));
-    return static_cast<bool>(out);
-}
-
 }  // namespace
 
 const std::filesystem::path& scratchDir() { return scratch().dir; }
@@ -65,32 +58,6 @@ void emptyScratchDir() {
         std::filesystem::remove_all(entry.path(), ec);
     std::filesystem::create_directories(scratchDir() / "work", ec);
     std::filesystem::create_directories(scratchDir() / "c", ec);
-}
-
-bool FuzzHttp::getDoc(const Bytes&, const std::filesystem::path& file) {
-    ++requests;
-    m_file = file;
-    m_outcome = {};
-    if (!writeFile(file, {})) return false;
-    m_outcome.state = HttpState::running;
-    return true;
-}
-
-void FuzzHttp::cancel() {
-    if (running()) m_outcome.state = HttpState::idle;
-}
-
-void FuzzHttp::complete(const Bytes& body, int status) {
-    if (!running()) return;
-    if (!writeFile(m_file, body)) broken("cannot write the reply to " + m_file.string());
-    m_outcome = {HttpState::complete, status, {}, body.size(), {}};
-}
-
-void FuzzHttp::fail() {
-    if (!running()) return;
-    std::error_code ec;
-    std::filesystem::remove(m_file, ec);
-    m_outcome = {HttpState::failed, 0, "spojení odmítnuto", 0, {}};
 }
 
 FuzzEngine::FuzzEngine() {
@@ -123,3 +90,8 @@ std::vector<CommandFrame> framesSent(const std::string& written) {
 }
 
 }  // namespace kv::fuzz
+
+namespace kv::test {
+// The fake HTTP control answered with nothing running: the target itself is wrong.
+void fakeHttpMisuse(const std::string& what) { fuzz::broken(what); }
+}  // namespace kv::test

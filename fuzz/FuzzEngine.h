@@ -8,11 +8,11 @@
 
 #include "link/TQCCom32.h"
 #include "support/FakeClock.h"
+#include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
 #include "support/MapFields.h"
 #include "support/ScriptedPrompts.h"
 #include "sync/Engine.h"
-#include "sync/HttpControl.h"
 
 namespace kv::fuzz {
 
@@ -29,27 +29,8 @@ void quietLog();
 const std::filesystem::path& scratchDir();
 void emptyScratchDir();
 
-// An HTTP control that does what the target says: a download runs until complete() or fail().
-class FuzzHttp : public HttpControl {
-public:
-    bool getDoc(const Bytes& url, const std::filesystem::path& file) override;
-    bool isComplete() override { return m_outcome.state == HttpState::complete; }
-    void cancel() override;
-    std::string lastError() const override { return {}; }
-    HttpOutcome outcome() const override { return m_outcome; }
-
-    bool running() const { return m_outcome.state == HttpState::running; }
-    void complete(const Bytes& body, int status = 200);
-    void fail();
-    int requests = 0;
-
-private:
-    std::filesystem::path m_file;
-    HttpOutcome m_outcome;
-};
-
-// The engine on the in-memory line, the fuzz HTTP control, a settable clock and plain fields,
-// with the port open.  tick() runs one tick and moves the clock on by 100 ms.
+// The engine on the in-memory line, the fake HTTP control of the tests, a settable clock and plain
+// fields, with the port open.  tick() runs one tick and moves the clock on by 100 ms.
 struct FuzzEngine {
     FuzzEngine();
     void tick() {
@@ -62,7 +43,7 @@ struct FuzzEngine {
     test::ScriptedPrompts prompts;
     std::unique_ptr<TQCCom32> com;
     test::MapFields fields;
-    FuzzHttp http;
+    test::FakeHttpControl http;
     std::unique_ptr<Engine> engine;
 };
 

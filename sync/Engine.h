@@ -57,6 +57,10 @@ public:
     void processReply();
     void triggerFileCheck();
     void tableSyncStep();
+    // Table downloads failed in a row, and when the tables are announced again after them
+    // (monotonic ms; none while no back-off runs).
+    std::uint32_t tableDownloadFailures() const { return m_state.tableFailures; }
+    std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_state.tableRetryAt; }
 
     // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.  False when
     // the line did not take the frame whole.
@@ -151,6 +155,7 @@ public:
 
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
+    friend class TableDownload;       // a step of the engine's, in a file of its own
 
     void setCommState(CommState state, const std::string& cause = {});
     // Tone recomputed, the change logged and handed on.
@@ -173,9 +178,14 @@ private:
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
     void tablesNotSent(const std::string& why, const std::string& logged);
+    // A failed table download: the tables are announced again once the back-off has run, so that
+    // a failing server is not asked without pause.  A new trigger or a whole download ends it.
+    void tableDownloadFailed();
+    void endTableBackOff();
     void showStatistics();
     void showChipNumber();
     void downloadTables();
+    void sendTables();
     void answerEvent();
     void readPollReply();
 

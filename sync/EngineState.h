@@ -43,6 +43,10 @@ struct EngineState {
 
     // Tables-changed signalling.
     std::uint8_t tableSyncCountdown = 0;
+    // Table downloads failed in a row, and the monotonic ms before which the tables are not
+    // announced again (none while no back-off runs).
+    std::uint32_t tableFailures = 0;
+    std::optional<std::int64_t> tableRetryAt;
     std::uint8_t triggerFileError = 0;  // bit n: trigger file n could not be deleted
 
     std::uint16_t slowFrameCounter = 0;  // 0: no pacing; else frames since the last pacing wait

@@ -1,7 +1,5 @@
 #include "sync/EventLog.h"
 
-#include <fstream>
-
 #include "link/Cp1250.h"
 #include "sync/Logging.h"
 #include "sync/Statistics.h"
@@ -132,32 +130,18 @@ void logTriggerFile(const std::filesystem::path& file) {
                              << "found and deleted: tables changed";
 }
 
-TableDownloadLog::TableDownloadLog(Clock& clock, std::filesystem::path workDir)
-    : m_clock(clock), m_mark(markFile(workDir)), m_startMs(clock.monotonicMs()) {
-    std::ofstream(m_mark) << "a table download began and did not end\n";
-}
-
-void TableDownloadLog::finished(std::uint64_t sent, std::uint64_t skipped) {
-    m_finished = true;
-    std::error_code ec;
-    std::filesystem::remove(m_mark, ec);
+void logTablesSent(std::uint64_t sent, std::uint64_t skipped, std::int64_t ms) {
     qCInfo(lcSync).nospace() << "tables sent to the unit: " << sent << " records, " << skipped
-                             << " skipped, in " << (m_clock.monotonicMs() - m_startMs) << " ms";
+                             << " skipped, in " << ms << " ms";
 }
 
-TableDownloadLog::~TableDownloadLog() {
-    if (m_finished) return;
-    qCWarning(lcSync).nospace() << "table download cut short after "
-                                << (m_clock.monotonicMs() - m_startMs)
+void logTableDownloadCutShort(std::int64_t ms) {
+    qCWarning(lcSync).nospace() << "table download cut short after " << ms
                                 << " ms: the tables are announced again at the next start";
 }
 
-bool takeUnfinishedTableDownload(const std::filesystem::path& workDir) {
-    std::error_code ec;
-    if (!std::filesystem::exists(TableDownloadLog::markFile(workDir), ec)) return false;
-    std::filesystem::remove(TableDownloadLog::markFile(workDir), ec);
+void logUnfinishedTableDownload() {
     qCInfo(lcSync) << "the last table download was cut short: announcing the tables again";
-    return true;
 }
 
 }  // namespace kv

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "link/Clock.h"
 #include "link/CommandFrame.h"
 #include "sync/EngineState.h"
 
@@ -26,32 +25,10 @@ void logToUnit(const CommandFrame& frame);
 // A trigger file found and deleted (one that cannot be deleted is a standing warning).
 void logTriggerFile(const std::filesystem::path& file);
 
-// A table download from its opening frame to its closing one: logged with its counts and
-// duration.  One that ends without its closing frame (a reply with no tables, a failed write,
-// the program ended) is logged as cut short and leaves a mark in the working directory, so
-// that the next program start announces the tables again and the unit gets them whole.
-class TableDownloadLog {
-public:
-    TableDownloadLog(Clock& clock, std::filesystem::path workDir);
-    ~TableDownloadLog();
-    TableDownloadLog(const TableDownloadLog&) = delete;
-    TableDownloadLog& operator=(const TableDownloadLog&) = delete;
-
-    // The closing frame went out.
-    void finished(std::uint64_t sent, std::uint64_t skipped);
-
-    static std::filesystem::path markFile(const std::filesystem::path& workDir) {
-        return workDir / "tables.unfinished";
-    }
-
-private:
-    Clock& m_clock;
-    std::filesystem::path m_mark;
-    std::int64_t m_startMs;
-    bool m_finished = false;
-};
-
-// True when the last download was cut short; the mark is removed.
-bool takeUnfinishedTableDownload(const std::filesystem::path& workDir);
+// A table download: sent whole with its counts and duration, broken off without its closing
+// frame (the tables are announced again at the next start), or found broken off at a start.
+void logTablesSent(std::uint64_t sent, std::uint64_t skipped, std::int64_t ms);
+void logTableDownloadCutShort(std::int64_t ms);
+void logUnfinishedTableDownload();
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
+#include "sync/TableDownload.h"
 
 namespace kv {
 
@@ -141,11 +142,12 @@ void Engine::addStandingWarning(const std::string& warning) {
 
 void Engine::resetForProgramStart() {
     m_state.tableSyncCountdown = 0;
+    endTableBackOff();
     m_state.slowFrameCounter = 0;
     m_state.triggerFileError = false;
     m_status.warnings.clear();
     publish();
-    if (takeUnfinishedTableDownload(m_paths.workDir)) m_state.tableSyncCountdown = 1;
+    if (TableDownload::takeUnfinished(m_paths.workDir)) m_state.tableSyncCountdown = 1;
 }
 
 void Engine::showDelayedStart(int secondsLeft) {
@@ -177,6 +179,8 @@ bool Engine::communicationStopped() const {
 
 OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
+    // The operator announcing the tables is a new start for them.
+    if (frameCode == ToUnit::TablesChanged) endTableBackOff();
     sendWithTime(frameCode);
     return OperationResult::done;
 }

@@ -1,10 +1,13 @@
 #include "sync/QtHttpControl.h"
 
+#include <zlib.h>
+
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -52,12 +55,17 @@ QByteArray wireForm(const Bytes& url) {
     return out;
 }
 
-// The empty body every request carries, which cannot be rewound.  Qt's network layer sends a
-// request again by itself when the server drops the connection before answering, and rewinds
-// the request's body first; with this body that second try ends the download as
-// ContentReSendError instead of reaching the server a second time.  (The request says
-// "Content-Length: 0", which servers take as no body.)  Qt also rewinds the body once on a 307
-// or 308 answer, which is allowed: the redirect is then followed here with a new request.
+// The empty body every request carries, which cannot be rewound.  Qt's
+// network layer sends a request again by itself when the connection ends in a way it takes for
+// a kept-alive connection closed under the request, and rewinds the request's body first; with
+// this body that second try ends the download as ContentReSendError instead of reaching the
+// server a second time.  Qt may take that way also when the server closes the connection right
+// after a reply that ends with its connection, so the error is no proof of a missing answer
+// (see finish()).  A request that may be repeated carries it as well: as a plain GET, Qt takes a
+// chunked body that a closed connection cuts short for a whole one, while for this request it
+// reports the cut.  (The request says "Content-Length: 0", which servers take as no body.)  Qt
+// also rewinds the body once on a 307 or 308 answer, which is allowed: the redirect is then
+// followed here with a new request.
 class UnrepeatableBody final : public QIODevice {
 public:
     explicit UnrepeatableBody(QObject* parent) : QIODevice(parent) { open(QIODevice::ReadOnly); }
@@ -87,12 +95,19 @@ bool deliveredDocument(QNetworkReply::NetworkError error, bool hasStatus) {
     return error == E::NoError || (hasStatus && statusError);
 }
 
-// The length the server declared, when the bytes on the wire are the document's bytes.
-std::optional<qint64> declaredLength(const QNetworkReply& reply) {
+// How the reply marks the end of its body: a declared length (of the body as sent, before
+// decoding), the chunked coding's last chunk, or with neither the end of the connection.
+struct Framing {
+    std::optional<qint64> length;
+    bool chunked = false;
+};
+
+Framing framingOf(const QNetworkReply& reply) {
+    Framing framing;
+    framing.chunked = reply.rawHeader("Transfer-Encoding").toLower().contains("chunked");
     const QVariant declared = reply.header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray coding = reply.rawHeader("Content-Encoding");
-    if (!declared.isValid() || !(coding.isEmpty() || coding == "identity")) return std::nullopt;
-    return declared.toLongLong();
+    if (declared.isValid() && !framing.chunked) framing.length = declared.toLongLong();
+    return framing;
 }
 
 // Why no document arrived, for the operator.
@@ -133,38 +148,138 @@ std::string megabytes(std::uint64_t bytes) {
 
 }  // namespace
 
-QtHttpControl::QtHttpControl(QObject* parent) : m_nam(new QNetworkAccessManager(parent)) {
-    // Proxy settings of the environment must not divert requests meant for this PC or the LAN.
-    m_nam->setProxy(QNetworkProxy::NoProxy);
-    // Redirects are followed here, each with a request of its own; Qt would send a 301, 302 or
-    // 303 redirect as a plain GET that it may repeat.
-    m_nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+// The body as the server encoded it, decoded as it arrives.  A compressed body is whole only
+// when its stream has ended: a body cut short, whether by a closed connection or by a length
+// declared for the cut stream, never ends it.
+class BodyDecoder {
+public:
+    // The Content-Encoding header's value; only what the request offers can be decoded.
+    explicit BodyDecoder(const QByteArray& coding) {
+        const QByteArray name = coding.trimmed().toLower();
+        if (name.isEmpty() || name == "identity") {
+            m_coding = Coding::identity;
+        } else if (name == "gzip" || name == "x-gzip") {
+            m_coding = Coding::gzip;
+        } else if (name == "deflate") {
+            m_coding = Coding::deflate;
+        } else {
+            m_coding = Coding::unknown;
+            m_name = name.toStdString();
+        }
+        if (compressed()) start(m_coding == Coding::gzip ? 16 + MAX_WBITS : MAX_WBITS);
+    }
+    ~BodyDecoder() {
+        if (m_started) inflateEnd(&m_stream);
+    }
+    BodyDecoder(const BodyDecoder&) = delete;
+    BodyDecoder& operator=(const BodyDecoder&) = delete;
+
+    bool known() const { return m_coding != Coding::unknown; }
+    const std::string& name() const { return m_name; }
+    // Every stream begun has ended (always for a body that is not compressed).
+    bool ended() const { return !compressed() || m_ended; }
+
+    // Appends the decoded piece to out; false when the piece is no part of a valid stream.
+    bool feed(const QByteArray& piece, QByteArray& out) {
+        if (!compressed()) {
+            out.append(piece);
+            return true;
+        }
+        if (!m_started) return false;
+        const bool first = !m_fed;
+        m_fed = true;
+        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        m_stream.avail_in = static_cast<uInt>(piece.size());
+        do {
+            if (m_ended) {
+                if (m_stream.avail_in == 0) break;
+                // Only gzip may go on: a further member of the same body.
+                if (m_coding != Coding::gzip || inflateReset(&m_stream) != Z_OK) return false;
+                m_ended = false;
+            }
+            char buffer[64 * 1024];
+            m_stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            m_stream.avail_out = sizeof buffer;
+            const int result = inflate(&m_stream, Z_NO_FLUSH);
+            if (result == Z_DATA_ERROR && m_coding == Coding::deflate && !m_raw && first &&
+                m_stream.total_out == 0) {
+                // Some servers send "deflate" without its zlib wrapper.
+                inflateEnd(&m_stream);
+                start(-MAX_WBITS);
+                if (!m_started) return false;
+                m_raw = true;
+                m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+                m_stream.avail_in = static_cast<uInt>(piece.size());
+                continue;
+            }
+            if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
+            out.append(buffer, static_cast<qsizetype>(sizeof buffer - m_stream.avail_out));
+            if (result == Z_STREAM_END) m_ended = true;
+            if (result == Z_BUF_ERROR) break;  // all input taken, all output given
+        } while (m_stream.avail_in > 0 || m_stream.avail_out == 0);
+        return true;
+    }
+
+private:
+    enum class Coding { identity, gzip, deflate, unknown };
+    bool compressed() const { return m_coding == Coding::gzip || m_coding == Coding::deflate; }
+    void start(int windowBits) {
+        m_stream = {};
+        m_started = inflateInit2(&m_stream, windowBits) == Z_OK;
+    }
+
+    Coding m_coding = Coding::identity;
+    std::string m_name;
+    z_stream m_stream{};
+    bool m_started = false;
+    bool m_ended = false;
+    bool m_raw = false;
+    bool m_fed = false;
+};
+
+QtHttpControl::QtHttpControl(QObject* parent)
+    : m_nam(new QNetworkAccessManager(parent)), m_keptAlive(new QNetworkAccessManager(parent)) {
+    for (QNetworkAccessManager* nam : {m_nam.data(), m_keptAlive.data()}) {
+        // Proxy settings of the environment must not divert requests meant for this PC or the
+        // LAN.
+        nam->setProxy(QNetworkProxy::NoProxy);
+        // Redirects are followed here, each with a request of its own; Qt would send a 301, 302
+        // or 303 redirect as a plain GET that it may repeat.
+        nam->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
 }
 
 QtHttpControl::~QtHttpControl() {
     abandon();
     delete m_nam.data();
+    delete m_keptAlive.data();
 }
 
-bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) {
+void QtHttpControl::refuse(std::string why) {
+    m_state = State::refused;
+    m_cause = std::move(why);
+}
+
+bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file, Repeat repeat) {
     abandon();
     m_state = State::idle;
     m_status = 0;
     m_cause.clear();
-    m_error.clear();
+    m_repeat = repeat;
     m_received = 0;
+    m_wire = 0;
     m_redirects = 0;
     m_elapsedMs = 0;
     m_started.start();
-    if (!m_nam) {
-        m_error = "Síťová vrstva již neexistuje.";
+    if (!m_nam || !m_keptAlive) {
+        refuse("Síťová vrstva již neexistuje.");
         return false;
     }
 
     const QUrl target = QUrl::fromEncoded(wireForm(url), QUrl::TolerantMode);
     const QString scheme = target.scheme();
     if (!target.isValid() || (scheme != u"http" && scheme != u"https") || target.host().isEmpty()) {
-        m_error = "Neplatná adresa serveru (očekává se http://… nebo https://…).";
+        refuse("Neplatná adresa serveru (očekává se http://… nebo https://…).");
         qCWarning(lcSync) << "refused URL" << target.toEncoded();
         return false;
     }
@@ -172,8 +287,8 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) 
     m_path = file;
     m_file.setFileName(file);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_error = "Nelze otevřít soubor " + file.filename().string() + ": " +
-                  m_file.errorString().toStdString();
+        refuse("Nelze otevřít soubor " + file.filename().string() + ": " +
+               m_file.errorString().toStdString());
         qCWarning(lcSync) << "cannot open" << m_file.fileName() << m_file.errorString();
         return false;
     }
@@ -188,17 +303,26 @@ void QtHttpControl::send(const QUrl& target) {
     QNetworkRequest request(target);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
-    // HTTP/2 multiplexes and retries streams on its own terms; one request, one connection.
+    // HTTP/2 multiplexes and retries streams on its own terms.
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-    // A kept-alive connection that the server closes while idle would make the next request
-    // fail for no fault of the server; a fresh connection per request fails only for real.
-    request.setRawHeader("Connection", "close");
-    // The reply goes to disk, so a large compressed document is no danger to memory; the size
-    // cap counts the bytes written.
-    request.setDecompressedSafetyCheckThreshold(-1);
+    // Offered here rather than by Qt, which would then decode the body itself and take a
+    // compressed stream cut short for a whole one; the body comes as sent and BodyDecoder checks
+    // that its stream ends.
+    request.setRawHeader("Accept-Encoding", "gzip, deflate");
+    m_decoder.reset();
+    // A request that may not be repeated asks for a connection of its own; one that may be
+    // repeated leaves the connection open, and servers then mark the reply's end by its length
+    // or its last chunk, which shows a reply cut short.
+    if (m_repeat == Repeat::never) request.setRawHeader("Connection", "close");
     request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
-    auto* body = new UnrepeatableBody(m_nam);
-    QNetworkReply* reply = m_nam->sendCustomRequest(request, "GET", body);
+    QNetworkAccessManager* nam = m_repeat == Repeat::never ? m_nam : m_keptAlive;
+    auto* body = new UnrepeatableBody(nam);
+    QNetworkReply* reply = nam->sendCustomRequest(request, "GET", body);
+    // The headers arrive here before Qt asks for the rewind.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, body, [body, reply] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 307 || status == 308) body->allowOneRewind();
+    });
     // A request with a body starts on the next pass of the event loop, and only then does the
     // network thread listen for the buffer size: set now, the size would be lost and Qt would
     // hold whatever part of the reply arrives faster than this thread writes it to the file
@@ -212,12 +336,8 @@ void QtHttpControl::send(const QUrl& target) {
         QObject::connect(reply, &QNetworkReply::readyRead, m_nam, [this, reply] { drain(reply); });
     m_finished =
         QObject::connect(reply, &QNetworkReply::finished, m_nam, [this, reply] { finish(reply); });
-    // The headers arrive here before Qt asks for the rewind.
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, body, [body, reply] {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 307 || status == 308) body->allowOneRewind();
-    });
-    qCDebug(lcSync) << "GET" << target.toEncoded();
+    qCDebug(lcSync) << "GET" << target.toEncoded()
+                    << (m_repeat == Repeat::allowed ? "(may be repeated)" : "(sent once)");
 }
 
 void QtHttpControl::cancel() {
@@ -237,15 +357,30 @@ void QtHttpControl::drain(QNetworkReply* reply) {
     if (reply != m_reply) return;
     const QByteArray piece = reply->readAll();
     if (piece.isEmpty()) return;
-    if (m_received + static_cast<std::uint64_t>(piece.size()) > m_limit) {
+    m_wire += static_cast<std::uint64_t>(piece.size());
+    // A redirect's own page is not the document.
+    if (reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid()) return;
+    if (!m_decoder) {
+        m_decoder = std::make_unique<BodyDecoder>(reply->rawHeader("Content-Encoding"));
+        if (!m_decoder->known()) {
+            fail("nesrozumitelná odpověď serveru (kódování " + m_decoder->name() + ")");
+            return;
+        }
+    }
+    QByteArray decoded;
+    if (!m_decoder->feed(piece, decoded)) {
+        fail("nesrozumitelná odpověď serveru (poškozený komprimovaný obsah)");
+        return;
+    }
+    if (m_received + static_cast<std::uint64_t>(decoded.size()) > m_limit) {
         fail("odpověď větší než " + megabytes(m_limit));
         return;
     }
-    if (m_file.write(piece) != piece.size()) {
+    if (m_file.write(decoded) != decoded.size()) {
         fail(writeCause());
         return;
     }
-    m_received += static_cast<std::uint64_t>(piece.size());
+    m_received += static_cast<std::uint64_t>(decoded.size());
 }
 
 void QtHttpControl::finish(QNetworkReply* reply) {
@@ -255,7 +390,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
 
     const QNetworkReply::NetworkError error = reply->error();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const std::optional<qint64> declared = declaredLength(*reply);
+    const Framing framing = framingOf(*reply);
     if (error != QNetworkReply::NoError) {
         qCInfo(lcSync) << "reply:" << error << reply->errorString();
     }
@@ -264,23 +399,32 @@ void QtHttpControl::finish(QNetworkReply* reply) {
         follow(reply, reply->url().resolved(redirect.toUrl()));
         return;
     }
-    // A connection that ends before the document does shows as closed, or as the refused second
-    // try; once the headers are in, that is a cut-off answer, not a missing one.
+    // A connection that ends shows as closed, or as Qt's refused second try.  Before the
+    // headers that is a missing answer; after them it is the end of a reply that declared no
+    // length and no chunks, a whole one, and for any other reply a cut-off one unless all its
+    // declared length is in.
     const bool dropped =
         error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::ContentReSendError;
-    const bool answered = status.isValid() || m_received > 0;
-    const bool whole = deliveredDocument(error, status.isValid());
+    const bool headersIn = status.isValid();
+    const bool answered = headersIn || m_received > 0;
+    const bool endsWithConnection = !framing.length && !framing.chunked;
+    const bool lengthIn = framing.length && *framing.length == static_cast<qint64>(m_wire);
+    const bool whole = deliveredDocument(error, headersIn) ||
+                       (dropped && headersIn && (endsWithConnection || lengthIn));
     // Qt takes a connection closed in mid-body for the end of the document when it notices the
-    // close before the last data; the declared length tells.  (A chunked or compressed document
-    // cut off between two chunks cannot be told from a whole one.)
-    if (declared && *declared != static_cast<qint64>(m_received) &&
-        (whole || (dropped && answered))) {
-        fail("odpověď kratší, než server ohlásil (" + std::to_string(m_received) + " z " +
-             std::to_string(*declared) + " bajtů)");
+    // close before the last data; the declared length tells.
+    if (framing.length && !lengthIn && (whole || (dropped && answered))) {
+        fail("odpověď kratší, než server ohlásil (" + std::to_string(m_wire) + " z " +
+             std::to_string(*framing.length) + " bajtů)");
         return;
     }
     if (!whole) {
         fail(dropped && answered ? "server ukončil spojení uprostřed odpovědi" : causeOf(error));
+        return;
+    }
+    if (m_decoder && !m_decoder->ended()) {
+        fail("odpověď serveru neúplná: komprimovaný obsah nekončí (" + std::to_string(m_wire) +
+             " bajtů)");
         return;
     }
 
@@ -306,10 +450,11 @@ void QtHttpControl::follow(QNetworkReply* reply, const QUrl& target) {
         fail("přesměrování z https na http odmítnuto");
     } else if (target.scheme() != u"http" && target.scheme() != u"https") {
         fail("přesměrování na adresu, která není http");
-    } else if (!m_file.resize(0)) {  // the redirect's own page
+    } else if (!m_file.resize(0)) {  // nothing of the redirect's own page stays
         fail(writeCause());
     } else {
         m_received = 0;
+        m_wire = 0;
         send(target);
     }
 }
@@ -346,12 +491,12 @@ void QtHttpControl::fail(std::string cause) {
 
 void QtHttpControl::logEnd() const {
     if (m_state == State::complete) {
-        qCInfo(lcSync).nospace() << "reply " << m_status << ", " << m_received << " bytes in "
-                                 << m_elapsedMs << " ms";
+        qCInfo(lcSync).nospace() << "reply " << m_status << ", " << m_received << " bytes ("
+                                 << m_wire << " as sent) in " << m_elapsedMs << " ms";
     } else {
         qCWarning(lcSync).noquote().nospace()
             << "download failed, no whole document: " << QString::fromStdString(m_cause) << "; "
-            << m_received << " bytes in " << m_elapsedMs << " ms";
+            << m_received << " bytes (" << m_wire << " as sent) in " << m_elapsedMs << " ms";
     }
 }
 
@@ -364,6 +509,7 @@ void QtHttpControl::abandon() {
         release(reply);
     }
     if (m_file.isOpen()) m_file.close();
+    m_decoder.reset();
 }
 
 std::unique_ptr<HttpControl> makeQtHttpControl(QObject* parent) {

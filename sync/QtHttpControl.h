@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "sync/HttpControl.h"
@@ -16,18 +17,29 @@ class QUrl;
 
 namespace kv {
 
+class BodyDecoder;
+
 // The production HTTP control on QNetworkAccessManager.  The document is written to the file
 // as it arrives, so a reply of any size costs little memory.
 //
 // A download counts as complete when the server has answered with a whole document, whatever
 // its status: an error page (404, 500) is complete with its body in the file, and its status
 // tells.  When no whole document arrives (connection refused, host not found, connection lost,
-// fewer bytes than the declared length, more bytes than the size cap, a redirect loop, a file
-// that cannot be written) the download fails: it never completes, the file is deleted and
-// outcome() says why at once.
+// fewer bytes than the declared length, a compressed body whose stream does not end, more bytes
+// than the size cap, a redirect loop, a file that cannot be written) the download fails: it
+// never completes, the file is deleted and outcome() says why at once.
 //
-// Every request goes out once, on a connection of its own that closes after the answer: the
-// server may have recorded a request whose connection it dropped, so Qt must not send it again.
+// A reply tells its own end: by its declared length, by its last chunk, or, with neither, by
+// the server closing the connection after the body.  The request offers gzip and deflate and
+// the body is decoded here, so that a compressed stream cut short shows.  A reply with neither
+// a length nor chunks that is cut short at a line end, and is not compressed, cannot be told
+// from a whole one: nothing on the wire says more bytes were meant.
+//
+// Every request goes out once: Qt's own second try is refused.  A request that may not be
+// repeated goes on a connection of its own that closes after the answer: the server may have
+// recorded a request whose connection it dropped.  A request that may be repeated goes on a
+// connection kept open between such requests, so that the server marks the reply's end by a
+// length or chunks.  The two kinds never share a connection.
 //
 // No proxy (the server is on this PC or the local network), no cache, HTTP/1.1 only, at most
 // kMaxRedirects redirects, each a new GET of its own (never from https to http).
@@ -46,10 +58,8 @@ public:
     QtHttpControl(const QtHttpControl&) = delete;
     QtHttpControl& operator=(const QtHttpControl&) = delete;
 
-    bool getDoc(const Bytes& url, const std::filesystem::path& file) override;
-    bool isComplete() override { return m_state == State::complete; }
+    bool getDoc(const Bytes& url, const std::filesystem::path& file, Repeat repeat) override;
     void cancel() override;
-    std::string lastError() const override { return m_error; }
     HttpOutcome outcome() const override;
 
     State state() const { return m_state; }
@@ -58,6 +68,7 @@ public:
 
 private:
     void send(const QUrl& target);
+    void refuse(std::string why);
     void drain(QNetworkReply* reply);
     void finish(QNetworkReply* reply);
     void follow(QNetworkReply* reply, const QUrl& target);
@@ -69,23 +80,26 @@ private:
     std::string writeCause() const;
     void logEnd() const;
 
-    QPointer<QNetworkAccessManager> m_nam;
+    QPointer<QNetworkAccessManager> m_nam;        // requests sent once
+    QPointer<QNetworkAccessManager> m_keptAlive;  // requests that may be repeated
     QPointer<QNetworkReply> m_reply;
     QPointer<QIODevice> m_body;  // the request's empty body, see getDoc
     QMetaObject::Connection m_readyRead;
     QMetaObject::Connection m_finished;
+    std::unique_ptr<BodyDecoder> m_decoder;  // of the running reply, once its headers are in
+    Repeat m_repeat = Repeat::never;
     QFile m_file;
     std::filesystem::path m_path;
     std::uint64_t m_sizeCap = kDefaultSizeCap;
     std::uint64_t m_limit = kDefaultSizeCap;  // the cap of the running download
     std::uint64_t m_received = 0;             // bytes of the document so far
+    std::uint64_t m_wire = 0;                 // bytes of the body as sent, before decoding
     int m_redirects = 0;                      // followed for the running download
     QElapsedTimer m_started;
     qint64 m_elapsedMs = 0;  // of the ended download
     State m_state = State::idle;
     int m_status = 0;
     std::string m_cause;
-    std::string m_error;
 };
 
 }  // namespace kv

@@ -5,33 +5,18 @@
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
-#include "sync/TableRecords.h"
+#include "sync/TableDownload.h"
 
 namespace kv {
 
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
 constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
+// After a failed table download the tables are announced again after 30 s, then after twice as
+// long each time, at most 10 minutes apart.
+constexpr std::int64_t kFirstTableRetryMs = 30'000;
+constexpr std::int64_t kLongestTableRetryMs = 600'000;
 
-// What a look through a reply tells before a download starts: the records it holds at most
-// (every line but separators), and whether it holds the line between the two sections, which a
-// table reply has and an error page does not.
-struct TableShape {
-    std::uint64_t recordLines = 0;
-    bool separator = false;
-};
-
-TableShape tableShape(const std::filesystem::path& reply) {
-    TableShape shape;
-    std::string line;
-    for (ReplyLineReader reader(reply); reader.next(line);) {
-        if (line.compare(0, 7, "-------") == 0)
-            shape.separator = true;
-        else
-            ++shape.recordLines;
-    }
-    return shape;
-}
 // "404 Not Found": the status with the words administrators know it by.
 std::string httpStatusText(int status) {
     static const struct {
@@ -52,7 +37,6 @@ std::string httpStatusText(int status) {
         if (w.status == status) text += std::string(" ") + w.words;
     return text;
 }
-
 }  // namespace
 
 void Engine::processReply() {
@@ -110,17 +94,47 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
     m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why), Tone::failure);
     m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"), Tone::failure);
-    ++m_status.tableFailures;
     note("tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
-    if (m_http.outcome().succeeded())
-        deliveryFailed("Tabulky nepřeneseny: " + why);
-    else
-        publish();
+    if (m_http.outcome().succeeded()) deliveryFailed("Tabulky nepřeneseny: " + why);
+    tableDownloadFailed();
+}
+
+void Engine::tableDownloadFailed() {
     m_state.tableSyncCountdown = 1;
+    ++m_state.tableFailures;
+    const std::int64_t wait =
+        std::min(kFirstTableRetryMs << std::min<std::uint32_t>(m_state.tableFailures - 1, 5),
+                 kLongestTableRetryMs);
+    m_state.tableRetryAt = m_clock.monotonicMs() + wait;
+    m_status.tableFailures = m_state.tableFailures;
+    m_status.nextTableAttemptMs = m_state.tableRetryAt;
+    publish();
+    qCWarning(lcSync).nospace() << "table download failed " << m_state.tableFailures
+                                << " times in a row: tables announced again in " << wait / 1000
+                                << " s, at monotonic " << *m_state.tableRetryAt << " ms";
+}
+
+void Engine::endTableBackOff() {
+    if (m_state.tableFailures != 0) qCInfo(lcSync) << "table back-off ended";
+    m_state.tableFailures = 0;
+    m_state.tableRetryAt.reset();
+    m_status.tableFailures = 0;
+    m_status.nextTableAttemptMs.reset();
+    publish();
 }
 
 void Engine::downloadTables() {
+    try {
+        sendTables();
+    } catch (...) {
+        // A reply that cannot be read or converted is a failed download too.
+        tableDownloadFailed();
+        throw;
+    }
+}
+
+void Engine::sendTables() {
     // The opening frame makes the unit drop the tables it holds: only a table reply may start
     // a download.
     const HttpOutcome outcome = m_http.outcome();
@@ -129,56 +143,29 @@ void Engine::downloadTables() {
                       "the server answered with an error status");
         return;
     }
-    const std::uint64_t size = prevedfile(getTxt(), getTmp());
-    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
-    if (!shape.separator) {
+    // Short replies count: "-------" alone is an empty table.
+    const std::uint64_t size = prevedfile(getTxt(), getTmp(), 0);
+    const TableShape shape = tableShape(getTmp());
+    if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
                       "the reply is no table");
         return;
     }
-    const std::uint64_t total = shape.recordLines;
-    ReplyLineReader reply(getTmp());
-    ToUnit section = ToUnit::Section1Record;
-    std::uint64_t sent = 0;
-    std::uint64_t skipped = 0;
-    // The closing frame tells the unit its tables are complete: it goes out only when every
-    // frame before it went out whole.
-    const auto broken = [&] {
-        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " + std::to_string(sent) +
-                          " záznamech.",
+    TableDownload download(*this, m_clock, m_paths.workDir);
+    if (!download.run(getTmp(), shape.recordLines)) {
+        // The closing frame tells the unit its tables are complete: it goes out only when
+        // every frame before it went out whole.
+        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
+                          std::to_string(download.sent()) + " záznamech.",
                       "the line did not take a frame; download broken off after " +
-                          std::to_string(sent) + " records");
-    };
-    TableDownloadLog record(m_clock, m_paths.workDir);
-    if (!sendWithTime(ToUnit::TablesBegin)) return broken();
-    m_state.slowFrameCounter = 1;
-    std::string line;
-    while (reply.next(line)) {
-        if (line.compare(0, 7, "-------") == 0) {
-            section = ToUnit::Section2Record;
-            continue;
-        }
-        CommandFrame& f = m_state.frame;
-        f.setCode(section);
-        if (section == ToUnit::Section2Record && line.size() <= 5) continue;
-        const bool ok = section == ToUnit::Section1Record ? parseSection1Record(line, f)
-                                                          : parseSection2Record(line, f);
-        if (!ok) {
-            ++skipped;  // a record that cannot be converted is left out
-            continue;
-        }
-        if (!zobraz()) return broken();
-        progress(Progress::tableRecord, ++sent, total);
+                          std::to_string(download.sent()) + " records");
+        return;
     }
-    if (!sendWithTime(ToUnit::TablesEnd)) return broken();
-    progress(Progress::tablesClosed, sent, total);
     ++m_status.tableDownloads;
-    m_status.tableFailures = 0;
-    note("tabulky odeslány do RJ (" + std::to_string(sent) + " záznamů)");
-    publish();
+    note("tabulky odeslány do RJ (" + std::to_string(download.sent()) + " záznamů)");
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
-    record.finished(sent, skipped);
+    endTableBackOff();
 }
 
 void Engine::answerEvent() {
@@ -246,6 +233,7 @@ void Engine::triggerFileCheck() {
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
         m_state.tableSyncCountdown = 1;
+        endTableBackOff();
         if (!std::filesystem::exists(path, ec)) {
             logTriggerFile(path);
             continue;
@@ -262,6 +250,7 @@ void Engine::triggerFileCheck() {
 
 void Engine::tableSyncStep() {
     if (m_state.tableSyncCountdown == 1) {
+        if (m_state.tableRetryAt && m_clock.monotonicMs() < *m_state.tableRetryAt) return;
         sendWithTime(ToUnit::TablesChanged);
         m_state.tableSyncCountdown = kTableSyncRepeat;
     }

@@ -16,8 +16,6 @@ namespace kv {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-// A reply this short is taken as no content and is not copied.
-constexpr std::uint64_t kNoContentSize = 30;
 constexpr int kEndOfText = 26;
 
 struct FileCloser {
@@ -58,7 +56,8 @@ std::size_t crBeforeLf(std::string_view chunk, bool& afterCr, char* out) {
 
 }  // namespace
 
-std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp) {
+std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp,
+                         std::uint64_t copiedAbove) {
     FilePtr in(openFile(getTxt, false));
     if (!in) return 0;
     FilePtr out(openFile(getTmp, true));
@@ -77,7 +76,7 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
         std::string_view chunk(buffer.data(), got);
         if (!copying) {
             head.append(chunk);
-            if (size <= kNoContentSize) continue;
+            if (size <= copiedAbove) continue;
             copying = true;
             chunk = head;
             if (converted.size() < 2 * chunk.size()) converted.resize(2 * chunk.size());

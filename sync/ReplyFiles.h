@@ -10,10 +10,12 @@ namespace kv {
 
 // Copies get.txt into get.tmp with a CR put before every LF that does not already follow a CR,
 // so that the line reader can read replies whose lines end in LF alone, and a CR LF stays one
-// line end.  Replies of 30 bytes or less are not copied: get.tmp is
-// left empty.  Returns the size of get.txt; 0 when get.txt cannot be opened.  Streams: memory
-// does not grow with the reply.  Throws HandlerError when get.tmp cannot be written.
-std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp);
+// line end.  Replies of copiedAbove bytes or less (30: they carry nothing for the unit) are not
+// copied: get.tmp is left empty.  Returns the size of get.txt; 0 when get.txt cannot be opened.
+// Streams: memory does not grow with the reply.  Throws HandlerError when get.tmp cannot be
+// written.
+std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp,
+                         std::uint64_t copiedAbove = 30);
 
 // Reads a converted reply line by line.  A line ends at CR (an LF right after it belongs to the
 // line end); the text ends at the end of the file or at byte 26.  Streams: only the first

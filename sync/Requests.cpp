@@ -38,8 +38,11 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_fields.setText(Field::urls, url);
     // The request goes out as the field shows it.
     const Bytes sent = m_fields.text(Field::urls);
-    if (!m_http.getDoc(sent, getTmp())) {
-        const std::string why = m_http.lastError();
+    // The tables and the poll only read: sent again, they do no harm.
+    const Repeat repeat =
+        kind == RequestKind::Tables || kind == RequestKind::Poll ? Repeat::allowed : Repeat::never;
+    if (!m_http.getDoc(sent, getTmp(), repeat)) {
+        const std::string why = m_http.outcome().cause;
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent,
                          Tone::failure);
@@ -74,13 +77,13 @@ void Engine::awaitReply() {
         m_fields.setText(Field::statpc, "Err", Tone::failure);
         deliveryFailed("Server neodpovídá do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
+        if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
         m_state.requestKind = RequestKind::None;
         m_state.replyDeadline.reset();
         m_http.cancel();
         deleteReplyFiles();
     }
-    if (m_http.isComplete()) {
+    if (m_http.outcome().complete()) {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
         m_state.serverPhase = ServerPhase::ReplyReady;
@@ -100,7 +103,7 @@ void Engine::serverUnreachable(const std::string& cause) {
     m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"), Tone::failure);
     m_fields.setText(Field::statpc, "Err", Tone::failure);
     deliveryFailed("Server nedostupný: " + cause);
-    if (m_state.requestKind == RequestKind::Tables) m_state.tableSyncCountdown = 1;
+    if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
     m_state.serverPhase = ServerPhase::Idle;
     m_state.requestKind = RequestKind::None;
     m_state.replyDeadline.reset();

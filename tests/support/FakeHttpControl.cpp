@@ -1,7 +1,5 @@
 #include "support/FakeHttpControl.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 
 namespace kv::test {
@@ -17,16 +15,15 @@ bool writeFile(const std::filesystem::path& file, const Bytes& body) {
 
 }  // namespace
 
-bool FakeHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file) {
-    m_calls.push_back({url, file});
+bool FakeHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file, Repeat repeat) {
+    m_calls.push_back({url, file, repeat});
     m_outcome = {};
-    m_error.clear();
     if (m_refusal) {
-        m_error = *m_refusal;
+        m_outcome = {HttpState::refused, 0, *m_refusal, 0, {}};
         return false;
     }
     if (!writeFile(file, {})) {
-        m_error = "cannot create " + file.string();
+        m_outcome = {HttpState::refused, 0, "cannot create " + file.string(), 0, {}};
         return false;
     }
     m_outcome.state = HttpState::running;
@@ -41,23 +38,15 @@ void FakeHttpControl::cancel() {
 }
 
 void FakeHttpControl::complete(const Bytes& body, int status) {
-    if (!running()) {
-        ADD_FAILURE() << "FakeHttpControl::complete() with no download running";
-        return;
-    }
+    if (!running()) return fakeHttpMisuse("FakeHttpControl::complete() with no download running");
     m_outcome.state = HttpState::idle;
-    if (!writeFile(m_calls.back().file, body)) {
-        ADD_FAILURE() << "FakeHttpControl cannot write " << m_calls.back().file;
-        return;
-    }
+    if (!writeFile(m_calls.back().file, body))
+        return fakeHttpMisuse("FakeHttpControl cannot write " + m_calls.back().file.string());
     m_outcome = {HttpState::complete, status, {}, body.size(), {}};
 }
 
 void FakeHttpControl::fail(std::string cause) {
-    if (!running()) {
-        ADD_FAILURE() << "FakeHttpControl::fail() with no download running";
-        return;
-    }
+    if (!running()) return fakeHttpMisuse("FakeHttpControl::fail() with no download running");
     std::error_code ec;
     std::filesystem::remove(m_calls.back().file, ec);
     m_outcome = {HttpState::failed, 0, std::move(cause), 0, {}};

@@ -40,7 +40,7 @@ struct WebReply {
 //
 //   WebStub web;
 //   web.setReply({.body = "---OK---\nNovak Jan\n"});
-//   http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", "get.tmp");
+//   http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", "get.tmp", Repeat::never);
 //   ASSERT_TRUE(web.waitForRequests(1, 5s));
 //   EXPECT_EQ(web.targets()[0], "/kvsync.php?prikaz=4");
 //

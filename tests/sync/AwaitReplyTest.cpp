@@ -50,11 +50,11 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.tick();
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
-        EXPECT_EQ(h.fields.text(Field::statpc), kind == RequestKind::Tables ? "7" : "Err");
+        EXPECT_EQ(h.fields.text(Field::statpc), "Err");
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
-        // The unit's tables are announced again, so that it asks again.
-        EXPECT_EQ(h.sentCodes(),
-                  kind == RequestKind::Tables ? std::vector<int>{7} : std::vector<int>{});
+        // The unit's tables are announced again after the back-off, so that it asks again.
+        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::Tables ? 1u : 0u);
+        EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         h.unitSends(kEvent);
         h.ticks(3);
         EXPECT_EQ(h.http.calls().size(), 2u);
@@ -78,6 +78,8 @@ TEST(AwaitReply, ATableRequestThatTimesOutHasTheTablesAnnouncedAgain) {
     h.unitSends(frameOf({1}));
     h.ticks(3 + 310);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{});
+    h.ticks(300);  // the back-off after a failed download
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
 }
 

@@ -1,8 +1,5 @@
-// The log tells a run in the unit's terms: each frame decoded, a table download cut short is
-// remembered and the next program start announces the tables again.
+// The log tells a run in the unit's terms: each frame decoded.
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "support/EngineHarness.h"
 #include "sync/EventLog.h"
@@ -38,22 +35,6 @@ TEST(EventLog, FramesAreDescribedInTheUnitsTerms) {
         const QString line = row.fromUnit ? describeFromUnit(row.frame) : describeToUnit(row.frame);
         EXPECT_EQ(line.toStdString(), row.line);
     }
-}
-
-TEST(EventLog, ACutShortTableDownloadIsAnnouncedAgainAtTheNextStart) {
-    EngineHarness h;
-    { TableDownloadLog cutShort(h.clock, h.workDir); }
-    EXPECT_TRUE(std::filesystem::exists(TableDownloadLog::markFile(h.workDir)));
-    h.engine->resetForProgramStart();
-    EXPECT_EQ(h.engine->state().tableSyncCountdown, 1);
-    EXPECT_FALSE(std::filesystem::exists(TableDownloadLog::markFile(h.workDir)));
-
-    {
-        TableDownloadLog whole(h.clock, h.workDir);
-        whole.finished(8, 0);
-    }
-    h.engine->resetForProgramStart();
-    EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
 }
 
 }  // namespace

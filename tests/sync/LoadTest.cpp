@@ -94,7 +94,7 @@ struct PtyEngine {
     }
     // A completed reply of the given kind, as the HTTP control leaves it.
     void replyArrived(RequestKind kind) {
-        http.getDoc("http://127.0.0.1/", work / "status.tmp");
+        http.getDoc("http://127.0.0.1/", work / "status.tmp", Repeat::allowed);
         http.complete("", 200);  // the reply itself is already in get.txt
         EngineProbe::state(*engine).serverPhase = ServerPhase::ReplyReady;
         EngineProbe::state(*engine).requestKind = kind;

@@ -65,7 +65,7 @@ protected:
         return pumpUntil([this] { return http.state() != State::running; }, timeout);
     }
     bool waitComplete(std::chrono::milliseconds timeout = 10s) {
-        return pumpUntil([this] { return http.isComplete(); }, timeout);
+        return pumpUntil([this] { return http.outcome().complete(); }, timeout);
     }
 
     QTemporaryDir dir;

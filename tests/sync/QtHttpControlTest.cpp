@@ -30,7 +30,8 @@ TEST_F(QtHttpControlTest, RequestTargetArrivesAsTheUrlBytes) {
     std::size_t count = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ASSERT_TRUE(http.getDoc(web.baseUrl() + row.sent, file)) << http.lastError();
+        ASSERT_TRUE(http.getDoc(web.baseUrl() + row.sent, file, Repeat::never))
+            << http.outcome().cause;
         ASSERT_TRUE(web.waitForRequests(++count, 5s));
         EXPECT_EQ(web.targets().back(), row.received);
         ASSERT_TRUE(waitEnded());
@@ -43,7 +44,7 @@ TEST_F(QtHttpControlTest, BodyLandsByteExactInTheFile) {
     for (const char* type : {"application/octet-stream", "text/plain"}) {
         SCOPED_TRACE(type);
         web.setReply({.body = body, .contentType = type});
-        ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file));
+        ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file, Repeat::never));
         ASSERT_TRUE(waitComplete());
         EXPECT_EQ(readFile(file), body);
     }
@@ -52,9 +53,9 @@ TEST_F(QtHttpControlTest, BodyLandsByteExactInTheFile) {
 TEST_F(QtHttpControlTest, CompleteOnlyOnceTheFileIsClosed) {
     const std::string body = allByteValues(16);
     web.setReply({.body = body, .delay = 300ms});
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(1, 5s));
-    EXPECT_FALSE(http.isComplete());
+    EXPECT_FALSE(http.outcome().complete());
     EXPECT_TRUE(openInThisProcess(file));
 
     ASSERT_TRUE(waitComplete());
@@ -62,7 +63,7 @@ TEST_F(QtHttpControlTest, CompleteOnlyOnceTheFileIsClosed) {
     EXPECT_EQ(readFile(file), body);
     // The time-out's cancel on the very tick of completion must not undo it.
     http.cancel();
-    EXPECT_TRUE(http.isComplete());
+    EXPECT_TRUE(http.outcome().complete());
 }
 
 TEST_F(QtHttpControlTest, DocumentIsCompleteWithItsStatus) {
@@ -86,7 +87,7 @@ TEST_F(QtHttpControlTest, DocumentIsCompleteWithItsStatus) {
             }
             return WebReply{.status = row.status, .body = "Přesunuto", .location = row.location};
         });
-        ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
+        ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
         ASSERT_TRUE(waitComplete());
         EXPECT_EQ(readFile(file), row.page);
         const HttpOutcome outcome = http.outcome();
@@ -103,17 +104,17 @@ TEST_F(QtHttpControlTest, SilentServerStaysIncompleteUntilCancelledThenNextDownl
         if (target.find("prikaz=1") != std::string::npos) return WebReply{.neverAnswer = true};
         return WebReply{.body = "tabsync\n"};
     });
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(1, 5s));
     EXPECT_FALSE(waitComplete(500ms));
     EXPECT_EQ(http.state(), State::running);
 
     http.cancel();
     EXPECT_EQ(http.state(), State::idle);
-    EXPECT_FALSE(http.isComplete());
+    EXPECT_FALSE(http.outcome().complete());
     EXPECT_FALSE(openInThisProcess(file));
 
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
     ASSERT_TRUE(waitComplete());
     EXPECT_EQ(readFile(file), "tabsync\n");
 }
@@ -125,10 +126,10 @@ TEST_F(QtHttpControlTest, LateAnswerOfAnAbandonedDownloadIsIgnored) {
         }
         return WebReply{.neverAnswer = true};
     });
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=2", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=2", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(1, 5s));
     // A new getDoc abandons the first download while the server still works on it.
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(2, 5s));
     ASSERT_TRUE(pumpUntil([this] { return web.answeredCount() == 1; }, 5s));
 
@@ -139,9 +140,9 @@ TEST_F(QtHttpControlTest, LateAnswerOfAnAbandonedDownloadIsIgnored) {
 
 TEST_F(QtHttpControlTest, AnswerAfterSecondsCompletes) {
     web.setReply({.body = "---OK---\n", .delay = 3s});
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=7", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=7", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(1, 5s));
-    EXPECT_FALSE(http.isComplete());
+    EXPECT_FALSE(http.outcome().complete());
     ASSERT_TRUE(waitComplete(15s));
     EXPECT_EQ(readFile(file), "---OK---\n");
 }
@@ -149,11 +150,11 @@ TEST_F(QtHttpControlTest, ParentTakesTheNetworkAlongWhileADownloadRuns) {
     auto parent = std::make_unique<QObject>();
     QtHttpControl owned(parent.get());
     web.setReply({.neverAnswer = true});
-    ASSERT_TRUE(owned.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
+    ASSERT_TRUE(owned.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
     ASSERT_TRUE(web.waitForRequests(1, 5s));
     parent.reset();
-    EXPECT_FALSE(owned.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file));
-    EXPECT_FALSE(owned.lastError().empty());
+    EXPECT_FALSE(owned.getDoc(web.baseUrl() + "kvsync.php?prikaz=4", file, Repeat::never));
+    EXPECT_FALSE(owned.outcome().cause.empty());
     EXPECT_FALSE(openInThisProcess(file));
 }
 
@@ -171,7 +172,7 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
     constexpr std::uint64_t size = 100ull << 20;
     // A first, small download sets up the network thread and its buffers.
     web.setReply({.contentType = "application/octet-stream", .streamedSize = 1 << 20});
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file, Repeat::never));
     ASSERT_TRUE(waitComplete());
 
     web.setReply({.contentType = "application/octet-stream", .streamedSize = size});
@@ -180,7 +181,7 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
     const bool peakReset = static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5");
     long sampledPeak = before;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file));
+    ASSERT_TRUE(http.getDoc(web.baseUrl() + "kvsync.php?prikaz=1", file, Repeat::never));
     ASSERT_TRUE(pumpUntil(
         [&] {
             sampledPeak = std::max(sampledPeak, statusKb("VmRSS"));
@@ -191,7 +192,7 @@ TEST_F(QtHttpControlTest, HugeReplyStreamsWithFlatMemory) {
     [[maybe_unused]] const long peak =
         peakReset ? std::max(sampledPeak, statusKb("VmHWM")) : sampledPeak;
 
-    ASSERT_TRUE(http.isComplete());
+    ASSERT_TRUE(http.outcome().complete());
 #ifndef KV_UNDER_ASAN
     // (AddressSanitizer keeps freed blocks in quarantine, so there RSS says nothing.)  Held in
     // memory the body would add 100 MB; a loaded machine lets Qt and the server buffer a few MB

@@ -180,39 +180,58 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::statpc,
          "5",
          0},
-        // Anything but a table reply leaves the unit's tables alone and has them announced again.
+        {"tables_section_1_only",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\n\n2|000000000002|0800|1|0\n",
+         {2, 3, 3, 5},
+         Field::statpc,
+         "5",
+         0},
+        {"tables_separator_alone", tables, 200, "-------\n", {2, 5}, Field::statpc, "5", 0},
+        {"tables_thirty_dashes", tables, 200, std::string(30, '-'), {2, 5}, Field::statpc, "5", 0},
+        // Anything but a table reply leaves the unit's tables alone and has them announced again
+        // once the back-off has run.
         {"tables_status_500",
          tables,
          500,
          table,
-         {7},
+         {},
          Field::stavprac,
          "Chyba p\xF8\x65nosu tabulek!",
-         254},
+         1},
         {"tables_php_error_with_200",
          tables,
          200,
          "Fatal error: database gone away in kvsync\n",
-         {7},
+         {},
          Field::urls,
          "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (42 B).",
-         254},
-        {"tables_no_separator",
+         1},
+        {"tables_html_page_with_200",
          tables,
          200,
-         "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n",
-         {7},
+         "<html>\n<body>\n<h1>Chyba</h1>\n</body>\n</html>\n",
+         {},
          Field::stavprac,
          "Chyba p\xF8\x65nosu tabulek!",
-         254},
-        {"tables_thirty_bytes",
+         1},
+        {"tables_empty_body",
          tables,
          200,
-         std::string(30, '-'),
-         {7},
+         "",
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (0 B).",
+         1},
+        {"tables_record_then_text",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\nWarning: something\n",
+         {},
          Field::stavprac,
          "Chyba p\xF8\x65nosu tabulek!",
-         254},
+         1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -265,7 +284,9 @@ TEST(TableReply, AFrameTheLineDoesNotTakeWholeEndsTheDownloadWithoutItsClosingFr
 
     h.line->stallAt = -1;  // the unit reads again, is told of new tables and asks for them
     h.line->written.clear();
-    h.ticks(254);
+    h.ticks(299);
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{}) << "30 s of back-off first";
+    h.tick();
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
     request(h, frameOf({1}));
     reply(h, body);

@@ -1,9 +1,12 @@
-// Tick-exact tests of the tables-changed signalling (trigger files, repetition) and of pacing.
+// Tick-exact tests of the tables-changed signalling (trigger files, repetition, a download
+// broken off) and of pacing.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "link/Errors.h"
 #include "support/EngineHarness.h"
+#include "sync/TableDownload.h"
 
 namespace kv::test {
 namespace {
@@ -28,6 +31,99 @@ TEST(TriggerFiles, BothFilesGiveOneTablesChangedFrameThenEvery254Ticks) {
     reply(h, "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
     h.ticks(600);
     EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+}
+
+TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
+    EngineHarness h;
+    const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
+    const auto mark = TableDownload::markFile(h.workDir);
+    request(h, frameOf({1}));
+    h.line->stallAt = 19 + 7;  // the opening frame and part of the first record
+    reply(h, table);
+    EXPECT_TRUE(std::filesystem::exists(mark));
+    h.engine->resetForProgramStart();
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 1);
+    EXPECT_FALSE(std::filesystem::exists(mark));
+
+    h.line->stallAt = -1;
+    request(h, frameOf({1}));
+    reply(h, table);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+    EXPECT_FALSE(std::filesystem::exists(mark));
+    h.engine->resetForProgramStart();
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
+}
+
+// A unit that asks for the tables whenever it is told they changed, against a table server that
+// fails every request: without a pause between the announcements it would be asked twice a
+// second, for ever.
+TEST(TableBackOff, AFailingTableServerIsAskedAfterWaitsThatDouble) {
+    EngineHarness h;
+    std::ofstream(h.driveC / "zamestnanci") << "1";
+    std::vector<std::int64_t> failedAt;
+    for (int tick = 0; tick < 1500; ++tick) {  // 150 s
+        h.tick();
+        if (h.line->written.find("\xF0\xF0\xA5\x07") != std::string::npos) {
+            h.line->written.clear();
+            h.unitSends(frameOf({1}));
+        }
+        if (h.http.running()) {
+            h.http.complete("Internal Server Error\n", 500);
+            h.tick();
+            failedAt.push_back(h.clock.monotonicMs() - 100);
+            EXPECT_EQ(h.engine->tableDownloadFailures(), failedAt.size());
+            const std::int64_t wait = 30'000 << (failedAt.size() - 1);
+            EXPECT_EQ(h.engine->nextTableAnnouncementMs(), failedAt.back() + wait);
+        }
+    }
+    EXPECT_GE(failedAt.size(), 2u);
+    EXPECT_LE(failedAt.size(), 5u);
+    for (std::size_t i = 1; i < failedAt.size(); ++i)
+        EXPECT_GE(failedAt[i] - failedAt[i - 1], 30'000 << (i - 1));
+}
+
+// What ends the back-off, and what counts as a failed download.
+TEST(TableBackOff, ATriggerTheOperatorOrAWholeDownloadEndsIt) {
+    const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
+    enum End { triggerFile, operatorCommand, wholeDownload };
+    for (const End end : {triggerFile, operatorCommand, wholeDownload}) {
+        SCOPED_TRACE(end);
+        EngineHarness h;
+        request(h, frameOf({1}));
+        reply(h, "Fatal error\n");
+        ASSERT_EQ(h.engine->tableDownloadFailures(), 1u);
+        h.tick();
+        EXPECT_EQ(h.sentCodes(), std::vector<int>{});
+        switch (end) {
+            case triggerFile:
+                std::ofstream(h.driveC / "kategorie") << "1";
+                h.tick();
+                EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
+                break;
+            case operatorCommand:
+                h.engine->command(ToUnit::TablesChanged);
+                break;
+            case wholeDownload:
+                request(h, frameOf({1}));
+                reply(h, table);
+                EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
+                break;
+        }
+        EXPECT_EQ(h.engine->tableDownloadFailures(), 0u);
+        EXPECT_EQ(h.engine->nextTableAnnouncementMs(), std::nullopt);
+    }
+}
+
+TEST(TableBackOff, AReplyThatCannotBeConvertedIsAFailedDownload) {
+    EngineHarness h;
+    request(h, frameOf({1}));
+    h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
+    h.engine->awaitReply();
+    std::filesystem::create_directory(h.engine->getTmp());  // get.tmp cannot be written
+    EXPECT_THROW(h.engine->processReply(), HandlerError);
+    EXPECT_EQ(h.engine->tableDownloadFailures(), 1u);
+    EXPECT_EQ(h.engine->state().tableSyncCountdown, 1);
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{});
 }
 
 TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {

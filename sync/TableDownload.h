@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "link/Clock.h"
+
+namespace kv {
+
+class Engine;
+
+// What a look through the whole reply tells before a download starts, since the opening frame
+// makes the unit drop the tables it holds: the records it holds at most (every line but
+// separators), and whether it is a table at all.
+struct TableShape {
+    std::uint64_t recordLines = 0;
+    bool separator = false;       // the line between the two sections
+    std::uint64_t textLines = 0;  // lines that are not empty
+    bool allSection1 = true;      // every such line is a record of the first section
+    // A table has the separator line, or holds first-section records only ("-------" alone is
+    // a table with no records).  An empty reply, or a page whose lines are not records (a PHP
+    // error, an HTML page with status 200) is none.
+    bool isTable() const { return separator || (textLines > 0 && allSection1); }
+};
+TableShape tableShape(const std::filesystem::path& reply);
+
+// One table download to the unit, from the converted reply (get.tmp) to the closing frame:
+// the opening frame (the unit drops the tables it holds), a frame for every record that can be
+// converted, the closing frame (the unit takes the tables as complete).  The frames go out
+// through the engine, with progress reported after each record.
+//
+// From its opening frame until its closing one the download leaves a mark in the working
+// directory: a download broken off (a frame the line did not take, the program ended) makes
+// the next program start announce the tables again, so that the unit gets them whole.
+class TableDownload {
+public:
+    TableDownload(Engine& engine, Clock& clock, std::filesystem::path workDir);
+    ~TableDownload();
+    TableDownload(const TableDownload&) = delete;
+    TableDownload& operator=(const TableDownload&) = delete;
+
+    // Sends the tables of reply, of which total records at most.  False when the line did not
+    // take a frame whole: the download is broken off there, without its closing frame.
+    bool run(const std::filesystem::path& reply, std::uint64_t total);
+
+    // Records sent to the unit so far, and records left out because they cannot be converted.
+    std::uint64_t sent() const { return m_sent; }
+    std::uint64_t skipped() const { return m_skipped; }
+
+    static std::filesystem::path markFile(const std::filesystem::path& workDir) {
+        return workDir / "tables.unfinished";
+    }
+    // True when the last download was broken off; the mark is removed.
+    static bool takeUnfinished(const std::filesystem::path& workDir);
+
+private:
+    void begin();
+
+    Engine& m_engine;
+    Clock& m_clock;
+    std::filesystem::path m_mark;
+    std::int64_t m_startMs = 0;
+    bool m_begun = false;
+    bool m_finished = false;
+    std::uint64_t m_sent = 0;
+    std::uint64_t m_skipped = 0;
+};
+
+}  // namespace kv
