@@ -346,7 +346,8 @@ void TForm1::tell(OperationResult result) {
 }
 
 void TForm1::Button5Click() {
-    m_com->SelectPort();
+    // Zrušit leaves the window as it was, an unsaved choice of port included.
+    if (!m_com->SelectPort()) return;
     const int port = m_com->Port();
     if (port >= 1 && port <= 4) m_fields.setChecked(kPorts[port - 1], true);
     if (m_fields.checked(Check::stavjede)) {

@@ -192,12 +192,13 @@ TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {
     EXPECT_TRUE(w.running());
     EXPECT_EQ(w.form->QCCom321().Port(), 1);
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("3", "1"));  // not saved
-    // Cancel checks the unchanged port again and still restarts.
+    // Zrušit changes nothing: the port clicked by hand stays, communication goes on unrestarted.
     w.form->fields().setChecked(Check::cfgport3, true);
     w.form->QCCom321().runPickDialog = [](TformPickPort&) { return int(QDialog::Rejected); };
     w.form->Button5Click();
-    EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
-    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
+    EXPECT_TRUE(w.form->fields().checked(Check::cfgport3));
+    EXPECT_TRUE(w.running());
+    EXPECT_EQ(com1Unit.drainMaster(), "");
 }
 
 TEST(PortPicker, WhileStoppedNothingStarts) {
