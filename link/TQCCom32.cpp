@@ -105,11 +105,17 @@ TQCCom32::ReopenResult TQCCom32::reopenSameDevice() {
     const std::string name = portDeviceName(m_port);
     const QString port = portText();
     const auto otherDevice = [&](const DeviceIdentity& found) {
-        qCWarning(lcLink).noquote()
-            << QStringLiteral("COM%1 (%2) is now %3, not %4: left alone")
-                   .arg(m_port)
-                   .arg(QString::fromStdString(name), QString::fromStdString(found.text()),
-                        QString::fromStdString(m_identity.text()));
+        const QString text =
+            QStringLiteral("COM%1 (%2) is now %3, not %4: left alone")
+                .arg(m_port)
+                .arg(QString::fromStdString(name), QString::fromStdString(found.text()),
+                     QString::fromStdString(m_identity.text()));
+        // Tried every few seconds while it waits: the same finding is logged once.
+        if (text != m_otherDeviceLogged)
+            qCWarning(lcLink).noquote() << text;
+        else
+            qCDebug(lcLink).noquote() << text;
+        m_otherDeviceLogged = text;
         m_reopenText = port + QStringLiteral(" je teď jiné zařízení, čekám na původní");
         return ReopenResult::otherDevice;
     };

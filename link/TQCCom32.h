@@ -128,6 +128,7 @@ private:
     bool m_lost = false;
     DeviceIdentity m_identity;
     QString m_reopenText;
+    QString m_otherDeviceLogged;
 };
 
 }  // namespace kv
