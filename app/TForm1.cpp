@@ -242,13 +242,13 @@ void TForm1::tell(OperationResult result) {
 }
 
 void TForm1::Button5Click() {
-    QCCom321().SelectPort();
-    const int port = QCCom321().Port();
+    // Zrušit leaves the window as it was, an unsaved choice of port included.
+    if (!QCCom321().SelectPort()) return;
+    const int port = QCCom321().ChosenPort();
     if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
-    if (m_fields.checked(Check::stavjede)) {
-        appstop();
-        terminalstart();
-    }
+    // A running communication goes on where it is; the choice applies at the next Start.
+    if (m_fields.checked(Check::stavjede))
+        qCInfo(lcApp) << "port" << port << "chosen; it applies at the next Start";
 }
 
 }  // namespace kv

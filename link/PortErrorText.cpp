@@ -1,5 +1,7 @@
 #include "link/PortErrorText.h"
 
+#include "link/PortProbe.h"
+
 namespace kv {
 
 QString portLabel(int port, const std::string& device) {
@@ -14,13 +16,12 @@ QString portErrorText(int port, const std::string& device, const PortFailure& fa
             cause = QStringLiteral("zařízení neexistuje");
             break;
         case PortCause::busy:
-            cause = QStringLiteral("zařízení je obsazeno jiným programem");
+            cause = detail.isEmpty()
+                        ? QStringLiteral("zařízení je obsazeno jiným programem")
+                        : QStringLiteral("zařízení používá jiný program: %1").arg(detail);
             break;
         case PortCause::noPermission:
-            cause =
-                detail.isEmpty()
-                    ? QStringLiteral("chybí oprávnění")
-                    : QStringLiteral("chybí oprávnění (uživatel není ve skupině %1)").arg(detail);
+            cause = noPermissionText(failure.detail);
             break;
         case PortCause::notSerial:
             cause = QStringLiteral("zařízení není sériový port");

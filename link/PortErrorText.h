@@ -16,7 +16,8 @@ enum class PortCause {
 
 struct PortFailure {
     PortCause cause = PortCause::unknown;
-    // noPermission: the device's group when the user is not a member of it.  unknown: the
+    // noPermission: the device's group when the user is not a member of it.  busy: the program
+    // holding the device when it is known ("kvbridge v /srv/x (proces 1234)").  unknown: the
     // system's description.  Empty otherwise.
     std::string detail;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <string>
 #include <vector>
 
@@ -14,16 +15,25 @@ enum class OpenError { notFound, denied, unsupported, other };
 PortFailure classifyOpenFailure(const std::string& device, OpenError error,
                                 const std::string& systemText);
 
-// A USB serial converter the system names by its make and serial number, so that it keeps its
-// name whichever socket it is plugged into.
-struct SerialConverter {
-    std::string name;    // "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
-    std::string path;    // the stable path to map a port to
-    std::string device;  // what it stands for now, e.g. /dev/ttyUSB0
+// A serial device the system has, as the port picker offers it.
+struct SystemSerialDevice {
+    std::string device;       // /dev/ttyUSB0, COM3
+    std::string stablePath;   // the name that stays with the device: /dev/serial/by-id/... when
+                              // the system gives one, else the device
+    std::string description;  // "FT232R USB UART, FTDI, č. A50285BI"; may be empty
 };
-std::vector<SerialConverter> serialConverters();
+// The serial devices present that answer, in the system's order.
+std::vector<SystemSerialDevice> systemSerialDevices();
+
+// The name under which the system keeps device whichever socket it is plugged into (the
+// /dev/serial/by-id link of a USB converter); device itself when there is none.
+std::string stableDeviceName(const std::string& device);
 
 // True when both names lead to the same device.
 bool sameDevice(const std::string& a, const std::string& b);
+
+// The cause "no permission" with what the operator does about it; group is the device's group
+// the user is not in, empty when not known.
+QString noPermissionText(const std::string& group);
 
 }  // namespace kv

@@ -1,4 +1,5 @@
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "link/DeviceIdentity.h"
 #include "link/PortProbe.h"
 
 namespace kv {
@@ -24,6 +26,14 @@ std::string groupNotJoined(gid_t group) {
     return entry != nullptr ? entry->gr_name : std::to_string(group);
 }
 
+// The device a name leads to, when it leads to a character device.
+bool characterDevice(const std::string& name, dev_t& rdev) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    rdev = st.st_rdev;
+    return true;
+}
+
 }  // namespace
 
 PortFailure classifyOpenFailure(const std::string& device, OpenError error,
@@ -39,28 +49,43 @@ PortFailure classifyOpenFailure(const std::string& device, OpenError error,
         return {PortCause::noPermission, groupNotJoined(st.st_gid)};
     // The device is there and the user may open it: the lock file or the exclusive open of
     // another program stood in the way.
-    if (error == OpenError::denied) return {PortCause::busy, {}};
+    if (error == OpenError::denied) return {PortCause::busy, deviceHolder(device)};
     if (error == OpenError::notFound) return {PortCause::missing, {}};
     return {PortCause::unknown, systemText};
 }
 
-std::vector<SerialConverter> serialConverters() {
-    std::vector<SerialConverter> found;
+std::string stableDeviceName(const std::string& device) {
+    dev_t wanted = 0;
+    if (!characterDevice(device, wanted)) return device;
     std::error_code ec;
-    const std::filesystem::path byId("/dev/serial/by-id");
-    for (auto it = std::filesystem::directory_iterator(byId, ec);
+    for (auto it = std::filesystem::directory_iterator("/dev/serial/by-id", ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::error_code ignored;
-        const auto target = std::filesystem::canonical(it->path(), ignored);
-        found.push_back({it->path().filename().string(), it->path().string(),
-                         ignored ? std::string() : target.string()});
+        dev_t rdev = 0;
+        if (characterDevice(it->path().string(), rdev) && rdev == wanted)
+            return it->path().string();
     }
-    return found;
+    return device;
 }
 
 bool sameDevice(const std::string& a, const std::string& b) {
+    // Two names of a device node are one device when they lead to the same device number; the
+    // standard library's equivalence refuses to compare devices at all.
+    dev_t da = 0, db = 0;
+    if (characterDevice(a, da) && characterDevice(b, db)) return da == db;
     std::error_code ec;
     return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+QString noPermissionText(const std::string& group) {
+    const struct passwd* user = getpwuid(geteuid());
+    const QString userName =
+        user != nullptr ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("UŽIVATEL");
+    const QString groupName =
+        group.empty() ? QStringLiteral("dialout") : QString::fromLocal8Bit(group.c_str());
+    return QStringLiteral(
+               "nemáte oprávnění; přidejte uživatele do skupiny %1: sudo adduser %2 %1, pak se "
+               "odhlaste a znovu přihlaste")
+        .arg(groupName, userName);
 }
 
 }  // namespace kv

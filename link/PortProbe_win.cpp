@@ -18,9 +18,14 @@ PortFailure classifyOpenFailure(const std::string& /*device*/, OpenError error,
     return {PortCause::unknown, systemText};
 }
 
-// COMn names the device itself on Windows; there is nothing to map.
-std::vector<SerialConverter> serialConverters() { return {}; }
+// COMn names the device itself on Windows; there is nothing more stable.
+std::string stableDeviceName(const std::string& device) { return device; }
 
-bool sameDevice(const std::string& a, const std::string& b) { return a == b; }
+bool sameDevice(const std::string& a, const std::string& b) {
+    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+// Windows has no group to join; the port is refused as such.
+QString noPermissionText(const std::string& /*group*/) { return QStringLiteral("přístup odepřen"); }
 
 }  // namespace kv

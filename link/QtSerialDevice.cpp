@@ -1,5 +1,6 @@
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <algorithm>
 #include <climits>
 
@@ -51,10 +52,27 @@ public:
             m_port.clearError();
             return false;
         }
+        m_identity = identifyOpenDevice(m_port.handle(), deviceName);
+        std::string holder;
+        m_lock = lockOpenDevice(m_port.handle(), m_identity, holder);
+        if (!m_lock) {
+            m_port.close();
+            m_port.clearError();
+            m_failure = {PortCause::busy, holder};
+            const QString failure = m_port.portName() + QStringLiteral(": held by ") +
+                                    QString::fromStdString(holder.empty() ? "another" : holder);
+            if (failure != lastOpenFailure()) qCInfo(lcLink).noquote() << "cannot open" << failure;
+            lastOpenFailure() = failure;
+            return false;
+        }
         lastOpenFailure().clear();
         m_lost.clear();
-        qCInfo(lcLink) << "opened" << m_port.portName();
+        qCInfo(lcLink) << "opened" << m_port.portName() << "as" << m_identity.text().c_str();
         return true;
+    }
+
+    DeviceIdentity identity() const override {
+        return m_port.isOpen() ? m_identity : DeviceIdentity{};
     }
 
     void applyLineSettings(int baud, Handshake handshake) override {
@@ -149,6 +167,8 @@ public:
         if (!m_port.isOpen()) return;
         m_port.close();
         m_port.clearError();
+        // After the device: its lock file says who holds it while it is open.
+        m_lock.reset();
         qCInfo(lcLink) << "closed" << m_port.portName();
     }
 
@@ -167,6 +187,8 @@ private:
     }
 
     QSerialPort m_port;
+    DeviceIdentity m_identity;
+    std::unique_ptr<DeviceLock> m_lock;
     PortFailure m_failure;
     std::string m_lost;
 };
@@ -174,5 +196,20 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialDevice> makeQtSerialDevice() { return std::make_unique<QtSerialDevice>(); }
+
+std::vector<SystemSerialDevice> systemSerialDevices() {
+    std::vector<SystemSerialDevice> found;
+    // Ports of the PC that the system has but that lead nowhere are left out by Qt already.
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        QStringList about;
+        for (const QString& text : {info.description(), info.manufacturer()})
+            if (!text.isEmpty() && !about.contains(text)) about << text;
+        if (!info.serialNumber().isEmpty()) about << QStringLiteral("č. ") + info.serialNumber();
+        const std::string device = info.systemLocation().toStdString();
+        found.push_back(
+            {device, stableDeviceName(device), about.join(QStringLiteral(", ")).toStdString()});
+    }
+    return found;
+}
 
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/DeviceIdentity.h"
 #include "link/PortErrorText.h"
 
 namespace kv {
@@ -40,6 +41,8 @@ public:
     // Why the device went away while open (a USB converter unplugged, a line hung up), in the
     // system's words; empty while it is there.  Once set, only a new open helps.
     virtual std::string lostCause() const { return {}; }
+    // What the open device is; unknown where the device cannot tell.
+    virtual DeviceIdentity identity() const { return {}; }
 };
 
 // TQCCom32 makes a fresh device for every open.
@@ -48,8 +51,22 @@ using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
 // The production device, on QSerialPort.
 std::unique_ptr<SerialDevice> makeQtSerialDevice();
 
-// Port n is opened as the device named by KVBRIDGE_COM<n> when that is set, otherwise as COM<n>
-// on Windows and /dev/ttyS<n-1> elsewhere.
+// The file in the working directory that gives a port the device the operator chose for it in
+// the port picker, a line each:
+//     COM1=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0
+inline constexpr const char* kPortDevicesFile = "porty.cfg";
+
+// Port n is opened as the device named by KVBRIDGE_COM<n> when that is set, else as the one
+// remembered for it in porty.cfg, else as COM<n> on Windows and /dev/ttyS<n-1> elsewhere.
 std::string portDeviceName(int port);
+// KVBRIDGE_COM<n>; empty when not set.
+std::string environmentPortDevice(int port);
+// What porty.cfg gives port n; empty when nothing.
+std::string rememberedPortDevice(int port);
+// COM<n> on Windows, /dev/ttyS<n-1> elsewhere.
+std::string defaultPortDevice(int port);
+// Writes device for port n into porty.cfg, keeping the other ports' lines; false when the file
+// could not be written.
+bool rememberPortDevice(int port, const std::string& device);
 
 }  // namespace kv

@@ -67,12 +67,15 @@ bool TQCCom32::checkLost() {
                                        .arg(QString::fromStdString(portDeviceName(m_port)), cause);
     Close();
     m_lost = true;
+    m_lostWriteLogged = false;
     emit deviceLost(cause);
     return true;
 }
 
 bool TQCCom32::Open() {
-    m_lost = false;
+    // A lost port stays lost until it opens: the writes meanwhile must not open it behind the
+    // reconnect's back, with a prompt that holds everything up.
+    const bool wasLost = m_lost;
     if (m_device) Close();
     for (;;) {
         const std::string name = portDeviceName(m_port);
@@ -81,6 +84,8 @@ bool TQCCom32::Open() {
             // A handler run by the prompt may have opened a port meanwhile; the new one wins.
             if (m_device) m_device->close();
             m_device = std::move(device);
+            // From now on this is the port's device: a reopen after a loss looks for it.
+            m_identity = m_device->identity();
             break;
         }
         qCDebug(lcLink) << "COM" << m_port << "(" << name.c_str() << ") did not open";
@@ -91,7 +96,69 @@ bool TQCCom32::Open() {
         if (answer == PromptAnswer::Abort) break;
     }
     if (m_device) m_device->applyLineSettings(m_baud, m_handshaking);
+    m_lost = wasLost && !Opened();
     return Opened();
+}
+
+QString TQCCom32::portText() const {
+    return QStringLiteral("Port ") + portLabel(m_port, portDeviceName(m_port));
+}
+
+TQCCom32::ReopenResult TQCCom32::reopenSameDevice() {
+    if (Opened()) return ReopenResult::opened;
+    const std::string name = portDeviceName(m_port);
+    const QString port = portText();
+    const auto otherDevice = [&](const DeviceIdentity& found) {
+        const QString text =
+            QStringLiteral("COM%1 (%2) is now %3, not %4: left alone")
+                .arg(m_port)
+                .arg(QString::fromStdString(name), QString::fromStdString(found.text()),
+                     QString::fromStdString(m_identity.text()));
+        // Tried every few seconds while it waits: the same finding is logged once.
+        if (text != m_otherDeviceLogged)
+            qCWarning(lcLink).noquote() << text;
+        else
+            qCDebug(lcLink).noquote() << text;
+        m_otherDeviceLogged = text;
+        m_reopenText = port + QStringLiteral(" je teď jiné zařízení, čekám na původní");
+        return ReopenResult::otherDevice;
+    };
+    // Looked at before it is opened: opening alone already changes another program's line
+    // settings.
+    if (const DeviceIdentity there = identifyDevice(name);
+        m_identity.known() && there.known() && !sameDevice(there, m_identity))
+        return otherDevice(there);
+    std::unique_ptr<SerialDevice> device = m_factory();
+    if (!device || !device->open(name)) {
+        m_openFailure = device ? device->openFailure() : PortFailure{};
+        switch (m_openFailure.cause) {
+            case PortCause::noPermission:
+                m_reopenText = QStringLiteral("Port ") + portErrorText(m_port, name, m_openFailure);
+                return ReopenResult::noPermission;
+            case PortCause::busy:
+                m_reopenText = QStringLiteral("Port ") + portErrorText(m_port, name, m_openFailure);
+                return ReopenResult::busy;
+            case PortCause::notSerial:
+                return otherDevice(identifyDevice(name));
+            case PortCause::missing:
+            case PortCause::unknown:
+                break;
+        }
+        m_reopenText = port + QStringLiteral(" není k dispozici, čekám na něj");
+        return ReopenResult::notThere;
+    }
+    // Again on the open device, which may have changed since it was looked at.
+    if (const DeviceIdentity opened = device->identity();
+        m_identity.known() && !sameDevice(opened, m_identity)) {
+        device->close();
+        return otherDevice(opened);
+    }
+    if (!m_identity.known()) m_identity = device->identity();
+    m_device = std::move(device);
+    m_lost = false;
+    m_device->applyLineSettings(m_baud, m_handshaking);
+    m_reopenText = port + QStringLiteral(" je zpět");
+    return ReopenResult::opened;
 }
 
 void TQCCom32::Close() {
@@ -185,7 +252,13 @@ bool TQCCom32::waitForTerminator(std::string& result) {
 }
 
 bool TQCCom32::WriteText(std::string_view text) {
-    if (!Opened() && !m_lost) Open();
+    if (m_lost) {
+        if (!m_lostWriteLogged)
+            qCInfo(lcLink) << "COM" << m_port << "lost: nothing is written until it is back";
+        m_lostWriteLogged = true;
+        return false;
+    }
+    if (!Opened()) Open();
     if (!Opened()) return false;
     qCDebug(lcLink) << "write" << hexDump(text).c_str();
     const std::int64_t written = m_device->write(text);
@@ -221,41 +294,63 @@ void TQCCom32::setHandshaking(Handshake handshake) {
 void TQCCom32::setPort(int port) {
     if (port == m_port) return;
     m_port = port;
+    m_identity = {};
     reconfigure();
 }
 
 bool TQCCom32::SelectPort() {
-    bool result = false;
     delete m_pickDialog;
     // Owned by the window that asked, so it comes up in front of it.
     m_pickDialog = new TformPickPort(qobject_cast<QWidget*>(parent()));
     TformPickPort& dialog = *m_pickDialog;
 
-    const bool showErrors = m_showErrors;
-    const int port = m_port;
-    m_showErrors = false;
+    // Each port is tried once on a device of its own, without messages.  The port in use is not
+    // touched: communication goes on while the operator chooses.
+    const std::vector<SystemSerialDevice> system =
+        listSerialDevices ? listSerialDevices() : systemSerialDevices();
+    const std::string inUse = Opened() ? portDeviceName(m_port) : std::string();
     std::vector<PortInfo> ports;
     for (int n = 1; n <= 4; ++n) {
-        m_port = n;
-        const bool opened = Open();
-        if (opened) dialog.addItem(QStringLiteral("COM%1").arg(n));
-        ports.push_back({n, portDeviceName(n), opened, m_openFailure});
+        PortInfo info;
+        info.port = n;
+        info.device = portDeviceName(n);
+        if (!inUse.empty() && (n == m_port || sameDevice(info.device, inUse))) {
+            info.opened = info.inUse = true;
+        } else if (std::unique_ptr<SerialDevice> probe = m_factory();
+                   probe && probe->open(info.device)) {
+            info.opened = true;
+            probe->close();
+        } else {
+            info.failure = probe ? probe->openFailure() : PortFailure{};
+        }
+        for (const SystemSerialDevice& d : system)
+            if (sameDevice(info.device, d.device)) info.description = d.description;
+        if (info.opened) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        ports.push_back(info);
     }
-    dialog.showPorts(ports, serialConverters());
-    // Communication, if it was running, is restarted by the caller after the dialog.
-    Close();
-    m_showErrors = showErrors;
-    m_port = port;
+    // The devices no port stands for can become the current port's.
+    std::vector<SystemSerialDevice> others;
+    for (const SystemSerialDevice& d : system)
+        if (std::none_of(ports.begin(), ports.end(),
+                         [&](const PortInfo& p) { return sameDevice(p.device, d.device); }))
+            others.push_back(d);
+    dialog.showPorts(ports);
+    dialog.showDevices(m_port, others, !environmentPortDevice(m_port).empty());
 
     dialog.setItemIndex(int(dialog.items().indexOf(QStringLiteral("COM%1").arg(m_port))));
+    m_chosenPort = m_port;
     const int answer = runPickDialog ? runPickDialog(dialog) : dialog.exec();
-    const int chosen = dialog.itemIndex();
-    if (answer == QDialog::Accepted && chosen >= 0) {
-        // The digit after "COM"; the port is not reopened here.
-        m_port = dialog.items().at(chosen).mid(3, 1).toInt();
-        result = true;
+    if (answer != QDialog::Accepted) return false;
+    if (const int chosen = dialog.itemIndex(); chosen >= 0) {
+        // The digit after "COM"; the port is not reopened here, and one in use stays the
+        // component's port until the next open.
+        m_chosenPort = dialog.items().at(chosen).mid(3, 1).toInt();
+        if (!Opened()) m_port = m_chosenPort;
+        return true;
     }
-    return result;
+    if (const int chosen = dialog.deviceIndex(); chosen >= 0 && chosen < int(others.size()))
+        return rememberPortDevice(m_port, others[std::size_t(chosen)].stablePath);
+    return false;
 }
 
 }  // namespace kv

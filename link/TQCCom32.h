@@ -9,6 +9,7 @@
 
 #include "link/Clock.h"
 #include "link/PortErrorText.h"
+#include "link/PortProbe.h"
 #include "link/Prompts.h"
 #include "link/SerialDevice.h"
 
@@ -21,6 +22,8 @@ class TformPickPort;
 class TQCCom32 : public QObject {
     Q_OBJECT
 public:
+    enum class ReopenResult { opened, otherDevice, notThere, noPermission, busy };
+
     TQCCom32(SerialDeviceFactory factory, Prompts& prompts, Clock& clock,
              QObject* parent = nullptr);
     ~TQCCom32() override;
@@ -61,18 +64,40 @@ public:
     QString Version() const { return QStringLiteral("1.4.0"); }
     std::function<void(TQCCom32*)> OnTimeout;
 
-    // The picker of the serial port: probes COM1 to COM4, lets the operator choose.
+    // Opens the port again after it was lost, only when its name still leads to the device that
+    // was open before: another device that has taken the name (another program's
+    // pseudo-terminal, another unit's converter) is closed again at once, before anything is
+    // written to it.  Shows no prompt.  ReopenText says the outcome to the operator.  The device
+    // is the one of the last Open; a port never opened takes what it finds.
+    ReopenResult reopenSameDevice();
+    const QString& ReopenText() const { return m_reopenText; }
+    // The device the last Open found; kept while the port is lost.
+    const DeviceIdentity& Identity() const { return m_identity; }
+    // "Port COM1 (/dev/ttyUSB0)".
+    QString portText() const;
+
+    // The picker of the serial port: probes COM1 to COM4, lists the serial devices the system
+    // has, lets the operator choose.  True after OK with a choice: a port (Port is set) or a
+    // device for the current port (remembered in porty.cfg, Port unchanged).  The port in use
+    // stays open meanwhile; moving communication to the choice is the caller's decision.
     bool SelectPort();
+    // The port the operator chose in the picker last.
+    int ChosenPort() const { return m_chosenPort; }
     TformPickPort* PickDialog() const { return m_pickDialog; }
     // Shows the picker modally and returns its QDialog result; unset means exec().  Tests put
     // the operator's choice here.
     std::function<int(TformPickPort&)> runPickDialog;
+    // The serial devices the picker offers; unset means the system's.  Tests put theirs here.
+    std::function<std::vector<SystemSerialDevice>()> listSerialDevices;
 
     // Why the last Open failed.
     const PortFailure& OpenFailure() const { return m_openFailure; }
 
-    // Only SelectPort's probe sets the port number without reopening.
-    void setPortField(int port) { m_port = port; }
+    // Sets the port number without reopening.
+    void setPortField(int port) {
+        if (port != m_port) m_identity = {};
+        m_port = port;
+    }
 
 signals:
     // The open device went away (unplugged, hung up); cause in the system's words.
@@ -97,12 +122,17 @@ private:
     std::string m_terminator;
     bool m_inUse = false;
     int m_port = 1;
+    int m_chosenPort = 1;
     TformPickPort* m_pickDialog = nullptr;
     int m_responseTime = 1000;
     bool m_showErrors = true;
     bool m_timedOut = false;
     PortFailure m_openFailure;
     bool m_lost = false;
+    bool m_lostWriteLogged = false;
+    DeviceIdentity m_identity;
+    QString m_reopenText;
+    QString m_otherDeviceLogged;
 };
 
 }  // namespace kv

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QButtonGroup>
+#include <QGroupBox>
 #include <QLabel>
 #include <QRadioButton>
 #include <QStyle>
@@ -15,7 +16,9 @@ TformPickPort::TformPickPort(QWidget* parent)
     : QDialog(parent),
       m_ui(std::make_unique<Ui::TformPickPort>()),
       m_items(new QButtonGroup(this)),
-      m_portInfo(new QLabel(this)) {
+      m_below(new QWidget(this)),
+      m_portInfo(new QLabel(m_below)),
+      m_devicesBox(new QGroupBox(m_below)) {
     m_ui->setupUi(this);
     // A dialog border with a title only: no system menu, no close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -30,11 +33,19 @@ TformPickPort::TformPickPort(QWidget* parent)
     connect(m_ui->OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_ui->CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
     m_portInfo->setObjectName(QStringLiteral("portInfo"));
+    m_devicesBox->setObjectName(QStringLiteral("devices"));
     QFont plain = font();
     plain.setBold(false);
-    m_portInfo->setFont(plain);
+    m_below->setFont(plain);
     m_portInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* column = new QVBoxLayout(m_below);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(m_portInfo);
+    column->addWidget(m_devicesBox);
+    new QVBoxLayout(m_devicesBox);
     m_portInfo->hide();
+    m_devicesBox->hide();
+    m_below->hide();
 }
 
 TformPickPort::~TformPickPort() = default;
@@ -46,25 +57,40 @@ QPushButton* TformPickPort::CancelBtn() const { return m_ui->CancelBtn; }
 void TformPickPort::addItem(const QString& text) {
     auto* item = new QRadioButton(text, m_ui->radioCom);
     item->setObjectName(QStringLiteral("radioCom_") + text);
-    m_items->addButton(item, int(m_items->buttons().size()));
+    m_items->addButton(item, m_itemCount++);
     // Before the stretch, so the column fills from the top.
     m_ui->radioComColumn->insertWidget(m_ui->radioComColumn->count() - 1, item);
 }
 
 QStringList TformPickPort::items() const {
     QStringList texts;
-    for (int i = 0; i < int(m_items->buttons().size()); ++i) texts << m_items->button(i)->text();
+    for (int i = 0; i < m_itemCount; ++i) texts << m_items->button(i)->text();
     return texts;
 }
 
 QRadioButton* TformPickPort::itemButton(int index) const {
-    return qobject_cast<QRadioButton*>(m_items->button(index));
+    return index >= 0 && index < m_itemCount ? qobject_cast<QRadioButton*>(m_items->button(index))
+                                             : nullptr;
 }
 
-int TformPickPort::itemIndex() const { return m_items->checkedId(); }
+int TformPickPort::itemIndex() const {
+    const int id = m_items->checkedId();
+    return id < kFirstDevice ? id : -1;
+}
+
+QRadioButton* TformPickPort::deviceButton(int index) const {
+    return index >= 0 && index < m_deviceCount
+               ? qobject_cast<QRadioButton*>(m_items->button(kFirstDevice + index))
+               : nullptr;
+}
+
+int TformPickPort::deviceIndex() const {
+    const int id = m_items->checkedId();
+    return id >= kFirstDevice ? id - kFirstDevice : -1;
+}
 
 void TformPickPort::setItemIndex(int index) {
-    if (auto* item = m_items->button(index)) {
+    if (auto* item = itemButton(index)) {
         item->setChecked(true);
         return;
     }
@@ -74,31 +100,50 @@ void TformPickPort::setItemIndex(int index) {
     m_items->setExclusive(true);
 }
 
-void TformPickPort::showPorts(const std::vector<PortInfo>& ports,
-                              const std::vector<SerialConverter>& converters) {
+void TformPickPort::showPorts(const std::vector<PortInfo>& ports) {
     QStringList lines;
     for (const PortInfo& p : ports) {
-        lines << (p.opened ? portLabel(p.port, p.device) + QStringLiteral(": volný")
-                           : portErrorText(p.port, p.device, p.failure));
-    }
-    for (const SerialConverter& c : converters) {
-        QString line = QStringLiteral("USB převodník %1 (%2): ")
-                           .arg(QString::fromStdString(c.name), QString::fromStdString(c.device));
-        QString given;
-        for (const PortInfo& p : ports)
-            if (given.isEmpty() && sameDevice(p.device, c.path))
-                given = QStringLiteral("je COM%1 (KVBRIDGE_COM%1)").arg(p.port);
-        lines << line + (given.isEmpty() ? QStringLiteral("žádný port, nastavte KVBRIDGE_COMn=%1")
-                                               .arg(QString::fromStdString(c.path))
-                                         : given);
+        QString line = p.opened
+                           ? portLabel(p.port, p.device) + (p.inUse ? QStringLiteral(": používá se")
+                                                                    : QStringLiteral(": volný"))
+                           : portErrorText(p.port, p.device, p.failure);
+        if (!p.description.empty())
+            line += QStringLiteral(" – ") + QString::fromStdString(p.description);
+        lines << line;
     }
     m_portInfo->setText(lines.join(QLatin1Char('\n')));
-    const QSize text = m_portInfo->sizeHint();
-    // The list, OK and Cancel stay where they are; the lines go underneath.
-    m_portInfo->setGeometry(8, 112, text.width(), text.height());
     m_portInfo->show();
+    layOutBelow();
+}
+
+void TformPickPort::showDevices(int port, const std::vector<SystemSerialDevice>& devices,
+                                bool fixedByEnvironment) {
+    m_devicesBox->setTitle(
+        fixedByEnvironment
+            ? QStringLiteral("Další zařízení (COM%1 určuje proměnná KVBRIDGE_COM%1)").arg(port)
+            : QStringLiteral("Další zařízení, vybrané bude COM%1").arg(port));
+    for (const SystemSerialDevice& d : devices) {
+        QString text = QString::fromStdString(d.device);
+        if (!d.description.empty())
+            text += QStringLiteral(" – ") + QString::fromStdString(d.description);
+        auto* item = new QRadioButton(text, m_devicesBox);
+        item->setToolTip(QString::fromStdString(d.stablePath));
+        item->setEnabled(!fixedByEnvironment);
+        m_items->addButton(item, kFirstDevice + m_deviceCount++);
+        m_devicesBox->layout()->addWidget(item);
+    }
+    m_devicesBox->setVisible(!devices.empty());
+    layOutBelow();
+}
+
+void TformPickPort::layOutBelow() {
+    m_below->show();
+    m_below->adjustSize();
+    const QSize size = m_below->sizeHint();
+    // The list, OK and Zrušit stay where they are; the rest goes underneath.
+    m_below->setGeometry(8, 112, size.width(), size.height());
     // Wide enough for the caption in the title bar too.
-    setFixedSize(std::max(280, text.width() + 16), 112 + text.height() + 8);
+    setFixedSize(std::max(300, size.width() + 16), 112 + size.height() + 8);
 }
 
 }  // namespace kv

@@ -26,11 +26,14 @@ struct PortInfo {
     int port = 0;
     std::string device;
     bool opened = false;
+    bool inUse = false;  // open for communication, so not probed
     PortFailure failure;
+    std::string description;  // what the system says the device is; may be empty
 };
 
-// The port picker: a radio group of the ports that could be opened, OK and Cancel.  It has no
-// behaviour of its own; TQCCom32::SelectPort fills it and reads the choice.
+// The port picker: a radio group of the ports that could be opened, OK and Zrušit, and under
+// them what each port is and the other serial devices of the system.  It has no behaviour of its
+// own; TQCCom32::SelectPort fills it and reads the choice.
 class TformPickPort : public QDialog {
     Q_OBJECT
 public:
@@ -50,16 +53,31 @@ public:
     // -1 unchecks every item.
     void setItemIndex(int index);
 
-    // Under the list: what each of COM1 to COM4 stands for and why one is missing, and the
-    // USB converters present with the port each is given to.
-    void showPorts(const std::vector<PortInfo>& ports,
-                   const std::vector<SerialConverter>& converters);
+    // Under the list: what each of COM1 to COM4 stands for and why one is missing.
+    void showPorts(const std::vector<PortInfo>& ports);
     QLabel* portInfo() const { return m_portInfo; }
 
+    // Under that: the serial devices no port stands for, to choose one for port `port`; with
+    // fixedByEnvironment they are shown but cannot be chosen, as KVBRIDGE_COM<port> decides.
+    void showDevices(int port, const std::vector<SystemSerialDevice>& devices,
+                     bool fixedByEnvironment);
+    QGroupBox* devicesBox() const { return m_devicesBox; }
+    QRadioButton* deviceButton(int index) const;
+    // The checked device, -1 when none is.
+    int deviceIndex() const;
+
 private:
+    // Ids of the devices' buttons in the one exclusive group start here.
+    static constexpr int kFirstDevice = 1000;
+    void layOutBelow();
+
     std::unique_ptr<Ui::TformPickPort> m_ui;
     QButtonGroup* m_items;
+    QWidget* m_below;
     QLabel* m_portInfo;
+    QGroupBox* m_devicesBox;
+    int m_itemCount = 0;
+    int m_deviceCount = 0;
 };
 
 }  // namespace kv

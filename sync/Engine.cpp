@@ -39,13 +39,16 @@ bool Engine::sendWithTime(ToUnit frameCode) {
 
 bool Engine::zobraz() {
     m_fields.setText(Field::statpc, std::to_string(m_state.frame.code()));
-    const auto wire = wireForm(m_state.frame);
+    // What goes on the line is logged as it went: a prompt under the write may run a handler
+    // that builds another frame meanwhile.
+    const CommandFrame frame = m_state.frame;
+    const auto wire = wireForm(frame);
     // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
     // keeps a long table download within what the line can carry.
     const bool whole =
         m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
-    logToUnit(m_state.frame);
+    if (whole) logToUnit(frame);
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).

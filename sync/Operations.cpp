@@ -81,11 +81,16 @@ void Engine::waitForPort(int port) {
 bool Engine::reopenPort() {
     // Stop, or a start of the operator's, has decided since.
     if (m_status.state != CommState::portLost || m_com.Opened()) return m_com.Opened();
-    const bool showErrors = m_com.ShowErrors();
-    m_com.setShowErrors(false);
-    const bool opened = m_com.Open();
-    m_com.setShowErrors(showErrors);
-    if (!opened) return false;
+    if (m_com.reopenSameDevice() != TQCCom32::ReopenResult::opened) {
+        // Another device behind the name, or none: the state says why it still waits.
+        const std::string why = m_com.ReopenText().toStdString();
+        if (!why.empty() && why != m_status.cause) {
+            m_fields.setText(Field::stavprac, cp1250(why), Tone::failure);
+            m_status.cause = why;
+            publish();
+        }
+        return false;
+    }
     resumeCommunication(portText() + " je zpět");
     note("port COM" + std::to_string(m_com.Port()) + " zpět");
     return true;

@@ -171,7 +171,9 @@ TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
     EXPECT_FALSE(w.form->Timer1().isActive());
 }
 
-TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {
+// A port chosen while communication runs is checked; the communication goes on where it is
+// and moves at the next Start.
+TEST(PortPicker, ChosenPortIsCheckedAndAppliesAtTheNextStart) {
     PtyPair com1Unit, com3Unit;
     ComPortMapping com1(1, com1Unit.slaveName());
     ComPortMapping com2(2, kMissingDevice);
@@ -191,16 +193,20 @@ TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {
     EXPECT_EQ(listed, (QStringList{"COM1", "COM3"}));
     EXPECT_EQ(preselected, 1);
     EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
-    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
     EXPECT_TRUE(w.running());
+    EXPECT_EQ(w.form->QCCom321().Port(), 3);
+    EXPECT_TRUE(com1Unit.drainMaster().empty());
+    w.form->terminalstart();
+    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
     EXPECT_EQ(w.form->QCCom321().Port(), 1);
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("3", "1"));  // not saved
-    // Cancel checks the unchanged port again and still restarts.
+    // Zrušit changes nothing: the port clicked by hand stays, communication goes on unrestarted.
     w.form->fields().setChecked(Check::cfgport3, true);
     w.form->QCCom321().runPickDialog = [](TformPickPort&) { return int(QDialog::Rejected); };
     w.form->Button5Click();
-    EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
-    EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
+    EXPECT_TRUE(w.form->fields().checked(Check::cfgport3));
+    EXPECT_TRUE(w.running());
+    EXPECT_EQ(com1Unit.drainMaster(), "");
 }
 
 TEST(PortPicker, WhileStoppedNothingStarts) {

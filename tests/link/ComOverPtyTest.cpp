@@ -4,7 +4,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QTemporaryDir>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "link/TQCCom32.h"
 #include "support/Pty.h"
@@ -216,17 +221,80 @@ TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
     }
 }
 
-TEST_F(ComOverPty, APortHeldByAnotherProgramIsReportedAsBusy) {
-    ASSERT_TRUE(com.Open());  // port 1, held
-    TQCCom32 second([] { return makeQtSerialDevice(); }, prompts, clock);
-    prompts.answers = {PromptAnswer::Abort};
-    EXPECT_FALSE(second.Open());
-    EXPECT_EQ(second.OpenFailure().cause, PortCause::busy);
-    ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_TRUE(prompts.shown[0].text.contains(
-        QString::fromUtf8("COM1 (%1): zařízení je obsazeno jiným programem")
-            .arg(QString::fromStdString(unit.slaveName()))))
-        << prompts.shown[0].text.toStdString();
+// One device serves one bridge, whichever name the second is given and even for root, which
+// passes the kernel's exclusive open; the second is told who has the device.
+TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed) {
+    ASSERT_TRUE(com.Open());  // port 1, by the device's own name
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("by-id-link").toStdString();
+    std::filesystem::create_symlink(unit.slaveName(), link);
+    const std::string holder = QCoreApplication::applicationName().toStdString() + " v " +
+                               std::filesystem::current_path().string() + " (proces " +
+                               std::to_string(::getpid()) + ")";
+    for (const std::string& name : {unit.slaveName(), link}) {
+        SCOPED_TRACE(name);
+        ComPortMapping com2(2, name);
+        TQCCom32 second([] { return makeQtSerialDevice(); }, prompts, clock);
+        second.setPort(2);
+        prompts.shown.clear();
+        prompts.answers = {PromptAnswer::Abort};
+        EXPECT_FALSE(second.Open());
+        EXPECT_EQ(second.OpenFailure().cause, PortCause::busy);
+        ASSERT_EQ(prompts.shown.size(), 1u);
+        EXPECT_TRUE(prompts.shown[0].text.contains(QString::fromStdString(
+            "COM2 (" + name + "): zařízení používá jiný program: " + holder)))
+            << prompts.shown[0].text.toStdString();
+    }
+    // Released with the close: the next one gets it.
+    com.Close();
+    TQCCom32 next([] { return makeQtSerialDevice(); }, prompts, clock);
+    ComPortMapping com2(2, link);
+    next.setPort(2);
+    EXPECT_TRUE(next.Open());
+}
+
+// A lost port is reopened only when its name leads to the device that was open: another
+// program's pseudo-terminal behind the same name gets nothing, not even an open.
+TEST_F(ComOverPty, AReopenTakesOnlyTheDeviceThatWasOpen) {
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("unit").toStdString();
+    std::optional<PtyPair> first(std::in_place);
+    PtyPair other;  // made while the first lives, so it has another number
+    std::filesystem::create_symlink(first->slaveName(), link);
+    ComPortMapping toLink(1, link);
+    ASSERT_TRUE(com.Open());
+
+    first.reset();  // the unit's line hangs up
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!com.Lost() && std::chrono::steady_clock::now() < deadline) com.WaitForInput(100);
+    ASSERT_TRUE(com.Lost());
+    const QString port = QString::fromStdString("Port COM1 (" + link + ")");
+
+    std::filesystem::remove(link);
+    EXPECT_EQ(com.reopenSameDevice(), TQCCom32::ReopenResult::notThere);
+    EXPECT_EQ(com.ReopenText(), port + QString::fromUtf8(" není k dispozici, čekám na něj"));
+
+    std::filesystem::create_symlink(other.slaveName(), link);
+    EXPECT_EQ(com.reopenSameDevice(), TQCCom32::ReopenResult::otherDevice);
+    EXPECT_EQ(com.ReopenText(),
+              port + QString::fromUtf8(" je teď jiné zařízení, čekám na původní"));
+    EXPECT_FALSE(com.Opened());
+    EXPECT_TRUE(com.Lost()) << "reads and writes still do not reopen it";
+    EXPECT_FALSE(com.WriteText("x"));
+    EXPECT_EQ(other.drainMaster(), "");
+    EXPECT_TRUE(prompts.shown.empty());
+    auto stranger = makeQtSerialDevice();
+    EXPECT_TRUE(stranger->open(other.slaveName())) << "left as it was found";
+    stranger->close();
+
+    // A port never opened takes what it finds, and keeps it from then on.
+    TQCCom32 fresh([] { return makeQtSerialDevice(); }, prompts, clock);
+    EXPECT_EQ(fresh.reopenSameDevice(), TQCCom32::ReopenResult::opened);
+    EXPECT_EQ(fresh.ReopenText(), port + QString::fromUtf8(" je zpět"));
+    fresh.Close();
+    EXPECT_EQ(fresh.reopenSameDevice(), TQCCom32::ReopenResult::opened);
+    EXPECT_TRUE(fresh.WriteText("Q"));
+    EXPECT_EQ(other.readMaster(1), "Q");
 }
 
 TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {
@@ -238,17 +306,37 @@ TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {
     EXPECT_EQ(prompts.shown.size(), 1u);
 }
 
-TEST(PortDeviceName, MappedByTheEnvironmentOrTheFirstSerialPorts) {
-    {
-        ComPortMapping mapped(5, "/dev/pts/77");
-        EXPECT_EQ(portDeviceName(5), "/dev/pts/77");
-    }
-    {
-        ComPortMapping empty(5, "");
-        EXPECT_EQ(portDeviceName(5), "/dev/ttyS4");
-    }
+// The environment decides first, then the device the operator chose in the picker (porty.cfg in
+// the working directory, read afresh each time), then the first serial ports of the PC.
+TEST(PortDeviceName, MappedByTheEnvironmentThenByPortyCfgThenTheFirstSerialPorts) {
+    QTemporaryDir dir;
+    test::CurrentDirectory inDir(dir.path().toStdString());
+    ::unsetenv("KVBRIDGE_COM5");
     ::unsetenv("KVBRIDGE_COM6");
-    EXPECT_EQ(portDeviceName(6), "/dev/ttyS5");
+    EXPECT_EQ(portDeviceName(5), "/dev/ttyS4");
+    std::ofstream(kPortDevicesFile, std::ios::binary) << "COM5=/dev/ttyACM0\r\nCOM56=/x\n";
+    EXPECT_EQ(portDeviceName(5), "/dev/ttyACM0");
+    ASSERT_TRUE(rememberPortDevice(6, "/dev/serial/by-id/usb-X-if00-port0"));
+    ASSERT_TRUE(rememberPortDevice(5, "/dev/ttyUSB1"));
+    const struct {
+        int port;
+        const char* environment;  // null: not set
+        const char* expected;
+    } rows[] = {
+        {5, nullptr, "/dev/ttyUSB1"},      {6, nullptr, "/dev/serial/by-id/usb-X-if00-port0"},
+        {5, "/dev/pts/77", "/dev/pts/77"}, {5, "", "/dev/ttyUSB1"},
+        {7, nullptr, "/dev/ttyS6"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.port);
+        std::optional<ComPortMapping> mapped;
+        if (row.environment) mapped.emplace(row.port, row.environment);
+        EXPECT_EQ(portDeviceName(row.port), row.expected);
+    }
+    std::ifstream in(kPortDevicesFile, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(written,
+              "COM5=/dev/ttyUSB1\r\nCOM56=/x\r\nCOM6=/dev/serial/by-id/usb-X-if00-port0\r\n");
 }
 
 }  // namespace

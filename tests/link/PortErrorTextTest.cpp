@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <fstream>
@@ -16,15 +18,24 @@ TEST(PortErrorText, NamesThePortItsDeviceAndTheCauseInCzech) {
     } rows[] = {
         {{PortCause::missing, ""}, "COM2 (/dev/ttyS1): zařízení neexistuje"},
         {{PortCause::busy, ""}, "COM2 (/dev/ttyS1): zařízení je obsazeno jiným programem"},
-        {{PortCause::noPermission, "dialout"},
-         "COM2 (/dev/ttyS1): chybí oprávnění (uživatel není ve skupině dialout)"},
-        {{PortCause::noPermission, ""}, "COM2 (/dev/ttyS1): chybí oprávnění"},
+        {{PortCause::busy, "kvbridge v /srv/x (proces 1234)"},
+         "COM2 (/dev/ttyS1): zařízení používá jiný program: kvbridge v /srv/x (proces 1234)"},
+        // The fix, with the real user's name.
+        {{PortCause::noPermission, "uucp"},
+         "COM2 (/dev/ttyS1): nemáte oprávnění; přidejte uživatele do skupiny uucp: sudo adduser "
+         "USER uucp, pak se odhlaste a znovu přihlaste"},
+        {{PortCause::noPermission, ""},
+         "COM2 (/dev/ttyS1): nemáte oprávnění; přidejte uživatele do skupiny dialout: sudo "
+         "adduser USER dialout, pak se odhlaste a znovu přihlaste"},
         {{PortCause::notSerial, ""}, "COM2 (/dev/ttyS1): zařízení není sériový port"},
         {{PortCause::unknown, "I/O error"},
          "COM2 (/dev/ttyS1): zařízení nelze otevřít (I/O error)"},
     };
+    const struct passwd* user = getpwuid(geteuid());
+    ASSERT_NE(user, nullptr);
     for (const auto& row : rows) {
-        EXPECT_EQ(portErrorText(2, "/dev/ttyS1", row.failure), QString::fromUtf8(row.expected));
+        EXPECT_EQ(portErrorText(2, "/dev/ttyS1", row.failure),
+                  QString::fromUtf8(row.expected).replace("USER", user->pw_name));
     }
     // Only a missing device gets the hint how to give the port another one.
     EXPECT_TRUE(

@@ -2,9 +2,12 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <filesystem>
 
 #include "link/TQCCom32.h"
 #include "link/TformPickPort.h"
@@ -61,15 +64,25 @@ TEST_F(SelectPortTest, ListsTheOpenablePortsWithTheCurrentOneSelected) {
     EXPECT_TRUE(prompts.shown.empty()) << "the probe shows no messages";
 }
 
-TEST_F(SelectPortTest, TheProbeRestoresShowErrorsAndPortAndLeavesThePortClosed) {
-    com.setPort(3);
-    ASSERT_TRUE(com.Open());
-    operatorAnswers(-1, QDialog::Rejected);
-    com.SelectPort();
-    EXPECT_FALSE(seen.portOpen);
-    EXPECT_TRUE(seen.showErrors);
-    EXPECT_EQ(seen.port, 3);
-    EXPECT_FALSE(com.Opened());
+// Communication goes on while the operator chooses, and choosing does not restart it: the port in
+// use is not probed, stays open and gets nothing, whether the answer is OK or Zrušit.
+TEST_F(SelectPortTest, ThePortInUseStaysOpenAndIsListed) {
+    for (int answer : {int(QDialog::Rejected), int(QDialog::Accepted)}) {
+        SCOPED_TRACE(answer);
+        com.setPort(3);
+        ASSERT_TRUE(com.Open());
+        operatorAnswers(0, answer);
+        com.SelectPort();
+        EXPECT_TRUE(seen.portOpen);
+        EXPECT_TRUE(seen.showErrors);
+        EXPECT_EQ(seen.items, QStringList({"COM1", "COM3"}));
+        EXPECT_TRUE(com.Opened());
+        EXPECT_TRUE(com.WriteText("x"));
+        EXPECT_EQ(unit3.readMaster(1), "x");
+        EXPECT_EQ(unit3.drainMaster(), "");
+        EXPECT_TRUE(prompts.shown.empty());
+        com.Close();
+    }
 }
 
 TEST_F(SelectPortTest, OperatorChoiceAndAnswer) {
@@ -138,23 +151,110 @@ TEST_F(SelectPortTest, TheDialogButtonsEndTheModalRun) {
     }
 }
 
+// The serial devices of the system: those a port already stands for, under whatever name, are
+// described with that port; the others can become the current port's device, remembered in
+// porty.cfg for the next start.
+class PickDeviceTest : public SelectPortTest {
+protected:
+    PickDeviceTest() {
+        std::filesystem::create_symlink(unit1.slaveName(), byIdOfUnit1);
+        std::filesystem::create_symlink(converter.slaveName(), byIdOfConverter);
+        com.listSerialDevices = [this] {
+            return std::vector<SystemSerialDevice>{
+                {unit1.slaveName(), byIdOfUnit1, "UART A"},
+                {converter.slaveName(), byIdOfConverter, "FT232R USB UART, FTDI"}};
+        };
+        com.setPort(2);
+    }
+    // The operator checks the device at index `device` and answers `result`.
+    void operatorPicksDevice(int device, int result) {
+        com.runPickDialog = [this, device, result](TformPickPort& dialog) {
+            info = dialog.portInfo()->text();
+            for (int i = 0; dialog.deviceButton(i); ++i) {
+                offered << dialog.deviceButton(i)->text();
+                choosable = choosable || dialog.deviceButton(i)->isEnabled();
+            }
+            if (dialog.deviceButton(device)) dialog.deviceButton(device)->click();
+            return result;
+        };
+    }
+
+    QTemporaryDir dir;
+    test::CurrentDirectory inDir{dir.path().toStdString()};
+    PtyPair converter;
+    std::string byIdOfUnit1 = dir.filePath("usb-A-if00").toStdString();
+    std::string byIdOfConverter = dir.filePath("usb-FTDI_FT232R-if00-port0").toStdString();
+    // COM1 goes by another name of its device, as KVBRIDGE_COM1=/dev/serial/by-id/... does.
+    ComPortMapping com1ById{1, byIdOfUnit1};
+    ComPortMapping com2Unset{2, ""};
+    QString info;
+    QStringList offered;
+    bool choosable = false;
+};
+
+TEST_F(PickDeviceTest, ADevicePortsStandForIsNotOfferedAgain) {
+    operatorPicksDevice(-1, QDialog::Rejected);
+    com.SelectPort();
+    EXPECT_EQ(offered, QStringList({QString::fromStdString(converter.slaveName()) +
+                                    QString::fromUtf8(" – FT232R USB UART, FTDI")}));
+    EXPECT_TRUE(info.contains(QString::fromStdString("COM1 (" + byIdOfUnit1 + "): ") +
+                              QString::fromUtf8("volný – UART A")))
+        << info.toStdString();
+    EXPECT_TRUE(choosable);
+}
+
+TEST_F(PickDeviceTest, TheChosenDeviceIsTheCurrentPortsFromNowOn) {
+    struct Case {
+        const char* name;
+        int answer;
+        bool result;
+        bool remembered;
+    };
+    const Case cases[] = {
+        {"Zrušit changes nothing", QDialog::Rejected, false, false},
+        {"OK remembers it", QDialog::Accepted, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        operatorPicksDevice(0, c.answer);
+        EXPECT_EQ(com.SelectPort(), c.result);
+        EXPECT_EQ(com.Port(), 2);
+        EXPECT_EQ(std::filesystem::exists(kPortDevicesFile), c.remembered);
+    }
+    // The next start of the bridge reads it again.
+    TQCCom32 afterRestart{makeQtSerialDevice, prompts, clock};
+    afterRestart.setPort(2);
+    EXPECT_EQ(portDeviceName(2), byIdOfConverter);
+    ASSERT_TRUE(afterRestart.Open());
+    EXPECT_TRUE(afterRestart.WriteText("Q"));
+    EXPECT_EQ(converter.readMaster(1), "Q");
+}
+
+TEST_F(PickDeviceTest, APortTheEnvironmentGivesADeviceCannotBeGivenAnother) {
+    ComPortMapping fixed(2, test::kMissingDevice);
+    operatorPicksDevice(0, QDialog::Accepted);
+    EXPECT_FALSE(com.SelectPort());
+    EXPECT_FALSE(choosable);
+    EXPECT_FALSE(std::filesystem::exists(kPortDevicesFile));
+}
+
 TEST(TformPickPort, FormAsTheOperatorSeesIt) {
     TformPickPort dialog;
     EXPECT_EQ(dialog.objectName(), "formPickPort");
-    EXPECT_EQ(dialog.windowTitle(), "Select Serial Port");
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Výběr sériového portu"));
     EXPECT_EQ(dialog.size(), QSize(218, 114));
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
 
     ASSERT_NE(dialog.findChild<QGroupBox*>("radioCom"), nullptr);
-    EXPECT_EQ(dialog.radioCom()->title(), "Serial Port");
+    EXPECT_EQ(dialog.radioCom()->title(), QString::fromUtf8("Sériový port"));
     EXPECT_EQ(dialog.radioCom()->geometry(), QRect(8, 4, 109, 101));
     ASSERT_NE(dialog.findChild<QPushButton*>("OKBtn"), nullptr);
     EXPECT_EQ(dialog.OKBtn()->text(), "OK");
     EXPECT_TRUE(dialog.OKBtn()->isDefault());
     EXPECT_EQ(dialog.OKBtn()->geometry(), QRect(132, 12, 77, 27));
     ASSERT_NE(dialog.findChild<QPushButton*>("CancelBtn"), nullptr);
-    EXPECT_EQ(dialog.CancelBtn()->text(), "Cancel");
+    EXPECT_EQ(dialog.CancelBtn()->text(), QString::fromUtf8("Zrušit"));
     EXPECT_EQ(dialog.CancelBtn()->geometry(), QRect(132, 44, 77, 27));
 
     EXPECT_TRUE(dialog.items().isEmpty());

@@ -113,4 +113,14 @@ ComPortMapping::~ComPortMapping() {
     }
 }
 
+CurrentDirectory::CurrentDirectory(const std::filesystem::path& dir)
+    : m_previous(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+}
+
+CurrentDirectory::~CurrentDirectory() {
+    std::error_code ec;
+    std::filesystem::current_path(m_previous, ec);
+}
+
 }  // namespace kv::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,19 @@ public:
 private:
     std::string m_variable;
     std::optional<std::string> m_previous;
+};
+
+// Makes dir the current directory for the lifetime of the object, as the bridge's working
+// directory is, and then goes back.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::filesystem::path& dir);
+    ~CurrentDirectory();
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+private:
+    std::filesystem::path m_previous;
 };
 
 // A device path that never opens, for ports that must be missing.

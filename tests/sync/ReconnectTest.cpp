@@ -3,6 +3,8 @@
 // resumes with a start frame; Stop ends the waiting.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "link/Cp1250.h"
 #include "support/EngineHarness.h"
 
@@ -32,6 +34,14 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_TRUE(h.line->written.empty()) << "the answer is not kept for later";
     EXPECT_FALSE(h.engine->reopenPort());
+    // Writes while it is lost (the tables announced, the clock frame) neither open the port nor
+    // ask the operator: only the reconnect opens it, and nothing waits for a click.
+    std::ofstream(h.driveC / "zamestnanci") << "1";
+    h.ticks(3);
+    h.engine->command(ToUnit::SetClock);
+    EXPECT_TRUE(h.prompts.shown.empty());
+    EXPECT_EQ(h.engine->commState(), CommState::portLost);
+    EXPECT_TRUE(h.line->written.empty());
 
     h.line->failingNames.clear();
     h.line->lostCause.clear();
