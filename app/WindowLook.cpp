@@ -173,7 +173,7 @@ void showCommState(QWidget& form, CommState state, const QString& detail,
         colour = QStringLiteral("#8a4b00");
     QLabel* lit = runs ? running : stopped;
     QLabel* dark = runs ? stopped : running;
-    lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; font-weight: bold; "
+    lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; "
                                       "padding-left: 2px; border-radius: 2px; }")
                            .arg(colour));
     QStringList tip;
@@ -181,6 +181,9 @@ void showCommState(QWidget& form, CommState state, const QString& detail,
     tip << warnings;
     lit->setToolTip(tip.join(QLatin1Char('\n')));
     dark->setStyleSheet(QString());
+    // A style sheet set or cleared hands the label the desktop's font instead of the window's,
+    // and the larger caption is cut off; the weight stays normal, so that every state fits.
+    for (QLabel* label : {lit, dark}) label->setFont(form.font());
     dark->setToolTip(QString());
 }
 

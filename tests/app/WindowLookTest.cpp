@@ -98,5 +98,32 @@ TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
     EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
 }
 
+// The indicator keeps the window's 8-point font in every state and its caption is whole: a style
+// sheet set and cleared on every change must not hand it the desktop's larger font.
+TEST(Look, TheIndicatorKeepsTheWindowFontInEveryState) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "0"));
+    w.form->show();
+    const QFont font = w.form->font();
+    for (const char* step : {"stopped", "running", "stopped again", "running again"}) {
+        SCOPED_TRACE(step);
+        if (QString(step).startsWith("running"))
+            w.form->terminalstart();
+        else if (QString(step) == "stopped again")
+            w.form->appstop();
+        QCoreApplication::processEvents();
+        for (const char* name : {"stavpopis1", "stavpopis2"}) {
+            SCOPED_TRACE(name);
+            auto* label = w.form->findChild<QLabel*>(name);
+            EXPECT_EQ(label->font().family().toStdString(), font.family().toStdString());
+            EXPECT_EQ(label->font().pointSizeF(), font.pointSizeF());
+            EXPECT_EQ(label->font().weight(), font.weight());
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()),
+                      label->contentsRect().width());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kv::test
