@@ -6,10 +6,12 @@
 #include <QLoggingCategory>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QToolTip>
 #include <algorithm>
 #include <climits>
 #include <system_error>
+#include <utility>
 
 #include "app/HistoryView.h"
 #include "app/WindowLook.h"
@@ -292,9 +294,62 @@ void TForm1::cfgulozClick() {
 
 void TForm1::skrytClick() { hide(); }
 
+bool TForm1::trayAvailable() const {
+    return m_services.trayAvailable ? m_services.trayAvailable()
+                                    : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TForm1::updateHideButton() {
+    const bool tray = trayAvailable();
+    m_ui->skryt->setEnabled(tray);
+    m_ui->skryt->setToolTip(tray ? QString()
+                                 : u8("Pracovní plocha nemá oznamovací oblast (tray), ze které "
+                                      "by se skryté okno dalo vrátit."));
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    updateHideButton();
+    QWidget::showEvent(event);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    // A tray that comes or goes (the panel restarted) is seen when the window is next used.
+    if (event->type() == QEvent::ActivationChange) updateHideButton();
+    QWidget::changeEvent(event);
+}
+
+bool TForm1::quitAsking() {
+    m_closeBy = CloseBy::trayMenu;
+    return close();
+}
+
+bool TForm1::closeWithoutAsking() {
+    m_closeBy = CloseBy::signal;
+    return close();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     // Closing the window ends the program, whatever message box may still be open; hiding it
-    // (or closing a message box while it is hidden) does not.
+    // (or closing a message box while it is hidden) does not.  A close button pressed by
+    // mistake must not leave the unit without its bridge for months.
+    const CloseBy by = std::exchange(m_closeBy, CloseBy::window);
+    if (by != CloseBy::signal && m_fields.checked(Check::stavjede)) {
+        if (by == CloseBy::window && trayAvailable()) {
+            qCInfo(lcApp) << "window closed while communication runs: hidden to the tray";
+            event->ignore();
+            hide();
+            emit hiddenToTray();
+            return;
+        }
+        const bool yes = m_services.prompts->confirm(u8("Kordavo"),
+                                                     u8("Komunikace s RJ běží. Opravdu ukončit?"));
+        // A termination signal while the question is open ends the program all the same.
+        if (!yes && m_closeBy != CloseBy::signal) {
+            event->ignore();
+            return;
+        }
+        m_closeBy = CloseBy::window;
+    }
     QWidget::closeEvent(event);
     if (event->isAccepted()) QCoreApplication::quit();
 }

@@ -39,6 +39,8 @@ struct FormServices {
     // Runs once the window and its engine exist, before the program start (appstart): what
     // watches the window (the tray) is there during a delayed start too.
     std::function<void(class TForm1&)> beforeStart;
+    // Whether the desktop has a system tray to hide the window to; none: Qt is asked.
+    std::function<bool()> trayAvailable;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -56,6 +58,14 @@ public:
     void terminalstart();
     void cfgulozClick();
     void skrytClick();
+
+    // Ending the program.  The title bar's close button (and Alt+F4) hides the window to the
+    // tray while communication runs, or asks where there is no tray; closing while stopped
+    // ends at once.  quitAsking (the tray's "Ukončit") asks while communication runs;
+    // closeWithoutAsking (a termination signal) never asks.
+    // Both return whether the window closed.
+    bool quitAsking();
+    bool closeWithoutAsking();
 
     // Operator commands.
     void sendtimeClick();
@@ -89,9 +99,13 @@ public:
 signals:
     // The communication state as the indicator shows it, for whoever else shows it.
     void commStateChanged(kv::CommState state, const QString& detail);
+    // The close button hid the window to the tray; communication goes on.
+    void hiddenToTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     int checkedPort() const;  // 1 to 4, 0 when no port is chosen
@@ -108,6 +122,12 @@ private:
     bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
     void endLongRun();
     void showCommState();
+    bool trayAvailable() const;
+    // "Skrýt" only where the tray can bring the window back.
+    void updateHideButton();
+
+    enum class CloseBy { window, trayMenu, signal };
+    CloseBy m_closeBy = CloseBy::window;
 
     std::unique_ptr<Ui::TForm1> m_ui;
     FormServices m_services;

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <utility>
 
 #include "app/TForm1.h"
 #include "link/Cp1250.h"
@@ -23,8 +24,16 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
     m_menu.addAction(QStringLiteral("Start"), this, [this] { click(m_form, "stavstart"); });
     m_menu.addAction(QStringLiteral("Stop"), this, [this] { click(m_form, "stavstop"); });
     m_menu.addSeparator();
-    m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.close(); });
+    m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.quitAsking(); });
     m_icon.setContextMenu(&m_menu);
+    // The first time the close button hides the window, the tray says where it went.
+    connect(&m_form, &TForm1::hiddenToTray, this, [this] {
+        if (std::exchange(m_toldHidden, true)) return;
+        m_icon.showMessage(QStringLiteral("Kordavo"),
+                           QStringLiteral("Komunikace s RJ běží dál. Okno vrátíte kliknutím na "
+                                          "tuto ikonu; ukončit lze z její nabídky."),
+                           QSystemTrayIcon::Information, 10000);
+    });
     connect(&m_icon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)

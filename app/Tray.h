@@ -18,8 +18,8 @@ class TForm1;
 // The bridge in the desktop's system tray: an icon for the communication state, a tooltip with
 // the state and the last identification (the seconds left during a delayed start), a click
 // that brings the hidden window back, and a menu to show the window, start, stop and end.
-// Without a tray on the desktop nothing shows; "Skrýt" then hides the window as ever and a
-// second start brings it back.
+// Without a tray on the desktop nothing shows and the window offers no "Skrýt" (a second start
+// still brings a hidden window back).
 class Tray : public QObject {
     Q_OBJECT
 public:
@@ -43,6 +43,7 @@ private:
     QMenu m_menu;
     QTimer m_refresh;
     CommState m_state = CommState::stopped;
+    bool m_toldHidden = false;
     QString m_detail;
 };
 

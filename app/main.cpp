@@ -74,7 +74,7 @@ void wireUnattended(kv::TForm1& form, kv::SingleInstance& instance,
     QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
-                     [&form] { form.close(); });
+                     [&form] { form.closeWithoutAsking(); });
     QObject::connect(&form, &QObject::destroyed,
                      [files = std::array{form.engine().getTmp(), form.engine().getTxt()}] {
                          std::error_code ec;

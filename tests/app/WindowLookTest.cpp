@@ -12,7 +12,7 @@ namespace {
 TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
-    Window w(config("1", "1"));
+    Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
     Tray tray(*w.form);
     w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
     tray.refresh();
