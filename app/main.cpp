@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTranslator>
 #include <array>
 #include <cstdio>
@@ -105,6 +106,7 @@ namespace {
 
 struct CommandLine {
     bool service = false;
+    bool minimized = false;
 };
 
 // Reads the command line before any window system is touched, so --help and --version answer
@@ -127,6 +129,11 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         QStringLiteral("Run without a window: read terminal.cfg, start communication at once, "
                        "log to kvbridge.log and standard error, stop on SIGTERM or SIGINT."));
     parser.addOption(service);
+    const QCommandLineOption minimized(
+        QStringLiteral("minimized"),
+        QStringLiteral("Start with the window hidden in the system tray (shown as usual where "
+                       "the desktop has no tray)."));
+    parser.addOption(minimized);
     // Accepted and left to QApplication, which reads them itself.
     for (const char* name :
          {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
@@ -160,6 +167,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         return 1;
     }
     result.service = parser.isSet(service);
+    result.minimized = parser.isSet(minimized);
     return std::nullopt;
 }
 
@@ -205,6 +213,9 @@ int main(int argc, char** argv) {
     kv::TForm1 form(services);
     wireUnattended(form, instance, termination);
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
-    form.show();
+    if (commandLine.minimized && QSystemTrayIcon::isSystemTrayAvailable())
+        qCInfo(lcRun) << "started hidden in the tray";
+    else
+        form.show();
     return app.exec();
 }
