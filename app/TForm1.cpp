@@ -103,6 +103,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
+    fitToSize();
+
     m_reconnect = new Reconnect(*m_engine, *m_com, m_fields, m_timer, this);
     if (m_services.beforeStart) m_services.beforeStart(*this);
     appstart();
@@ -310,6 +312,19 @@ void TForm1::updateHideButton() {
 void TForm1::showEvent(QShowEvent* event) {
     updateHideButton();
     QWidget::showEvent(event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitToSize();
+}
+
+void TForm1::fitToSize() {
+    fitKeyboardToView(*this);
+    // Focus on a control that went out of view moves on to the next one in view.
+    if (QWidget* focused = focusWidget();
+        focused != nullptr && focused->focusPolicy() == Qt::NoFocus)
+        focusNextPrevChild(true);
 }
 
 void TForm1::changeEvent(QEvent* event) {

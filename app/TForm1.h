@@ -106,6 +106,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     int checkedPort() const;  // 1 to 4, 0 when no port is chosen
@@ -125,6 +126,8 @@ private:
     bool trayAvailable() const;
     // "Skrýt" only where the tray can bring the window back.
     void updateHideButton();
+    // What the window's size shows: the keyboard's reach, the history's place.
+    void fitToSize();
 
     enum class CloseBy { window, trayMenu, signal };
     CloseBy m_closeBy = CloseBy::window;

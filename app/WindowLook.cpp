@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -152,6 +153,27 @@ void setUpWindowLook(QWidget& form) {
         if (widget == nullptr) continue;
         if (previous != nullptr) QWidget::setTabOrder(previous, widget);
         previous = widget;
+    }
+}
+
+void fitKeyboardToView(QWidget& form) {
+    // The focus policy the control was made with, kept while it is out of view.
+    static constexpr char kOwnPolicy[] = "kvbridgeFocusPolicy";
+    const QRect view = form.rect();
+    for (auto* widget : form.findChildren<QWidget*>()) {
+        QVariant own = widget->property(kOwnPolicy);
+        if (!own.isValid()) {
+            if (widget->focusPolicy() == Qt::NoFocus) continue;
+            own = int(widget->focusPolicy());
+            widget->setProperty(kOwnPolicy, own);
+        }
+        // Whole rows only; a field that runs on past the right edge is still seen and read.
+        const QRect area(widget->mapTo(&form, QPoint(0, 0)), widget->size());
+        const bool inView = area.top() >= view.top() && area.bottom() <= view.bottom() &&
+                            area.left() <= view.right();
+        widget->setFocusPolicy(inView ? Qt::FocusPolicy(own.toInt()) : Qt::NoFocus);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            button->setShortcut(inView ? QKeySequence::mnemonic(button->text()) : QKeySequence());
     }
 }
 

@@ -125,5 +125,65 @@ TEST(Look, TheIndicatorKeepsTheWindowFontInEveryState) {
     }
 }
 
+// Tab never lands on a control the window does not show (Space on the unseen "Pošli čas do RJ"
+// set the unit's clock), and a button out of view has no Alt shortcut; both come back when the
+// window grows.  The shortcuts are unique and leave the captions as they read.
+TEST(Keyboard, TabAndAltReachOnlyWhatTheWindowShows) {
+    Window w(config("2", "0"));
+    w.form->show();
+    const struct {
+        const char* name;
+        const char* caption;
+    } buttons[] = {
+        {"stavstart", "Start"},
+        {"stavstop", "Stop"},
+        {"cfguloz", "Uložit"},
+        {"skryt", "Skrýt"},
+        {"Button5", "Porty?"},
+        {"sendtime", "Pošli čas do RJ"},
+        {"Button2", "Přenes ID z RJ"},
+        {"Button3", "Přepočítej docházku"},
+        {"Button1", "Pošli tabulky do RJ"},
+        {"statbut", "Aktualizuj statistiku RJ"},
+        {"Button4", "Generuj a odešli do RJ"},
+    };
+    QSet<QKeySequence> shortcuts;
+    for (const auto& b : buttons) {
+        SCOPED_TRACE(b.name);
+        auto* button = w.form->findChild<QPushButton*>(b.name);
+        EXPECT_EQ(QString(button->text()).remove('&'), QString::fromUtf8(b.caption));
+        const QKeySequence key = QKeySequence::mnemonic(button->text());
+        EXPECT_FALSE(key.isEmpty());
+        EXPECT_FALSE(shortcuts.contains(key)) << key.toString().toStdString();
+        shortcuts << key;
+    }
+    const auto inView = [&](QWidget* widget) {
+        const QRect area(widget->mapTo(w.form.get(), QPoint(0, 0)), widget->size());
+        return area.top() >= 0 && area.bottom() < w.form->height() && area.left() < w.form->width();
+    };
+    for (const QSize size : {QSize(511, 137), QSize(1280, 1000), QSize(511, 137)}) {
+        SCOPED_TRACE(size.height());
+        w.form->resize(size);
+        w.form->findChild<QWidget*>("cfgadresa")->setFocus();
+        QSet<QString> reached;
+        for (int tab = 0; tab < 25; ++tab) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.form->focusWidget(), &press);
+            QWidget* focused = w.form->focusWidget();
+            ASSERT_NE(focused, nullptr);
+            EXPECT_TRUE(inView(focused)) << tab << ": " << focused->objectName().toStdString();
+            reached << focused->objectName();
+        }
+        const bool whole = size.height() > 137;
+        EXPECT_TRUE(reached.contains("stavstart"));
+        EXPECT_EQ(reached.contains("sendtime"), whole);
+        for (const auto& b : buttons) {
+            auto* button = w.form->findChild<QPushButton*>(b.name);
+            EXPECT_EQ(button->shortcut().isEmpty(), !inView(button)) << b.name;
+        }
+        EXPECT_EQ(w.form->findChild<QPushButton*>("sendtime")->shortcut().isEmpty(), !whole);
+    }
+}
+
 }  // namespace
 }  // namespace kv::test
