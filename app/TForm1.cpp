@@ -32,6 +32,10 @@ constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3, C
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
 
+// The history keeps its place below the help while that leaves it about eight rows.
+constexpr int kHistoryMinHeight = 160;
+constexpr int kGap = 6;
+
 // A run that takes longer than this shows its progress; meanwhile the window paints this often.
 constexpr std::int64_t kShowProgressAfterMs = 1000;
 constexpr std::int64_t kPaintEveryMs = 50;
@@ -58,6 +62,10 @@ TForm1::TForm1(FormServices services, QWidget* parent)
         "QProgressBar { border: 1px solid #a0a0a0; background: #f4f4f4; color: black;"
         " text-align: center; } QProgressBar::chunk { background: #a8dab0; }"));
     m_progress->hide();
+    m_historyHome = m_ui->historie->geometry();
+    // Start and Stop never leave the window: it keeps the two groups of its normal size whole.
+    const QRect shown = m_ui->GroupBox1->geometry() | m_ui->GroupBox2->geometry();
+    setMinimumSize(shown.right() + 1, shown.bottom() + 1);
 
     m_com = new TQCCom32(m_services.serialFactory, *m_services.prompts, *m_services.clock, this);
     m_com->setObjectName(QStringLiteral("QCCom321"));
@@ -320,11 +328,38 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::fitToSize() {
+    placeHistory();
     fitKeyboardToView(*this);
     // Focus on a control that went out of view moves on to the next one in view.
     if (QWidget* focused = focusWidget();
         focused != nullptr && focused->focusPolicy() == Qt::NoFocus)
         focusNextPrevChild(true);
+}
+
+void TForm1::placeHistory() {
+    // Below the help while there is room for it; a window too low for that (a larger scale, a
+    // smaller screen) gives it the larger free area to the right of the fixed controls: beside
+    // the configuration and the state above the request field, or right of the request field.
+    const int width = this->width();
+    const int height = this->height();
+    const int labelHeight = m_ui->Label50->height() + 1;
+    const QRect urls = m_ui->urls->geometry();
+    const int besideGroups = m_ui->GroupBox2->geometry().right() + 1 + kGap;
+    const int besideUrls = urls.right() + 1 + kGap;
+    const QRect below(0, m_historyHome.top(), width, height - m_historyHome.top());
+    const QRect candidates[] = {
+        below,
+        QRect(besideGroups, labelHeight, width - besideGroups, urls.top() - kGap - labelHeight),
+        QRect(besideUrls, labelHeight, width - besideUrls, height - labelHeight),
+    };
+    const auto area = [](const QRect& r) { return r.isValid() ? r.width() * r.height() : 0; };
+    QRect place = below.height() >= kHistoryMinHeight ? below : QRect();
+    if (!place.isValid())
+        for (const QRect& candidate : candidates)
+            if (area(candidate) > area(place)) place = candidate;
+    if (!place.isValid()) place = m_historyHome;
+    m_ui->historie->setGeometry(place);
+    m_ui->Label50->move(place.left(), place.top() - labelHeight);
 }
 
 void TForm1::changeEvent(QEvent* event) {

@@ -128,6 +128,7 @@ private:
     void updateHideButton();
     // What the window's size shows: the keyboard's reach, the history's place.
     void fitToSize();
+    void placeHistory();
 
     enum class CloseBy { window, trayMenu, signal };
     CloseBy m_closeBy = CloseBy::window;
@@ -145,6 +146,7 @@ private:
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
     QProgressBar* m_progress = nullptr;
+    QRect m_historyHome;  // where the layout puts the history, out of view at the normal size
 };
 
 }  // namespace kv

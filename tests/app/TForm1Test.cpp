@@ -240,6 +240,40 @@ TEST(Close, ARunningBridgeEndsOnlyWhenTheOperatorMeansIt) {
     }
 }
 
+// The window never gets so small that Start and Stop go; the history, out of view at the normal
+// size, grows with a larger window whatever the scale: at twice the scale a maximised window on
+// a 1920 x 1200 screen is 960 x 575 logical pixels, too low for its place below the help.
+TEST(Layout, TheHistoryTakesTheRoomTheWindowHasWithoutCoveringAnything) {
+    Window w(config("2", "0"));
+    w.form->show();
+    EXPECT_EQ(w.form->minimumSize(), QSize(511, 137));
+    const QSize sizes[] = {{511, 137}, {960, 575}, {1200, 700}, {1280, 1000}, {1920, 1050}};
+    int lastArea = 0;
+    for (const QSize size : sizes) {
+        SCOPED_TRACE(size.width());
+        w.form->resize(size);
+        const QRect history = w.form->findChild<QWidget*>("historie")->geometry();
+        const QRect label = w.form->findChild<QWidget*>("Label50")->geometry();
+        if (size == QSize(511, 137)) {
+            EXPECT_FALSE(w.form->rect().intersects(history));
+            continue;
+        }
+        EXPECT_TRUE(w.form->rect().contains(history));
+        EXPECT_GE(history.height(), 160);  // about eight rows
+        // It reaches the edge the window grows at, and grows with it.
+        EXPECT_TRUE(history.bottom() == size.height() - 1 || history.right() == size.width() - 1);
+        EXPECT_GT(history.width() * history.height(), lastArea);
+        lastArea = history.width() * history.height();
+        EXPECT_EQ(label.bottomLeft(), history.topLeft() - QPoint(0, 2));
+        for (const char* other : {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4", "GroupBox5",
+                                  "GroupBox6", "GroupBox7", "statbut", "urls"}) {
+            const QRect taken = w.form->findChild<QWidget*>(other)->geometry();
+            EXPECT_FALSE(taken.intersects(history)) << other;
+            EXPECT_FALSE(taken.intersects(label)) << other;
+        }
+    }
+}
+
 TEST(PortPicker, ChosenPortIsCheckedAndCommunicationRestartsOnIt) {
     PtyPair com1Unit, com3Unit;
     ComPortMapping com1(1, com1Unit.slaveName());
