@@ -1,5 +1,6 @@
 #include "app/Tray.h"
 
+#include <QDir>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -62,7 +63,10 @@ void Tray::refresh() {
         tip += QStringLiteral(": ") + fromCp1250(fields.text(Field::stavprac));
     else if (!m_detail.isEmpty())
         tip += QStringLiteral("\n") + m_detail;
-    if (m_state != CommState::delayedStart)
+    // Until the first identification the fields hold their captions, which are no data.
+    const bool identified =
+        fromCp1250(fields.text(Field::stavdatum)).trimmed() != QStringLiteral("Datum a čas");
+    if (m_state != CommState::delayedStart && identified)
         tip += QStringLiteral("\nPoslední identifikace: %1, %2")
                    .arg(fromCp1250(fields.text(Field::stavprac)),
                         fromCp1250(fields.text(Field::stavdatum)));
@@ -93,6 +97,27 @@ QString Tray::stateText(CommState state) {
     return {};
 }
 
+TrayMark Tray::markFor(CommState state) {
+    switch (state) {
+        case CommState::stopped:
+            return TrayMark::paused;
+        case CommState::portLost:
+        case CommState::serverUnreachable:
+            return TrayMark::failure;
+        case CommState::delayedStart:
+        case CommState::running:
+            break;
+    }
+    return TrayMark::none;
+}
+
+QIcon Tray::packageIcon() {
+    QIcon icon;
+    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList(QDir::Files))
+        icon.addFile(file.filePath());
+    return icon;
+}
+
 QIcon Tray::iconFor(CommState state) {
     QColor colour;
     switch (state) {
@@ -112,18 +137,41 @@ QIcon Tray::iconFor(CommState state) {
             colour = QColor(0xEF, 0x6C, 0x00);
             break;
     }
+    return paintIcon(colour, markFor(state));
+}
+
+QIcon Tray::paintIcon(const QColor& colour, TrayMark mark) {
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
+    // The disc is large enough to read at the 16 to 24 pixels of a tray.
+    QRectF disc(4, 4, 56, 56);
+    const QIcon package = packageIcon();
+    if (!package.isNull()) {
+        p.drawPixmap(0, 0, package.pixmap(64, 64));
+        disc = QRectF(22, 22, 40, 40);
+    }
     p.setPen(QPen(Qt::white, 4));
     p.setBrush(colour);
-    p.drawEllipse(QRectF(4, 4, 56, 56));
-    QFont font = p.font();
-    font.setPixelSize(26);
-    font.setBold(true);
-    p.setFont(font);
-    p.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("RJ"));
+    p.drawEllipse(disc);
+    const QPointF c = disc.center();
+    const qreal r = disc.width() / 2;
+    switch (mark) {
+        case TrayMark::none:
+            break;
+        case TrayMark::failure:
+            p.setPen(QPen(Qt::white, r * 0.3, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(c + QPointF(-r * 0.4, -r * 0.4), c + QPointF(r * 0.4, r * 0.4));
+            p.drawLine(c + QPointF(-r * 0.4, r * 0.4), c + QPointF(r * 0.4, -r * 0.4));
+            break;
+        case TrayMark::paused:
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            p.drawRect(QRectF(c.x() - r * 0.45, c.y() - r * 0.45, r * 0.3, r * 0.9));
+            p.drawRect(QRectF(c.x() + r * 0.15, c.y() - r * 0.45, r * 0.3, r * 0.9));
+            break;
+    }
     return QIcon(pixmap);
 }
 

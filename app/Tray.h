@@ -15,6 +15,13 @@ namespace kv {
 
 class TForm1;
 
+// What the tray icon shows besides its colour, so that the states differ for every eye.
+enum class TrayMark {
+    none,
+    failure,  // a cross
+    paused,   // two bars
+};
+
 // The bridge in the desktop's system tray: an icon for the communication state, a tooltip with
 // the state and the last identification (the seconds left during a delayed start), a click
 // that brings the hidden window back, and a menu to show the window, start, stop and end.
@@ -33,6 +40,11 @@ public:
     // The window in front, also from hidden or minimised.
     static void showWindow(QWidget& window);
     static QIcon iconFor(CommState state);
+    static TrayMark markFor(CommState state);
+    // The package's icon with a disc of the colour and the mark at its lower right.
+    static QIcon paintIcon(const QColor& colour, TrayMark mark);
+    // The package's icon as built into the program; null when the build could not render it.
+    static QIcon packageIcon();
     static QString stateText(CommState state);
 
 private:

@@ -180,6 +180,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    QApplication::setWindowIcon(kv::Tray::packageIcon());
     kv::BridgeLog::applyDefaultFilterRules();
     kv::SingleInstance instance(QDir::currentPath());
     if (!ownsWorkDir(instance)) return 0;

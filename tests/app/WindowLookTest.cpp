@@ -14,10 +14,15 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     ComPortMapping com1(1, unit.slaveName());
     Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
     Tray tray(*w.form);
-    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
-    tray.refresh();
+    // Before the first identification the fields' captions are no worker and no time.
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
-    EXPECT_TRUE(tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak"));
+    EXPECT_FALSE(tray.icon().toolTip().contains("Poslední identifikace"))
+        << tray.icon().toolTip().toStdString();
+    w.form->fields().setText(Field::stavprac, "Jiri Dvorak");
+    w.form->fields().setText(Field::stavdatum, "7.12.2026 14:05:01");
+    tray.refresh();
+    EXPECT_TRUE(
+        tray.icon().toolTip().contains("Poslední identifikace: Jiri Dvorak, 7.12.2026 14:05:01"));
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     w.form->engine().addStandingWarning(warning.toStdString());
@@ -42,6 +47,32 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     tray.menu().actions().at(2)->trigger();  // Stop
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+// The package's icon is built in at the sizes desktops ask for.  The tray's states differ by
+// shape as well as colour: in grey, as an eye that tells no red from green sees it, a failure
+// still differs from a pause and from all well.
+TEST(Tray, TheIconIsThePackagesAndItsStatesDifferInGrey) {
+    const QIcon package = Tray::packageIcon();
+    EXPECT_TRUE(package.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(package.availableSizes().contains(QSize(256, 256)));
+    const auto grey = [](TrayMark mark) {
+        return Tray::paintIcon(QColor(0x75, 0x75, 0x75), mark)
+            .pixmap(22, 22)
+            .toImage()
+            .convertToFormat(QImage::Format_Grayscale8);
+    };
+    EXPECT_NE(grey(TrayMark::none), grey(TrayMark::failure));
+    EXPECT_NE(grey(TrayMark::none), grey(TrayMark::paused));
+    EXPECT_NE(grey(TrayMark::failure), grey(TrayMark::paused));
+    const std::pair<CommState, TrayMark> marks[] = {
+        {CommState::stopped, TrayMark::paused},
+        {CommState::portLost, TrayMark::failure},
+        {CommState::serverUnreachable, TrayMark::failure},
+        {CommState::running, TrayMark::none},
+        {CommState::delayedStart, TrayMark::none},
+    };
+    for (const auto& [state, mark] : marks) EXPECT_EQ(Tray::markFor(state), mark) << int(state);
 }
 
 TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
