@@ -23,4 +23,11 @@ void LoggingPrompts::report(const QString& caption, const QString& text) {
     if (m_shown) m_shown->report(caption, text);
 }
 
+bool LoggingPrompts::confirm(const QString& caption, const QString& text) {
+    qCInfo(lcApp).noquote() << "question" << caption << ":" << text;
+    const bool yes = m_shown ? m_shown->confirm(caption, text) : false;
+    qCInfo(lcApp) << "answered" << (yes ? "Ano" : "Ne");
+    return yes;
+}
+
 }  // namespace kv

@@ -13,6 +13,7 @@ public:
     PromptAnswer abortRetry(const QString& caption, const QString& text) override;
     void message(const QString& caption, const QString& text) override;
     void report(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
 
 private:
     Prompts* m_shown;

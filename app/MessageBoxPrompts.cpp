@@ -1,5 +1,7 @@
 #include "app/MessageBoxPrompts.h"
 
+#include <QPushButton>
+
 namespace kv {
 
 MessageBoxPrompts::~MessageBoxPrompts() {
@@ -21,6 +23,17 @@ PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString
 void MessageBoxPrompts::message(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, m_window);
     box.exec();
+}
+
+bool MessageBoxPrompts::confirm(const QString& caption, const QString& text) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    m_window);
+    // In Czech whether or not Qt's catalogue is installed; a stray Enter changes nothing.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Ano"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Ne"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void MessageBoxPrompts::report(const QString& caption, const QString& text) {

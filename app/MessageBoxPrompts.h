@@ -18,6 +18,7 @@ public:
     void message(const QString& caption, const QString& text) override;
     void report(const QString& caption, const QString& text) override;
     void notice(const QString& caption, const QString& text) override;
+    bool confirm(const QString& caption, const QString& text) override;
     void setWindow(QWidget* window) override { m_window = window; }
 
 private:

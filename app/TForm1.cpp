@@ -6,10 +6,12 @@
 #include <QLoggingCategory>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QToolTip>
 #include <algorithm>
 #include <climits>
 #include <system_error>
+#include <utility>
 
 #include "app/HistoryView.h"
 #include "app/Logging.h"
@@ -26,6 +28,10 @@ namespace kv {
 namespace {
 
 QString u8(const char* text) { return QString::fromUtf8(text); }
+
+// The history keeps its place below the help while that leaves it about eight rows.
+constexpr int kHistoryMinHeight = 160;
+constexpr int kGap = 6;
 
 // A run that takes longer than this shows its progress; meanwhile the window paints this often.
 constexpr std::int64_t kShowProgressAfterMs = 1000;
@@ -53,6 +59,10 @@ TForm1::TForm1(FormServices services, QWidget* parent)
         "QProgressBar { border: 1px solid #a0a0a0; background: #f4f4f4; color: black;"
         " text-align: center; } QProgressBar::chunk { background: #a8dab0; }"));
     m_progress->hide();
+    m_historyHome = m_ui->historie->geometry();
+    // Start and Stop never leave the window: it keeps the two groups of its normal size whole.
+    const QRect shown = m_ui->GroupBox1->geometry() | m_ui->GroupBox2->geometry();
+    setMinimumSize(shown.right() + 1, shown.bottom() + 1);
 
     BridgeParts parts;
     parts.fields = &m_fields;
@@ -88,10 +98,15 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button4, &TForm1::Button4Click);
     on(m_ui->Button5, &TForm1::Button5Click);
 
+    fitToSize();
     showStatus(m_bridge->status());
 }
 
-TForm1::~TForm1() { m_bridge.reset(); }
+TForm1::~TForm1() {
+    // The end's last state change would reach a tray and a window that are going away.
+    m_bridge->blockSignals(true);
+    m_bridge.reset();
+}
 
 void TForm1::guarded(const std::function<void()>& handler) { m_bridge->guarded(handler); }
 
@@ -188,9 +203,102 @@ void TForm1::cfgulozClick() {
 
 void TForm1::skrytClick() { hide(); }
 
+bool TForm1::trayAvailable() const {
+    return m_services.trayAvailable ? m_services.trayAvailable()
+                                    : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TForm1::updateHideButton() {
+    const bool tray = trayAvailable();
+    m_ui->skryt->setEnabled(tray);
+    m_ui->skryt->setToolTip(tray ? QString()
+                                 : u8("Pracovní plocha nemá oznamovací oblast (tray), ze které "
+                                      "by se skryté okno dalo vrátit."));
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    updateHideButton();
+    QWidget::showEvent(event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitToSize();
+}
+
+void TForm1::fitToSize() {
+    placeHistory();
+    fitKeyboardToView(*this);
+    // Focus on a control that went out of view moves on to the next one in view.
+    if (QWidget* focused = focusWidget();
+        focused != nullptr && focused->focusPolicy() == Qt::NoFocus)
+        focusNextPrevChild(true);
+}
+
+void TForm1::placeHistory() {
+    // Below the help while there is room for it; a window too low for that (a larger scale, a
+    // smaller screen) gives it the larger free area to the right of the fixed controls: beside
+    // the configuration and the state above the request field, or right of the request field.
+    const int width = this->width();
+    const int height = this->height();
+    const int labelHeight = m_ui->Label50->height() + 1;
+    const QRect urls = m_ui->urls->geometry();
+    const int besideGroups = m_ui->GroupBox2->geometry().right() + 1 + kGap;
+    const int besideUrls = urls.right() + 1 + kGap;
+    const QRect below(0, m_historyHome.top(), width, height - m_historyHome.top());
+    const QRect candidates[] = {
+        below,
+        QRect(besideGroups, labelHeight, width - besideGroups, urls.top() - kGap - labelHeight),
+        QRect(besideUrls, labelHeight, width - besideUrls, height - labelHeight),
+    };
+    const auto area = [](const QRect& r) { return r.isValid() ? r.width() * r.height() : 0; };
+    QRect place = below.height() >= kHistoryMinHeight ? below : QRect();
+    if (!place.isValid())
+        for (const QRect& candidate : candidates)
+            if (area(candidate) > area(place)) place = candidate;
+    if (!place.isValid()) place = m_historyHome;
+    m_ui->historie->setGeometry(place);
+    m_ui->Label50->move(place.left(), place.top() - labelHeight);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    // A tray that comes or goes (the panel restarted) is seen when the window is next used.
+    if (event->type() == QEvent::ActivationChange) updateHideButton();
+    QWidget::changeEvent(event);
+}
+
+bool TForm1::quitAsking() {
+    m_closeBy = CloseBy::trayMenu;
+    return close();
+}
+
+bool TForm1::closeWithoutAsking() {
+    m_closeBy = CloseBy::signal;
+    return close();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
     // Closing the window ends the program, whatever message box may still be open; hiding it
-    // (or closing a message box while it is hidden) does not.
+    // (or closing a message box while it is hidden) does not.  A close button pressed by
+    // mistake must not leave the unit without its bridge for months.
+    const CloseBy by = std::exchange(m_closeBy, CloseBy::window);
+    if (by != CloseBy::signal && m_fields.checked(Check::stavjede)) {
+        if (by == CloseBy::window && trayAvailable()) {
+            qCInfo(lcApp) << "window closed while communication runs: hidden to the tray";
+            event->ignore();
+            hide();
+            emit hiddenToTray();
+            return;
+        }
+        const bool yes = m_services.prompts->confirm(u8("Kordavo"),
+                                                     u8("Komunikace s RJ běží. Opravdu ukončit?"));
+        // A termination signal while the question is open ends the program all the same.
+        if (!yes && m_closeBy != CloseBy::signal) {
+            event->ignore();
+            return;
+        }
+        m_closeBy = CloseBy::window;
+    }
     QWidget::closeEvent(event);
     if (event->isAccepted()) QCoreApplication::quit();
 }

@@ -31,6 +31,8 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    // Whether the desktop has a system tray to hide the window to; none: Qt is asked.
+    std::function<bool()> trayAvailable;
 };
 
 // The main window: configuration, communication state, the unit's statistics and the operator's
@@ -49,6 +51,14 @@ public:
     void terminalstart();
     void cfgulozClick();
     void skrytClick();
+
+    // Ending the program.  The title bar's close button (and Alt+F4) hides the window to the
+    // tray while communication runs, or asks where there is no tray; closing while stopped
+    // ends at once.  quitAsking (the tray's "Ukončit") asks while communication runs;
+    // closeWithoutAsking (a termination signal) never asks.
+    // Both return whether the window closed.
+    bool quitAsking();
+    bool closeWithoutAsking();
 
     // Operator commands.
     void sendtimeClick();
@@ -70,8 +80,15 @@ public:
     // Shown over stavdatum while a long run goes on.
     QProgressBar* progressBar() const { return m_progress; }
 
+signals:
+    // The close button hid the window to the tray; communication goes on.
+    void hiddenToTray();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void deleteWorkFile(const char* name);
@@ -86,6 +103,15 @@ private:
     void endLongRun();
     void showStatus(const BridgeStatus& status);
     void firstStartNotice();
+    bool trayAvailable() const;
+    // "Skrýt" only where the tray can bring the window back.
+    void updateHideButton();
+    // What the window's size shows: the keyboard's reach, the history's place.
+    void fitToSize();
+    void placeHistory();
+
+    enum class CloseBy { window, trayMenu, signal };
+    CloseBy m_closeBy = CloseBy::window;
 
     std::unique_ptr<Ui::TForm1> m_ui;
     FormServices m_services;
@@ -95,6 +121,7 @@ private:
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
     QProgressBar* m_progress = nullptr;
+    QRect m_historyHome;  // where the layout puts the history, out of view at the normal size
 };
 
 }  // namespace kv

@@ -1,8 +1,10 @@
 #include "app/Tray.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <utility>
 
 #include "app/TForm1.h"
 
@@ -22,13 +24,21 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
     m_menu.addAction(QStringLiteral("Start"), this, [operation] { operation(&Bridge::start); });
     m_menu.addAction(QStringLiteral("Stop"), this, [operation] { operation(&Bridge::stop); });
     m_menu.addSeparator();
-    m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.close(); });
+    m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.quitAsking(); });
     m_icon.setContextMenu(&m_menu);
     connect(&m_icon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
                     showWindow(m_form);
             });
+    // The first time the close button hides the window, the tray says where it went.
+    connect(&m_form, &TForm1::hiddenToTray, this, [this] {
+        if (std::exchange(m_toldHidden, true)) return;
+        m_icon.showMessage(QStringLiteral("Kordavo"),
+                           QStringLiteral("Komunikace s RJ běží dál. Okno vrátíte kliknutím na "
+                                          "tuto ikonu; ukončit lze z její nabídky."),
+                           QSystemTrayIcon::Information, 10000);
+    });
     connect(&bridge, &Bridge::statusChanged, this, [this](const BridgeStatus& status) {
         m_icon.setIcon(iconFor(status));
         refresh();
@@ -49,6 +59,7 @@ QString Tray::toolTipFor(const BridgeStatus& status, std::int64_t nowMs) {
     QString tip = QStringLiteral("Kordavo – řídící jednotka\n") +
                   QString::fromUtf8(stateLook(status.state).name);
     if (!status.cause.empty()) tip += QStringLiteral("\n") + QString::fromStdString(status.cause);
+    // Only what really happened: before the first identification there is no such line.
     if (!status.lastIdentification.empty())
         tip += QStringLiteral("\nPoslední identifikace: ") +
                QString::fromStdString(status.lastIdentification);
@@ -67,19 +78,54 @@ void Tray::showWindow(QWidget& window) {
     window.activateWindow();
 }
 
+TrayMark Tray::markFor(const BridgeStatus& status) {
+    if (status.state == CommState::stopped) return TrayMark::paused;
+    return status.tone == Tone::failure ? TrayMark::failure : TrayMark::none;
+}
+
+QIcon Tray::packageIcon() {
+    QIcon icon;
+    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList(QDir::Files))
+        icon.addFile(file.filePath());
+    return icon;
+}
+
 QIcon Tray::iconFor(const BridgeStatus& status) {
+    return paintIcon(QColor(QRgb(toneColour(status.state, status.tone))), markFor(status));
+}
+
+QIcon Tray::paintIcon(const QColor& colour, TrayMark mark) {
     QPixmap pixmap(64, 64);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
+    // The disc is large enough to read at the 16 to 24 pixels of a tray.
+    QRectF disc(4, 4, 56, 56);
+    const QIcon package = packageIcon();
+    if (!package.isNull()) {
+        p.drawPixmap(0, 0, package.pixmap(64, 64));
+        disc = QRectF(22, 22, 40, 40);
+    }
     p.setPen(QPen(Qt::white, 4));
-    p.setBrush(QColor(QRgb(toneColour(status.state, status.tone))));
-    p.drawEllipse(QRectF(4, 4, 56, 56));
-    QFont font = p.font();
-    font.setPixelSize(26);
-    font.setBold(true);
-    p.setFont(font);
-    p.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("RJ"));
+    p.setBrush(colour);
+    p.drawEllipse(disc);
+    const QPointF c = disc.center();
+    const qreal r = disc.width() / 2;
+    switch (mark) {
+        case TrayMark::none:
+            break;
+        case TrayMark::failure:
+            p.setPen(QPen(Qt::white, r * 0.3, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(c + QPointF(-r * 0.4, -r * 0.4), c + QPointF(r * 0.4, r * 0.4));
+            p.drawLine(c + QPointF(-r * 0.4, r * 0.4), c + QPointF(r * 0.4, -r * 0.4));
+            break;
+        case TrayMark::paused:
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::white);
+            p.drawRect(QRectF(c.x() - r * 0.45, c.y() - r * 0.45, r * 0.3, r * 0.9));
+            p.drawRect(QRectF(c.x() + r * 0.15, c.y() - r * 0.45, r * 0.3, r * 0.9));
+            break;
+    }
     return QIcon(pixmap);
 }
 

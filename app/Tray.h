@@ -14,11 +14,18 @@ namespace kv {
 
 class TForm1;
 
+// What the tray icon shows besides its colour, so that the states differ for every eye.
+enum class TrayMark {
+    none,
+    failure,  // a cross
+    paused,   // two bars
+};
+
 // The bridge in the desktop's system tray: an icon for the communication state and its tone, a
 // tooltip with the state, its cause, the last identification and the standing warnings, a click
 // that brings the hidden window back, and a menu to show the window, start, stop and end.
 // Everything follows the bridge's published status.  Without a tray on the desktop nothing
-// shows; "Skrýt" then hides the window as ever and a second start brings it back.
+// shows and the window offers no "Skrýt" (a second start still brings a hidden window back).
 class Tray : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +39,11 @@ public:
     // The window in front, also from hidden or minimised.
     static void showWindow(QWidget& window);
     static QIcon iconFor(const BridgeStatus& status);
+    static TrayMark markFor(const BridgeStatus& status);
+    // The package's icon with a disc of the colour and the mark at its lower right.
+    static QIcon paintIcon(const QColor& colour, TrayMark mark);
+    // The package's icon as built into the program; null when the build could not render it.
+    static QIcon packageIcon();
     // The tooltip: the program, the state and its cause, the last identification, warnings.
     static QString toolTipFor(const BridgeStatus& status, std::int64_t nowMs);
 
@@ -40,6 +52,7 @@ private:
     QSystemTrayIcon m_icon;
     QMenu m_menu;
     QTimer m_refresh;
+    bool m_toldHidden = false;
 };
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -138,6 +139,27 @@ void setUpWindowLook(QWidget& form) {
     }
 }
 
+void fitKeyboardToView(QWidget& form) {
+    // The focus policy the control was made with, kept while it is out of view.
+    static constexpr char kOwnPolicy[] = "kvbridgeFocusPolicy";
+    const QRect view = form.rect();
+    for (auto* widget : form.findChildren<QWidget*>()) {
+        QVariant own = widget->property(kOwnPolicy);
+        if (!own.isValid()) {
+            if (widget->focusPolicy() == Qt::NoFocus) continue;
+            own = int(widget->focusPolicy());
+            widget->setProperty(kOwnPolicy, own);
+        }
+        // Whole rows only; a field that runs on past the right edge is still seen and read.
+        const QRect area(widget->mapTo(&form, QPoint(0, 0)), widget->size());
+        const bool inView = area.top() >= view.top() && area.bottom() <= view.bottom() &&
+                            area.left() <= view.right();
+        widget->setFocusPolicy(inView ? Qt::FocusPolicy(own.toInt()) : Qt::NoFocus);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            button->setShortcut(inView ? QKeySequence::mnemonic(button->text()) : QKeySequence());
+    }
+}
+
 void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     auto* stopped = form.findChild<QLabel*>(QStringLiteral("stavpopis1"));
     auto* running = form.findChild<QLabel*>(QStringLiteral("stavpopis2"));
@@ -150,14 +172,17 @@ void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     if (status.state != CommState::stopped && status.state != CommState::running)
         lit->setText(QString::fromUtf8(stateLook(status.state).badge));
     const QColor colour(QRgb(toneColour(status.state, status.tone)));
-    lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; font-weight: bold; "
+    lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; "
                                       "padding-left: 2px; border-radius: 2px; }")
                            .arg(colour.name()));
     QStringList tip{QString::fromUtf8(stateLook(status.state).name)};
     if (!status.cause.empty()) tip << QString::fromStdString(status.cause);
     for (const std::string& warning : status.warnings) tip << QString::fromStdString(warning);
     lit->setToolTip(tip.join(QLatin1Char('\n')));
-    dark->setStyleSheet(QStringLiteral("QLabel { }"));
+    dark->setStyleSheet(QString());
+    // A style sheet set or cleared hands the label the desktop's font instead of the window's,
+    // and the larger caption is cut off; the weight stays normal, so that every state fits.
+    for (QLabel* label : {lit, dark}) label->setFont(form.font());
     dark->setToolTip(QString());
 }
 

@@ -35,6 +35,12 @@ void applyFieldLook(QLineEdit& edit, const FieldLook& look);
 // captions, Enter on a focused button presses it, and Tab in the order of the visible layout.
 void setUpWindowLook(QWidget& form);
 
+// Tab and the Alt shortcuts reach only what the window shows: a control outside the client area
+// (the window at its normal size shows only the configuration and the state) leaves the focus
+// chain and loses its shortcut, so that no key presses a button nobody sees; it comes back when
+// the window grows to show it.  Runs after every change of the window's size.
+void fitKeyboardToView(QWidget& form);
+
 // The running/stopped indicator: the caption of the selected state radio (or the short name
 // of a state that is neither) in the colour of its state and tone, with the state, its cause
 // and the standing warnings as its tooltip.

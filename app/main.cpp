@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTranslator>
 #include <array>
 #include <cstdio>
@@ -73,6 +74,7 @@ namespace {
 
 struct CommandLine {
     bool service = false;
+    bool minimized = false;
 };
 
 // Reads the command line before any window system is touched, so --help and --version answer
@@ -95,6 +97,11 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         QStringLiteral("Run without a window: read terminal.cfg, start communication at once, "
                        "log to kvbridge.log and standard error, stop on SIGTERM or SIGINT."));
     parser.addOption(service);
+    const QCommandLineOption minimized(
+        QStringLiteral("minimized"),
+        QStringLiteral("Start with the window hidden in the system tray (shown as usual where "
+                       "the desktop has no tray)."));
+    parser.addOption(minimized);
     // Accepted and left to QApplication, which reads them itself.
     for (const char* name :
          {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
@@ -128,6 +135,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         return 1;
     }
     result.service = parser.isSet(service);
+    result.minimized = parser.isSet(minimized);
     return std::nullopt;
 }
 
@@ -140,6 +148,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
+    QApplication::setWindowIcon(kv::Tray::packageIcon());
     kv::BridgeLog::applyDefaultFilterRules();
     kv::SingleInstance instance(QDir::currentPath());
     if (!ownsWorkDir(instance)) return 0;
@@ -172,9 +181,12 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
     // SIGTERM and SIGINT close the window as the operator would, without a question.
-    kv::quitOnTermination(termination, [&form] { form.close(); });
+    kv::quitOnTermination(termination, [&form] { form.closeWithoutAsking(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
-    form.show();
+    if (commandLine.minimized && QSystemTrayIcon::isSystemTrayAvailable())
+        qCInfo(lcRun) << "started hidden in the tray";
+    else
+        form.show();
     form.appstart();
     const int status = app.exec();
     qCInfo(lcRun) << "kvbridge ended";

@@ -20,6 +20,8 @@ public:
     virtual void report(const QString& caption, const QString& text) { message(caption, text); }
     // A hint that needs no answer and holds nothing up; by default the plain message.
     virtual void notice(const QString& caption, const QString& text) { message(caption, text); }
+    // A question with Ano and Ne; true for Ano.  Where nobody can answer, Ne.
+    virtual bool confirm(const QString& /*caption*/, const QString& /*text*/) { return false; }
     // The window the prompts belong to and come up in front of.
     virtual void setWindow(QWidget* /*window*/) {}
 };

@@ -159,7 +159,7 @@ TEST(Save, WhileStoppedOpensNothing) {
 TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
-    Window w(config("1", "1"));
+    Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
     w.form->show();
     w.form->findChild<QPushButton*>("skryt")->click();
     EXPECT_FALSE(w.form->isVisible());
@@ -169,6 +169,112 @@ TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->QCCom321().Opened());
     EXPECT_FALSE(w.form->Timer1().isActive());
+}
+
+// Whether the program was asked to end while this lives.
+struct QuitWatch : QObject {
+    QuitWatch() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        asked = asked || event->type() == QEvent::Quit;
+        return false;
+    }
+    bool asked = false;
+};
+
+// The close button hides a running bridge to the tray, or asks where there is none; the tray's
+// "Ukončit" asks while communication runs; a termination signal never asks; stopped, every
+// close ends the program.
+TEST(Close, ARunningBridgeEndsOnlyWhenTheOperatorMeansIt) {
+    enum class By { closeButton, trayMenu, signal, closeButtonThenSignal };
+    const struct {
+        const char* name;
+        By by;
+        bool running, tray, answer;
+        bool asked, ends, visible;
+    } rows[] = {
+        {"stopped: close button", By::closeButton, false, true, false, false, true, false},
+        {"stopped: tray menu", By::trayMenu, false, true, false, false, true, false},
+        {"running, tray: close button hides", By::closeButton, true, true, false, false, false,
+         false},
+        {"running, no tray: Ne", By::closeButton, true, false, false, true, false, true},
+        {"running, no tray: Ano", By::closeButton, true, false, true, true, true, false},
+        {"running: tray menu, Ne", By::trayMenu, true, true, false, true, false, true},
+        {"running: tray menu, Ano", By::trayMenu, true, true, true, true, true, false},
+        {"running: signal", By::signal, true, false, false, false, true, false},
+        {"running: signal while asked", By::closeButtonThenSignal, true, false, false, true, true,
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PtyPair unit;
+        ComPortMapping com1(1, unit.slaveName());
+        std::unique_ptr<Tray> tray;  // outlives the window, as in the program
+        Window w(config("1", row.running ? "1" : "0"),
+                 [&](Window& w) { w.desktopTray = row.tray; });
+        tray = std::make_unique<Tray>(*w.form);
+        w.form->show();
+        EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->isEnabled(), row.tray);
+        EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->toolTip().isEmpty(), row.tray);
+        w.prompts.confirmations = {row.answer};
+        if (row.by == By::closeButtonThenSignal)
+            w.prompts.whileShown = [&](const ScriptedPrompts::Shown&) {
+                w.form->closeWithoutAsking();
+            };
+        int hidden = 0;
+        QObject::connect(w.form.get(), &TForm1::hiddenToTray, [&] { ++hidden; });
+        // The program ends when the close quits the event loop it runs in.
+        QuitWatch quit;
+        QTimer::singleShot(0, [&] {
+            if (row.by == By::trayMenu)
+                tray->menu().actions().last()->trigger();
+            else if (row.by == By::signal)
+                w.form->closeWithoutAsking();
+            else
+                w.form->close();
+            QCoreApplication::exit();
+        });
+        QCoreApplication::exec();
+        EXPECT_EQ(quit.asked, row.ends);
+        EXPECT_EQ(w.prompts.count(QString::fromUtf8("Komunikace s RJ běží. Opravdu ukončit?")),
+                  row.asked ? 1 : 0);
+        EXPECT_EQ(w.form->isVisible(), row.visible);
+        EXPECT_EQ(hidden, !row.ends && !row.visible ? 1 : 0);
+        EXPECT_EQ(w.running(), row.running);  // closing leaves stopping to the end
+    }
+}
+
+// The window never gets so small that Start and Stop go; the history, out of view at the normal
+// size, grows with a larger window whatever the scale: at twice the scale a maximised window on
+// a 1920 x 1200 screen is 960 x 575 logical pixels, too low for its place below the help.
+TEST(Layout, TheHistoryTakesTheRoomTheWindowHasWithoutCoveringAnything) {
+    Window w(config("2", "0"));
+    w.form->show();
+    EXPECT_EQ(w.form->minimumSize(), QSize(511, 137));
+    const QSize sizes[] = {{511, 137}, {960, 575}, {1200, 700}, {1280, 1000}, {1920, 1050}};
+    int lastArea = 0;
+    for (const QSize size : sizes) {
+        SCOPED_TRACE(size.width());
+        w.form->resize(size);
+        const QRect history = w.form->findChild<QWidget*>("historie")->geometry();
+        const QRect label = w.form->findChild<QWidget*>("Label50")->geometry();
+        if (size == QSize(511, 137)) {
+            EXPECT_FALSE(w.form->rect().intersects(history));
+            continue;
+        }
+        EXPECT_TRUE(w.form->rect().contains(history));
+        EXPECT_GE(history.height(), 160);  // about eight rows
+        // It reaches the edge the window grows at, and grows with it.
+        EXPECT_TRUE(history.bottom() == size.height() - 1 || history.right() == size.width() - 1);
+        EXPECT_GT(history.width() * history.height(), lastArea);
+        lastArea = history.width() * history.height();
+        EXPECT_EQ(label.bottomLeft(), history.topLeft() - QPoint(0, 2));
+        for (const char* other : {"GroupBox1", "GroupBox2", "GroupBox3", "GroupBox4", "GroupBox5",
+                                  "GroupBox6", "GroupBox7", "statbut", "urls"}) {
+            const QRect taken = w.form->findChild<QWidget*>(other)->geometry();
+            EXPECT_FALSE(taken.intersects(history)) << other;
+            EXPECT_FALSE(taken.intersects(label)) << other;
+        }
+    }
 }
 
 // A port chosen while communication runs is checked; the communication goes on where it is

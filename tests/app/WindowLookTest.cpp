@@ -12,7 +12,7 @@ namespace {
 TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
-    Window w(config("1", "1"));
+    Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
     Tray tray(*w.form);
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
     EXPECT_FALSE(tray.icon().toolTip().contains("identifikace")) << "none yet";
@@ -46,6 +46,38 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     tray.menu().actions().at(2)->trigger();  // Stop
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+// The package's icon is built in at the sizes desktops ask for.  The tray's states differ by
+// shape as well as colour: in grey, as an eye that tells no red from green sees it, a failure
+// still differs from a pause and from all well.
+TEST(Tray, TheIconIsThePackagesAndItsStatesDifferInGrey) {
+    const QIcon package = Tray::packageIcon();
+    EXPECT_TRUE(package.availableSizes().contains(QSize(16, 16)));
+    EXPECT_TRUE(package.availableSizes().contains(QSize(256, 256)));
+    const auto grey = [](TrayMark mark) {
+        return Tray::paintIcon(QColor(0x75, 0x75, 0x75), mark)
+            .pixmap(22, 22)
+            .toImage()
+            .convertToFormat(QImage::Format_Grayscale8);
+    };
+    EXPECT_NE(grey(TrayMark::none), grey(TrayMark::failure));
+    EXPECT_NE(grey(TrayMark::none), grey(TrayMark::paused));
+    EXPECT_NE(grey(TrayMark::failure), grey(TrayMark::paused));
+    const std::tuple<CommState, Tone, TrayMark> marks[] = {
+        {CommState::stopped, Tone::normal, TrayMark::paused},
+        {CommState::portLost, Tone::failure, TrayMark::failure},
+        {CommState::serverFailing, Tone::failure, TrayMark::failure},
+        {CommState::running, Tone::normal, TrayMark::none},
+        {CommState::running, Tone::warning, TrayMark::none},
+        {CommState::delayedStart, Tone::warning, TrayMark::none},
+    };
+    for (const auto& [state, tone, mark] : marks) {
+        BridgeStatus status;
+        status.state = state;
+        status.tone = tone;
+        EXPECT_EQ(Tray::markFor(status), mark) << int(state);
+    }
 }
 
 TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
@@ -105,6 +137,93 @@ TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
                         Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(caption, &release);
     EXPECT_TRUE(w.form->fields().checked(Check::slowstart));
+}
+
+// The indicator keeps the window's 8-point font in every state and its caption is whole: a style
+// sheet set and cleared on every change must not hand it the desktop's larger font.
+TEST(Look, TheIndicatorKeepsTheWindowFontInEveryState) {
+    PtyPair unit;
+    ComPortMapping com1(1, unit.slaveName());
+    Window w(config("1", "0"));
+    w.form->show();
+    const QFont font = w.form->font();
+    for (const char* step : {"stopped", "running", "stopped again", "running again"}) {
+        SCOPED_TRACE(step);
+        if (QString(step).startsWith("running"))
+            w.form->terminalstart();
+        else if (QString(step) == "stopped again")
+            w.form->appstop();
+        QCoreApplication::processEvents();
+        for (const char* name : {"stavpopis1", "stavpopis2"}) {
+            SCOPED_TRACE(name);
+            auto* label = w.form->findChild<QLabel*>(name);
+            EXPECT_EQ(label->font().family().toStdString(), font.family().toStdString());
+            EXPECT_EQ(label->font().pointSizeF(), font.pointSizeF());
+            EXPECT_EQ(label->font().weight(), font.weight());
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()),
+                      label->contentsRect().width());
+        }
+    }
+}
+
+// Tab never lands on a control the window does not show (Space on the unseen "Pošli čas do RJ"
+// set the unit's clock), and a button out of view has no Alt shortcut; both come back when the
+// window grows.  The shortcuts are unique and leave the captions as they read.
+TEST(Keyboard, TabAndAltReachOnlyWhatTheWindowShows) {
+    Window w(config("2", "0"));
+    w.form->show();
+    const struct {
+        const char* name;
+        const char* caption;
+    } buttons[] = {
+        {"stavstart", "Start"},
+        {"stavstop", "Stop"},
+        {"cfguloz", "Uložit"},
+        {"skryt", "Skrýt"},
+        {"Button5", "Porty?"},
+        {"sendtime", "Pošli čas do RJ"},
+        {"Button2", "Přenes ID z RJ"},
+        {"Button3", "Přepočítej docházku"},
+        {"Button1", "Pošli tabulky do RJ"},
+        {"statbut", "Aktualizuj statistiku RJ"},
+        {"Button4", "Generuj a odešli do RJ"},
+    };
+    QSet<QKeySequence> shortcuts;
+    for (const auto& b : buttons) {
+        SCOPED_TRACE(b.name);
+        auto* button = w.form->findChild<QPushButton*>(b.name);
+        EXPECT_EQ(QString(button->text()).remove('&'), QString::fromUtf8(b.caption));
+        const QKeySequence key = QKeySequence::mnemonic(button->text());
+        EXPECT_FALSE(key.isEmpty());
+        EXPECT_FALSE(shortcuts.contains(key)) << key.toString().toStdString();
+        shortcuts << key;
+    }
+    const auto inView = [&](QWidget* widget) {
+        const QRect area(widget->mapTo(w.form.get(), QPoint(0, 0)), widget->size());
+        return area.top() >= 0 && area.bottom() < w.form->height() && area.left() < w.form->width();
+    };
+    for (const QSize size : {QSize(511, 137), QSize(1280, 1000), QSize(511, 137)}) {
+        SCOPED_TRACE(size.height());
+        w.form->resize(size);
+        w.form->findChild<QWidget*>("cfgadresa")->setFocus();
+        QSet<QString> reached;
+        for (int tab = 0; tab < 25; ++tab) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+            QCoreApplication::sendEvent(w.form->focusWidget(), &press);
+            QWidget* focused = w.form->focusWidget();
+            ASSERT_NE(focused, nullptr);
+            EXPECT_TRUE(inView(focused)) << tab << ": " << focused->objectName().toStdString();
+            reached << focused->objectName();
+        }
+        const bool whole = size.height() > 137;
+        EXPECT_TRUE(reached.contains("stavstart"));
+        EXPECT_EQ(reached.contains("sendtime"), whole);
+        for (const auto& b : buttons) {
+            auto* button = w.form->findChild<QPushButton*>(b.name);
+            EXPECT_EQ(button->shortcut().isEmpty(), !inView(button)) << b.name;
+        }
+        EXPECT_EQ(w.form->findChild<QPushButton*>("sendtime")->shortcut().isEmpty(), !whole);
+    }
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ struct Window {
             return std::unique_ptr<HttpControl>(std::move(http));
         };
         s.workDir = workDir;
+        s.trayAvailable = [this] { return desktopTray; };
         form = std::make_unique<TForm1>(s);
         form->appstart();
     }
@@ -85,6 +86,7 @@ struct Window {
     ScriptedPrompts prompts;
     FakeHttpControl* http = nullptr;
     int devicesMade = 0;
+    bool desktopTray = false;                  // whether the desktop shows a system tray
     std::shared_ptr<FakeSerialLine> fakeLine;  // set before the form: the in-memory line
     std::unique_ptr<TForm1> form;
 };

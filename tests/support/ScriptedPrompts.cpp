@@ -20,6 +20,16 @@ void ScriptedPrompts::message(const QString& caption, const QString& text) {
     if (whileShown) whileShown(prompt);
 }
 
+bool ScriptedPrompts::confirm(const QString& caption, const QString& text) {
+    const Shown prompt{Kind::Confirm, caption, text};
+    shown.push_back(prompt);
+    if (whileShown) whileShown(prompt);
+    if (confirmations.empty()) return false;
+    const bool yes = confirmations.front();
+    confirmations.pop_front();
+    return yes;
+}
+
 int ScriptedPrompts::count(const QString& text) const {
     return int(
         std::count_if(shown.begin(), shown.end(), [&](const Shown& s) { return s.text == text; }));
