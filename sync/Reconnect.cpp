@@ -76,7 +76,6 @@ void Reconnect::resume() {
     EngineState& state = m_engine.state();
     m_engine.purgeInput();
     state.receiveSettle = 0;
-    state.receiveText.clear();
     std::error_code ec;
     std::filesystem::remove(m_engine.paths().workDir / "send.tmp", ec);
     m_fields.setChecked(Check::stavjede, true);
