@@ -39,8 +39,9 @@ void Engine::periodicStep() {
 bool Engine::inputWaiting() { return m_reader.pending() || m_com.InCount() > 0; }
 
 bool Engine::collectInput() {
-    if (m_com.InCount() <= 0) return true;
-    if (m_reader.feed(m_com.ReadText(), m_clock.monotonicMs())) return true;
+    // A look that finds nothing counts too: it tells the reader the line is quiet.
+    const Bytes input = m_com.InCount() > 0 ? m_com.ReadText() : Bytes();
+    if (m_reader.feed(input, m_clock.monotonicMs())) return true;
     qCWarning(lcSync) << "input from the unit piles up; more than"
                       << UnitFrameReader::kMaxPendingInput << "bytes dropped";
     purgeInput();
@@ -87,7 +88,7 @@ void Engine::readFrame() {
             m_state.frame.clear();
             return;
         }
-        r = m_reader.read(m_clock.monotonicMs());
+        r = m_reader.read();
         if (!r.dropped.empty())
             qCInfo(lcSync) << "damaged frame from the unit dropped:" << hexDump(r.dropped).c_str();
         if (r.status == Status::frame || r.status == Status::none || lastLook) break;
