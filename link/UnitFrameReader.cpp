@@ -107,11 +107,17 @@ UnitFrameReader::Result UnitFrameReader::read() {
         drop(std::min(firstStart(m_text, 0), m_text.size()), nullptr);  // noise
         if (m_text.empty()) return r;
         const Walk w = walk(m_text, 0);
-        if (w.chain == Chain::whole) {
-            if (!m_quiet) return status(Status::needQuiet);
+        if (w.chain == Chain::whole && m_quiet) {
             m_verified = w.frames;
             return takeVerified(r);
         }
+        // A frame without a 'Z' in its 16 bytes and with a marker right behind it holds no
+        // start of another frame: it is whole whatever comes after it.
+        if (m_text.size() > kLink && m_text[kLink] == kMarker && m_text.find(kMarker, 1) == kLink) {
+            m_verified = 1;
+            return takeVerified(r);
+        }
+        if (w.chain == Chain::whole) return status(Status::needQuiet);
         if (w.chain == Chain::running) {
             // The frame under way stopped short, and more came after the line was quiet:
             // that later burst, when whole, is the unit's next frames.

@@ -25,7 +25,9 @@ namespace kv {
 //   are taken only when this chain of markers ends exactly where the input ends and a look at
 //   the port has then found it quiet for kQuietMs (a frame's bytes follow each other within
 //   milliseconds).  So a frame is never completed from the first bytes of the next one.  A
-//   whole chain is handed out frame by frame, one per read.
+//   whole chain is handed out frame by frame, one per read.  A frame with no 'Z' among its
+//   16 bytes and a marker right behind them is taken at once: it holds no start of another
+//   frame, so a burst that is still arriving does not hold up the frames at its front.
 // - Where a frame's 17th byte is there and is no marker, the chain is broken: a frame lost
 //   bytes.  Every frame of the chain up to that one is dropped, whole-looking or not: with
 //   'Z's in the data, a frame in front of damage may as well be a shortened frame and the
