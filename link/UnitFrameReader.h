@@ -29,7 +29,7 @@ namespace kv {
 //   16 bytes and a marker right behind them is taken at once: it holds no start of another
 //   frame, so a burst that is still arriving does not hold up the frames at its front.
 // - Where a frame's 17th byte is there and is no marker, the chain is broken: a frame lost
-//   bytes.  Every frame of the chain up to that one is dropped, whole-looking or not: with
+//   bytes.  Every frame of the chain up to that one not yet taken is dropped: with
 //   'Z's in the data, a frame in front of damage may as well be a shortened frame and the
 //   start of the next, and a 'Z' inside the damaged burst may line up with its end.  What
 //   follows counts only from the first burst that arrived after the line was quiet: the unit
