@@ -69,22 +69,4 @@ bool Engine::zobraz() {
     return whole;
 }
 
-bool Engine::inputWaiting() { return !m_pendingInput.empty() || m_com.InCount() > 0; }
-
-Bytes Engine::takeInput() {
-    Bytes input = std::move(m_pendingInput);
-    m_pendingInput.clear();
-    if (m_com.InCount() > 0) input += m_com.ReadText();
-    return input;
-}
-
-void Engine::purgeInput() {
-    m_pendingInput.clear();
-    m_com.Purge();
-    // A frame under way loses its tail with the rest: completing it from later input would
-    // splice two frames into one.
-    m_state.receiveSettle = 0;
-    m_state.receiveText.clear();
-}
-
 }  // namespace kv

@@ -9,6 +9,7 @@
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
 #include "link/TQCCom32.h"
+#include "link/UnitFrameReader.h"
 #include "sync/BridgeStatus.h"
 #include "sync/EngineState.h"
 #include "sync/Fields.h"
@@ -146,9 +147,8 @@ public:
     // name, so they stand in the status.  Each is logged once, as a warning, when it arises.
     void addStandingWarning(const std::string& warning);
 
-    // Input from the unit: bytes already taken from the port but not yet looked at come first.
+    // Input from the unit: bytes in the frame reader or still in the port.
     bool inputWaiting();
-    Bytes takeInput();
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purgeInput();
@@ -169,8 +169,9 @@ private:
     std::string portText() const;
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
-    // Puts input read ahead of the frame back in front of what is waiting.
-    void keepForLater(const Bytes& unread);
+    // Hands what the port holds to the frame reader; false when that overflowed it and all
+    // input was purged.
+    bool collectInput();
     void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
@@ -195,7 +196,7 @@ private:
     Clock& m_clock;
     EnginePaths m_paths;
     EngineState m_state;
-    Bytes m_pendingInput;  // received after a complete frame, not yet searched
+    UnitFrameReader m_reader;
     std::function<void()> m_waitHook;
     ProgressHook m_progressHook;
     BridgeStatus m_status;

@@ -39,7 +39,6 @@ struct EngineState {
     // Reception.
     std::uint16_t idleTicks = 0;
     std::uint16_t receiveSettle = 0;  // 3 marker seen, counts down, read at 1
-    Bytes receiveText;                // bytes after the 'Z' marker
 
     // Tables-changed signalling.
     std::uint8_t tableSyncCountdown = 0;

@@ -1,6 +1,7 @@
 #include "sync/EventLog.h"
 
 #include "link/Cp1250.h"
+#include "link/EventFields.h"
 #include "sync/Logging.h"
 #include "sync/Statistics.h"
 
@@ -34,23 +35,20 @@ QString describeFromUnit(const CommandFrame& f) {
             return QStringLiteral("table request from the unit");
         case FromUnit::Event:
             return QStringLiteral("event %1 from the unit: kod %2, type %3, place %4, %5%6")
-                .arg(f.word(2))
-                .arg(f[4])
-                .arg(f[5])
-                .arg(f[6])
-                .arg(timeText(timeStampAt(f, 7)))
-                .arg(f[13] == 1 ? QStringLiteral(", name asked for") : QString());
-        case FromUnit::CardEvent: {
-            QString card;
-            for (int n = 7; n >= 2; --n) card += QString::fromStdString(dectohex(f[n]));
+                .arg(event::index(f))
+                .arg(event::code(f))
+                .arg(event::kind(f))
+                .arg(event::place(f))
+                .arg(timeText(event::time(f)))
+                .arg(event::wantsName(f) == 1 ? QStringLiteral(", name asked for") : QString());
+        case FromUnit::CardEvent:
             return QStringLiteral(
                        "card event from the unit: card %1, kod %2, type %3, place %4, %5")
-                .arg(card)
-                .arg(f[8])
-                .arg(f[9])
-                .arg(f[10])
-                .arg(timeText(timeStampAt(f, 11)));
-        }
+                .arg(QString::fromStdString(cardEvent::cardText(f)))
+                .arg(cardEvent::code(f))
+                .arg(cardEvent::kind(f))
+                .arg(cardEvent::place(f))
+                .arg(timeText(cardEvent::time(f)));
         case FromUnit::Statistics: {
             QString text = QStringLiteral("statistics from the unit:");
             for (const FieldUpdate& u : statisticsUpdates(f))

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "link/Deadline.h"
+#include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Files.h"
@@ -14,12 +15,7 @@ namespace {
 constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle ticks
 constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks after its marker
 constexpr int kReadTimeoutSeconds = 3;
-constexpr std::size_t kKeptAfterMarker = 200;
-// Input read but not yet searched.  A line flooding the bridge faster than frames are read is
-// dropped whole beyond this, together with the frame under way.
-constexpr std::size_t kMaxPendingInput = 4096;
-constexpr int kMaxReadsPerSearch = 64;  // a line flooded with noise must not hold the tick
-constexpr int kFrameSize = 16;
+constexpr int kMaxReadsPerSearch = 64;      // a line flooded with noise must not hold the tick
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
 }  // namespace
 
@@ -27,10 +23,6 @@ void Engine::countIdle() {
     if (m_state.requestKind == RequestKind::None && m_state.receiveSettle == 0 &&
         m_state.serverPhase == ServerPhase::Idle && !inputWaiting())
         ++m_state.idleTicks;
-}
-
-void Engine::settleCountdown() {
-    if (m_state.receiveSettle > 1) --m_state.receiveSettle;
 }
 
 void Engine::periodicStep() {
@@ -44,51 +36,84 @@ void Engine::periodicStep() {
     issueRequest(pollUrl(requestSettings()), RequestKind::Poll);
 }
 
+bool Engine::inputWaiting() { return m_reader.pending() || m_com.InCount() > 0; }
+
+bool Engine::collectInput() {
+    // A look that finds nothing counts too: it tells the reader the line is quiet.
+    const Bytes input = m_com.InCount() > 0 ? m_com.ReadText() : Bytes();
+    if (m_reader.feed(input, m_clock.monotonicMs())) return true;
+    qCWarning(lcSync) << "input from the unit piles up; more than"
+                      << UnitFrameReader::kMaxPendingInput << "bytes dropped";
+    purgeInput();
+    return false;
+}
+
+void Engine::purgeInput() {
+    m_com.Purge();
+    // A frame under way loses its tail with the rest: completing it from later input would
+    // splice two frames into one.
+    m_reader.purge();
+    m_state.receiveSettle = 0;
+}
+
 void Engine::searchMarker() {
     if (m_state.receiveSettle != 0 || !inputWaiting()) return;
     // Bytes before the first 'Z' are noise.  The search ends for this tick when nothing more
     // is waiting; what was read without a 'Z' is dropped.
-    for (int reads = 0; reads < kMaxReadsPerSearch && inputWaiting(); ++reads) {
-        const Bytes input = takeInput();
-        const std::size_t marker = input.find('Z');
-        if (marker == Bytes::npos) continue;
-        // Only the frame's own bytes are kept for it; what follows them is whole frames for
-        // later searches, never cut off in the middle.
-        m_state.receiveText = input.substr(marker + 1, kKeptAfterMarker);
-        m_state.receiveSettle = kSettleTicks;
-        keepForLater(input.substr(std::min(input.size(), marker + 1 + kKeptAfterMarker)));
-        return;
+    for (int reads = 0; reads < kMaxReadsPerSearch; ++reads) {
+        if (m_reader.findMarker()) {
+            m_state.receiveSettle = kSettleTicks;
+            return;
+        }
+        if (m_com.InCount() <= 0 || !collectInput()) return;
     }
+}
+
+void Engine::settleCountdown() {
+    if (m_state.receiveSettle <= 1) return;
+    --m_state.receiveSettle;
+    // The frame's bytes are taken as they come, so that the read knows whether the line has
+    // gone quiet behind them.
+    collectInput();
 }
 
 void Engine::readFrame() {
     if (m_state.receiveSettle != 1) return;
     const Deadline deadline = Deadline::secondsAhead(m_clock, kReadTimeoutSeconds);
     m_state.receiveSettle = 0;
-    bool timedOut = false;
-    Bytes& text = m_state.receiveText;
-    while (text.size() < kFrameSize && !timedOut) {
-        if (deadline.expired()) timedOut = true;
-        if (inputWaiting()) {
-            text += takeInput();
-        } else if (!timedOut) {
-            // A closed or failing port answers at once: sleep the slice out instead of spinning.
-            Deadline slice = Deadline::in(m_clock, deadline.sliceMs(kWaitSliceMs));
-            if (!m_com.WaitForInput(static_cast<int>(slice.remainingMs()))) slice.sleepSlice();
-            waitHook();
+    using Status = UnitFrameReader::Status;
+    UnitFrameReader::Result r;
+    for (bool lastLook = false;;) {
+        if (!collectInput()) {
+            m_state.frame.clear();
+            return;
         }
+        r = m_reader.read();
+        if (!r.dropped.empty())
+            qCInfo(lcSync) << "damaged frame from the unit dropped:" << hexDump(r.dropped).c_str();
+        if (r.status == Status::frame || r.status == Status::none || lastLook) break;
+        // What arrived by the deadline still counts.
+        lastLook = deadline.expired();
+        if (lastLook) continue;
+        std::int64_t sliceMs = deadline.sliceMs(kWaitSliceMs);
+        if (r.status == Status::needQuiet)
+            sliceMs =
+                std::clamp<std::int64_t>(m_reader.quietAtMs() - m_clock.monotonicMs(), 0, sliceMs);
+        // A closed or failing port answers at once: sleep the slice out instead of spinning.
+        Deadline slice = Deadline::in(m_clock, sliceMs);
+        if (!m_com.WaitForInput(static_cast<int>(slice.remainingMs()))) slice.sleepSlice();
+        waitHook();
     }
-    if (timedOut) {
+    if (r.status != Status::frame) {
         m_state.frame.clear();
-        qCInfo(lcSync) << "frame from the unit incomplete after" << text.size() << "bytes";
-        text.clear();
+        if (r.status != Status::none) {
+            const Bytes lost = m_reader.abandon();
+            qCInfo(lcSync) << "frame from the unit incomplete after" << lost.size()
+                           << "bytes:" << hexDump(lost).c_str();
+        }
         return;
     }
-    std::copy_n(text.begin(), kFrameSize, m_state.frame.bytes.begin());
-    // A second frame right behind the first is input like any other: the next search takes it.
-    const Bytes behind = text.substr(kFrameSize);
-    text.clear();
-    keepForLater(behind);
+    m_state.frame = r.frame;
     qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
     if (m_state.requestKind != RequestKind::None) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
@@ -104,14 +129,6 @@ void Engine::readFrame() {
     dispatch();
 }
 
-void Engine::keepForLater(const Bytes& unread) {
-    m_pendingInput.insert(0, unread);
-    if (m_pendingInput.size() <= kMaxPendingInput) return;
-    qCWarning(lcSync) << "input from the unit piles up;" << m_pendingInput.size()
-                      << "bytes dropped";
-    purgeInput();
-}
-
 void Engine::dispatch() {
     const CommandFrame& f = m_state.frame;
     logFromUnit(f);
@@ -123,7 +140,7 @@ void Engine::dispatch() {
         case FromUnit::Event: {
             const EventRequest r = eventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
-            m_state.nameRequested = f[13];
+            m_state.nameRequested = event::wantsName(f);
             issueRequest(r.url, RequestKind::Event);
             break;
         }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "link/EventFields.h"
+
 namespace kv {
 
 namespace {
@@ -24,8 +26,7 @@ struct EventTime {
     Bytes display;
 };
 
-EventTime eventTime(const CommandFrame& frame, int first) {
-    const WallTime t = timeStampAt(frame, first);
+EventTime eventTime(const WallTime& t) {
     const Bytes h = num(t.hour);
     const Bytes m = num(t.minute);
     const Bytes s = num(t.second);
@@ -54,26 +55,24 @@ Bytes tablesUrl(const RequestSettings& settings) {
 }
 
 EventRequest eventUrl(const RequestSettings& settings, const CommandFrame& frame) {
-    const EventTime when = eventTime(frame, 7);
+    const EventTime when = eventTime(event::time(frame));
     Bytes url = script(settings, "?prikaz=2");
-    url += "&indexza=" + num(frame.word(2));
-    url += "&kod=" + num(frame[4]);
-    url += "&typpr=" + num(frame[5]);
-    url += "&misto=" + num(frame[6]);
+    url += "&indexza=" + num(event::index(frame));
+    url += "&kod=" + num(event::code(frame));
+    url += "&typpr=" + num(event::kind(frame));
+    url += "&misto=" + num(event::place(frame));
     url += "&datum=" + when.urlValue;
     url += commonTail(settings);
     return {url, when.display};
 }
 
 EventRequest cardEventUrl(const RequestSettings& settings, const CommandFrame& frame) {
-    const EventTime when = eventTime(frame, 11);
+    const EventTime when = eventTime(cardEvent::time(frame));
     Bytes url = script(settings, "?prikaz=6");
-    // The web application reads the card number with the unit's last byte first.
-    url += "&karta=";
-    for (int n = 7; n >= 2; --n) url += dectohex(frame[n]);
-    url += "&kod=" + num(frame[8]);
-    url += "&typpr=" + num(frame[9]);
-    url += "&misto=" + num(frame[10]);
+    url += "&karta=" + cardEvent::cardText(frame);
+    url += "&kod=" + num(cardEvent::code(frame));
+    url += "&typpr=" + num(cardEvent::kind(frame));
+    url += "&misto=" + num(cardEvent::place(frame));
     url += "&datum=" + when.urlValue;
     url += commonTail(settings);
     return {url, when.display};

@@ -3,6 +3,8 @@
 // application answered or served must reach the unit.
 #include <gtest/gtest.h>
 
+#include <QDate>
+
 #include "e2e/EndToEndFixture.h"
 
 namespace kv::e2e {
@@ -181,6 +183,27 @@ TEST_F(EndToEnd, ABurstDuringATableDownloadSplicesNoFrame) {
     EXPECT_EQ(count(summary, "events_sent"), 5);
     EXPECT_EQ(count(summary, "answered"), 5);
     expectEventsAccountedFor(summary, web->events());
+}
+
+// Every event is cut short on the line and sent again whole a second later, while the bridge
+// still waits for the rest of the first: only the whole one reaches the web application.
+TEST_F(EndToEnd, ADamagedEventIsDroppedAndItsResendArrivesWhole) {
+    startUnitAndBridge({"--chips", chipList(), "--events", "2", "--interval", "1",
+                        "--truncate-every", "1", "--resend-after", "1", "--answer-timeout", "6"});
+    expectFinished(scaled(60s));
+
+    const QJsonObject summary = sim->summary();
+    EXPECT_EQ(count(summary, "events_resent"), 2);
+    EXPECT_EQ(count(summary, "answered"), 2);
+    const QJsonArray stored = web->events();
+    ASSERT_EQ(stored.size(), 2);
+    for (int k = 1; k <= 2; ++k) {
+        const QJsonObject e = stored[k - 1].toObject();
+        EXPECT_EQ(e["indexza"].toString(), QString::number(k));
+        // A frame completed from the resend's first bytes would carry its FrameCode as the year.
+        EXPECT_EQ(e["datum"].toString().left(4).toInt(), QDate::currentDate().year());
+    }
+    expectEventsAccountedFor(summary, stored);
 }
 
 // Noise between frames, frames arriving in two pieces, marker bytes inside the data: every

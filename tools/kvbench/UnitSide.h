@@ -9,13 +9,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "Bench.h"
+#include "link/ToUnitFrameParser.h"
 
 namespace kvbench {
 
@@ -23,7 +25,7 @@ using namespace std::chrono_literals;
 
 struct Received {
     int code = -1;
-    std::uint8_t bytes[19]{};
+    kv::CommandFrame frame;
     Clock::time_point at;                        // when its last byte was read
     std::chrono::system_clock::time_point wall;  // the same on the wall clock
 };
@@ -41,7 +43,11 @@ public:
     std::optional<Received> next(std::chrono::milliseconds within) {
         const auto deadline = Clock::now() + within;
         for (;;) {
-            if (auto f = take()) return f;
+            if (!m_frames.empty()) {
+                Received r = m_frames.front();
+                m_frames.pop_front();
+                return r;
+            }
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left <= 0ms) return std::nullopt;
@@ -52,9 +58,11 @@ public:
             if (n <= 0) continue;
             const auto now = Clock::now();
             const auto wall = std::chrono::system_clock::now();
-            for (ssize_t i = 0; i < n; ++i) m_pending.push_back(std::uint8_t(buf[i]));
-            m_readAt = now;
-            m_readWall = wall;
+            const auto nowMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+            for (const kv::CommandFrame& f :
+                 m_parser.feed(std::string_view(buf, std::size_t(n)), nowMs.count()))
+                m_frames.push_back({f.code(), f, now, wall});
         }
     }
 
@@ -73,34 +81,14 @@ public:
     void drain() {
         while (next(50ms)) {
         }
-        m_pending.clear();
+        m_parser = {};
     }
 
 private:
-    std::optional<Received> take() {
-        // Every frame starts F0 F0 A5; anything else before one is skipped.
-        std::size_t start = 0;
-        while (start + 3 <= m_pending.size() &&
-               !(m_pending[start] == 0xF0 && m_pending[start + 1] == 0xF0 &&
-                 m_pending[start + 2] == 0xA5))
-            ++start;
-        if (m_pending.size() - start < 19) {
-            m_pending.erase(m_pending.begin(), m_pending.begin() + long(start));
-            return std::nullopt;
-        }
-        Received r;
-        std::copy_n(m_pending.begin() + long(start), 19, r.bytes);
-        r.code = r.bytes[3];
-        r.at = m_readAt;
-        r.wall = m_readWall;
-        m_pending.erase(m_pending.begin(), m_pending.begin() + long(start + 19));
-        return r;
-    }
-
     int m_fd;
-    std::vector<std::uint8_t> m_pending;
-    Clock::time_point m_readAt;
-    std::chrono::system_clock::time_point m_readWall;
+    // Frames start F0 F0 A5; anything else before one is skipped.
+    kv::ToUnitFrameParser m_parser;
+    std::deque<Received> m_frames;
 };
 
 // 'Z' and the 16 bytes of a frame from the unit; bytes not given are 0.

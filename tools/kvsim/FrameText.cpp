@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "link/EventFields.h"
+
 namespace kvsim {
 
 namespace {
@@ -12,11 +14,11 @@ std::string format(const char* fmt, auto... args) {
     return text;
 }
 
-// Hour, minute, second, day, month, year-2000 from byte `first` on.
-std::string stamp(const kv::CommandFrame& f, int first) {
-    return format("%02u:%02u:%02u %02u.%02u.%04u", f[first], f[first + 1], f[first + 2],
-                  f[first + 3], f[first + 4], 2000u + f[first + 5]);
+std::string stamp(const kv::WallTime& t) {
+    return format("%02u:%02u:%02u %02u.%02u.%04u", t.hour, t.minute, t.second, t.day, t.month,
+                  t.year);
 }
+std::string stamp(const kv::CommandFrame& f, int first) { return stamp(kv::timeStampAt(f, first)); }
 
 // Bytes 2 to 16 as text: printable characters as they are, others as \xNN.
 std::string printable(const kv::CommandFrame& f) {
@@ -85,8 +87,9 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
         case kv::FromUnit::TableRequest:
             return "table request";
         case kv::FromUnit::Event:
-            return format("event #%u kod %u type %u place %u ", f.word(2), f[4], f[5], f[6]) +
-                   stamp(f, 7) + format(" name-request %u", f[13]);
+            return format("event #%u kod %u type %u place %u ", kv::event::index(f),
+                          kv::event::code(f), kv::event::kind(f), kv::event::place(f)) +
+                   stamp(kv::event::time(f)) + format(" name-request %u", kv::event::wantsName(f));
         case kv::FromUnit::Statistics:
             return format(
                 "statistics: memory %s, errors %u, transmissions %u, last terminal %u, "
@@ -99,8 +102,10 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
             return "chip number " + chipHex(f, 2) +
                    format(", positions %u %u %u", f.word(8), f.word(10), f.word(12));
         case kv::FromUnit::CardEvent:
-            return "card event card " + chipHex(f, 2) +
-                   format(" kod %u type %u place %u ", f[8], f[9], f[10]) + stamp(f, 11);
+            return "card event card " + chipHex(f, kv::cardEvent::kCardByte) +
+                   format(" kod %u type %u place %u ", kv::cardEvent::code(f),
+                          kv::cardEvent::kind(f), kv::cardEvent::place(f)) +
+                   stamp(kv::cardEvent::time(f));
         case kv::FromUnit::ClockReport:
             return format("clock report %02u.%02u. %02u:%02u:%02u", f[4], f[3], f[5], f[6], f[7]);
         default:

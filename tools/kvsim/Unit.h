@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "FrameParser.h"
 #include "UnitClock.h"
 #include "link/CommandFrame.h"
+#include "link/ToUnitFrameParser.h"
 
 namespace kvsim {
 
@@ -162,7 +162,7 @@ private:
     UnitOptions m_opt;
     LogSink m_log;
     UnitClock m_clock;
-    FrameParser m_parser;
+    kv::ToUnitFrameParser m_parser;
     std::mt19937 m_random;
 
     bool m_sessionStarted = false;

@@ -5,6 +5,7 @@
 
 #include "FrameText.h"
 #include "Unit.h"
+#include "link/EventFields.h"
 
 namespace kvsim {
 
@@ -154,11 +155,11 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     kv::CommandFrame f;
     if (m_opt.cardEvery > 0 && ordinal % m_opt.cardEvery == 0) {
         f.setCode(kv::FromUnit::CardEvent);
-        for (int i = 0; i < 6; ++i) f[2 + i] = chip[static_cast<std::size_t>(i)];
-        f[8] = kod;
-        f[9] = m_opt.eventType;
-        f[10] = m_opt.place;
-        kv::putTimeStamp(f, 11, t);
+        kv::cardEvent::setCard(f, chip);
+        kv::cardEvent::setCode(f, kod);
+        kv::cardEvent::setKind(f, m_opt.eventType);
+        kv::cardEvent::setPlace(f, m_opt.place);
+        kv::cardEvent::setTime(f, t);
         return f;
     }
     // Alternation counts the events that can ask for a name, so card events do not skew it.
@@ -166,13 +167,13 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const bool askName = m_opt.nameRequest == NameRequest::Always ||
                          (m_opt.nameRequest == NameRequest::Alternate && withIndex % 2 == 1);
     f.setCode(kv::FromUnit::Event);
-    f.setWord(2, static_cast<std::uint16_t>(ordinal & 0xFFFF));
-    f[4] = kod;
-    f[5] = m_opt.eventType;
-    f[6] = m_opt.place;
-    kv::putTimeStamp(f, 7, t);
-    f[13] = askName ? 1 : 0;
-    for (int n = 14; n <= 16; ++n) f[n] = m_opt.zInData ? kZ : 0;
+    kv::event::setIndex(f, static_cast<std::uint16_t>(ordinal & 0xFFFF));
+    kv::event::setCode(f, kod);
+    kv::event::setKind(f, m_opt.eventType);
+    kv::event::setPlace(f, m_opt.place);
+    kv::event::setTime(f, t);
+    kv::event::setWantsName(f, askName ? 1 : 0);
+    for (int n = kv::event::kWantsNameByte + 1; n <= 16; ++n) f[n] = m_opt.zInData ? kZ : 0;
     return f;
 }
 

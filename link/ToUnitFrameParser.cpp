@@ -1,16 +1,16 @@
-#include "FrameParser.h"
+#include "link/ToUnitFrameParser.h"
 
-namespace kvsim {
+namespace kv {
 
-void FrameParser::garbage(std::size_t n) {
+void ToUnitFrameParser::garbage(std::size_t n) {
     if (n == 0) return;
     m_garbageBytes += n;
     if (!m_inGarbage) ++m_errors;
     m_inGarbage = true;
 }
 
-std::vector<kv::CommandFrame> FrameParser::feed(std::string_view bytes, std::int64_t nowMs) {
-    std::vector<kv::CommandFrame> frames;
+std::vector<CommandFrame> ToUnitFrameParser::feed(std::string_view bytes, std::int64_t nowMs) {
+    std::vector<CommandFrame> frames;
     if (bytes.empty()) return frames;
     expire(nowMs);
     m_lastByteMs = nowMs;
@@ -45,7 +45,7 @@ std::vector<kv::CommandFrame> FrameParser::feed(std::string_view bytes, std::int
     return frames;
 }
 
-bool FrameParser::expire(std::int64_t nowMs) {
+bool ToUnitFrameParser::expire(std::int64_t nowMs) {
     const auto due = expiryMs();
     if (!due || nowMs < *due) return false;
     garbage(static_cast<std::size_t>(m_inFrame ? 3 + m_filled : m_headerSeen));
@@ -57,9 +57,9 @@ bool FrameParser::expire(std::int64_t nowMs) {
     return true;
 }
 
-std::optional<std::int64_t> FrameParser::expiryMs() const {
+std::optional<std::int64_t> ToUnitFrameParser::expiryMs() const {
     if (!m_inFrame && m_headerSeen == 0) return std::nullopt;
     return m_lastByteMs + kStaleFrameMs;
 }
 
-}  // namespace kvsim
+}  // namespace kv

@@ -7,20 +7,20 @@
 
 #include "link/CommandFrame.h"
 
-namespace kvsim {
+namespace kv {
 
-// Cuts the bridge's byte stream into frames: F0 F0 A5 and 16 frame bytes.  There is no length
-// or checksum on the line, so the 16 bytes after a header are taken whatever they hold; bytes
-// outside a frame are garbage, and a frame left half-way for too long is dropped so that the
+// Cuts the byte stream the PC sends to the unit into frames: F0 F0 A5 and 16 frame bytes.  There is
+// no length or checksum on the line, so the 16 bytes after a header are taken whatever they hold;
+// bytes outside a frame are garbage, and a frame left half-way for too long is dropped so that the
 // next header starts afresh.
-class FrameParser {
+class ToUnitFrameParser {
 public:
     // A real port delivers a frame's 19 bytes within ~80 ms; a gap this long inside a frame
     // means the rest is not coming.
     static constexpr std::int64_t kStaleFrameMs = 1000;
 
     // Appends received bytes; returns the frames completed by them, in order.
-    std::vector<kv::CommandFrame> feed(std::string_view bytes, std::int64_t nowMs);
+    std::vector<CommandFrame> feed(std::string_view bytes, std::int64_t nowMs);
     // Drops a frame that has been incomplete since kStaleFrameMs; true when one was dropped.
     bool expire(std::int64_t nowMs);
     // When expire() has something to do, if anything.
@@ -36,7 +36,7 @@ private:
 
     int m_headerSeen = 0;  // how many header bytes are matched: 0, 1 (F0), 2 (F0 F0)
     bool m_inFrame = false;
-    kv::CommandFrame m_frame;
+    CommandFrame m_frame;
     int m_filled = 0;
     std::int64_t m_lastByteMs = 0;
     bool m_inGarbage = false;
@@ -44,4 +44,4 @@ private:
     std::uint64_t m_garbageBytes = 0;
 };
 
-}  // namespace kvsim
+}  // namespace kv
