@@ -154,7 +154,7 @@ void writeLockOfDeadProcess(const QString& path) {
 }
 
 TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
-    QTemporaryDir dir, other, reused;
+    QTemporaryDir dir, other;
     writeLockOfDeadProcess(QDir(dir.path()).filePath(SingleInstance::lockFileName()));
 
     SingleInstance first(dir.path());
@@ -174,7 +174,10 @@ TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
 
     SingleInstance elsewhere(other.path());
     EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
+}
 
+TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
+    QTemporaryDir reused;
     // A killed bridge's process number given to a live process of the same name (as the next
     // start often gets it under wine): the lock is still nobody's.
     writeLock(QDir(reused.path()).filePath(SingleInstance::lockFileName()),
