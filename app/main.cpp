@@ -19,6 +19,7 @@
 #include "app/TForm1.h"
 #include "app/Tray.h"
 #include "run/BridgeLog.h"
+#include "run/Console.h"
 #include "run/Logging.h"
 #include "run/SingleInstance.h"
 #include "run/TerminationSignals.h"
@@ -95,7 +96,8 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
     const QCommandLineOption service(
         QStringLiteral("service"),
         QStringLiteral("Run without a window: read terminal.cfg, start communication at once, "
-                       "log to kvbridge.log and standard error, stop on SIGTERM or SIGINT."));
+                       "log to kvbridge.log and standard error, stop on %1.")
+            .arg(kv::TerminationSignals::requestsToEnd()));
     parser.addOption(service);
     const QCommandLineOption minimized(
         QStringLiteral("minimized"),
@@ -142,6 +144,7 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    kv::useParentConsole();
     CommandLine commandLine;
     if (const auto status = parseCommandLine(argc, argv, commandLine)) return *status;
     if (commandLine.service) return kv::runService(argc, argv);

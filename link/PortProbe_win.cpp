@@ -1,20 +1,57 @@
+#include <windows.h>
+
+#include <QDir>
+#include <QString>
+
 #include "link/PortProbe.h"
 
 namespace kv {
 
-PortFailure classifyOpenFailure(const std::string& /*device*/, OpenError error,
+namespace {
+
+// The name the system opens: "COM12" is a device in the \\.\ namespace (as the serial layer
+// opens it); a path names a file.
+std::wstring systemPath(const std::string& device) {
+    QString name = QString::fromStdString(device);
+    if (name.startsWith(QLatin1String("\\\\.\\")) || name.startsWith(QLatin1String("//./")))
+        return QDir::toNativeSeparators(name).toStdWString();
+    if (!name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
+        !name.contains(QLatin1Char(':')))
+        name.prepend(QLatin1String("\\\\.\\"));
+    return QDir::toNativeSeparators(name).toStdWString();
+}
+
+}  // namespace
+
+PortFailure classifyOpenFailure(const std::string& device, OpenError error,
                                 const std::string& systemText) {
-    switch (error) {
-        case OpenError::notFound:
-            return {PortCause::missing, {}};
-        case OpenError::denied:
-            // Windows answers "access denied" for a port another program holds.
-            return {PortCause::busy, {}};
-        case OpenError::unsupported:
-            return {PortCause::notSerial, {}};
-        case OpenError::other:
-            break;
+    // A look without read or write access: it tells whether the name exists and what it is.
+    const HANDLE look = CreateFileW(systemPath(device).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (look == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_INVALID_NAME:
+            case ERROR_BAD_NETPATH:
+                return {PortCause::missing, {}};
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                // A serial port is one program's at a time; while another holds it the system
+                // refuses even a look.
+                return {PortCause::busy, {}};
+            default:
+                return {PortCause::unknown, systemText};
+        }
     }
+    const DWORD type = GetFileType(look);
+    CloseHandle(look);
+    if (type != FILE_TYPE_CHAR || error == OpenError::unsupported)
+        return {PortCause::notSerial, {}};
+    // The device is there: "access denied" on opening it means another program has it.
+    if (error == OpenError::denied) return {PortCause::busy, {}};
+    if (error == OpenError::notFound) return {PortCause::missing, {}};
     return {PortCause::unknown, systemText};
 }
 

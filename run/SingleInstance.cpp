@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include "run/LockFile.h"
 #include "run/Logging.h"
 
 namespace kv {
@@ -44,6 +45,7 @@ SingleInstance::Claim SingleInstance::claim() {
     qint64 leftBy = 0;
     QString host, app;
     const bool leftOver = m_lock.getLockInfo(&leftBy, &host, &app);
+    if (leftOver) removeUnheldLock(m_lock.fileName());
     if (m_lock.tryLock(0)) {
         if (leftOver)
             m_detail = QStringLiteral(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <functional>
 #include <memory>
 
@@ -17,6 +18,10 @@ class TerminationSignals : public QObject {
 public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
+
+    // How a person or the system asks the bridge to end, for the help text: "SIGTERM or
+    // SIGINT"; on Windows Ctrl+C and the closing of its console.
+    static QString requestsToEnd();
 
 signals:
     // signalNumber: SIGTERM or SIGINT (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM for

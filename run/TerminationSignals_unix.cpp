@@ -69,6 +69,8 @@ TerminationSignals::TerminationSignals(QObject* parent)
     ::sigaction(SIGPIPE, &ignore, &m_platform->previousPipe);
 }
 
+QString TerminationSignals::requestsToEnd() { return QStringLiteral("SIGTERM or SIGINT"); }
+
 TerminationSignals::~TerminationSignals() {
     if (g_pipe[0] < 0) return;
     for (size_t i = 0; i < std::size(kSignals); ++i)

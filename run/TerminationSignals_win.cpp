@@ -47,6 +47,10 @@ TerminationSignals::TerminationSignals(QObject* parent)
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+QString TerminationSignals::requestsToEnd() {
+    return QStringLiteral("Ctrl+C or Ctrl+Break in its console, or the closing of that console");
+}
+
 TerminationSignals::~TerminationSignals() {
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
     g_target = nullptr;

@@ -7,6 +7,7 @@
 
 #include "link/PortErrorText.h"
 #include "link/PortProbe.h"
+#include "support/OsSupport.h"
 
 namespace kv {
 namespace {
@@ -46,12 +47,26 @@ TEST(PortErrorText, NamesThePortItsDeviceAndTheCauseInCzech) {
 
 TEST(PortErrorText, TheCauseComesFromTheSystemNotFromAGuess) {
     QTemporaryDir dir;
+    const std::string absent = dir.filePath("absent").toStdString();
     const std::string plainFile = dir.filePath("not-a-port").toStdString();
     std::ofstream(plainFile) << "x";
-    EXPECT_EQ(
-        classifyOpenFailure(dir.filePath("absent").toStdString(), OpenError::denied, "").cause,
-        PortCause::missing);
-    EXPECT_EQ(classifyOpenFailure(plainFile, OpenError::denied, "").cause, PortCause::notSerial);
+    const std::string device = test::characterDevice();
+    const struct {
+        std::string name;
+        OpenError error;
+        PortCause expected;
+    } rows[] = {
+        {absent, OpenError::denied, PortCause::missing},
+        {plainFile, OpenError::denied, PortCause::notSerial},
+        {plainFile, OpenError::other, PortCause::notSerial},
+        // A device that is there and that the user may open: refused, another program has it.
+        {device, OpenError::denied, PortCause::busy},
+        {device, OpenError::unsupported, PortCause::notSerial},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name + " " + std::to_string(int(row.error)));
+        EXPECT_EQ(classifyOpenFailure(row.name, row.error, "").cause, row.expected);
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "run/BridgeLog.h"
 #include "run/SingleInstance.h"
 #include "run/TerminationSignals.h"
+#include "support/OsSupport.h"
 
 namespace kv {
 namespace {
@@ -135,17 +136,21 @@ TEST(BridgeLog, AnUnwritableFileLeavesTheHistoryWorking) {
 }
 
 // Qt's lock file: process, application, host, machine and boot of the holder.
-void writeLockOfDeadProcess(const QString& path) {
-    QProcess p;
-    p.start("true", {});
-    ASSERT_TRUE(p.waitForStarted());
-    const qint64 pid = p.processId();
-    ASSERT_TRUE(p.waitForFinished());
+void writeLock(const QString& path, qint64 pid) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(QByteArray::number(pid) + '\n' + QCoreApplication::applicationName().toUtf8() + '\n' +
             QSysInfo::machineHostName().toUtf8() + '\n' + QSysInfo::machineUniqueId() + '\n' +
             QSysInfo::bootUniqueId() + '\n');
+}
+
+void writeLockOfDeadProcess(const QString& path) {
+    QProcess p;
+    p.start(test::endingProgram(), test::endingProgramArguments());
+    ASSERT_TRUE(p.waitForStarted());
+    const qint64 pid = p.processId();
+    ASSERT_TRUE(p.waitForFinished());
+    writeLock(path, pid);
 }
 
 TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
@@ -171,19 +176,31 @@ TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
     EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
 }
 
-class Termination : public ::testing::TestWithParam<int> {};
+TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
+    QTemporaryDir reused;
+    // A killed bridge's process number given to a live process of the same name (as the next
+    // start often gets it under wine): the lock is still nobody's.
+    writeLock(QDir(reused.path()).filePath(SingleInstance::lockFileName()),
+              QCoreApplication::applicationPid());
+    SingleInstance afterReuse(reused.path());
+    EXPECT_EQ(afterReuse.claim(), SingleInstance::Claim::owner)
+        << afterReuse.detail().toStdString();
+}
 
-TEST_P(Termination, ASignalArrivesOnTheEventLoop) {
+class Termination : public ::testing::TestWithParam<test::TerminationRequest> {};
+
+TEST_P(Termination, ARequestToEndArrivesOnTheEventLoop) {
     TerminationSignals termination;
     QList<int> requested;
     QObject::connect(&termination, &TerminationSignals::terminationRequested,
                      [&](int signalNumber) { requested << signalNumber; });
-    ASSERT_EQ(std::raise(GetParam()), 0);
+    ASSERT_TRUE(GetParam().send());
     ASSERT_TRUE(waitFor([&] { return !requested.isEmpty(); }));
-    EXPECT_EQ(requested, QList<int>{GetParam()});
+    EXPECT_EQ(requested, QList<int>{GetParam().expectedSignal});
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Termination, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Requests, Termination, ::testing::ValuesIn(test::terminationRequests()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kv

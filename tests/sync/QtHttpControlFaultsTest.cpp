@@ -189,7 +189,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
     DroppingServer resetting(true);
     const std::filesystem::path full = file.parent_path() / "full" / "get.tmp";
     std::filesystem::create_directory(full.parent_path());
-    std::filesystem::create_symlink("/dev/full", full);
+    if (const auto device = test::fullDevice()) std::filesystem::create_symlink(*device, full);
 
     constexpr std::uint64_t cap = 1 << 20;
     const WebReply streamed{.contentType = "application/octet-stream", .streamedSize = 1ull << 30};
@@ -201,7 +201,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         std::size_t requests;  // that reach the web stub
         std::filesystem::path file;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"connection refused", closedBase, {}, "spojení odmítnuto", 0, file},
         {"body cut short",
          web.baseUrl(),
@@ -222,13 +222,14 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
          "příliš mnoho přesměrování",
          1 + QtHttpControl::kMaxRedirects,
          file},
-        {"disk full",
-         web.baseUrl(),
-         {.body = "---OK---\n"},
-         "nelze zapsat soubor get.tmp",
-         1,
-         full},
     };
+    if (test::fullDevice())
+        rows.push_back({"disk full",
+                        web.baseUrl(),
+                        {.body = "---OK---\n"},
+                        "nelze zapsat soubor get.tmp",
+                        1,
+                        full});
     http.setSizeCap(cap);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

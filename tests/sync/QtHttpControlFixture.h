@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/OsSupport.h"
 #include "support/WebStub.h"
 #include "sync/QtHttpControl.h"
 
@@ -28,6 +29,7 @@ namespace kv {
 namespace http_test {
 
 using namespace std::chrono_literals;
+using test::openInThisProcess;
 using test::pumpUntil;
 using test::WebReply;
 using test::WebStub;
@@ -38,16 +40,6 @@ inline std::string readFile(const std::filesystem::path& file) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
-}
-
-// Whether this process has the file open (Linux: a descriptor links to it).
-inline bool openInThisProcess(const std::filesystem::path& file) {
-    const auto wanted = std::filesystem::weakly_canonical(file);
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(fd.path(), error) == wanted) return true;
-    }
-    return false;
 }
 
 inline std::string allByteValues(int times) {

@@ -1,0 +1,11 @@
+#pragma once
+
+namespace kv {
+
+// On Windows the bridge is a windowed program, which gets no console of its own.  Started from
+// a console (cmd, PowerShell), its standard output and error are that console, so --help,
+// --version, --service and the log lines print there; output already sent elsewhere (a file, a
+// pipe) stays there.  Elsewhere nothing to do.  Call first thing in main.
+void useParentConsole();
+
+}  // namespace kv
