@@ -190,9 +190,17 @@ void TForm1::terminalstart() { m_bridge->start(); }
 void TForm1::appstop() { m_bridge->stop(); }
 
 void TForm1::cfgulozClick() {
+    // Every request is the address with a script's name after it: without the final "/" each
+    // one would get 404.
+    QString saved = u8("Nastavení uloženo do terminal.cfg");
+    const Bytes address = m_fields.text(Field::cfgadresa);
+    if (!address.empty() && address.back() != '/') {
+        m_fields.setText(Field::cfgadresa, address + "/");
+        saved += u8("\nAdresa doplněna o koncové lomítko \"/\".");
+    }
     m_bridge->saveConfig();
-    QToolTip::showText(m_ui->cfguloz->mapToGlobal(QPoint(0, m_ui->cfguloz->height())),
-                       u8("Nastavení uloženo do terminal.cfg"), m_ui->cfguloz);
+    QToolTip::showText(m_ui->cfguloz->mapToGlobal(QPoint(0, m_ui->cfguloz->height())), saved,
+                       m_ui->cfguloz);
     if (m_fields.checked(Check::stavjede)) {
         appstop();
         terminalstart();

@@ -68,6 +68,9 @@ QString Tray::toolTipFor(const BridgeStatus& status, std::int64_t nowMs) {
                    .arg((nowMs - *status.lastDeliveryMs) / 60'000);
     for (const std::string& warning : status.warnings)
         tip += QStringLiteral("\n") + QString::fromStdString(warning);
+    // Two bridges on one desktop differ by where they keep their configuration.
+    if (!status.instance.empty())
+        tip += QStringLiteral("\n") + QString::fromStdString(status.instance);
     return tip;
 }
 

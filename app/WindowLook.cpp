@@ -178,6 +178,11 @@ void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     QStringList tip{QString::fromUtf8(stateLook(status.state).name)};
     if (!status.cause.empty()) tip << QString::fromStdString(status.cause);
     for (const std::string& warning : status.warnings) tip << QString::fromStdString(warning);
+    if (status.lastDelivery)
+        tip << QStringLiteral("Poslední úspěšné předání v %1")
+                   .arg(QString::fromStdString(clockText(*status.lastDelivery)));
+    if (!status.instance.empty())
+        tip << QStringLiteral("Pracovní adresář: %1").arg(QString::fromStdString(status.instance));
     lit->setToolTip(tip.join(QLatin1Char('\n')));
     dark->setStyleSheet(QString());
     // A style sheet set or cleared hands the label the desktop's font instead of the window's,

@@ -35,6 +35,12 @@ std::string statusLine(const BridgeStatus& status) {
     return line;
 }
 
+std::string countText(std::uint64_t count) {
+    std::string text = std::to_string(count);
+    for (int at = int(text.size()) - 3; at > 0; at -= 3) text.insert(std::size_t(at), " ");
+    return text;
+}
+
 std::string clockText(const WallTime& t) {
     char text[16];
     std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);

@@ -38,6 +38,7 @@ struct BridgeStatus {
     CommState state = CommState::stopped;
     std::string cause;         // Czech (UTF-8): why the state is what it is; empty when all is well
     Tone tone = Tone::normal;  // the state's own, raised to a warning by standing warnings
+    std::string instance;      // the working directory: which bridge this is
     std::string port;          // "COM1 (/dev/ttyUSB0)" once a port was chosen
     std::string lastIdentification;              // "07:02:15 Jiří Dvořák", Czech (UTF-8)
     std::optional<WallTime> lastDelivery;        // the last good delivery to the web application
@@ -62,6 +63,9 @@ struct HistoryEntry {
     std::string text;  // Czech (UTF-8)
     Tone tone = Tone::normal;
 };
+
+// "3 000": a count as Czech readers group its digits.
+std::string countText(std::uint64_t count);
 
 // "07:02:15": hours, minutes and seconds padded to two digits.
 std::string clockText(const WallTime& t);

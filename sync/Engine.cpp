@@ -15,7 +15,10 @@ constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this
 }
 
 Engine::Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths)
-    : m_com(com), m_http(http), m_fields(fields), m_clock(clock), m_paths(std::move(paths)) {}
+    : m_com(com), m_http(http), m_fields(fields), m_clock(clock), m_paths(std::move(paths)) {
+    m_status.instance = m_paths.workDir.string();
+    m_published = m_status;
+}
 
 void Engine::tick() {
     countIdle();

@@ -162,7 +162,7 @@ void Engine::sendTables() {
         return;
     }
     ++m_status.tableDownloads;
-    note("tabulky odeslány do RJ (" + std::to_string(download.sent()) + " záznamů)");
+    note("tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů)");
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     endTableBackOff();

@@ -154,6 +154,10 @@ TEST(Save, WhileStoppedOpensNothing) {
     EXPECT_EQ(w.devicesMade, 0);
     EXPECT_FALSE(w.running());
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "0"));
+    // An address without its final "/" would make every request a 404: it is completed.
+    w.form->findChild<QLineEdit*>("cfgadresa")->setText("http://127.0.0.1/kw");
+    w.form->cfgulozClick();
+    EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "0"));
 }
 
 TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
