@@ -52,9 +52,9 @@ public:
             m_port.clearError();
             return false;
         }
-        m_identity = identifyOpenDevice(m_port.handle(), deviceName);
+        m_identity = identifyOpenDevice(qintptr(m_port.handle()), deviceName);
         std::string holder;
-        m_lock = lockOpenDevice(m_port.handle(), m_identity, holder);
+        m_lock = lockOpenDevice(qintptr(m_port.handle()), m_identity, holder);
         if (!m_lock) {
             m_port.close();
             m_port.clearError();

@@ -23,6 +23,10 @@ bool openInThisProcess(const std::filesystem::path& file);
 // A device every write to fails as on a full disk, where the system has one.
 std::optional<std::filesystem::path> fullDevice();
 
+// What the operator is told when the port may not be opened: on Unix how to join the device's
+// group, with the real user's name; on Windows the plain refusal.
+QString expectedNoPermission(const char* group);
+
 // A program that ends at once with success: its process number is then free.
 QString endingProgram();
 QStringList endingProgramArguments();

@@ -1,3 +1,6 @@
+#include <pwd.h>
+#include <unistd.h>
+
 #include <csignal>
 
 #include "support/OsSupport.h"
@@ -23,6 +26,14 @@ QStringList endingProgramArguments() { return {}; }
 std::vector<TerminationRequest> terminationRequests() {
     return {{"SIGTERM", [] { return std::raise(SIGTERM) == 0; }, SIGTERM},
             {"SIGINT", [] { return std::raise(SIGINT) == 0; }, SIGINT}};
+}
+
+QString expectedNoPermission(const char* group) {
+    const struct passwd* user = getpwuid(geteuid());
+    return QStringLiteral(
+               "nemáte oprávnění; přidejte uživatele do skupiny %1: sudo adduser %2 %1, "
+               "pak se odhlaste a znovu přihlaste")
+        .arg(QString::fromLatin1(group), user ? QString::fromLocal8Bit(user->pw_name) : "?");
 }
 
 }  // namespace kv::test

@@ -42,4 +42,6 @@ std::vector<TerminationRequest> terminationRequests() {
     return {{"CtrlC", ctrlC, SIGINT}};
 }
 
+QString expectedNoPermission(const char* /*group*/) { return QStringLiteral("přístup odepřen"); }
+
 }  // namespace kv::test
