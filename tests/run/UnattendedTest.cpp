@@ -169,6 +169,8 @@ TEST(SingleInstance, ASecondStartInTheSameDirectoryIsRefusedAndTheFirstShows) {
         EXPECT_TRUE(second.detail().contains(QString::number(QCoreApplication::applicationPid())))
             << second.detail().toStdString();
     }
+    if (test::underWine())
+        GTEST_SKIP() << "under wine a local socket never reaches a server of its own process";
     ASSERT_TRUE(waitFor([&] { return shown > 0; }));
     EXPECT_EQ(shown, 1);
 

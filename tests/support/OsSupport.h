@@ -27,6 +27,10 @@ std::optional<std::filesystem::path> fullDevice();
 // group, with the real user's name; on Windows the plain refusal.
 QString expectedNoPermission(const char* group);
 
+// Whether the tests run under wine rather than on Windows itself (wine lacks a few things that
+// Windows has; a test that meets one says so and is skipped there only).
+bool underWine();
+
 // A program that ends at once with success: its process number is then free.
 QString endingProgram();
 QStringList endingProgramArguments();

@@ -36,4 +36,6 @@ QString expectedNoPermission(const char* group) {
         .arg(QString::fromLatin1(group), user ? QString::fromLocal8Bit(user->pw_name) : "?");
 }
 
+bool underWine() { return false; }
+
 }  // namespace kv::test

@@ -44,4 +44,10 @@ std::vector<TerminationRequest> terminationRequests() {
 
 QString expectedNoPermission(const char* /*group*/) { return QStringLiteral("přístup odepřen"); }
 
+bool underWine() {
+    // Wine's ntdll exports its version; Windows' own does not.
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace kv::test
