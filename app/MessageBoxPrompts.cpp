@@ -7,6 +7,7 @@ namespace kv {
 MessageBoxPrompts::~MessageBoxPrompts() {
     delete m_report;
     delete m_notice;
+    delete m_message;
 }
 
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
@@ -21,8 +22,9 @@ PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString
 }
 
 void MessageBoxPrompts::message(const QString& caption, const QString& text) {
-    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, m_window);
-    box.exec();
+    // A message waits for nobody: the ticks go on while it stands, so a reply that arrives
+    // meanwhile is not turned into a time-out by a box left open.
+    showModeless(m_message, QMessageBox::Information, caption, text);
 }
 
 bool MessageBoxPrompts::confirm(const QString& caption, const QString& text) {

@@ -28,6 +28,7 @@ private:
     QPointer<QWidget> m_window;
     QPointer<QMessageBox> m_report;
     QPointer<QMessageBox> m_notice;
+    QPointer<QMessageBox> m_message;
 };
 
 }  // namespace kv

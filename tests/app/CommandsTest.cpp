@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/MessageBoxPrompts.h"
 #include "app/WindowRig.h"
 
 namespace kv::test {
@@ -33,6 +37,25 @@ TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {
               6);
     EXPECT_TRUE(w.http->calls().empty());
     EXPECT_FALSE(w.running());
+}
+
+// The operator's message boxes hold nothing up: the call returns with the box standing, so the
+// ticks go on under it (a box left open must not turn a reply into a time-out).
+TEST(Commands, AMessageBoxWaitsForNobody) {
+    MessageBoxPrompts boxes;
+    bool closedByTimer = false;
+    QTimer::singleShot(3000, [&] {
+        closedByTimer = true;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(top)) top->close();
+    });
+    boxes.message("Kordavo", QString::fromUtf8("Není vybrán sériový port!"));
+    EXPECT_FALSE(closedByTimer);
+    bool shown = false;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(top))
+            shown = box->isVisible() && !box->isModal();
+    EXPECT_TRUE(shown);
 }
 
 TEST(Commands, FictitiousEventsAreNumberedFromOneAtEveryClick) {
