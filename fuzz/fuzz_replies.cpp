@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FuzzEngine e;
     e.fields.setChecked(Check::slowcom, flags & 0x01);
-    EngineProbe::state(*e.engine).nameRequested = (flags & 0x02) ? 1 : 0;
-    EngineProbe::state(*e.engine).frame[13] = e.engine->state().nameRequested;
+    test::EngineProbe::state(*e.engine).nameRequested = (flags & 0x02) ? 1 : 0;
+    test::EngineProbe::state(*e.engine).frame[13] = e.engine->state().nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
     e.tick();  // the request is under way
     const int status = kStatuses[(flags >> 4) & 7];
