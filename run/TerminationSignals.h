@@ -6,7 +6,7 @@
 
 namespace kv {
 
-// Turns the operating system's requests to end (SIGTERM and SIGINT; on Windows the console's
+// Turns the operating system's requests to end (SIGTERM, SIGINT and SIGHUP; on Windows the console's
 // Ctrl+C, Ctrl+Break, close and shutdown events) into a Qt signal on the event loop, so the
 // bridge ends the same clean way as when its window is closed.  A second request while the
 // first is still being handled ends the program at once, as the default action would.
@@ -19,7 +19,7 @@ public:
     ~TerminationSignals() override;
 
 signals:
-    // signalNumber: SIGTERM or SIGINT (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM for
+    // signalNumber: SIGTERM, SIGINT or SIGHUP (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM for
     // close, logoff and shutdown).
     void terminationRequested(int signalNumber);
 
