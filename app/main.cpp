@@ -93,15 +93,14 @@ constexpr const char* kHelpEnvironment =
 // too (3: no bridge answered).
 int printStatus(bool asJson) {
     const auto answer = kv::SingleInstance::askStatus(QDir::currentPath(), 5000);
-    const QJsonObject status =
-        answer ? QJsonDocument::fromJson(*answer).object() : QJsonObject();
+    const QJsonObject status = answer ? QJsonDocument::fromJson(*answer).object() : QJsonObject();
     if (status.isEmpty()) {
         if (asJson)
             std::printf("{\"state\":\"none\"}\n");
         else
-            std::printf("%s\n", qPrintable(QStringLiteral("V adresáři %1 neběží žádný kvbridge.")
-                                               .arg(QDir::toNativeSeparators(
-                                                   QDir::currentPath()))));
+            std::printf("%s\n",
+                        qPrintable(QStringLiteral("V adresáři %1 neběží žádný kvbridge.")
+                                       .arg(QDir::toNativeSeparators(QDir::currentPath()))));
         return kv::kNoBridge;
     }
     if (asJson)
@@ -242,9 +241,8 @@ int main(int argc, char** argv) {
     kv::Tray tray(form);
     QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
-    instance.setStatusAnswer([&form] {
-        return kv::statusAnswer(form.bridge(), form.fields(), QDir::currentPath());
-    });
+    instance.setStatusAnswer(
+        [&form] { return kv::statusAnswer(form.bridge(), form.fields(), QDir::currentPath()); });
     // A table download under way breaks off first: on a slow line it would hold the end for
     // minutes.
     QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
