@@ -276,10 +276,10 @@ TEST_F(EndToEnd, SigtermBreaksOffAPacedTableDownload) {
                      .arg(100 + i)
                      .arg(chip));
     }
-    web->get("admin.php?action=touch_tables");
     bridge->slowTransfer = true;
     sim->start({"--chips", chipList(), "--events", "0", "--forever"});
     bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    web->get("admin.php?action=trigger&file=zamestnanci");
     const QDir work(dir("work"));
     ASSERT_TRUE(waitUntil([&] { return work.exists("tables.unfinished"); }, scaled(30s)))
         << bridge->output().toStdString();
