@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include "run/LocalSocketName.h"
 #include "run/Logging.h"
 
 namespace kv {
@@ -37,7 +38,8 @@ QString SingleInstance::serverName(const QString& workDir) {
     QString path = QFileInfo(workDir).canonicalFilePath();
     if (path.isEmpty()) path = QDir(workDir).absolutePath();
     const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
-    return QStringLiteral("kvbridge-") + QString::fromLatin1(hash.toHex().left(24));
+    return localSocketName(
+        path, QStringLiteral("kvbridge-") + QString::fromLatin1(hash.toHex().left(24)));
 }
 
 SingleInstance::Claim SingleInstance::claim() {

@@ -11,7 +11,7 @@ class QLocalServer;
 namespace kv {
 
 // One bridge per working directory.  The first start owns a lock file in the directory and
-// listens on a local socket whose name comes from the directory's canonical path; a second
+// listens on a local socket named after the directory (see localSocketName); a second
 // start in the same directory finds the lock held, asks the first over the socket to show its
 // window, and ends.  The lock of a bridge that crashed is taken over.
 //

@@ -200,6 +200,7 @@ TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
     m_bridgeStarted = false;
     EXPECT_EQ(bridge->waitFinished(scaled(5s), true), 0) << bridge->output().toStdString();
     EXPECT_TRUE(notify.waitFor("STOPPING=1", scaled(1s)));
+    EXPECT_FALSE(QDir(work).exists("kvbridge.sock"));
     status = askStatus(work);
     EXPECT_EQ(status.exit, 3) << status.out.toStdString();
     EXPECT_EQ(askStatus(work, true).out.trimmed(), R"({"state":"none"})");
