@@ -94,6 +94,16 @@ constexpr const char* kHelpEnvironment =
 int printStatus(bool asJson) {
     const auto answer = kv::SingleInstance::askStatus(QDir::currentPath(), 5000);
     const QJsonObject status = answer ? QJsonDocument::fromJson(*answer).object() : QJsonObject();
+    if (answer && status.isEmpty()) {
+        // The bridge has its directory but not yet its window or its engine.
+        if (asJson)
+            std::printf("{\"state\":\"starting\"}\n");
+        else
+            std::printf("%s\n",
+                        qPrintable(QStringLiteral("V adresáři %1 se kvbridge spouští.")
+                                       .arg(QDir::toNativeSeparators(QDir::currentPath()))));
+        return 2;
+    }
     if (status.isEmpty()) {
         if (asJson)
             std::printf("{\"state\":\"none\"}\n");
