@@ -6,8 +6,10 @@
 #include <filesystem>
 
 #include "app/FieldStore.h"
+#include "app/FirstStart.h"
 #include "app/Logging.h"
 #include "app/LoggingPrompts.h"
+#include "app/StatusReport.h"
 #include "run/BridgeLog.h"
 #include "run/Logging.h"
 #include "run/ServiceNotify.h"
@@ -48,14 +50,30 @@ int runService(int argc, char** argv) {
     parts.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
     parts.workDir = std::filesystem::current_path();
     parts.driveC = driveCRoot();
+    parts.firstConfig = firstConfigFromEnvironment(parts.workDir);
     Bridge bridge(std::move(parts));
-    QObject::connect(&bridge, &Bridge::statusChanged,
-                     [](const BridgeStatus& status) { notifyStatus(statusLine(status)); });
+    instance.setStatusAnswer(
+        [&bridge, &fields] { return statusAnswer(bridge, fields, QDir::currentPath()); });
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &bridge,
+                     [&bridge] { bridge.engine().setEnding(); });
+    // Ready once the bridge does its steady work: serving the unit, or waiting for a port that
+    // is not there (which may last; STATUS= says so).  A delayed start is still starting.
+    const QString instanceName = QDir::toNativeSeparators(QDir::currentPath());
+    bool ready = false;
+    const auto tell = [&ready, instanceName](const BridgeStatus& status) {
+        notifyStatus(instanceName.toStdString() + ": " + statusLine(status));
+        if (!ready && status.state != CommState::stopped &&
+            status.state != CommState::delayedStart) {
+            ready = true;
+            notifyReady();
+        }
+    };
+    QObject::connect(&bridge, &Bridge::statusChanged, tell);
     if (!bridge.programStart(Bridge::AutoStart::always)) {
         qCCritical(lcRun) << "nothing to run: kvbridge ended";
         return 1;
     }
-    notifyReady();
+    tell(bridge.status());
     QTimer watchdog;
     if (const auto interval = watchdogInterval(); interval.count() > 0) {
         QObject::connect(&watchdog, &QTimer::timeout, [] { notifyAlive(); });

@@ -71,6 +71,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     parts.serialFactory = m_services.serialFactory;
     parts.httpFactory = m_services.httpFactory;
     parts.workDir = m_services.workDir;
+    parts.firstConfig = m_services.firstConfig;
     parts.driveC = driveCRoot();
     m_bridge = std::make_unique<Bridge>(std::move(parts));
     m_bridge->engine().setProgressHook(

@@ -31,6 +31,8 @@ struct FormServices {
     SerialDeviceFactory serialFactory;
     std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
     std::filesystem::path workDir;  // terminal.cfg and the exchange files
+    // What a missing terminal.cfg is created with.
+    TerminalConfig firstConfig = defaultTerminalConfig();
     // Whether the desktop has a system tray to hide the window to; none: Qt is asked.
     std::function<bool()> trayAvailable;
 };

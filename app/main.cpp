@@ -2,6 +2,8 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFont>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
@@ -13,9 +15,11 @@
 #include <memory>
 #include <optional>
 
+#include "app/FirstStart.h"
 #include "app/LoggingPrompts.h"
 #include "app/MessageBoxPrompts.h"
 #include "app/ServiceMode.h"
+#include "app/StatusReport.h"
 #include "app/TForm1.h"
 #include "app/Tray.h"
 #include "run/BridgeLog.h"
@@ -73,6 +77,50 @@ void loadCzechQtTexts(QApplication& app) {
 
 namespace {
 
+// What --help adds to Qt's list of options.
+constexpr const char* kHelpEnvironment =
+    "\nEnvironment:\n"
+    "  KVBRIDGE_COM1..KVBRIDGE_COM4  The device of port 1 to 4 (e.g. /dev/ttyUSB0), ahead of\n"
+    "                                porty.cfg and /dev/ttyS0..3.\n"
+    "  KVBRIDGE_DRIVE_C              The directory that stands for drive C: (c:\\lastid).\n"
+    "  KVBRIDGE_PORT                 First start only (no terminal.cfg yet): the port, 1 to 4,\n"
+    "                                or a device path, which is then remembered for port 1\n"
+    "                                in porty.cfg.\n"
+    "  KVBRIDGE_URL                  First start only: the web application's address.\n"
+    "  KVBRIDGE_COMPANY              First start only: the company id.\n"
+    "\nThe files, the exit statuses and terminal.cfg line by line: man kvbridge\n";
+
+// kvbridge --status: asks the bridge of the working directory how it is; the exit status says it
+// too (3: no bridge answered).
+int printStatus(bool asJson) {
+    const auto answer = kv::SingleInstance::askStatus(QDir::currentPath(), 5000);
+    const QJsonObject status = answer ? QJsonDocument::fromJson(*answer).object() : QJsonObject();
+    if (answer && status.isEmpty()) {
+        // The bridge has its directory but not yet its window or its engine.
+        if (asJson)
+            std::printf("{\"state\":\"starting\"}\n");
+        else
+            std::printf("%s\n",
+                        qPrintable(QStringLiteral("V adresáři %1 se kvbridge spouští.")
+                                       .arg(QDir::toNativeSeparators(QDir::currentPath()))));
+        return 2;
+    }
+    if (status.isEmpty()) {
+        if (asJson)
+            std::printf("{\"state\":\"none\"}\n");
+        else
+            std::printf("%s\n",
+                        qPrintable(QStringLiteral("V adresáři %1 neběží žádný kvbridge.")
+                                       .arg(QDir::toNativeSeparators(QDir::currentPath()))));
+        return kv::kNoBridge;
+    }
+    if (asJson)
+        std::printf("%s\n", QJsonDocument(status).toJson(QJsonDocument::Compact).constData());
+    else
+        std::printf("%s", kv::statusText(status).toUtf8().constData());
+    return kv::statusExitCode(status);
+}
+
 struct CommandLine {
     bool service = false;
     bool minimized = false;
@@ -104,6 +152,19 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         QStringLiteral("Start with the window hidden in the system tray (shown as usual where "
                        "the desktop has no tray)."));
     parser.addOption(minimized);
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Ask the bridge running in the working directory how it is and end: "
+                       "exit status 0 running, 1 in trouble, 2 stopped, 3 none running."));
+    parser.addOption(status);
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With --status: one JSON object instead."));
+    parser.addOption(json);
+    const QCommandLineOption dir(QStringLiteral("dir"),
+                                 QStringLiteral("Work in <directory> instead of the current one "
+                                                "(terminal.cfg, kvbridge.log; --status)."),
+                                 QStringLiteral("directory"));
+    parser.addOption(dir);
     // Accepted and left to QApplication, which reads them itself.
     for (const char* name :
          {"platform", "platformpluginpath", "platformtheme", "plugin", "display", "geometry",
@@ -123,12 +184,16 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 1;
     }
-    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    if (parser.isSet(help)) {
+        std::printf("%s%s", qPrintable(parser.helpText()), kHelpEnvironment);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help-all"))) {
         parser.process(core);  // prints the help asked for and ends the program
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("kvbridge %s\n", KVBRIDGE_VERSION);
+        std::printf("kvbridge %s (KV-CU5 protocol, window v.7.24)\n", KVBRIDGE_VERSION);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -136,6 +201,11 @@ std::optional<int> parseCommandLine(int argc, char** argv, CommandLine& result) 
                      qPrintable(parser.positionalArguments().constFirst()));
         return 1;
     }
+    if (parser.isSet(dir) && !QDir::setCurrent(parser.value(dir))) {
+        std::fprintf(stderr, "kvbridge: cannot work in %s\n", qPrintable(parser.value(dir)));
+        return 1;
+    }
+    if (parser.isSet(status)) return printStatus(parser.isSet(json));
     result.service = parser.isSet(service);
     result.minimized = parser.isSet(minimized);
     return std::nullopt;
@@ -176,6 +246,7 @@ int main(int argc, char** argv) {
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
+    services.firstConfig = kv::firstConfigFromEnvironment(services.workDir);
 
     // The window and the tray are there first, so the program start (a delayed start, a port
     // that is waited for) shows in both; then the bridge starts.
@@ -183,7 +254,13 @@ int main(int argc, char** argv) {
     kv::Tray tray(form);
     QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
-    // SIGTERM and SIGINT close the window as the operator would, without a question.
+    instance.setStatusAnswer(
+        [&form] { return kv::statusAnswer(form.bridge(), form.fields(), QDir::currentPath()); });
+    // A table download under way breaks off first: on a slow line it would hold the end for
+    // minutes.
+    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
+                     [&form] { form.bridge().engine().setEnding(); });
+    // SIGTERM, SIGINT and SIGHUP close the window as the operator would, without a question.
     kv::quitOnTermination(termination, [&form] { form.closeWithoutAsking(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     if (commandLine.minimized && QSystemTrayIcon::isSystemTrayAvailable())

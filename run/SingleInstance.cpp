@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include "run/LocalSocketName.h"
 #include "run/LockFile.h"
 #include "run/Logging.h"
 
@@ -16,6 +17,7 @@ namespace kv {
 namespace {
 
 constexpr QByteArrayView kShowRequest = "show\n";
+constexpr QByteArrayView kStatusRequest = "status\n";
 // How long a second start tries to reach the first: the first listens right after it locks,
 // so this only covers a first start that is still coming up or a machine under load.
 constexpr int kReachMs = 5000;
@@ -37,7 +39,8 @@ QString SingleInstance::serverName(const QString& workDir) {
     QString path = QFileInfo(workDir).canonicalFilePath();
     if (path.isEmpty()) path = QDir(workDir).absolutePath();
     const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256);
-    return QStringLiteral("kvbridge-") + QString::fromLatin1(hash.toHex().left(24));
+    return localSocketName(
+        path, QStringLiteral("kvbridge-") + QString::fromLatin1(hash.toHex().left(24)));
 }
 
 SingleInstance::Claim SingleInstance::claim() {
@@ -85,20 +88,64 @@ QString SingleInstance::listen() {
     if (!m_server->listen(name)) return m_server->errorString();
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (m_connections >= kMaxConnections) {
+                qCWarning(lcRun) << "local socket: too many connections at once; one refused";
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            ++m_connections;
+            connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+            // The buffer holds at most one line: what does not fit is not a question of ours.
+            socket->setReadBufferSize(kMaxLineBytes);
             const auto take = [this, socket] {
-                while (socket->canReadLine()) {
-                    if (socket->readLine() == kShowRequest) {
+                while (socket->state() == QLocalSocket::ConnectedState) {
+                    if (!socket->canReadLine()) {
+                        if (socket->bytesAvailable() < kMaxLineBytes) return;
+                        qCWarning(lcRun) << "local socket: a line too long; connection closed";
+                        socket->abort();
+                        socket->deleteLater();
+                        return;
+                    }
+                    const QByteArray line = socket->readLine(kMaxLineBytes + 1);
+                    if (line == kShowRequest) {
                         qCInfo(lcRun) << "a second start in this directory asked for the window";
                         emit showRequested();
+                    } else if (line == kStatusRequest) {
+                        socket->write((m_statusAnswer ? m_statusAnswer() : QByteArray("{}")) +
+                                      '\n');
+                        socket->disconnectFromServer();
+                    } else {
+                        qCWarning(lcRun) << "local socket: an unknown request; connection closed";
+                        socket->abort();
+                        socket->deleteLater();
+                        return;
                     }
                 }
             };
             connect(socket, &QLocalSocket::readyRead, this, take);
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             take();
         }
     });
     return {};
+}
+
+std::optional<QByteArray> SingleInstance::askStatus(const QString& workDir, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    const auto left = [&] { return int(std::max<qint64>(deadline.remainingTime(), 1)); };
+    QLocalSocket socket;
+    socket.connectToServer(serverName(workDir));
+    if (!socket.waitForConnected(left())) return std::nullopt;
+    socket.write(kStatusRequest.data(), kStatusRequest.size());
+    QByteArray answer;
+    while (!answer.endsWith('\n') && !deadline.hasExpired()) {
+        if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(left())) break;
+        answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    if (!answer.endsWith('\n')) return std::nullopt;
+    return answer.trimmed();
 }
 
 bool SingleInstance::askOwnerToShow() {

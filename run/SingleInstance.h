@@ -3,15 +3,23 @@
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <functional>
+#include <optional>
 
 class QLocalServer;
 
 namespace kv {
 
 // One bridge per working directory.  The first start owns a lock file in the directory and
-// listens on a local socket whose name comes from the directory's canonical path; a second
+// listens on a local socket named after the directory (see localSocketName); a second
 // start in the same directory finds the lock held, asks the first over the socket to show its
 // window, and ends.  The lock of a bridge that crashed is taken over.
+//
+// The socket takes a line at a time and knows two questions: "show" (a second start wants the
+// window) and "status" (kvbridge --status: answered with one line of JSON, then closed).  It is
+// open to the same user only (on Unix the socket file is the user's alone), takes lines of at
+// most kMaxLineBytes (a longer one closes the connection) and kMaxConnections at a time (the
+// rest are closed at once), so a stray client can neither hold memory nor crowd others out.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +44,18 @@ public:
     static QString serverName(const QString& workDir);
     static QString lockFileName() { return QStringLiteral("kvbridge.lock"); }
 
+    static constexpr qint64 kMaxLineBytes = 256;
+    static constexpr int kMaxConnections = 8;
+    // What "status" is answered with (one JSON object without line breaks); without it the
+    // question is answered with {}.
+    void setStatusAnswer(std::function<QByteArray()> answer) { m_statusAnswer = std::move(answer); }
+    // Connections the owner holds open now.
+    int openConnections() const { return m_connections; }
+
+    // kvbridge --status: the answer of the bridge that owns workDir, or nothing when none
+    // answers within timeoutMs.
+    static std::optional<QByteArray> askStatus(const QString& workDir, int timeoutMs);
+
 signals:
     // A second start in this directory asked for the window.
     void showRequested();
@@ -48,6 +68,8 @@ private:
     QLockFile m_lock;
     QLocalServer* m_server = nullptr;
     QString m_detail;
+    std::function<QByteArray()> m_statusAnswer;
+    int m_connections = 0;
 };
 
 }  // namespace kv

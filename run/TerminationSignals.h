@@ -7,9 +7,9 @@
 
 namespace kv {
 
-// Turns the operating system's requests to end (SIGTERM and SIGINT; on Windows the console's
-// Ctrl+C, Ctrl+Break, close and shutdown events) into a Qt signal on the event loop, so the
-// bridge ends the same clean way as when its window is closed.  A second request while the
+// Turns the operating system's requests to end (SIGTERM, SIGINT and SIGHUP; on Windows the
+// console's Ctrl+C, Ctrl+Break, close and shutdown events) into a Qt signal on the event loop, so
+// the bridge ends the same clean way as when its window is closed.  A second request while the
 // first is still being handled ends the program at once, as the default action would.
 // One object at a time; it holds the handlers for its lifetime (on Unix it also ignores SIGPIPE,
 // so a standard error whose reader went away does not end the bridge).
@@ -24,8 +24,8 @@ public:
     static QString requestsToEnd();
 
 signals:
-    // signalNumber: SIGTERM or SIGINT (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM for
-    // close, logoff and shutdown).
+    // signalNumber: SIGTERM, SIGINT or SIGHUP (Windows: SIGINT for Ctrl+C and Ctrl+Break, SIGTERM
+    // for close, logoff and shutdown).
     void terminationRequested(int signalNumber);
 
 private:

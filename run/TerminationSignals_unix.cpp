@@ -31,7 +31,7 @@ void onSignal(int signalNumber) {
     errno = savedErrno;
 }
 
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 }  // namespace
 
@@ -46,7 +46,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
     Q_ASSERT(g_pipe[0] < 0);
     g_requested = false;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_pipe) != 0) {
-        qCWarning(lcRun) << "SIGTERM and SIGINT will end the bridge without its clean end:"
+        qCWarning(lcRun) << "SIGTERM, SIGINT and SIGHUP will end the bridge without its clean end:"
                          << qt_error_string(errno);
         g_pipe[0] = g_pipe[1] = -1;
         return;

@@ -123,6 +123,11 @@ public:
     // events then ends after the frame on the line, while a table download always runs to its
     // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
     enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
+    // The program is ending (SIGTERM while a table download runs): the download breaks off
+    // after the frame on the line, without its closing frame, and the next start announces the
+    // tables again.  A table download lasts minutes on a slow line; the end may not wait.
+    void setEnding() { m_ending = true; }
+    bool ending() const { return m_ending; }
     using ProgressHook =
         std::function<bool(Progress what, std::uint64_t done, std::uint64_t total)>;
     void setProgressHook(ProgressHook hook) { m_progressHook = std::move(hook); }
@@ -199,6 +204,7 @@ private:
     UnitFrameReader m_reader;
     std::function<void()> m_waitHook;
     ProgressHook m_progressHook;
+    bool m_ending = false;
     BridgeStatus m_status;
     BridgeStatus m_published;
     StatusListener m_statusListener;

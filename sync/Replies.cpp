@@ -153,6 +153,7 @@ void Engine::sendTables() {
     }
     TableDownload download(*this, m_clock, m_paths.workDir);
     if (!download.run(getTmp(), shape.recordLines)) {
+        if (ending()) return;  // cut short for the end; tables.unfinished stays for the next start
         // The closing frame tells the unit its tables are complete: it goes out only when
         // every frame before it went out whole.
         tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +

@@ -63,6 +63,7 @@ bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t to
         }
         if (!m_engine.zobraz()) return false;
         m_engine.progress(Engine::Progress::tableRecord, ++m_sent, total);
+        if (m_engine.ending()) return false;
     }
     if (!m_engine.sendWithTime(ToUnit::TablesEnd)) return false;
     m_engine.progress(Engine::Progress::tablesClosed, m_sent, total);

@@ -210,16 +210,23 @@ Bridge::~Bridge() { stop(); }
 void Bridge::start(const QString& device, const QString& webUrl, const QStringList& args) {
     QFile cfg(m_workDir + "/terminal.cfg");
     if (!cfg.open(QIODevice::WriteOnly)) throw failure("cannot write terminal.cfg");
-    for (const QString& line : {QString("1"), webUrl, QString("localhost"), QString("1"),
-                                QString("0"), QString("0"), QString("0"), QString("0")})
+    const auto flag = [](bool on) { return on ? QString("1") : QString("0"); };
+    for (const QString& line : {QString("1"), webUrl, QString("localhost"), flag(autoStart),
+                                QString("0"), flag(delayedStart), flag(slowTransfer), QString("0")})
         cfg.write(line.toLatin1() + "\r\n");
     cfg.close();
+    run(args, device);
+}
 
+void Bridge::startAsIs(const QStringList& args) { run(args, {}); }
+
+void Bridge::run(const QStringList& args, const QString& device) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("KVBRIDGE_COM1", device);
+    if (!device.isEmpty()) env.insert("KVBRIDGE_COM1", device);
     env.insert("KVBRIDGE_DRIVE_C", m_driveC);
     if (!loggingRules.isEmpty()) env.insert("QT_LOGGING_RULES", loggingRules);
+    env.insert(this->env);
     m_bridge.setProcessEnvironment(env);
     m_bridge.setWorkingDirectory(m_workDir);
     m_bridge.start(KVE2E_KVBRIDGE, args);
@@ -248,6 +255,19 @@ std::optional<int> Bridge::waitFinished(std::chrono::milliseconds timeout, bool 
 void Bridge::stop() {
     endProcess(m_bridge);
     output();
+}
+
+StatusReply askStatus(const QString& workDir, bool json) {
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    p.start(KVE2E_KVBRIDGE, json ? QStringList{"--status", "--json"} : QStringList{"--status"});
+    StatusReply reply;
+    if (p.waitForFinished(int(scaled(10s).count())) && p.exitStatus() == QProcess::NormalExit)
+        reply.exit = p.exitCode();
+    else
+        p.kill();
+    reply.out = p.readAllStandardOutput() + p.readAllStandardError();
+    return reply;
 }
 
 bool hasSanitizerReport(const QByteArray& output) {

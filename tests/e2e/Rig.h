@@ -103,6 +103,10 @@ public:
     // Writes terminal.cfg (port 1, the web application, host "localhost", automatic start,
     // company 0) and starts build/kvbridge with port 1 on device and the given arguments.
     void start(const QString& device, const QString& webUrl, const QStringList& args = {});
+    // Starts build/kvbridge on terminal.cfg as it is (none: a first start), without
+    // KVBRIDGE_COM1.
+    void startAsIs(const QStringList& args);
+    qint64 pid() const { return m_bridge.processId(); }
     bool running() const;
     // Everything the bridge wrote to stdout and stderr so far.
     QByteArray output();
@@ -114,13 +118,29 @@ public:
 
     // QT_LOGGING_RULES for the next start, e.g. to see every frame in the output.
     QString loggingRules;
+    // terminal.cfg's lines 4 (automatic start), 6 (delayed start), 7 (slower transfer).
+    bool autoStart = true;
+    bool delayedStart = false;
+    bool slowTransfer = false;
+    // More environment for the next start.
+    QProcessEnvironment env;
 
 private:
+    void run(const QStringList& args, const QString& device);
+
     QString m_workDir;
     QString m_driveC;
     QByteArray m_output;
     QProcess m_bridge;
 };
+
+// kvbridge --status (with --json when json) in workDir: its exit status (nothing when it did
+// not end in time) and what it printed.
+struct StatusReply {
+    std::optional<int> exit;
+    QByteArray out;
+};
+StatusReply askStatus(const QString& workDir, bool json = false);
 
 // Sanitizer or runtime-error reports in a process's output.
 bool hasSanitizerReport(const QByteArray& output);

@@ -1,11 +1,57 @@
 // The bridge left alone, as real programs: one bridge per directory, a clean end on SIGTERM, a
 // lost port that comes back, and the service mode without a window.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QJsonDocument>
 
 #include "e2e/EndToEndFixture.h"
 
 namespace kv::e2e {
 namespace {
+
+// systemd's end of NOTIFY_SOCKET: a datagram socket that collects what the service tells.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path) : m_path(path) {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = path.toLocal8Bit();
+        std::memcpy(address.sun_path, name.constData(),
+                    std::min<size_t>(name.size(), sizeof address.sun_path - 1));
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    bool bound() const { return m_bound; }
+    const QString& path() const { return m_path; }
+    // Every message so far, a line each ("READY=1", "STATUS=...").
+    const QStringList& messages() {
+        char buffer[4096];
+        ssize_t n = 0;
+        while ((n = ::recv(m_fd, buffer, sizeof buffer, 0)) > 0)
+            for (const QByteArray& line : QByteArray(buffer, n).split('\n'))
+                if (!line.isEmpty()) m_messages << QString::fromUtf8(line);
+        return m_messages;
+    }
+    bool waitFor(const QString& start, std::chrono::milliseconds timeout) {
+        return waitUntil(
+            [&] {
+                return std::any_of(messages().begin(), messages().end(),
+                                   [&](const QString& m) { return m.startsWith(start); });
+            },
+            timeout);
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    bool m_bound = false;
+    QStringList m_messages;
+};
 
 // A second start in the same directory asks the running bridge for its window and ends; SIGTERM
 // then ends the running bridge as closing its window does: status 0, no reply files of the
@@ -97,6 +143,154 @@ TEST_F(EndToEnd, TheServiceForwardsEventsAndEndsCleanlyOnSigterm) {
         EXPECT_TRUE(logged.contains(QString::fromUtf8(expected))) << expected << "\n"
                                                                   << logged.toStdString();
     EXPECT_FALSE(logged.contains("debug")) << "raw bytes only when asked for";
+}
+
+// What --status tells of a service bridge as it runs, loses its server and its port, and ends;
+// and what systemd hears meanwhile: READY=1 only once the unit is served, STATUS= naming the
+// directory, STOPPING=1 at the end.
+TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
+    NotifySocket notify(dir("sim") + "/notify");
+    ASSERT_TRUE(notify.bound());
+    bridge->env.insert("NOTIFY_SOCKET", notify.path());
+    sim->start({"--chips", chipList(), "--events", "2", "--interval", "2", "--answer-timeout", "60",
+                "--forever"});
+    bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    m_bridgeStarted = true;
+    const QString work = dir("work");
+    ASSERT_TRUE(waitUntil([&] { return web->events().size() == 1; }, scaled(20s)))
+        << bridge->output().toStdString();
+
+    // Counted once the unit has its answer, a moment after the web application has the event.
+    StatusReply status;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            status = askStatus(work);
+            return status.out.contains("předáno 1, nepředáno 0");
+        },
+        scaled(5s)))
+        << status.out.toStdString();
+    EXPECT_EQ(status.exit, 0) << status.out.toStdString();
+    for (const char* expected : {"Stav: Komunikace spuštěna", "Port: COM1", "(před 0 min)"})
+        EXPECT_TRUE(status.out.contains(expected)) << expected << "\n" << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(web->baseUrl().toUtf8())) << status.out.toStdString();
+    status = askStatus(work, true);
+    const QJsonObject json = QJsonDocument::fromJson(status.out).object();
+    EXPECT_EQ(status.exit, 0);
+    EXPECT_EQ(json["state"].toString(), "running") << status.out.toStdString();
+    EXPECT_EQ(json["forwarded"].toInt(), 1);
+
+    ASSERT_TRUE(notify.waitFor("READY=1", scaled(5s)));
+    const QStringList told = notify.messages();
+    const qsizetype ready = told.indexOf("READY=1");
+    ASSERT_GT(ready, 0) << told.join('\n').toStdString();
+    EXPECT_TRUE(told[ready - 1].startsWith("STATUS=" + QDir(work).canonicalPath() +
+                                           ": Komunikace spuštěna"))
+        << told.join('\n').toStdString();
+
+    web->stop();
+    ASSERT_TRUE(waitUntil([&] { return askStatus(work).exit == 1; }, scaled(20s)));
+    EXPECT_TRUE(askStatus(work).out.contains("Stav: Server neodpovídá"));
+    ASSERT_TRUE(sim->stop());
+    ASSERT_TRUE(
+        waitUntil([&] { return askStatus(work).out.contains("Stav: Port ztracen"); }, scaled(10s)));
+    EXPECT_EQ(askStatus(work).exit, 1);
+    ASSERT_TRUE(
+        notify.waitFor("STATUS=" + QDir(work).canonicalPath() + ": Port ztracen", scaled(5s)));
+
+    m_bridgeStarted = false;
+    EXPECT_EQ(bridge->waitFinished(scaled(5s), true), 0) << bridge->output().toStdString();
+    EXPECT_TRUE(notify.waitFor("STOPPING=1", scaled(1s)));
+    EXPECT_FALSE(QDir(work).exists("kvbridge.sock"));
+    status = askStatus(work);
+    EXPECT_EQ(status.exit, 3) << status.out.toStdString();
+    EXPECT_EQ(askStatus(work, true).out.trimmed(), R"({"state":"none"})");
+}
+
+// A window bridge that does not start by itself says it is stopped (2); SIGHUP ends it as
+// closing the window does.
+TEST_F(EndToEnd, AStoppedWindowBridgeSaysSoAndEndsOnSighup) {
+    bridge->autoStart = false;
+    bridge->start(dir("sim") + "/no-such-device", web->baseUrl());
+    ASSERT_TRUE(waitUntil([&] { return askStatus(dir("work")).exit == 2; }, scaled(10s)))
+        << askStatus(dir("work")).out.toStdString() << bridge->output().toStdString();
+    EXPECT_TRUE(askStatus(dir("work")).out.contains("Stav: Komunikace zastavena"));
+    ASSERT_EQ(::kill(pid_t(bridge->pid()), SIGHUP), 0);
+    EXPECT_EQ(bridge->waitFinished(scaled(5s)), 0) << bridge->output().toStdString();
+    EXPECT_FALSE(QDir(dir("work")).exists("kvbridge.lock"));
+    EXPECT_TRUE(bridge->output().contains("signal 1 received")) << bridge->output().toStdString();
+}
+
+// SIGTERM during the delayed start ends the service at once, without opening the port and
+// without telling systemd it is ready: it never was.
+TEST_F(EndToEnd, SigtermEndsTheDelayedStartAtOnce) {
+    NotifySocket notify(dir("sim") + "/notify");
+    ASSERT_TRUE(notify.bound());
+    bridge->env.insert("NOTIFY_SOCKET", notify.path());
+    bridge->delayedStart = true;
+    sim->start({"--chips", chipList(), "--events", "1", "--forever"});
+    bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    ASSERT_TRUE(notify.waitFor("STATUS=" + QDir(dir("work")).canonicalPath() + ": Opožděný start",
+                               scaled(10s)))
+        << notify.messages().join('\n').toStdString() << bridge->output().toStdString();
+    EXPECT_EQ(askStatus(dir("work")).exit, 2);
+    EXPECT_EQ(bridge->waitFinished(scaled(5s), true), 0) << bridge->output().toStdString();
+    EXPECT_FALSE(notify.messages().contains("READY=1"))
+        << notify.messages().join('\n').toStdString();
+    EXPECT_FALSE(bridge->output().contains("communication: running"))
+        << bridge->output().toStdString();
+}
+
+// A first start in an empty directory takes its port (a device path) and the web
+// application's address from the environment and serves the unit; a terminal.cfg that cannot
+// be read ends the service with status 1 and the cause.
+TEST_F(EndToEnd, AFirstServiceStartTakesItsSettingsFromTheEnvironment) {
+    sim->start({"--chips", chipList(), "--events", "1", "--interval", "1", "--forever"});
+    const QString byId = dir("sim") + "/usb-unit-if00-port0";
+    ASSERT_TRUE(QFile::link(sim->device(), byId));
+    bridge->env.insert("KVBRIDGE_PORT", byId);
+    bridge->env.insert("KVBRIDGE_URL", web->baseUrl());
+    bridge->startAsIs({"--service"});
+    m_bridgeStarted = true;
+    ASSERT_TRUE(waitUntil([&] { return web->events().size() == 1; }, scaled(20s)))
+        << bridge->output().toStdString();
+    const QStringList cfg = readLines(dir("work") + "/terminal.cfg");
+    ASSERT_GE(cfg.size(), 2);
+    EXPECT_EQ(cfg[0].trimmed(), "1");
+    EXPECT_EQ(cfg[1].trimmed(), web->baseUrl());
+    EXPECT_TRUE(readLines(dir("work") + "/porty.cfg").contains("COM1=" + byId + "\r"));
+
+    const QString broken = dir("work") + "/broken";
+    ASSERT_TRUE(QDir().mkpath(broken + "/terminal.cfg"));
+    Bridge unreadable(broken, dir("c"));
+    unreadable.startAsIs({"--service"});
+    EXPECT_EQ(unreadable.waitFinished(scaled(10s)), 1) << unreadable.output().toStdString();
+    EXPECT_TRUE(unreadable.output().contains("terminal.cfg")) << unreadable.output().toStdString();
+}
+
+// SIGTERM while a long table download is paced over a slow line ends the bridge within
+// seconds; the download is broken off and tables.unfinished stays, so the next start announces
+// the tables again.
+TEST_F(EndToEnd, SigtermBreaksOffAPacedTableDownload) {
+    for (int i = 0; i < 80; ++i) {
+        const QString chip = QString("%1").arg(0xA00000 + i, 12, 16, QLatin1Char('0')).toUpper();
+        web->get(QString("admin.php?action=add_employee&idx=%1&chip=%2&name=Worker%1")
+                     .arg(100 + i)
+                     .arg(chip));
+    }
+    bridge->slowTransfer = true;
+    sim->start({"--chips", chipList(), "--events", "0", "--forever"});
+    bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    web->get("admin.php?action=trigger&file=zamestnanci");
+    const QDir work(dir("work"));
+    ASSERT_TRUE(waitUntil([&] { return work.exists("tables.unfinished"); }, scaled(30s)))
+        << bridge->output().toStdString();
+    EXPECT_EQ(bridge->waitFinished(scaled(5s), true), 0) << bridge->output().toStdString();
+    EXPECT_TRUE(bridge->output().contains("table download cut short"))
+        << bridge->output().toStdString();
+    EXPECT_FALSE(bridge->output().contains("tables sent to the unit"));
+    for (const char* left : {"get.tmp", "get.txt", "kvbridge.lock"})
+        EXPECT_FALSE(work.exists(left)) << left;
+    EXPECT_TRUE(work.exists("tables.unfinished"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
@@ -187,6 +188,59 @@ TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
     SingleInstance afterReuse(reused.path());
     EXPECT_EQ(afterReuse.claim(), SingleInstance::Claim::owner)
         << afterReuse.detail().toStdString();
+}
+
+// The socket answers the status question, and a client that sends a line longer than a
+// question, or comes while the owner already holds its handful of connections, is closed at once:
+// the owner keeps neither its bytes nor its connection.
+TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
+    QTemporaryDir dir;
+    SingleInstance owner(dir.path());
+    ASSERT_EQ(owner.claim(), SingleInstance::Claim::owner) << owner.detail().toStdString();
+    owner.setStatusAnswer([] { return QByteArray(R"({"state":"running"})"); });
+    const QString name = SingleInstance::serverName(dir.path());
+    const auto connected = [&](QLocalSocket& s) {
+        s.connectToServer(name);
+        return s.waitForConnected(1000);
+    };
+
+    const auto ask = [&] {
+        QLocalSocket asking;
+        if (!connected(asking)) return QByteArray();
+        asking.write("status\n");
+        QByteArray answer;
+        waitFor([&] {
+            answer += asking.readAll();
+            return answer.endsWith('\n');
+        });
+        return answer;
+    };
+    EXPECT_EQ(ask(), R"({"state":"running"})"
+                     "\n");
+
+    QLocalSocket flooding;
+    ASSERT_TRUE(connected(flooding));
+    ASSERT_TRUE(waitFor([&] { return owner.openConnections() >= 1; }));
+    flooding.write(QByteArray(SingleInstance::kMaxLineBytes * 64, 'x'));
+    ASSERT_TRUE(waitFor([&] { return flooding.state() == QLocalSocket::UnconnectedState; }));
+    ASSERT_TRUE(waitFor([&] { return owner.openConnections() == 0; }));
+
+    std::vector<std::unique_ptr<QLocalSocket>> crowd;
+    for (int i = 0; i < SingleInstance::kMaxConnections + 2; ++i) {
+        crowd.push_back(std::make_unique<QLocalSocket>());
+        ASSERT_TRUE(connected(*crowd.back()));
+    }
+    ASSERT_TRUE(waitFor([&] {
+        return std::count_if(crowd.begin(), crowd.end(), [](const auto& s) {
+                   return s->state() == QLocalSocket::UnconnectedState;
+               }) == 2;
+    }));
+    EXPECT_EQ(owner.openConnections(), SingleInstance::kMaxConnections);
+    // The refused were only refused: the owner still answers.
+    crowd.clear();
+    ASSERT_TRUE(waitFor([&] { return owner.openConnections() == 0; }));
+    EXPECT_EQ(ask(), R"({"state":"running"})"
+                     "\n");
 }
 
 class Termination : public ::testing::TestWithParam<test::TerminationRequest> {};

@@ -25,7 +25,8 @@ QStringList endingProgramArguments() { return {}; }
 
 std::vector<TerminationRequest> terminationRequests() {
     return {{"SIGTERM", [] { return std::raise(SIGTERM) == 0; }, SIGTERM},
-            {"SIGINT", [] { return std::raise(SIGINT) == 0; }, SIGINT}};
+            {"SIGINT", [] { return std::raise(SIGINT) == 0; }, SIGINT},
+            {"SIGHUP", [] { return std::raise(SIGHUP) == 0; }, SIGHUP}};
 }
 
 QString expectedNoPermission(const char* group) {

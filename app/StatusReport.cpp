@@ -1,0 +1,121 @@
+#include "app/StatusReport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStringList>
+
+#include "link/Cp1250.h"
+#include "sync/Bridge.h"
+
+namespace kv {
+
+namespace {
+
+QString utf8(const std::string& text) { return QString::fromStdString(text); }
+
+const char* toneName(Tone tone) {
+    switch (tone) {
+        case Tone::warning:
+            return "warning";
+        case Tone::failure:
+            return "failure";
+        case Tone::normal:
+            break;
+    }
+    return "normal";
+}
+
+}  // namespace
+
+QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const QString& address,
+                       std::int64_t nowMs) {
+    const StateLook& look = stateLook(status.state);
+    QJsonObject json;
+    json[QStringLiteral("workDir")] = workDir;
+    json[QStringLiteral("state")] = QString::fromLatin1(look.logName);
+    json[QStringLiteral("stateName")] = QString::fromUtf8(look.name);
+    json[QStringLiteral("cause")] = utf8(status.cause);
+    json[QStringLiteral("tone")] = QString::fromLatin1(toneName(status.tone));
+    json[QStringLiteral("port")] = utf8(status.port);
+    json[QStringLiteral("address")] = address;
+    json[QStringLiteral("lastIdentification")] = utf8(status.lastIdentification);
+    if (const auto& t = status.lastDelivery)
+        json[QStringLiteral("lastDelivery")] =
+            QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t->year, t->month, t->day, t->hour,
+                              t->minute, t->second);
+    else
+        json[QStringLiteral("lastDelivery")] = QJsonValue::Null;
+    if (status.lastDeliveryMs)
+        json[QStringLiteral("lastDeliverySecondsAgo")] =
+            qint64(std::max<std::int64_t>(nowMs - *status.lastDeliveryMs, 0) / 1000);
+    else
+        json[QStringLiteral("lastDeliverySecondsAgo")] = QJsonValue::Null;
+    json[QStringLiteral("forwarded")] = qint64(status.forwarded);
+    json[QStringLiteral("failed")] = qint64(status.failed);
+    json[QStringLiteral("tableDownloads")] = qint64(status.tableDownloads);
+    json[QStringLiteral("tableFailures")] = qint64(status.tableFailures);
+    if (status.nextTableAttemptMs)
+        json[QStringLiteral("nextTableAttemptInSeconds")] =
+            qint64(std::max<std::int64_t>(*status.nextTableAttemptMs - nowMs, 0) / 1000);
+    else
+        json[QStringLiteral("nextTableAttemptInSeconds")] = QJsonValue::Null;
+    QJsonArray warnings;
+    for (const std::string& w : status.warnings) warnings.append(utf8(w));
+    json[QStringLiteral("warnings")] = warnings;
+    return json;
+}
+
+QByteArray statusAnswer(Bridge& bridge, const Fields& fields, const QString& workDir) {
+    return QJsonDocument(statusJson(bridge.status(), workDir,
+                                    fromCp1250(fields.text(Field::cfgadresa)),
+                                    bridge.clock().monotonicMs()))
+        .toJson(QJsonDocument::Compact);
+}
+
+int statusExitCode(const QJsonObject& status) {
+    const QString state = status.value(QStringLiteral("state")).toString();
+    if (state == QLatin1String("stopped") || state == QLatin1String("delayed start")) return 2;
+    if (state != QLatin1String("running") ||
+        !status.value(QStringLiteral("warnings")).toArray().isEmpty())
+        return 1;
+    return 0;
+}
+
+QString statusText(const QJsonObject& status) {
+    const auto text = [&](const char* key) { return status.value(QLatin1String(key)).toString(); };
+    const auto number = [&](const char* key) {
+        return status.value(QLatin1String(key)).toInteger();
+    };
+    QStringList lines;
+    lines << QStringLiteral("Stav: ") + text("stateName");
+    if (!text("cause").isEmpty()) lines << QStringLiteral("Příčina: ") + text("cause");
+    lines << QStringLiteral("Adresář: ") + text("workDir");
+    lines << QStringLiteral("Port: ") +
+                 (text("port").isEmpty() ? QStringLiteral("nezvolen") : text("port"));
+    lines << QStringLiteral("Server: ") +
+                 (text("address").isEmpty() ? QStringLiteral("nezadán") : text("address"));
+    if (status.value(QStringLiteral("lastDelivery")).isString()) {
+        QString line = QStringLiteral("Poslední doručení: ") + text("lastDelivery");
+        if (status.value(QStringLiteral("lastDeliverySecondsAgo")).isDouble())
+            line += QStringLiteral(" (před %1 min)").arg(number("lastDeliverySecondsAgo") / 60);
+        lines << line;
+    } else {
+        lines << QStringLiteral("Poslední doručení: od spuštění žádné");
+    }
+    if (!text("lastIdentification").isEmpty())
+        lines << QStringLiteral("Poslední identifikace: ") + text("lastIdentification");
+    lines << QStringLiteral("Události od spuštění: předáno %1, nepředáno %2")
+                 .arg(number("forwarded"))
+                 .arg(number("failed"));
+    QString tables = QStringLiteral("Stažení tabulek: %1").arg(number("tableDownloads"));
+    if (number("tableFailures") > 0)
+        tables += QStringLiteral(", nezdařilo se %1×").arg(number("tableFailures"));
+    if (status.value(QStringLiteral("nextTableAttemptInSeconds")).isDouble())
+        tables += QStringLiteral(", další pokus za %1 s").arg(number("nextTableAttemptInSeconds"));
+    lines << tables;
+    for (const QJsonValue& w : status.value(QStringLiteral("warnings")).toArray())
+        lines << QStringLiteral("Upozornění: ") + w.toString();
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+}  // namespace kv
