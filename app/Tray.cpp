@@ -40,11 +40,17 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
                            QSystemTrayIcon::Information, 10000);
     });
     connect(&bridge, &Bridge::statusChanged, this, [this](const BridgeStatus& status) {
-        m_icon.setIcon(iconFor(status));
+        // Every delivery changes the status; the icon is painted anew only when it looks new.
+        const auto look = std::make_pair(status.state, status.tone);
+        if (look != m_look) {
+            m_look = look;
+            m_icon.setIcon(iconFor(status));
+        }
         refresh();
     });
     connect(&m_refresh, &QTimer::timeout, this, &Tray::refresh);
     m_refresh.start(kRefreshMs);
+    m_look = {bridge.status().state, bridge.status().tone};
     m_icon.setIcon(iconFor(bridge.status()));
     refresh();
     m_icon.show();

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <utility>
 
 #include "sync/BridgeStatus.h"
 
@@ -53,6 +54,7 @@ private:
     QMenu m_menu;
     QTimer m_refresh;
     bool m_toldHidden = false;
+    std::pair<CommState, Tone> m_look{CommState::stopped, Tone::normal};
 };
 
 }  // namespace kv

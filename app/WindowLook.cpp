@@ -172,9 +172,13 @@ void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     if (status.state != CommState::stopped && status.state != CommState::running)
         lit->setText(QString::fromUtf8(stateLook(status.state).badge));
     const QColor colour(QRgb(toneColour(status.state, status.tone)));
-    lit->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; "
-                                      "padding-left: 2px; border-radius: 2px; }")
-                           .arg(colour.name()));
+    const QString litSheet = QStringLiteral(
+                                 "QLabel { background: %1; color: white; "
+                                 "padding-left: 2px; border-radius: 2px; }")
+                                 .arg(colour.name());
+    // Every delivery changes the status; a style sheet set anew restyles the label each time.
+    const bool restyle = lit->styleSheet() != litSheet || !dark->styleSheet().isEmpty();
+    if (lit->styleSheet() != litSheet) lit->setStyleSheet(litSheet);
     QStringList tip{QString::fromUtf8(stateLook(status.state).name)};
     if (!status.cause.empty()) tip << QString::fromStdString(status.cause);
     for (const std::string& warning : status.warnings) tip << QString::fromStdString(warning);
@@ -184,10 +188,11 @@ void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     if (!status.instance.empty())
         tip << QStringLiteral("Pracovní adresář: %1").arg(QString::fromStdString(status.instance));
     lit->setToolTip(tip.join(QLatin1Char('\n')));
-    dark->setStyleSheet(QString());
+    if (!dark->styleSheet().isEmpty()) dark->setStyleSheet(QString());
     // A style sheet set or cleared hands the label the desktop's font instead of the window's,
     // and the larger caption is cut off; the weight stays normal, so that every state fits.
-    for (QLabel* label : {lit, dark}) label->setFont(form.font());
+    if (restyle)
+        for (QLabel* label : {lit, dark}) label->setFont(form.font());
     dark->setToolTip(QString());
 }
 
