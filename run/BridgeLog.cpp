@@ -1,6 +1,5 @@
 #include "run/BridgeLog.h"
 
-#include <QMetaMethod>
 #include <QMutexLocker>
 #include <atomic>
 #include <cstdio>
@@ -96,11 +95,6 @@ void BridgeLog::applyDefaultFilterRules() {
     QLoggingCategory::setFilterRules(QStringLiteral("kvbridge.*.debug=false"));
 }
 
-QList<LogEntry> BridgeLog::history() const {
-    QMutexLocker lock(&m_mutex);
-    return QList<LogEntry>(m_history.begin(), m_history.end());
-}
-
 bool BridgeLog::writingFile() const {
     QMutexLocker lock(&m_mutex);
     return !m_options.filePath.isEmpty() && !m_fileFailed;
@@ -122,16 +116,8 @@ void BridgeLog::handleMessage(QtMsgType type, const QMessageLogContext& context,
 }
 
 void BridgeLog::add(LogEntry entry) {
-    {
-        QMutexLocker lock(&m_mutex);
-        writeLocked(entry);
-        m_history.push_back(entry);
-        while (m_history.size() > size_t(std::max(0, m_options.historySize))) m_history.pop_front();
-    }
-    static const QMetaMethod added = QMetaMethod::fromSignal(&BridgeLog::entryAdded);
-    if (isSignalConnected(added))
-        QMetaObject::invokeMethod(
-            this, [this, entry] { emit entryAdded(entry); }, Qt::QueuedConnection);
+    QMutexLocker lock(&m_mutex);
+    writeLocked(entry);
 }
 
 void BridgeLog::writeLocked(const LogEntry& entry) {

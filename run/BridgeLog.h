@@ -7,7 +7,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
-#include <deque>
 
 namespace kv {
 
@@ -32,11 +31,10 @@ struct LogOptions {
     // journald reads ("<4>kvbridge.link: ..."), without a time stamp of our own.
     enum class Stderr { off, plain, journal };
     Stderr toStderr = Stderr::off;
-    int historySize = 200;
 };
 
 // Where every message of the program goes: Qt's message handler for the whole process, writing
-// the log file (rotated by size), standard error and an in-memory history of the last entries.
+// the log file (rotated by size) and standard error.
 // Messages may come from any thread.  A log file that cannot be written never stops the
 // bridge: the lines go to standard error instead, which is said once, and the file is tried
 // again a minute later.  One object at a time; it installs the handler for its lifetime.
@@ -50,16 +48,9 @@ public:
     // configuration file read later) asks for it.  Call before the first message.
     static void applyDefaultFilterRules();
 
-    // The last entries, oldest first.
-    QList<LogEntry> history() const;
     // False while the lines go to standard error because the file cannot be written.
     bool writingFile() const;
     const LogOptions& options() const { return m_options; }
-
-signals:
-    // Emitted on this object's thread for every entry, after it was written; never from within
-    // the message handler, so a receiver may log.
-    void entryAdded(const kv::LogEntry& entry);
 
 private:
     static void handleMessage(QtMsgType type, const QMessageLogContext& context,
@@ -78,7 +69,6 @@ private:
     qint64 m_fileSize = 0;
     bool m_fileFailed = false;
     QElapsedTimer m_sinceFailure;
-    std::deque<LogEntry> m_history;
 };
 
 }  // namespace kv

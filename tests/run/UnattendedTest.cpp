@@ -1,4 +1,4 @@
-// The unattended-operation plumbing: the rotated log file and its history, one bridge per
+// The unattended-operation plumbing: the rotated log file, one bridge per
 // working directory, termination signals on the event loop.
 #include <gtest/gtest.h>
 
@@ -63,7 +63,7 @@ TEST_P(LogRotation, KeepsTheCapAndTheNumberOfFiles) {
         old.write(QByteArray(c.alreadyThere - 1, 'x') + '\n');
     }
     {
-        BridgeLog log({path, c.cap, c.kept, LogOptions::Stderr::off, 10});
+        BridgeLog log({path, c.cap, c.kept, LogOptions::Stderr::off});
         for (int i = 0; i < c.messages; ++i)
             qCInfo(lcTest, "message %05d with some words to fill the line", i);
         EXPECT_TRUE(log.writingFile());
@@ -100,16 +100,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, LogRotation,
                                            RotationCase{"earlier_run_full", 1000, 2, 100, 990}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BridgeLog, OneLinePerMessageAndAHistoryReadOnTheEventLoop) {
+TEST(BridgeLog, OneLinePerMessage) {
     QTemporaryDir dir;
-    BridgeLog log({dir.filePath("kvbridge.log"), 100000, 1, LogOptions::Stderr::off, 3});
-    QList<LogEntry> added;
-    QObject::connect(&log, &BridgeLog::entryAdded, [&](const LogEntry& e) { added << e; });
+    BridgeLog log({dir.filePath("kvbridge.log"), 100000, 1, LogOptions::Stderr::off});
     qCWarning(lcTest, "first\r\nsecond\nthird\n");
     for (int i = 0; i < 4; ++i) qCInfo(lcTest, "entry %d", i);
-    // Emitted later, on the event loop, not inside the logging call.
-    EXPECT_TRUE(added.isEmpty());
-    ASSERT_TRUE(waitFor([&] { return added.size() == 5; }));
 
     const QStringList lines = linesOf(dir.filePath("kvbridge.log"));
     ASSERT_EQ(lines.size(), 5);
@@ -120,20 +115,15 @@ TEST(BridgeLog, OneLinePerMessageAndAHistoryReadOnTheEventLoop) {
     EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")
                     .match(lines[0])
                     .hasMatch());
-    const QList<LogEntry> history = log.history();
-    ASSERT_EQ(history.size(), 3);
-    EXPECT_EQ(history.front().text, "entry 1");
-    EXPECT_EQ(history.back().text, "entry 3");
-    EXPECT_EQ(formatLogLine(history.back()), lines.back());
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("info     kvbridge.test: entry 3")))
+        << lines.back().toStdString();
 }
 
-TEST(BridgeLog, AnUnwritableFileLeavesTheHistoryWorking) {
+TEST(BridgeLog, AnUnwritableFileIsSaidSo) {
     QTemporaryDir dir;
-    BridgeLog log({dir.filePath("missing/kvbridge.log"), 1000, 1, LogOptions::Stderr::off, 10});
+    BridgeLog log({dir.filePath("missing/kvbridge.log"), 1000, 1, LogOptions::Stderr::off});
     qCInfo(lcTest, "still recorded");
     EXPECT_FALSE(log.writingFile());
-    ASSERT_EQ(log.history().size(), 1);
-    EXPECT_EQ(log.history().front().text, "still recorded");
 }
 
 // Qt's lock file: process, application, host, machine and boot of the holder.
