@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <QJsonDocument>
+#include <QLocalSocket>
 
 #include "e2e/EndToEndFixture.h"
+#include "run/SingleInstance.h"
+#include "support/SmallFilesystem.h"
 
 namespace kv::e2e {
 namespace {
@@ -52,6 +55,50 @@ private:
     bool m_bound = false;
     QStringList m_messages;
 };
+
+// Command lines run without a display, as a script or a unit file would: a mistake prints why
+// and the usage and exits 2, never reaching the window system; --status keeps its own codes.
+struct CommandLineCase {
+    const char* name;
+    QStringList args;
+    int exit;
+    const char* said;
+};
+
+class CommandLines : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLines, EndWithTheirExitStatusAndNeverCrash) {
+    const CommandLineCase& c = GetParam();
+    QTemporaryDir work;
+    const StatusReply run = runBridgeCommand(work.path(), c.args);
+    EXPECT_EQ(run.exit, c.exit) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(c.said)) << run.out.toStdString();
+    if (c.exit == 2 && c.args.value(0) != "--status")
+        EXPECT_TRUE(run.out.contains("Použití:")) << run.out.toStdString();
+    EXPECT_FALSE(run.out.contains("qt.qpa")) << run.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLines,
+    ::testing::Values(
+        CommandLineCase{"unknown_option", {"--bogus"}, 2, "neznámá volba --bogus"},
+        CommandLineCase{"json_without_status", {"--json"}, 2, "--json patří jen ke --status"},
+        CommandLineCase{"minimized_service", {"--minimized", "--service"}, 2, "se vylučují"},
+        CommandLineCase{"status_service", {"--service", "--status"}, 2, "nelze spojit"},
+        CommandLineCase{"dir_without_value", {"--dir"}, 2, "volbě --dir chybí hodnota"},
+        CommandLineCase{"stray_argument", {"terminal.cfg"}, 2, "nečekaný argument"},
+        CommandLineCase{"missing_dir", {"--dir", "/nonexistent/kv"}, 1, "neexistuje"},
+        CommandLineCase{
+            "status_missing_dir", {"--status", "--dir", "/nonexistent/kv"}, 3, "neexistuje"},
+        CommandLineCase{"status_json_missing_dir",
+                        {"--status", "--json", "--dir", "/nonexistent/kv"},
+                        3,
+                        R"({"state":"none"})"},
+        CommandLineCase{"status_none", {"--status"}, 3, "neběží žádný kvbridge"},
+        CommandLineCase{"window_without_display", {"--minimized"}, 1, "DISPLAY"},
+        CommandLineCase{"help", {"--help"}, 0, "--service"},
+        CommandLineCase{"version", {"--version"}, 0, "KV-CU5"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A second start in the same directory asks the running bridge for its window and ends; SIGTERM
 // then ends the running bridge as closing its window does: status 0, no reply files of the
