@@ -22,6 +22,9 @@ namespace kv {
 
 namespace {
 
+// How long --status waits for the bridge's answer before it calls it not answering.
+constexpr int kStatusAnswerMs = 2000;
+
 QString usage() {
     return QStringLiteral(
                "Použití:\n"
@@ -88,15 +91,32 @@ QString parseError(const QCommandLineParser& parser) {
 void printLine(const QString& text) { std::printf("%s\n", text.toUtf8().constData()); }
 
 // kvbridge --status: asks the bridge of the working directory how it is; the exit status says
-// it too (3: no bridge answered).
+// it too.  The lock tells whether a bridge runs at all, so a silent one is not taken for none.
 int printStatus(bool asJson) {
     const QString here = QDir::toNativeSeparators(QDir::currentPath());
-    const auto answer = SingleInstance::askStatus(QDir::currentPath(), 5000);
-    const QJsonObject status = answer ? QJsonDocument::fromJson(*answer).object() : QJsonObject();
-    if (!answer) {
-        printLine(asJson ? QStringLiteral(R"({"state":"none"})")
-                         : QStringLiteral("V adresáři %1 neběží žádný kvbridge.").arg(here));
-        return kNoBridge;
+    const SingleInstance::StatusQuery query =
+        SingleInstance::queryStatus(QDir::currentPath(), kStatusAnswerMs);
+    const QJsonObject status = QJsonDocument::fromJson(query.answer).object();
+    switch (query.outcome) {
+        case SingleInstance::StatusQuery::answered:
+            break;
+        case SingleInstance::StatusQuery::none:
+            printLine(asJson ? QStringLiteral(R"({"state":"none"})")
+                             : QStringLiteral("V adresáři %1 neběží žádný kvbridge.").arg(here));
+            return kNoBridge;
+        case SingleInstance::StatusQuery::notAnswering:
+            printLine(asJson ? QStringLiteral(R"({"state":"not answering"})")
+                             : QStringLiteral("V adresáři %1 běží kvbridge, ale do %2 s "
+                                              "neodpověděl.")
+                                   .arg(here)
+                                   .arg(kStatusAnswerMs / 1000));
+            return 1;
+        case SingleInstance::StatusQuery::accessDenied:
+            printLine(asJson ? QStringLiteral(R"({"state":"access denied"})")
+                             : QStringLiteral("Na kvbridge v adresáři %1 se nelze zeptat: "
+                                              "přístup odepřen.")
+                                   .arg(here));
+            return kNoBridge;
     }
     if (status.isEmpty()) {
         // The bridge has its directory but not yet its window or its engine.

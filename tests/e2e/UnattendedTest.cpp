@@ -253,6 +253,60 @@ TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
     EXPECT_EQ(askStatus(work, true).out.trimmed(), R"({"state":"none"})");
 }
 
+// --status tells a running bridge from none whatever keeps it from answering: stopped for a
+// moment, its socket crowded by idle connections, its directory read-only, or a socket the
+// asking user may not open.
+TEST_F(EndToEnd, StatusFindsABridgeThatCannotAnswer) {
+    const QString work = dir("work");
+    test::SmallFilesystem fs(work.toStdString(), 256 * 1024);
+    if (fs.usable()) {
+        QFile cfg(work + "/terminal.cfg");
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+        cfg.write(
+            ("1\r\n" + web->baseUrl() + "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n").toLatin1());
+        cfg.close();
+        fs.setReadOnly(true);
+    }
+    sim->start({"--chips", chipList(), "--events", "0", "--forever"});
+    bridge->env.insert("KVBRIDGE_COM1", sim->device());
+    if (fs.usable())
+        bridge->startAsIs({"--service"});
+    else
+        bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    m_bridgeStarted = true;
+    ASSERT_TRUE(waitUntil([&] { return askStatus(work).out.contains("Stav: "); }, scaled(10s)))
+        << askStatus(work).out.toStdString() << bridge->output().toStdString();
+
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 10; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(SingleInstance::serverNames(work).constFirst());
+        if (!idle.back()->waitForConnected(1000))
+            idle.back()->connectToServer(SingleInstance::serverNames(work).constLast());
+    }
+    StatusReply status = askStatus(work);
+    EXPECT_TRUE(status.out.contains("Stav: ")) << status.out.toStdString();
+
+    ASSERT_EQ(::kill(pid_t(bridge->pid()), SIGSTOP), 0);
+    status = askStatus(work, true);
+    ::kill(pid_t(bridge->pid()), SIGCONT);
+    EXPECT_EQ(status.exit, 1) << status.out.toStdString();
+    EXPECT_EQ(status.out.trimmed(), R"({"state":"not answering"})");
+
+    if (::geteuid() != 0 || !QFile::exists("/usr/bin/setpriv")) return;
+    for (const QString& d : {dir(""), work})
+        QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                     QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                     QFileDevice::ExeOther);
+    QProcess other;
+    other.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                     KVE2E_KVBRIDGE, "--status", "--dir", work});
+    ASSERT_TRUE(other.waitForFinished(int(scaled(10s).count())));
+    const QByteArray said = other.readAll();
+    EXPECT_EQ(other.exitCode(), 3) << said.toStdString();
+    EXPECT_TRUE(said.contains("přístup odepřen")) << said.toStdString();
+}
+
 // A window bridge that does not start by itself says it is stopped (2); SIGHUP ends it as
 // closing the window does.
 TEST_F(EndToEnd, AStoppedWindowBridgeSaysSoAndEndsOnSighup) {
