@@ -39,7 +39,10 @@ int remaining(const QDeadlineTimer& deadline) {
 }  // namespace
 
 SingleInstance::SingleInstance(const QString& workDir, QObject* parent)
-    : QObject(parent), m_workDir(workDir) {}
+    : QObject(parent), m_workDir(workDir) {
+    m_complaintTimer.setSingleShot(true);
+    connect(&m_complaintTimer, &QTimer::timeout, this, &SingleInstance::sayUnsaidComplaints);
+}
 
 SingleInstance::~SingleInstance() {
     if (m_server) m_server->close();
@@ -181,7 +184,24 @@ void SingleInstance::close(QLocalSocket* socket, const char* why) {
 }
 
 void SingleInstance::complain(const char* why) {
+    if (m_complaintTimer.isActive()) {
+        ++m_unsaidComplaints;
+        return;
+    }
     qCWarning(lcRun).noquote() << QStringLiteral("local socket: ") + QLatin1String(why);
+    m_complaintTimer.start(m_complaintIntervalMs);
+}
+
+void SingleInstance::sayUnsaidComplaints() {
+    if (m_unsaidComplaints == 0) return;
+    qCWarning(lcRun).noquote()
+        << QStringLiteral(
+               "local socket: %1 more connections closed in the last %2 s (too many at once, "
+               "idle, a line too long or an unknown request)")
+               .arg(m_unsaidComplaints)
+               .arg(m_complaintIntervalMs / 1000.0);
+    m_unsaidComplaints = 0;
+    m_complaintTimer.start(m_complaintIntervalMs);
 }
 
 SingleInstance::StatusQuery SingleInstance::queryStatus(const QString& workDir, int timeoutMs) {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -25,7 +26,9 @@ namespace kv {
 // open to the same user only (on Unix the socket file is the user's alone), takes lines of at
 // most kMaxLineBytes (a longer one closes the connection), closes a connection that has not
 // asked within kConnectionMs, and holds kMaxConnections at a time (a new one closes the oldest),
-// so a stray client can neither hold memory nor crowd a real question out.
+// so a stray client can neither hold memory nor crowd a real question out.  What it closes is
+// logged at once the first time and then as a count at most every complaint interval, so a
+// flood of connections cannot rotate the log away.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -55,6 +58,8 @@ public:
     static constexpr qint64 kMaxLineBytes = 256;
     static constexpr int kMaxConnections = 8;
     static constexpr int kConnectionMs = 2000;
+    static constexpr int kComplaintIntervalMs = 60000;
+    void setComplaintInterval(int ms) { m_complaintIntervalMs = ms; }
     // What "status" is answered with (one JSON object without line breaks); without it the
     // question is answered with {}.
     void setStatusAnswer(std::function<QByteArray()> answer) { m_statusAnswer = std::move(answer); }
@@ -81,6 +86,7 @@ private:
     void take(QLocalSocket* socket);
     void close(QLocalSocket* socket, const char* why);
     void complain(const char* why);
+    void sayUnsaidComplaints();
     bool askOwnerToShow();
 
     QString m_workDir;
@@ -89,6 +95,9 @@ private:
     QString m_detail;
     std::function<QByteArray()> m_statusAnswer;
     QList<QLocalSocket*> m_open;  // oldest first
+    QTimer m_complaintTimer;
+    int m_complaintIntervalMs = kComplaintIntervalMs;
+    int m_unsaidComplaints = 0;
 };
 
 }  // namespace kv

@@ -197,12 +197,15 @@ TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
 
 // The socket answers the status question, and a client that sends a line longer than a
 // question, keeps quiet, or crowds in beyond the handful the owner holds is closed: the owner
-// keeps neither its bytes nor its connection, and the newest question is still answered.
+// keeps neither its bytes nor its connection, the newest question is still answered, and what
+// was closed is logged once and then counted.
 TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
     QTemporaryDir dir;
+    BridgeLog log({dir.filePath("kvbridge.log"), 1000000, 1, LogOptions::Stderr::off, 10});
     SingleInstance owner(dir.path());
     ASSERT_EQ(owner.claim(), SingleInstance::Claim::owner) << owner.detail().toStdString();
     owner.setStatusAnswer([] { return QByteArray(R"({"state":"running"})"); });
+    owner.setComplaintInterval(1000);
     const QString name = SingleInstance::serverNames(dir.path()).constFirst();
     const auto connected = [&](QLocalSocket& s) {
         s.connectToServer(name);
@@ -239,6 +242,22 @@ TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
     // Held open and silent, the crowd neither blocks a question nor stays.
     EXPECT_EQ(ask(), R"({"state":"running"})");
     ASSERT_TRUE(waitFor([&] { return owner.openConnections() == 0; }));
+
+    // 29 closed: the long line, 21 crowded out, 7 idle; told in a few lines that count them all.
+    const auto told = [&] {
+        const QStringList lines = linesOf(dir.filePath("kvbridge.log")).filter("local socket:");
+        int count = 0;
+        for (const QString& line : lines) {
+            const auto more = QRegularExpression(R"((\d+) more connections closed)").match(line);
+            count += more.hasMatch() ? more.captured(1).toInt() : 1;
+        }
+        return std::pair(lines.size(), count);
+    };
+    ASSERT_TRUE(waitFor([&] { return told().second == 29; })) << told().second;
+    EXPECT_LE(told().first, 5);
+    EXPECT_TRUE(linesOf(dir.filePath("kvbridge.log"))
+                    .filter("local socket:")[0]
+                    .contains("a line too long"));
 }
 
 // --status says "none" only when nobody holds the directory's lock: a bridge that holds it and
