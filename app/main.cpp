@@ -13,44 +13,15 @@
 #include "app/FirstStart.h"
 #include "app/LoggingPrompts.h"
 #include "app/MessageBoxPrompts.h"
+#include "app/ProcessWiring.h"
 #include "app/ServiceMode.h"
-#include "app/StatusReport.h"
 #include "app/TForm1.h"
 #include "app/Tray.h"
-#include "run/BridgeLog.h"
 #include "run/Console.h"
 #include "run/Logging.h"
 #include "run/SingleInstance.h"
-#include "run/TerminationSignals.h"
 
 namespace {
-
-// Where the log goes: kvbridge.log in the working directory, and standard error as ever.
-kv::LogOptions windowLogOptions() {
-    kv::LogOptions options;
-    options.toStderr = kv::LogOptions::Stderr::plain;
-    return options;
-}
-
-// False when another bridge owns the working directory: it was asked to show its window and
-// this start ends.  Decided before the log file is opened, so only the owner writes it.
-bool ownsWorkDir(kv::SingleInstance& instance) {
-    const kv::SingleInstance::Claim claim = instance.claim();
-    if (claim == kv::SingleInstance::Claim::otherRunning) {
-        qCInfo(lcRun).noquote() << instance.detail();
-        return false;
-    }
-    return true;
-}
-
-// The first lines of a run in the log; the prompts of an automatic start may come before the
-// window exists.
-void logStart(const kv::SingleInstance& instance) {
-    qCInfo(lcRun).noquote() << QStringLiteral("kvbridge started in %1 (process %2)")
-                                   .arg(QDir::toNativeSeparators(QDir::currentPath()))
-                                   .arg(QCoreApplication::applicationPid());
-    if (!instance.detail().isEmpty()) qCWarning(lcRun).noquote() << instance.detail();
-}
 
 // Qt's own texts (the standard buttons Abort, Retry, OK, Cancel) in Czech, as the window is,
 // from the catalogue Debian ships in qt6-translations-l10n.  Without it they stay English.
@@ -60,8 +31,8 @@ void loadCzechQtTexts(QApplication& app) {
                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);
     else
-        qCInfo(lcRun)
-            << "Qt's Czech catalogue (qtbase_cs.qm) not found; standard buttons stay English";
+        qCInfo(lcRun) << "Qt's Czech catalogue (qtbase_cs.qm) not found; standard "
+                         "buttons stay English";
 }
 
 }  // namespace
@@ -75,12 +46,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kvbridge"));
     QApplication::setWindowIcon(kv::Tray::packageIcon());
-    kv::BridgeLog::applyDefaultFilterRules();
-    kv::SingleInstance instance(QDir::currentPath());
-    if (!ownsWorkDir(instance)) return 0;
-    kv::BridgeLog log(windowLogOptions());
-    kv::TerminationSignals termination;
-    logStart(instance);
+    kv::ProcessWiring process(kv::ProcessWiring::Mode::window);
+    if (!process.claim()) return process.exitWhenOtherRuns();
     loadCzechQtTexts(app);
     // The bridge ends only when its window is closed: not when it is hidden and a message box
     // closes, and not later than that because a message box is still open.
@@ -105,23 +72,15 @@ int main(int argc, char** argv) {
     // that is waited for) shows in both; then the bridge starts.
     kv::TForm1 form(services);
     kv::Tray tray(form);
-    QObject::connect(&instance, &kv::SingleInstance::showRequested, &form,
+    QObject::connect(&process.instance(), &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
-    instance.setStatusAnswer(
-        [&form] { return kv::statusAnswer(form.bridge(), form.fields(), QDir::currentPath()); });
-    // A table download under way breaks off first: on a slow line it would hold the end for
-    // minutes.
-    QObject::connect(&termination, &kv::TerminationSignals::terminationRequested, &form,
-                     [&form] { form.bridge().engine().setEnding(); });
     // SIGTERM, SIGINT and SIGHUP close the window as the operator would, without a question.
-    kv::quitOnTermination(termination, [&form] { form.closeWithoutAsking(); });
+    process.serve(form.bridge(), form.fields(), [&form] { form.closeWithoutAsking(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     if (commandLine.minimized && QSystemTrayIcon::isSystemTrayAvailable())
         qCInfo(lcRun) << "started hidden in the tray";
     else
         form.show();
     form.appstart();
-    const int status = app.exec();
-    qCInfo(lcRun) << "kvbridge ended";
-    return status;
+    return process.exec();
 }
