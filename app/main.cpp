@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
     services.serialFactory = [] { return kv::makeQtSerialDevice(); };
     services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
     services.workDir = std::filesystem::current_path();
+    // Asked before the window's start writes terminal.cfg.
+    const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    const bool showWindow =
+        kv::showsWindowAtStart(commandLine.minimized, trayAvailable, services.workDir);
     services.firstConfig = kv::firstConfigFromEnvironment(services.workDir);
 
     // The window and the tray are there first, so the program start (a delayed start, a port
@@ -77,10 +81,14 @@ int main(int argc, char** argv) {
     // SIGTERM, SIGINT and SIGHUP close the window as the operator would, without a question.
     process.serve(form.bridge(), form.fields(), [&form] { form.closeWithoutAsking(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
-    if (commandLine.minimized && QSystemTrayIcon::isSystemTrayAvailable())
-        qCInfo(lcRun) << "started hidden in the tray";
-    else
+    if (showWindow) {
         form.show();
+        if (commandLine.minimized)
+            qCInfo(lcRun) << "window shown although --minimized:"
+                          << (trayAvailable ? "a first start, to be set up" : "there is no tray");
+    } else {
+        qCInfo(lcRun) << "started hidden in the tray";
+    }
     form.appstart();
     return process.exec();
 }
