@@ -9,13 +9,20 @@
 
 namespace kv {
 
-TerminalConfig firstConfigFromEnvironment(const std::filesystem::path& workDir) {
-    TerminalConfig config = defaultTerminalConfig();
+bool isFirstStart(const std::filesystem::path& workDir) {
     const std::filesystem::path cfg = workDir / "terminal.cfg";
     std::error_code ec;
-    if (std::filesystem::exists(cfg, ec) &&
-        !(std::filesystem::is_regular_file(cfg, ec) && std::filesystem::file_size(cfg, ec) == 0))
-        return config;
+    return !std::filesystem::exists(cfg, ec) ||
+           (std::filesystem::is_regular_file(cfg, ec) && std::filesystem::file_size(cfg, ec) == 0);
+}
+
+bool showsWindowAtStart(bool minimized, bool trayAvailable, const std::filesystem::path& workDir) {
+    return !minimized || !trayAvailable || isFirstStart(workDir);
+}
+
+TerminalConfig firstConfigFromEnvironment(const std::filesystem::path& workDir) {
+    TerminalConfig config = defaultTerminalConfig();
+    if (!isFirstStart(workDir)) return config;
 
     const QString port = qEnvironmentVariable("KVBRIDGE_PORT").trimmed();
     if (port.size() == 1 && port[0] >= QLatin1Char('1') && port[0] <= QLatin1Char('4')) {

@@ -13,4 +13,13 @@ namespace kv {
 // out.  Later starts read terminal.cfg alone; the variables are then ignored.
 TerminalConfig firstConfigFromEnvironment(const std::filesystem::path& workDir);
 
+// A first start: workDir has no terminal.cfg yet, or an empty one (what a full disk left of an
+// earlier first start).  Ask before the window exists: its start writes the file.
+bool isFirstStart(const std::filesystem::path& workDir);
+
+// Whether the window shows at the program start: always where there is no tray to bring it
+// back from, and at a first start, whose set-up (Porty?, Uložit, Start) needs it; otherwise
+// unless --minimized asked to start hidden.
+bool showsWindowAtStart(bool minimized, bool trayAvailable, const std::filesystem::path& workDir);
+
 }  // namespace kv

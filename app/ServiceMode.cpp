@@ -9,12 +9,9 @@
 #include "app/FirstStart.h"
 #include "app/Logging.h"
 #include "app/LoggingPrompts.h"
-#include "app/StatusReport.h"
-#include "run/BridgeLog.h"
+#include "app/ProcessWiring.h"
 #include "run/Logging.h"
 #include "run/ServiceNotify.h"
-#include "run/SingleInstance.h"
-#include "run/TerminationSignals.h"
 #include "sync/Bridge.h"
 #include "sync/DriveC.h"
 
@@ -23,21 +20,8 @@ namespace kv {
 int runService(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kvbridge"));
-    BridgeLog::applyDefaultFilterRules();
-    SingleInstance instance(QDir::currentPath());
-    if (instance.claim() == SingleInstance::Claim::otherRunning) {
-        qCCritical(lcRun).noquote() << instance.detail();
-        return 1;
-    }
-    LogOptions options;
-    options.toStderr = LogOptions::Stderr::journal;
-    BridgeLog log(options);
-    TerminationSignals termination;
-    quitOnTermination(termination);
-    qCInfo(lcRun).noquote() << QStringLiteral("kvbridge started as a service in %1 (process %2)")
-                                   .arg(QDir::toNativeSeparators(QDir::currentPath()))
-                                   .arg(QCoreApplication::applicationPid());
-    if (!instance.detail().isEmpty()) qCWarning(lcRun).noquote() << instance.detail();
+    ProcessWiring process(ProcessWiring::Mode::service);
+    if (!process.claim()) return process.exitWhenOtherRuns();
 
     SystemClock clock;
     LoggingPrompts prompts;
@@ -52,10 +36,7 @@ int runService(int argc, char** argv) {
     parts.driveC = driveCRoot();
     parts.firstConfig = firstConfigFromEnvironment(parts.workDir);
     Bridge bridge(std::move(parts));
-    instance.setStatusAnswer(
-        [&bridge, &fields] { return statusAnswer(bridge, fields, QDir::currentPath()); });
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &bridge,
-                     [&bridge] { bridge.engine().setEnding(); });
+    process.serve(bridge, fields);
     // Ready once the bridge does its steady work: serving the unit, or waiting for a port that
     // is not there (which may last; STATUS= says so).  A delayed start is still starting.
     const QString instanceName = QDir::toNativeSeparators(QDir::currentPath());
@@ -79,11 +60,10 @@ int runService(int argc, char** argv) {
         QObject::connect(&watchdog, &QTimer::timeout, [] { notifyAlive(); });
         watchdog.start(interval / 2);
     }
-    const int status = app.exec();
-    notifyStopping();
-    bridge.end();
-    qCInfo(lcRun) << "kvbridge ended";
-    return status;
+    return process.exec([&bridge] {
+        notifyStopping();
+        bridge.end();
+    });
 }
 
 }  // namespace kv

@@ -24,4 +24,7 @@ void useParentConsole() {
     if (!err && std::freopen("CONOUT$", "w", stderr)) std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
+// Windows always has its desktop.
+QString noDisplayReason() { return {}; }
+
 }  // namespace kv

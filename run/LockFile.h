@@ -13,4 +13,9 @@ namespace kv {
 // take its own leftover lock for a live bridge's and end without a word.
 bool removeUnheldLock(const QString& path);
 
+// Whether a running program holds the lock file at path, asked without taking it from anybody
+// and without removing it: unknown when the file cannot be opened to look (access denied).
+enum class LockHolder { nobody, someone, unknown };
+LockHolder lockHolder(const QString& path);
+
 }  // namespace kv

@@ -1,3 +1,4 @@
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,6 +27,22 @@ bool removeUnheldLock(const QString& path) {
     }
     ::close(fd);
     return removed;
+}
+
+// A shared lock is refused only while someone holds the exclusive one; taken, it is given back
+// at once, and a start racing with the question still gets its own lock.
+LockHolder lockHolder(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? LockHolder::nobody : LockHolder::unknown;
+    LockHolder holder = LockHolder::unknown;
+    if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+        ::flock(fd, LOCK_UN);
+        holder = LockHolder::nobody;
+    } else if (errno == EWOULDBLOCK) {
+        holder = LockHolder::someone;
+    }
+    ::close(fd);
+    return holder;
 }
 
 }  // namespace kv

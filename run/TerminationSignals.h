@@ -19,8 +19,8 @@ public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
-    // How a person or the system asks the bridge to end, for the help text: "SIGTERM or
-    // SIGINT"; on Windows Ctrl+C and the closing of its console.
+    // How a person or the system asks the bridge to end, for the Czech help text: "SIGTERM
+    // nebo SIGINT"; on Windows Ctrl+C and the closing of its console.
     static QString requestsToEnd();
 
 signals:

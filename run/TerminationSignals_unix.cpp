@@ -69,7 +69,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
     ::sigaction(SIGPIPE, &ignore, &m_platform->previousPipe);
 }
 
-QString TerminationSignals::requestsToEnd() { return QStringLiteral("SIGTERM or SIGINT"); }
+QString TerminationSignals::requestsToEnd() { return QStringLiteral("SIGTERM nebo SIGINT"); }
 
 TerminationSignals::~TerminationSignals() {
     if (g_pipe[0] < 0) return;

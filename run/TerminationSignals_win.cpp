@@ -48,7 +48,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
 }
 
 QString TerminationSignals::requestsToEnd() {
-    return QStringLiteral("Ctrl+C or Ctrl+Break in its console, or the closing of that console");
+    return QStringLiteral("Ctrl+C nebo Ctrl+Break v jeho konzoli nebo na zavření konzole");
 }
 
 TerminationSignals::~TerminationSignals() {

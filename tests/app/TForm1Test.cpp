@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "app/FirstStart.h"
 #include "app/WindowRig.h"
 
 namespace kv::test {
@@ -23,6 +27,23 @@ TEST(Appstart, FirstStartCreatesTheDefaultFileAndStaysStopped) {
         EXPECT_EQ(w.devicesMade, 0);
         EXPECT_EQ(w.form->windowTitle(),
                   QString::fromUtf8("Kordavo - řídící jenotka KV-CU5 v.7.24"));
+    }
+}
+
+// --minimized hides the window only where the tray can bring it back and the set-up is done.
+TEST(Appstart, AFirstStartShowsTheWindowEvenWhenAskedToStartHidden) {
+    struct Row {
+        std::optional<std::string> cfg;
+        bool minimized, tray, shows;
+    };
+    for (const Row& row : {Row{std::nullopt, true, true, true}, Row{"", true, true, true},
+                           Row{kDefaults, true, true, false}, Row{kDefaults, true, false, true},
+                           Row{kDefaults, false, true, true}}) {
+        QTemporaryDir dir;
+        const std::filesystem::path work = dir.path().toStdString();
+        if (row.cfg) std::ofstream(work / "terminal.cfg", std::ios::binary) << *row.cfg;
+        EXPECT_EQ(showsWindowAtStart(row.minimized, row.tray, work), row.shows)
+            << row.cfg.has_value() << row.minimized << row.tray;
     }
 }
 

@@ -257,10 +257,13 @@ void Bridge::stop() {
     output();
 }
 
-StatusReply askStatus(const QString& workDir, bool json) {
+StatusReply runBridgeCommand(const QString& workDir, const QStringList& args) {
     QProcess p;
     p.setWorkingDirectory(workDir);
-    p.start(KVE2E_KVBRIDGE, json ? QStringList{"--status", "--json"} : QStringList{"--status"});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    p.setProcessEnvironment(env);
+    p.start(KVE2E_KVBRIDGE, args);
     StatusReply reply;
     if (p.waitForFinished(int(scaled(10s).count())) && p.exitStatus() == QProcess::NormalExit)
         reply.exit = p.exitCode();
@@ -268,6 +271,11 @@ StatusReply askStatus(const QString& workDir, bool json) {
         p.kill();
     reply.out = p.readAllStandardOutput() + p.readAllStandardError();
     return reply;
+}
+
+StatusReply askStatus(const QString& workDir, bool json) {
+    return runBridgeCommand(workDir,
+                            json ? QStringList{"--status", "--json"} : QStringList{"--status"});
 }
 
 bool hasSanitizerReport(const QByteArray& output) {

@@ -141,6 +141,8 @@ struct StatusReply {
     QByteArray out;
 };
 StatusReply askStatus(const QString& workDir, bool json = false);
+// kvbridge with args in workDir without any display, as a script or a service would run it.
+StatusReply runBridgeCommand(const QString& workDir, const QStringList& args);
 
 // Sanitizer or runtime-error reports in a process's output.
 bool hasSanitizerReport(const QByteArray& output);

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <QJsonDocument>
+#include <QLocalSocket>
 
 #include "e2e/EndToEndFixture.h"
+#include "run/SingleInstance.h"
+#include "support/SmallFilesystem.h"
 
 namespace kv::e2e {
 namespace {
@@ -52,6 +55,51 @@ private:
     bool m_bound = false;
     QStringList m_messages;
 };
+
+// Command lines run without a display, as a script or a unit file would: a mistake prints why
+// and the usage and exits 2, never reaching the window system; --status keeps its own codes.
+struct CommandLineCase {
+    const char* name;
+    QStringList args;
+    int exit;
+    const char* said;
+};
+
+class CommandLines : public ::testing::TestWithParam<CommandLineCase> {};
+
+TEST_P(CommandLines, EndWithTheirExitStatusAndNeverCrash) {
+    const CommandLineCase& c = GetParam();
+    QTemporaryDir work;
+    const StatusReply run = runBridgeCommand(work.path(), c.args);
+    EXPECT_EQ(run.exit, c.exit) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains(c.said)) << run.out.toStdString();
+    if (c.exit == 2) {
+        EXPECT_TRUE(run.out.contains("Použití:")) << run.out.toStdString();
+    }
+    EXPECT_FALSE(run.out.contains("qt.qpa")) << run.out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CommandLines,
+    ::testing::Values(
+        CommandLineCase{"unknown_option", {"--bogus"}, 2, "neznámá volba --bogus"},
+        CommandLineCase{"json_without_status", {"--json"}, 2, "--json patří jen ke --status"},
+        CommandLineCase{"minimized_service", {"--minimized", "--service"}, 2, "se vylučují"},
+        CommandLineCase{"status_service", {"--service", "--status"}, 2, "nelze spojit"},
+        CommandLineCase{"dir_without_value", {"--dir"}, 2, "volbě --dir chybí hodnota"},
+        CommandLineCase{"stray_argument", {"terminal.cfg"}, 2, "nečekaný argument"},
+        CommandLineCase{"missing_dir", {"--dir", "/nonexistent/kv"}, 1, "neexistuje"},
+        CommandLineCase{
+            "status_missing_dir", {"--status", "--dir", "/nonexistent/kv"}, 3, "neexistuje"},
+        CommandLineCase{"status_json_missing_dir",
+                        {"--status", "--json", "--dir", "/nonexistent/kv"},
+                        3,
+                        R"({"state":"none"})"},
+        CommandLineCase{"status_none", {"--status"}, 3, "neběží žádný kvbridge"},
+        CommandLineCase{"window_without_display", {"--minimized"}, 1, "DISPLAY"},
+        CommandLineCase{"help", {"--help"}, 0, "--service"},
+        CommandLineCase{"version", {"--version"}, 0, "KV-CU5"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A second start in the same directory asks the running bridge for its window and ends; SIGTERM
 // then ends the running bridge as closing its window does: status 0, no reply files of the
@@ -204,6 +252,60 @@ TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
     status = askStatus(work);
     EXPECT_EQ(status.exit, 3) << status.out.toStdString();
     EXPECT_EQ(askStatus(work, true).out.trimmed(), R"({"state":"none"})");
+}
+
+// --status tells a running bridge from none whatever keeps it from answering: stopped for a
+// moment, its socket crowded by idle connections, its directory read-only, or a socket the
+// asking user may not open.
+TEST_F(EndToEnd, StatusFindsABridgeThatCannotAnswer) {
+    const QString work = dir("work");
+    test::SmallFilesystem fs(work.toStdString(), 256 * 1024);
+    if (fs.usable()) {
+        QFile cfg(work + "/terminal.cfg");
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+        cfg.write(
+            ("1\r\n" + web->baseUrl() + "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n").toLatin1());
+        cfg.close();
+        fs.setReadOnly(true);
+    }
+    sim->start({"--chips", chipList(), "--events", "0", "--forever"});
+    bridge->env.insert("KVBRIDGE_COM1", sim->device());
+    if (fs.usable())
+        bridge->startAsIs({"--service"});
+    else
+        bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    m_bridgeStarted = true;
+    ASSERT_TRUE(waitUntil([&] { return askStatus(work).out.contains("Stav: "); }, scaled(10s)))
+        << askStatus(work).out.toStdString() << bridge->output().toStdString();
+
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 10; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(SingleInstance::serverNames(work).constFirst());
+        if (!idle.back()->waitForConnected(1000))
+            idle.back()->connectToServer(SingleInstance::serverNames(work).constLast());
+    }
+    StatusReply status = askStatus(work);
+    EXPECT_TRUE(status.out.contains("Stav: ")) << status.out.toStdString();
+
+    ASSERT_EQ(::kill(pid_t(bridge->pid()), SIGSTOP), 0);
+    status = askStatus(work, true);
+    ::kill(pid_t(bridge->pid()), SIGCONT);
+    EXPECT_EQ(status.exit, 1) << status.out.toStdString();
+    EXPECT_EQ(status.out.trimmed(), R"({"state":"not answering"})");
+
+    if (::geteuid() != 0 || !QFile::exists("/usr/bin/setpriv")) return;
+    for (const QString& d : {dir(""), work})
+        QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                     QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                     QFileDevice::ExeOther);
+    QProcess other;
+    other.start("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                     KVE2E_KVBRIDGE, "--status", "--dir", work});
+    ASSERT_TRUE(other.waitForFinished(int(scaled(10s).count())));
+    const QByteArray said = other.readAll();
+    EXPECT_EQ(other.exitCode(), 3) << said.toStdString();
+    EXPECT_TRUE(said.contains("přístup odepřen")) << said.toStdString();
 }
 
 // A window bridge that does not start by itself says it is stopped (2); SIGHUP ends it as

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
+#include <future>
 
 #include "run/BridgeLog.h"
 #include "run/SingleInstance.h"
@@ -23,6 +26,8 @@
 
 namespace kv {
 namespace {
+
+using namespace std::chrono_literals;
 
 Q_LOGGING_CATEGORY(lcTest, "kvbridge.test")
 
@@ -181,32 +186,29 @@ TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
 }
 
 // The socket answers the status question, and a client that sends a line longer than a
-// question, or comes while the owner already holds its handful of connections, is closed at once:
-// the owner keeps neither its bytes nor its connection.
+// question, keeps quiet, or crowds in beyond the handful the owner holds is closed: the owner
+// keeps neither its bytes nor its connection, the newest question is still answered, and what
+// was closed is logged once and then counted.
 TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
     QTemporaryDir dir;
+    BridgeLog log({dir.filePath("kvbridge.log"), 1000000, 1, LogOptions::Stderr::off, 10});
     SingleInstance owner(dir.path());
     ASSERT_EQ(owner.claim(), SingleInstance::Claim::owner) << owner.detail().toStdString();
     owner.setStatusAnswer([] { return QByteArray(R"({"state":"running"})"); });
-    const QString name = SingleInstance::serverName(dir.path());
+    owner.setComplaintInterval(1000);
+    const QString name = SingleInstance::serverNames(dir.path()).constFirst();
     const auto connected = [&](QLocalSocket& s) {
         s.connectToServer(name);
         return s.waitForConnected(1000);
     };
-
+    // Asked from another thread, as kvbridge --status asks from another process.
     const auto ask = [&] {
-        QLocalSocket asking;
-        if (!connected(asking)) return QByteArray();
-        asking.write("status\n");
-        QByteArray answer;
-        waitFor([&] {
-            answer += asking.readAll();
-            return answer.endsWith('\n');
-        });
-        return answer;
+        auto query = std::async(std::launch::async,
+                                [&] { return SingleInstance::queryStatus(dir.path(), 2000); });
+        waitFor([&] { return query.wait_for(0s) == std::future_status::ready; });
+        return query.get().answer;
     };
-    EXPECT_EQ(ask(), R"({"state":"running"})"
-                     "\n");
+    EXPECT_EQ(ask(), R"({"state":"running"})");
 
     QLocalSocket flooding;
     ASSERT_TRUE(connected(flooding));
@@ -216,22 +218,74 @@ TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
     ASSERT_TRUE(waitFor([&] { return owner.openConnections() == 0; }));
 
     std::vector<std::unique_ptr<QLocalSocket>> crowd;
-    for (int i = 0; i < SingleInstance::kMaxConnections + 2; ++i) {
+    for (int i = 0; i < SingleInstance::kMaxConnections + 20; ++i) {
         crowd.push_back(std::make_unique<QLocalSocket>());
         ASSERT_TRUE(connected(*crowd.back()));
     }
     ASSERT_TRUE(waitFor([&] {
         return std::count_if(crowd.begin(), crowd.end(), [](const auto& s) {
                    return s->state() == QLocalSocket::UnconnectedState;
-               }) == 2;
+               }) == 20;
     }));
     EXPECT_EQ(owner.openConnections(), SingleInstance::kMaxConnections);
-    // The refused were only refused: the owner still answers.
-    crowd.clear();
+    EXPECT_EQ(crowd.front()->state(), QLocalSocket::UnconnectedState) << "the oldest go first";
+    // Held open and silent, the crowd neither blocks a question nor stays.
+    EXPECT_EQ(ask(), R"({"state":"running"})");
     ASSERT_TRUE(waitFor([&] { return owner.openConnections() == 0; }));
-    EXPECT_EQ(ask(), R"({"state":"running"})"
-                     "\n");
+
+    // 29 closed: the long line, 21 crowded out, 7 idle; told in a few lines that count them all.
+    const auto told = [&] {
+        const QStringList lines = linesOf(dir.filePath("kvbridge.log")).filter("local socket:");
+        int count = 0;
+        for (const QString& line : lines) {
+            const auto more = QRegularExpression(R"((\d+) more connections closed)").match(line);
+            count += more.hasMatch() ? more.captured(1).toInt() : 1;
+        }
+        return std::pair(lines.size(), count);
+    };
+    ASSERT_TRUE(waitFor([&] { return told().second == 29; })) << told().second;
+    EXPECT_LE(told().first, 5);
+    EXPECT_TRUE(linesOf(dir.filePath("kvbridge.log"))
+                    .filter("local socket:")[0]
+                    .contains("a line too long"));
 }
+
+// --status says "none" only when nobody holds the directory's lock: a bridge that holds it and
+// keeps quiet, or does not listen at all, is one that does not answer.
+struct QueryCase {
+    const char* name;
+    bool lockHeld;
+    bool silentServer;
+    SingleInstance::StatusQuery::Outcome outcome;
+};
+
+class StatusQueries : public ::testing::TestWithParam<QueryCase> {};
+
+TEST_P(StatusQueries, TellNoneOnlyWithoutAHeldLock) {
+    const QueryCase& c = GetParam();
+    QTemporaryDir dir;
+    QLockFile lock(QDir(dir.path()).filePath(SingleInstance::lockFileName()));
+    if (c.lockHeld) {
+        ASSERT_TRUE(lock.tryLock(0));
+    }
+    QLocalServer silent;
+    if (c.silentServer) {
+        ASSERT_TRUE(silent.listen(SingleInstance::serverNames(dir.path())[0]));
+    }
+    QDeadlineTimer took(3000);
+    const SingleInstance::StatusQuery query = SingleInstance::queryStatus(dir.path(), 500);
+    EXPECT_EQ(query.outcome, c.outcome);
+    EXPECT_FALSE(took.hasExpired()) << "the question keeps to its time";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StatusQueries,
+    ::testing::Values(
+        QueryCase{"nothing", false, false, SingleInstance::StatusQuery::none},
+        QueryCase{"lock_only", true, false, SingleInstance::StatusQuery::notAnswering},
+        QueryCase{"lock_and_silent_socket", true, true, SingleInstance::StatusQuery::notAnswering},
+        QueryCase{"silent_socket_no_lock", false, true, SingleInstance::StatusQuery::none}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class Termination : public ::testing::TestWithParam<test::TerminationRequest> {};
 
