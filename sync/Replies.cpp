@@ -187,10 +187,13 @@ void Engine::answerEvent() {
         std::string line;
         while (reply.next(line)) {
             const std::string_view marker = std::string_view(line).substr(0, 8);
+            // "---OK---" anywhere answers the unit; whichever marker comes last gives the
+            // text it is answered with.
             if (marker == "---OK---" || marker == "---Err--") {
-                ok = marker == "---OK---";  // the last marker decides
+                if (marker == "---OK---") ok = true;
                 if (!reply.next(text)) text.clear();
-                m_fields.setText(Field::stavprac, text, ok ? Tone::normal : Tone::failure);
+                m_fields.setText(Field::stavprac, text,
+                                 marker == "---OK---" ? Tone::normal : Tone::failure);
             }
         }
     }
