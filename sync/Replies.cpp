@@ -143,16 +143,24 @@ void Engine::sendTables() {
                       "the server answered with an error status");
         return;
     }
-    // Short replies count: "-------" alone is an empty table.
-    const std::uint64_t size = prevedfile(getTxt(), getTmp(), 0);
-    const TableShape shape = tableShape(getTmp());
+    // A reply this short carries no table: "-------" alone is what a web application prints
+    // when it fails between its two queries, and would empty the unit's tables.
+    const std::uint64_t size = prevedfile(getTxt(), getTmp());
+    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
     if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
-                      "the reply is no table");
+                      "the reply is no table (" + std::to_string(size) + " bytes)");
+        return;
+    }
+    if (const std::string fault = shape.fault(); !fault.empty()) {
+        tablesNotSent("tabulka má chybný tvar: " + fault + ".",
+                      "the table is malformed: " + std::to_string(shape.unreadable) +
+                          " unreadable records, second separator at line " +
+                          std::to_string(shape.secondSeparatorLine));
         return;
     }
     TableDownload download(*this, m_clock, m_paths.workDir);
-    if (!download.run(getTmp(), shape.recordLines)) {
+    if (!download.run(getTmp(), shape.records)) {
         if (ending()) return;  // cut short for the end; tables.unfinished stays for the next start
         // The closing frame tells the unit its tables are complete: it goes out only when
         // every frame before it went out whole.

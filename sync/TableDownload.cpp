@@ -12,23 +12,44 @@ namespace kv {
 
 namespace {
 bool isSeparator(const std::string& line) { return line.compare(0, 7, "-------") == 0; }
+// An empty line is no record; in the second section neither is one of 5 characters or fewer.
+bool isRecordLine(const std::string& line, bool section2) {
+    return section2 ? line.size() > 5 : !line.empty();
+}
 }  // namespace
 
 TableShape tableShape(const std::filesystem::path& reply) {
     TableShape shape;
     std::string line;
     CommandFrame scratch;
+    std::uint64_t number = 0;
     for (ReplyLineReader reader(reply); reader.next(line);) {
+        ++number;
         if (isSeparator(line)) {
+            if (shape.separator && shape.secondSeparatorLine == 0)
+                shape.secondSeparatorLine = number;
             shape.separator = true;
             continue;
         }
-        ++shape.recordLines;
-        if (line.empty()) continue;
-        ++shape.textLines;
-        if (shape.allSection1 && !parseSection1Record(line, scratch)) shape.allSection1 = false;
+        if (!isRecordLine(line, shape.separator)) continue;
+        if (shape.separator ? parseSection2Record(line, scratch)
+                            : parseSection1Record(line, scratch)) {
+            ++shape.records;
+        } else if (++shape.unreadable == 1) {
+            shape.firstUnreadableLine = number;
+        }
     }
     return shape;
+}
+
+std::string TableShape::fault() const {
+    if (secondSeparatorLine != 0)
+        return "druhý oddělovač sekcí na řádku " + std::to_string(secondSeparatorLine);
+    if (unreadable > 3 && unreadable * 100 > records + unreadable)
+        return std::to_string(unreadable) + " nečitelných záznamů z " +
+               std::to_string(records + unreadable) + ", první na řádku " +
+               std::to_string(firstUnreadableLine);
+    return {};
 }
 
 TableDownload::TableDownload(Engine& engine, Clock& clock, std::filesystem::path workDir)
@@ -52,9 +73,9 @@ bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t to
             section = ToUnit::Section2Record;
             continue;
         }
+        if (!isRecordLine(line, section == ToUnit::Section2Record)) continue;
         CommandFrame& f = m_engine.m_state.frame;
         f.setCode(section);
-        if (section == ToUnit::Section2Record && line.size() <= 5) continue;
         const bool ok = section == ToUnit::Section1Record ? parseSection1Record(line, f)
                                                           : parseSection2Record(line, f);
         if (!ok) {

@@ -87,6 +87,12 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         int countdown;      // TableSyncCountdown after the tick
     };
     const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
+    // 396 records and 4 lines that are none: 1 % unreadable is still a table.
+    std::string manyRecords = "x\nx\nx\nx\n";
+    std::vector<int> manyCodes{2};
+    for (int i = 0; i < 396; ++i) manyRecords += "1|000000000001|0800|1|0\n";
+    manyCodes.resize(397, 3);
+    manyCodes.push_back(5);
     const Row rows[] = {
         {"event_error",
          event,
@@ -155,14 +161,27 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          "??",
          0},
         {"tables", tables, 200, table, {2, 3, 4, 5}, Field::statpc, "5", 0},
-        {"tables_separator_in_section_2",
+        {"tables_second_separator_refused_whole",
          tables,
          200,
          "-------\n1|2|3|4|5\n-------\n6|7|8|9|10\n",
-         {2, 4, 4, 5},
-         Field::statpc,
-         "5",
-         0},
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: tabulka m\xE1 chybn\xFD tvar: druh\xFD odd\xEClova\xE8 "
+         "sekc\xED na "
+         "\xF8\xE1\x64ku 3.",
+         1},
+        {"tables_four_unreadable_refused_whole",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\nxx\nxx\nxx\n-------\nx|2|3|4|5\n1|2|3|4|5\n",
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: tabulka m\xE1 chybn\xFD tvar: 4 ne\xE8iteln\xFD\x63h "
+         "z\xE1znam\xF9 z 6, prvn\xED na \xF8\xE1\x64ku 2.",
+         1},
+        {"tables_one_in_a_hundred_unreadable", tables, 200, manyRecords, manyCodes, Field::statpc,
+         "5", 0},
         {"tables_crlf_line_ends",
          tables,
          200,
@@ -174,7 +193,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         {"tables_bad_records_skipped",
          tables,
          200,
-         "x|000000000001|0800|1|0\n1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
+         "1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
          "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
          {2, 3, 4, 5},
          Field::statpc,
@@ -196,8 +215,30 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::statpc,
          "5",
          0},
-        {"tables_separator_alone", tables, 200, "-------\n", {2, 5}, Field::statpc, "5", 0},
-        {"tables_thirty_dashes", tables, 200, std::string(30, '-'), {2, 5}, Field::statpc, "5", 0},
+        {"tables_separator_alone",
+         tables,
+         200,
+         "-------\n",
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (8 B).",
+         1},
+        {"tables_thirty_dashes",
+         tables,
+         200,
+         std::string(30, '-'),
+         {},
+         Field::stavprac,
+         "Chyba p\xF8\x65nosu tabulek!",
+         1},
+        {"tables_separator_and_blanks",
+         tables,
+         200,
+         "-------\n" + std::string(23, '\n'),
+         {2, 5},
+         Field::statpc,
+         "5",
+         0},
         // Anything but a table reply leaves the unit's tables alone and has them announced again
         // once the back-off has run.
         {"tables_status_500",
@@ -232,14 +273,14 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::urls,
          "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (0 B).",
          1},
-        {"tables_record_then_text",
+        {"tables_record_then_text_skipped",
          tables,
          200,
          "1|000000000001|0800|1|0\nWarning: something\n",
-         {},
-         Field::stavprac,
-         "Chyba p\xF8\x65nosu tabulek!",
-         1},
+         {2, 3, 5},
+         Field::statpc,
+         "5",
+         0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
