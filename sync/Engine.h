@@ -188,6 +188,8 @@ private:
     // a failing server is not asked without pause.  A new trigger or a whole download ends it.
     void tableDownloadFailed();
     void endTableBackOff();
+    // The warning of records a whole download left out, in place of the last one's.
+    void replaceSkippedWarning(const std::string& warning);
     void showStatistics();
     void showChipNumber();
     void downloadTables();
@@ -211,6 +213,7 @@ private:
     HistoryListener m_historyListener;
     std::string m_identification;  // whose identification the request under way carries
     bool m_portLostLogged = false;
+    std::string m_skippedWarning;  // in m_status.warnings while it stands
 };
 
 }  // namespace kv

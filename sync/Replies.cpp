@@ -1,5 +1,7 @@
 // What the attendance server answered, sent on to the unit; the tables-changed signalling.
 
+#include <algorithm>
+
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
@@ -171,10 +173,31 @@ void Engine::sendTables() {
         return;
     }
     ++m_status.tableDownloads;
-    note("tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů)");
+    // Records left out are workers or categories the unit no longer knows: the operator is
+    // told, in the history and as a warning that stands until the next download.
+    std::string sent = "tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
+    if (const std::uint64_t skipped = download.skipped(); skipped > 0)
+        sent += ", " + countText(skipped) +
+                (skipped == 1  ? " vynechán"
+                 : skipped < 5 ? " vynechány"
+                               : " vynecháno");
+    sent += ")";
+    note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
+    replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     endTableBackOff();
+}
+
+void Engine::replaceSkippedWarning(const std::string& warning) {
+    auto& warnings = m_status.warnings;
+    warnings.erase(std::remove(warnings.begin(), warnings.end(), m_skippedWarning), warnings.end());
+    m_skippedWarning = warning;
+    if (!warning.empty()) {
+        qCWarning(lcSync).noquote() << QString::fromStdString(warning);
+        warnings.push_back(warning);
+    }
+    publish();
 }
 
 void Engine::answerEvent() {

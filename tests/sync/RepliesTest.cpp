@@ -195,7 +195,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          200,
          "1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
          "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
-         {2, 3, 4, 5},
+         {2, 3, 3, 4, 5},
          Field::statpc,
          "5",
          0},
@@ -310,6 +310,23 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     }
+}
+
+// Each record left out is a worker or category the unit no longer knows: the operator is told
+// until a download leaves none out.
+TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
+    EngineHarness h;
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    const std::string told = "tabulky odeslány do RJ (2 záznamů, 2 vynechány)";
+    request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\nx|1|1|1|1\n2|000000000002|0800|1|0\n1|2|3\n");
+    EXPECT_EQ(history, std::vector<std::string>{told});
+    EXPECT_EQ(h.engine->status().warnings, std::vector<std::string>{told});
+    request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n");
+    EXPECT_EQ(history.back(), "tabulky odeslány do RJ (2 záznamů)");
+    EXPECT_TRUE(h.engine->status().warnings.empty());
 }
 
 // A unit or converter that stops reading mid-download: the unit must not store the half it got
