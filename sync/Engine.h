@@ -195,6 +195,8 @@ private:
     void downloadTables();
     void sendTables();
     void answerEvent();
+    // A 2xx event reply without "---OK---" or "---Err--": a failed delivery.
+    void replyWithoutVerdict();
     void readPollReply();
 
     TQCCom32& m_com;

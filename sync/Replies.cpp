@@ -1,6 +1,7 @@
 // What the attendance server answered, sent on to the unit; the tables-changed signalling.
 
 #include <algorithm>
+#include <fstream>
 
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
@@ -39,6 +40,24 @@ std::string httpStatusText(int status) {
         if (w.status == status) text += std::string(" ") + w.words;
     return text;
 }
+// The first bytes of a reply for the log, each byte that is not printable ASCII as \xNN.
+std::string replyStart(const std::filesystem::path& file) {
+    constexpr std::size_t kShown = 80;
+    char bytes[kShown];
+    std::ifstream in(file, std::ios::binary);
+    in.read(bytes, kShown);
+    std::string text = "\"";
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+            text += char(c);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            text += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return text + (in.gcount() == std::streamsize(kShown) ? "\"…" : "\"");
+}
 }  // namespace
 
 void Engine::processReply() {
@@ -55,9 +74,10 @@ void Engine::processReply() {
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
-    if (outcome.succeeded())
+    // An event is delivered only once its reply says what became of it (answerEvent).
+    if (outcome.succeeded() && m_state.requestKind != RequestKind::Event)
         delivered();
-    else
+    else if (!outcome.succeeded())
         deliveryFailed("Server neodpovídá (" + httpStatusText(outcome.status) + ")");
     switch (m_state.requestKind) {
         case RequestKind::Tables:
@@ -206,12 +226,9 @@ void Engine::answerEvent() {
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
-    ++m_status.forwarded;
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) {
-        note(m_identification + " – předáno, server neodpověděl jménem");
-        return publish();
-    }
+    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return replyWithoutVerdict();
     bool ok = false;
+    bool verdict = false;
     std::string text;
     {
         ReplyLineReader reply(getTmp());
@@ -222,12 +239,16 @@ void Engine::answerEvent() {
             // text it is answered with.
             if (marker == "---OK---" || marker == "---Err--") {
                 if (marker == "---OK---") ok = true;
+                verdict = true;
                 if (!reply.next(text)) text.clear();
                 m_fields.setText(Field::stavprac, text,
                                  marker == "---OK---" ? Tone::normal : Tone::failure);
             }
         }
     }
+    if (!verdict) return replyWithoutVerdict();
+    ++m_status.forwarded;
+    delivered();
     const std::string shown = fromCp1250(text).toStdString();
     if (ok) {
         m_status.lastIdentification = clockText(m_clock.now()) + " " + shown;
@@ -238,6 +259,15 @@ void Engine::answerEvent() {
     publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
     if (ok) zobraz();
+}
+
+void Engine::replyWithoutVerdict() {
+    // Nothing for the unit, which repeats the event; but a web application that answers every
+    // event so (a PHP error page served with 200) leaves every terminal unanswered, and must
+    // not pass for one that delivers.
+    qCWarning(lcSync).noquote() << "the event reply says neither \"---OK---\" nor \"---Err--\":"
+                                << QString::fromStdString(replyStart(getTxt()));
+    deliveryFailed("Server odpověděl bez výsledku – chyba webové aplikace?");
 }
 
 void Engine::readPollReply() {

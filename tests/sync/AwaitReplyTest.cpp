@@ -65,7 +65,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.engine->status().failed, 2u);
         h.unitSends(kEvent);
         h.ticks(3);
-        h.http.complete("---OK---\nJan Novak\n");
+        h.http.complete("---OK---\nJan Novak\n# the event is stored\n");
         h.tick();
         EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
         EXPECT_EQ(h.engine->status().cause, "");

@@ -32,6 +32,35 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
 }
 
+// Only a marker is a verdict.  Without one the unit gets nothing and repeats the event, but the
+// delivery failed: a web application that answers so leaves every terminal unanswered.
+TEST(EventReply, OneWithoutAVerdictIsAFailedDelivery) {
+    const std::string noVerdict = "Server odpověděl bez výsledku – chyba webové aplikace?";
+    const struct {
+        const char* name;
+        std::string body;
+        std::string cause;
+    } rows[] = {
+        {"html_page", "<html><body>Parse error in kvsync.php</body></html>\n", noVerdict},
+        {"ok_and_name_in_13_bytes", "---OK---\nJan\n", noVerdict},
+        {"garbage", std::string(300, '\x1B'), noVerdict},
+        {"empty", "", noVerdict},
+        {"err_is_a_verdict", "---Err--\nNeznamy cip 0102030405\n", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        request(h, kEventWithName);
+        reply(h, row.body);
+        EXPECT_EQ(h.sentCodes(), std::vector<int>{});
+        EXPECT_EQ(h.engine->status().cause, row.cause);
+        EXPECT_EQ(h.engine->commState(),
+                  row.cause.empty() ? CommState::running : CommState::serverFailing);
+        EXPECT_EQ(h.engine->status().failed, row.cause.empty() ? 0u : 1u);
+        EXPECT_EQ(h.engine->status().forwarded, row.cause.empty() ? 1u : 0u);
+    }
+}
+
 TEST(EventReply, OkWithoutTheNameRequestAnswersByteTwoZero) {
     EngineHarness h;
     CommandFrame noName = kEventWithName;
