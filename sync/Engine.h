@@ -170,6 +170,8 @@ private:
     void delivered();
     // A delivery that failed: the failure tone with its cause, until the next good one.
     void deliveryFailed(const std::string& cause);
+    // The failure tone with its cause (naming the part at fault), until the next good delivery.
+    void showFailure(const std::string& cause);
     // "Port COM1 (/dev/ttyUSB0)".
     std::string portText() const;
     // Stopped, or waiting to start: the port is not to be opened.
@@ -183,7 +185,7 @@ private:
     // The server answered with something other than a 2xx status: shown, and false.
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
-    void tablesNotSent(const std::string& why, const std::string& logged);
+    void tablesNotSent(const std::string& why, const std::string& logged, bool lineFault = false);
     // A failed table download: the tables are announced again once the back-off has run, so that
     // a failing server is not asked without pause.  A new trigger or a whole download ends it.
     void tableDownloadFailed();

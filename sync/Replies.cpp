@@ -58,6 +58,11 @@ std::string replyStart(const std::filesystem::path& file) {
     }
     return text + (in.gcount() == std::streamsize(kShown) ? "\"…" : "\"");
 }
+// The server answered, with an error: a wrong address, or the web application failing.
+std::string errorStatusCause(int status) {
+    return "Server vrátil chybu " + httpStatusText(status) +
+           (status >= 500 ? " – chyba webové aplikace?" : " – zkontrolujte adresu");
+}
 }  // namespace
 
 void Engine::processReply() {
@@ -78,7 +83,7 @@ void Engine::processReply() {
     if (outcome.succeeded() && m_state.requestKind != RequestKind::Event)
         delivered();
     else if (!outcome.succeeded())
-        deliveryFailed("Server neodpovídá (" + httpStatusText(outcome.status) + ")");
+        deliveryFailed(errorStatusCause(outcome.status));
     switch (m_state.requestKind) {
         case RequestKind::Tables:
             downloadTables();
@@ -112,13 +117,17 @@ bool Engine::serverAnswered() {
     return false;
 }
 
-void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
+void Engine::tablesNotSent(const std::string& why, const std::string& logged, bool lineFault) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
     m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why), Tone::failure);
     m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"), Tone::failure);
     note("tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
-    if (m_http.outcome().succeeded()) deliveryFailed("Tabulky nepřeneseny: " + why);
+    // A line that stops taking frames is no fault of the server's: the cause names the line.
+    if (lineFault)
+        showFailure("Tabulky nepřeneseny: " + why);
+    else if (m_http.outcome().succeeded())
+        deliveryFailed("Tabulky nepřeneseny: " + why);
     tableDownloadFailed();
 }
 
@@ -189,7 +198,8 @@ void Engine::sendTables() {
         tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
                           std::to_string(download.sent()) + " záznamech.",
                       "the line did not take a frame; download broken off after " +
-                          std::to_string(download.sent()) + " records");
+                          std::to_string(download.sent()) + " records",
+                      true);
         return;
     }
     ++m_status.tableDownloads;

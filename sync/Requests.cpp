@@ -75,7 +75,7 @@ void Engine::awaitReply() {
         m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"), Tone::failure);
         m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err", Tone::failure);
-        deliveryFailed("Server neodpovídá do " + std::to_string(kReplyTimeoutSeconds) + " s");
+        deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
         m_state.requestKind = RequestKind::None;

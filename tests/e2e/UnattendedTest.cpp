@@ -189,7 +189,7 @@ TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
 
     web->stop();
     ASSERT_TRUE(waitUntil([&] { return askStatus(work).exit == 1; }, scaled(20s)));
-    EXPECT_TRUE(askStatus(work).out.contains("Stav: Server neodpovídá"));
+    EXPECT_TRUE(askStatus(work).out.contains("Stav: Porucha: Server nedostupný"));
     ASSERT_TRUE(sim->stop());
     ASSERT_TRUE(
         waitUntil([&] { return askStatus(work).out.contains("Stav: Port ztracen"); }, scaled(10s)));
