@@ -182,6 +182,9 @@ private:
     void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
+    // Empty when get.tmp can be written with room for a reply; otherwise the cause, naming the
+    // local disk.
+    std::string replyRoomFault() const;
     // The server answered with something other than a 2xx status: shown, and false.
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
