@@ -123,9 +123,9 @@ public:
     // events then ends after the frame on the line, while a table download always runs to its
     // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
     enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
-    // The program is ending (SIGTERM while a table download runs): the download breaks off
-    // after the frame on the line, without its closing frame, and the next start announces the
-    // tables again.  A table download lasts minutes on a slow line; the end may not wait.
+    // The program is ending (SIGTERM while a table download runs): a download with less than
+    // 10 s to go runs to its closing frame; a longer one (minutes on a slow line) breaks off
+    // after the frame on the line, and the next start announces the tables again.
     void setEnding() { m_ending = true; }
     bool ending() const { return m_ending; }
     using ProgressHook =

@@ -1,10 +1,12 @@
 #include "sync/TableDownload.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
+#include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
 #include "sync/TableRecords.h"
 
@@ -84,7 +86,7 @@ bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t to
         }
         if (!m_engine.zobraz()) return false;
         m_engine.progress(Engine::Progress::tableRecord, ++m_sent, total);
-        if (m_engine.ending()) return false;
+        if (m_engine.ending() && !finishesBeforeTheEnd(total)) return false;
     }
     if (!m_engine.sendWithTime(ToUnit::TablesEnd)) return false;
     m_engine.progress(Engine::Progress::tablesClosed, m_sent, total);
@@ -93,6 +95,20 @@ bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t to
     std::filesystem::remove(m_mark, ec);
     logTablesSent(m_sent, m_skipped, m_clock.monotonicMs() - m_startMs);
     return true;
+}
+
+bool TableDownload::finishesBeforeTheEnd(std::uint64_t total) {
+    if (m_finishing) return true;
+    // The frames left with the closing one, on the line and in the pauses after every fifth.
+    const std::int64_t frames = std::int64_t(total > m_sent ? total - m_sent : 0) + 1;
+    std::int64_t ms = frames * 19 * 10 * 1000 / std::max(m_engine.m_com.Baud(), 1);
+    if (m_engine.m_fields.checked(Check::slowcom)) ms = std::max(ms, (frames / 5 + 1) * 1000);
+    m_finishing = ms < kFinishBeforeTheEndMs;
+    qCInfo(lcSync).nospace() << "asked to end during a table download, " << frames - 1
+                             << " records left (about " << (ms + 999) / 1000 << " s): "
+                             << (m_finishing ? "finishing it with its closing frame first"
+                                             : "breaking it off");
+    return m_finishing;
 }
 
 TableDownload::~TableDownload() {

@@ -57,8 +57,14 @@ public:
     // True when the last download was broken off; the mark is removed.
     static bool takeUnfinished(const std::filesystem::path& workDir);
 
+    // Asked to end, a download that needs less than this to its closing frame runs to it, so
+    // the unit keeps whole tables (a service is given 15 s to stop); a longer one breaks off,
+    // and the next start announces the tables again.
+    static constexpr std::int64_t kFinishBeforeTheEndMs = 10'000;
+
 private:
     void begin();
+    bool finishesBeforeTheEnd(std::uint64_t total);
 
     Engine& m_engine;
     Clock& m_clock;
@@ -66,6 +72,7 @@ private:
     std::int64_t m_startMs = 0;
     bool m_begun = false;
     bool m_finished = false;
+    bool m_finishing = false;  // asked to end, and running to the closing frame first
     std::uint64_t m_sent = 0;
     std::uint64_t m_skipped = 0;
 };

@@ -54,6 +54,27 @@ TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
     EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
 }
 
+// Asked to end after the third record: 20 records at 2400 baud are through in 2 s and get their
+// closing frame; 60 paced five to a second would take 12 s and are broken off.
+TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
+    for (const bool slowcom : {false, true}) {
+        SCOPED_TRACE(slowcom);
+        EngineHarness h;
+        h.fields.setChecked(Check::slowcom, slowcom);
+        std::string table;
+        for (int i = 1; i <= (slowcom ? 60 : 20); ++i)
+            table += std::to_string(i) + "|000000000001|0800|1|0\n";
+        h.engine->setProgressHook([&](Engine::Progress, std::uint64_t done, std::uint64_t) {
+            if (done == 3) h.engine->setEnding();
+            return true;
+        });
+        request(h, frameOf({1}));
+        reply(h, table);
+        EXPECT_EQ(h.sentCodes().size(), slowcom ? 4u : 22u);
+        EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), slowcom);
+    }
+}
+
 // A unit that asks for the tables whenever it is told they changed, against a table server that
 // fails every request: without a pause between the announcements it would be asked twice a
 // second, for ever.
