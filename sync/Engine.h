@@ -220,7 +220,8 @@ private:
     HistoryListener m_historyListener;
     std::string m_identification;  // whose identification the request under way carries
     bool m_portLostLogged = false;
-    std::string m_skippedWarning;  // in m_status.warnings while it stands
+    std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
+    std::string m_skippedWarning;     // in m_status.warnings while it stands
 };
 
 }  // namespace kv

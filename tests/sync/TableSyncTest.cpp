@@ -206,6 +206,18 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
     }
 }
 
+// The system takes the frames at once; five of them take 396 ms on the line at 2400 baud.  The
+// pause starts once they have left it: from 9.700 that is at 10.096, and the pause ends at 11.
+TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
+    EngineHarness h;
+    h.fields.setChecked(Check::slowcom, true);
+    h.clock.setWall(2024, 3, 5, 7, 4, 9, 700);
+    h.state().slowFrameCounter = 1;
+    for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::Section1Record);
+    EXPECT_EQ(h.clock.now().second, 11);
+    EXPECT_EQ(h.clock.now().millisecond, 0);
+}
+
 TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
     EngineHarness h;
     h.fields.setChecked(Check::slowcom, true);
