@@ -10,7 +10,7 @@ const StateLook& stateLook(CommState state) {
         {"Opožděný start", "Čeká", "delayed start", Tone::warning},
         {"Komunikace spuštěna", "Spuštěna", "running", Tone::normal},
         {"Port ztracen", "Bez portu", "port lost", Tone::failure},
-        {"Server neodpovídá", "Porucha", "server failing", Tone::failure},
+        {"Porucha", "Porucha", "server failing", Tone::failure},
     };
     return kLooks[static_cast<int>(state)];
 }

@@ -54,7 +54,7 @@ struct BridgeStatus {
 };
 
 // One line for the journal, systemd's STATUS= and the tray's tooltip: "Spuštěna",
-// "Server neodpovídá: Server neodpovídá (404 Not Found)".
+// "Porucha: Server vrátil chybu 404 Not Found – zkontrolujte adresu".
 std::string statusLine(const BridgeStatus& status);
 
 // A line of the operator's history: what happened to an identification, the tables, the port.

@@ -52,17 +52,25 @@ bool Engine::zobraz() {
         m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
     if (whole) logToUnit(frame);
+    // The write returns once the system holds the bytes; they leave the line later, one start,
+    // eight data and one stop bit each.
+    const std::int64_t lineMs = std::int64_t(wire.size()) * 10 * 1000 / std::max(m_com.Baud(), 1);
+    m_lineFreeAtMs = std::max(m_lineFreeAtMs, m_clock.monotonicMs()) + lineMs;
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
-    // next clock second (after second 59, for second 1).
+    // next clock second (after second 59, for second 1) after the frame has left the line, so
+    // that a converter that needs the pause gets it on the line, not only in the program.
     if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
     if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
         // One reading of the clock: a second read across a second boundary would wait a second
         // too long.
         const std::int64_t mono = m_clock.monotonicMs();
         const WallTime wall = m_clock.now();
-        const int secondsAhead = wall.second == 59 ? 2 : 1;
-        Deadline until(m_clock, mono - wall.millisecond + std::int64_t{secondsAhead} * 1000);
+        const std::int64_t outMs = wall.second * 1000 + wall.millisecond +
+                                   std::max<std::int64_t>(m_lineFreeAtMs - mono, 0);
+        const std::int64_t outSecond = outMs / 1000;
+        const std::int64_t secondsAhead = outSecond + (outSecond % 60 == 59 ? 2 : 1) - wall.second;
+        Deadline until(m_clock, mono - wall.millisecond + secondsAhead * 1000);
         while (!until.expired()) {
             until.sleepSlice(kWaitSliceMs);
             waitHook();

@@ -123,9 +123,9 @@ public:
     // events then ends after the frame on the line, while a table download always runs to its
     // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
     enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
-    // The program is ending (SIGTERM while a table download runs): the download breaks off
-    // after the frame on the line, without its closing frame, and the next start announces the
-    // tables again.  A table download lasts minutes on a slow line; the end may not wait.
+    // The program is ending (SIGTERM while a table download runs): a download with less than
+    // 10 s to go runs to its closing frame; a longer one (minutes on a slow line) breaks off
+    // after the frame on the line, and the next start announces the tables again.
     void setEnding() { m_ending = true; }
     bool ending() const { return m_ending; }
     using ProgressHook =
@@ -170,6 +170,8 @@ private:
     void delivered();
     // A delivery that failed: the failure tone with its cause, until the next good one.
     void deliveryFailed(const std::string& cause);
+    // The failure tone with its cause (naming the part at fault), until the next good delivery.
+    void showFailure(const std::string& cause);
     // "Port COM1 (/dev/ttyUSB0)".
     std::string portText() const;
     // Stopped, or waiting to start: the port is not to be opened.
@@ -180,19 +182,26 @@ private:
     void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
+    // Empty when get.tmp can be written with room for a reply; otherwise the cause, naming the
+    // local disk.
+    std::string replyRoomFault() const;
     // The server answered with something other than a 2xx status: shown, and false.
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
-    void tablesNotSent(const std::string& why, const std::string& logged);
+    void tablesNotSent(const std::string& why, const std::string& logged, bool lineFault = false);
     // A failed table download: the tables are announced again once the back-off has run, so that
     // a failing server is not asked without pause.  A new trigger or a whole download ends it.
     void tableDownloadFailed();
     void endTableBackOff();
+    // The warning of records a whole download left out, in place of the last one's.
+    void replaceSkippedWarning(const std::string& warning);
     void showStatistics();
     void showChipNumber();
     void downloadTables();
     void sendTables();
     void answerEvent();
+    // A 2xx event reply without "---OK---" or "---Err--": a failed delivery.
+    void replyWithoutVerdict();
     void readPollReply();
 
     TQCCom32& m_com;
@@ -211,6 +220,8 @@ private:
     HistoryListener m_historyListener;
     std::string m_identification;  // whose identification the request under way carries
     bool m_portLostLogged = false;
+    std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
+    std::string m_skippedWarning;     // in m_status.warnings while it stands
 };
 
 }  // namespace kv

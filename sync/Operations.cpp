@@ -128,12 +128,16 @@ void Engine::delivered() {
 
 void Engine::deliveryFailed(const std::string& cause) {
     ++m_status.failed;
+    if (m_state.requestKind == RequestKind::Event && !m_identification.empty())
+        note(m_identification + " – nepředáno: " + cause, Tone::failure);
+    showFailure(cause);
+}
+
+void Engine::showFailure(const std::string& cause) {
     if (m_status.state == CommState::running || m_status.state == CommState::serverFailing) {
         m_status.state = CommState::serverFailing;
         m_status.cause = cause;
     }
-    if (m_state.requestKind == RequestKind::Event && !m_identification.empty())
-        note(m_identification + " – nepředáno: " + cause, Tone::failure);
     publish();
 }
 

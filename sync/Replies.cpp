@@ -1,5 +1,8 @@
 // What the attendance server answered, sent on to the unit; the tables-changed signalling.
 
+#include <algorithm>
+#include <fstream>
+
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
@@ -37,6 +40,29 @@ std::string httpStatusText(int status) {
         if (w.status == status) text += std::string(" ") + w.words;
     return text;
 }
+// The first bytes of a reply for the log, each byte that is not printable ASCII as \xNN.
+std::string replyStart(const std::filesystem::path& file) {
+    constexpr std::size_t kShown = 80;
+    char bytes[kShown];
+    std::ifstream in(file, std::ios::binary);
+    in.read(bytes, kShown);
+    std::string text = "\"";
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
+            text += char(c);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            text += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        }
+    }
+    return text + (in.gcount() == std::streamsize(kShown) ? "\"…" : "\"");
+}
+// The server answered, with an error: a wrong address, or the web application failing.
+std::string errorStatusCause(int status) {
+    return "Server vrátil chybu " + httpStatusText(status) +
+           (status >= 500 ? " – chyba webové aplikace?" : " – zkontrolujte adresu");
+}
 }  // namespace
 
 void Engine::processReply() {
@@ -53,10 +79,11 @@ void Engine::processReply() {
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
-    if (outcome.succeeded())
+    // An event is delivered only once its reply says what became of it (answerEvent).
+    if (outcome.succeeded() && m_state.requestKind != RequestKind::Event)
         delivered();
-    else
-        deliveryFailed("Server neodpovídá (" + httpStatusText(outcome.status) + ")");
+    else if (!outcome.succeeded())
+        deliveryFailed(errorStatusCause(outcome.status));
     switch (m_state.requestKind) {
         case RequestKind::Tables:
             downloadTables();
@@ -90,13 +117,17 @@ bool Engine::serverAnswered() {
     return false;
 }
 
-void Engine::tablesNotSent(const std::string& why, const std::string& logged) {
+void Engine::tablesNotSent(const std::string& why, const std::string& logged, bool lineFault) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
     m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why), Tone::failure);
     m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"), Tone::failure);
     note("tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
-    if (m_http.outcome().succeeded()) deliveryFailed("Tabulky nepřeneseny: " + why);
+    // A line that stops taking frames is no fault of the server's: the cause names the line.
+    if (lineFault)
+        showFailure("Tabulky nepřeneseny: " + why);
+    else if (m_http.outcome().succeeded())
+        deliveryFailed("Tabulky nepřeneseny: " + why);
     tableDownloadFailed();
 }
 
@@ -143,30 +174,60 @@ void Engine::sendTables() {
                       "the server answered with an error status");
         return;
     }
-    // Short replies count: "-------" alone is an empty table.
-    const std::uint64_t size = prevedfile(getTxt(), getTmp(), 0);
-    const TableShape shape = tableShape(getTmp());
+    // A reply this short carries no table: "-------" alone is what a web application prints
+    // when it fails between its two queries, and would empty the unit's tables.
+    const std::uint64_t size = prevedfile(getTxt(), getTmp());
+    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
     if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
-                      "the reply is no table");
+                      "the reply is no table (" + std::to_string(size) + " bytes)");
+        return;
+    }
+    if (const std::string fault = shape.fault(); !fault.empty()) {
+        tablesNotSent("tabulka má chybný tvar: " + fault + ".",
+                      "the table is malformed: " + std::to_string(shape.unreadable) +
+                          " unreadable records, second separator at line " +
+                          std::to_string(shape.secondSeparatorLine));
         return;
     }
     TableDownload download(*this, m_clock, m_paths.workDir);
-    if (!download.run(getTmp(), shape.recordLines)) {
+    if (!download.run(getTmp(), shape.records)) {
         if (ending()) return;  // cut short for the end; tables.unfinished stays for the next start
         // The closing frame tells the unit its tables are complete: it goes out only when
         // every frame before it went out whole.
         tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
                           std::to_string(download.sent()) + " záznamech.",
                       "the line did not take a frame; download broken off after " +
-                          std::to_string(download.sent()) + " records");
+                          std::to_string(download.sent()) + " records",
+                      true);
         return;
     }
     ++m_status.tableDownloads;
-    note("tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů)");
+    // Records left out are workers or categories the unit no longer knows: the operator is
+    // told, in the history and as a warning that stands until the next download.
+    std::string sent = "tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
+    if (const std::uint64_t skipped = download.skipped(); skipped > 0)
+        sent += ", " + countText(skipped) +
+                (skipped == 1  ? " vynechán"
+                 : skipped < 5 ? " vynechány"
+                               : " vynecháno");
+    sent += ")";
+    note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
+    replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     endTableBackOff();
+}
+
+void Engine::replaceSkippedWarning(const std::string& warning) {
+    auto& warnings = m_status.warnings;
+    warnings.erase(std::remove(warnings.begin(), warnings.end(), m_skippedWarning), warnings.end());
+    m_skippedWarning = warning;
+    if (!warning.empty()) {
+        qCWarning(lcSync).noquote() << QString::fromStdString(warning);
+        warnings.push_back(warning);
+    }
+    publish();
 }
 
 void Engine::answerEvent() {
@@ -175,25 +236,29 @@ void Engine::answerEvent() {
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
-    ++m_status.forwarded;
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) {
-        note(m_identification + " – předáno, server neodpověděl jménem");
-        return publish();
-    }
+    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return replyWithoutVerdict();
     bool ok = false;
+    bool verdict = false;
     std::string text;
     {
         ReplyLineReader reply(getTmp());
         std::string line;
         while (reply.next(line)) {
             const std::string_view marker = std::string_view(line).substr(0, 8);
+            // "---OK---" anywhere answers the unit; whichever marker comes last gives the
+            // text it is answered with.
             if (marker == "---OK---" || marker == "---Err--") {
-                ok = marker == "---OK---";  // the last marker decides
+                if (marker == "---OK---") ok = true;
+                verdict = true;
                 if (!reply.next(text)) text.clear();
-                m_fields.setText(Field::stavprac, text, ok ? Tone::normal : Tone::failure);
+                m_fields.setText(Field::stavprac, text,
+                                 marker == "---OK---" ? Tone::normal : Tone::failure);
             }
         }
     }
+    if (!verdict) return replyWithoutVerdict();
+    ++m_status.forwarded;
+    delivered();
     const std::string shown = fromCp1250(text).toStdString();
     if (ok) {
         m_status.lastIdentification = clockText(m_clock.now()) + " " + shown;
@@ -204,6 +269,15 @@ void Engine::answerEvent() {
     publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
     if (ok) zobraz();
+}
+
+void Engine::replyWithoutVerdict() {
+    // Nothing for the unit, which repeats the event; but a web application that answers every
+    // event so (a PHP error page served with 200) leaves every terminal unanswered, and must
+    // not pass for one that delivers.
+    qCWarning(lcSync).noquote() << "the event reply says neither \"---OK---\" nor \"---Err--\":"
+                                << QString::fromStdString(replyStart(getTxt()));
+    deliveryFailed("Server odpověděl bez výsledku – chyba webové aplikace?");
 }
 
 void Engine::readPollReply() {

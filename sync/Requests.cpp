@@ -1,5 +1,6 @@
 // Web requests to the attendance server: issuing one and waiting for its reply.
 #include <QString>
+#include <fstream>
 #include <utility>
 
 #include "link/Cp1250.h"
@@ -11,6 +12,8 @@ namespace kv {
 
 namespace {
 constexpr int kReplyTimeoutSeconds = 30;
+// Room the reply file must have before a request goes out: an answer and its converted copy.
+constexpr std::size_t kReplyRoom = 16 * 1024;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
@@ -33,6 +36,22 @@ void Engine::deleteReplyFiles() {
     std::filesystem::remove(getTmp(), ec);
 }
 
+std::string Engine::replyRoomFault() const {
+    bool written = false;
+    {
+        std::ofstream out(getTmp(), std::ios::binary | std::ios::trunc);
+        const std::string room(kReplyRoom, '\0');
+        written = out.write(room.data(), std::streamsize(room.size())).flush().good();
+    }
+    std::error_code ec;
+    std::filesystem::remove(getTmp(), ec);
+    if (written) return {};
+    const auto space = std::filesystem::space(m_paths.workDir, ec);
+    const bool full = !ec && space.available < kReplyRoom;
+    return "Místní disk: nelze zapsat soubor " + getTmp().string() +
+           (full ? " – disk je plný" : " – zkontrolujte práva k adresáři");
+}
+
 bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     deleteReplyFiles();
     m_fields.setText(Field::urls, url);
@@ -41,15 +60,18 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     // The tables and the poll only read: sent again, they do no harm.
     const Repeat repeat =
         kind == RequestKind::Tables || kind == RequestKind::Poll ? Repeat::allowed : Repeat::never;
-    if (!m_http.getDoc(sent, getTmp(), repeat)) {
-        const std::string why = m_http.outcome().cause;
+    // An event the server records while its reply cannot be kept would leave the unit without
+    // an answer, and its repeat would be recorded twice: no request without room for the reply.
+    const std::string diskFault = replyRoomFault();
+    if (!diskFault.empty() || !m_http.getDoc(sent, getTmp(), repeat)) {
+        const std::string why = diskFault.empty() ? m_http.outcome().cause : diskFault;
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent,
                          Tone::failure);
         m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"), Tone::failure);
         m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
         const RequestKind was = std::exchange(m_state.requestKind, kind);
-        deliveryFailed("Požadavek nelze odeslat (" + why + ")");
+        deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault);
         m_state.requestKind = was;
         return false;
     }
@@ -75,7 +97,7 @@ void Engine::awaitReply() {
         m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"), Tone::failure);
         m_state.serverPhase = ServerPhase::Idle;
         m_fields.setText(Field::statpc, "Err", Tone::failure);
-        deliveryFailed("Server neodpovídá do " + std::to_string(kReplyTimeoutSeconds) + " s");
+        deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
         m_state.requestKind = RequestKind::None;
@@ -96,13 +118,19 @@ void Engine::awaitReply() {
 
 void Engine::serverUnreachable(const std::string& cause) {
     // Nothing more will come: the bridge is free for the next frame at once, not after the
-    // time-out.
-    qCWarning(lcSync).noquote() << "attendance server unreachable:"
+    // time-out.  A reply the local disk could not hold is no fault of the server's.
+    const std::string diskFault = replyRoomFault();
+    qCWarning(lcSync).noquote() << (diskFault.empty() ? "attendance server unreachable:"
+                                                      : "the reply could not be kept:")
                                 << QString::fromStdString(cause);
-    m_fields.setText(Field::urls, cp1250("Doch.server nedostupný: " + cause), Tone::failure);
-    m_fields.setText(Field::stavprac, cp1250("Doch.server nedostupný!"), Tone::failure);
+    m_fields.setText(Field::urls,
+                     cp1250(diskFault.empty() ? "Doch.server nedostupný: " + cause : diskFault),
+                     Tone::failure);
+    m_fields.setText(Field::stavprac,
+                     cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"),
+                     Tone::failure);
     m_fields.setText(Field::statpc, "Err", Tone::failure);
-    deliveryFailed("Server nedostupný: " + cause);
+    deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
     if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
     m_state.serverPhase = ServerPhase::Idle;
     m_state.requestKind = RequestKind::None;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "link/Clock.h"
 
@@ -10,17 +11,20 @@ namespace kv {
 class Engine;
 
 // What a look through the whole reply tells before a download starts, since the opening frame
-// makes the unit drop the tables it holds: the records it holds at most (every line but
-// separators), and whether it is a table at all.
+// makes the unit drop the tables it holds: the records it holds, and whether it is a table.
 struct TableShape {
-    std::uint64_t recordLines = 0;
-    bool separator = false;       // the line between the two sections
-    std::uint64_t textLines = 0;  // lines that are not empty
-    bool allSection1 = true;      // every such line is a record of the first section
-    // A table has the separator line, or holds first-section records only ("-------" alone is
-    // a table with no records).  An empty reply, or a page whose lines are not records (a PHP
-    // error, an HTML page with status 200) is none.
-    bool isTable() const { return separator || (textLines > 0 && allSection1); }
+    std::uint64_t records = 0;     // records that can be read
+    std::uint64_t unreadable = 0;  // record lines that cannot be (left out of the download)
+    std::uint64_t firstUnreadableLine = 0;  // 1-based; 0: none
+    std::uint64_t secondSeparatorLine = 0;  // 1-based; 0: none
+    bool separator = false;                 // the line between the two sections
+    // A table has the separator line or at least one first-section record.  An empty reply,
+    // or a page whose lines are not records (a PHP error, an HTML page with status 200) is none.
+    bool isTable() const { return separator || records > 0; }
+    // Empty when the table is whole; otherwise, in Czech, why it is refused all the same: a
+    // second separator, or more than 3 records (and more than 1 %) that cannot be read, is a
+    // table the web application broke, and the unit keeps the tables it holds.
+    std::string fault() const;
 };
 TableShape tableShape(const std::filesystem::path& reply);
 
@@ -53,8 +57,14 @@ public:
     // True when the last download was broken off; the mark is removed.
     static bool takeUnfinished(const std::filesystem::path& workDir);
 
+    // Asked to end, a download that needs less than this to its closing frame runs to it, so
+    // the unit keeps whole tables (a service is given 15 s to stop); a longer one breaks off,
+    // and the next start announces the tables again.
+    static constexpr std::int64_t kFinishBeforeTheEndMs = 10'000;
+
 private:
     void begin();
+    bool finishesBeforeTheEnd(std::uint64_t total);
 
     Engine& m_engine;
     Clock& m_clock;
@@ -62,6 +72,7 @@ private:
     std::int64_t m_startMs = 0;
     bool m_begun = false;
     bool m_finished = false;
+    bool m_finishing = false;  // asked to end, and running to the closing frame first
     std::uint64_t m_sent = 0;
     std::uint64_t m_skipped = 0;
 };

@@ -16,19 +16,25 @@ constexpr std::size_t kLastFieldKept = 100;
 
 using RecordFields = std::array<std::string_view, 5>;
 
+// Blanks around a field are the web application's layout, not its value.
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // F1..F4 end at the first "|" of what is left, and what is left after each is cut to 200
-// characters; F5 is the first 100 characters of the rest.  An empty F5 is no record.
+// characters; F5 is the first 100 characters of the rest.  Each field without its blanks.
 std::optional<RecordFields> splitRecord(std::string_view line) {
     RecordFields fields;
     std::string_view rest = line;
     for (std::size_t i = 0; i < 4; ++i) {
         const std::size_t bar = rest.find('|');
         if (bar == std::string_view::npos) return std::nullopt;
-        fields[i] = rest.substr(0, bar);
+        fields[i] = trimmed(rest.substr(0, bar));
         rest = rest.substr(bar + 1, kRestKept);
     }
-    fields[4] = rest.substr(0, kLastFieldKept);
-    if (fields[4].empty()) return std::nullopt;
+    fields[4] = trimmed(rest.substr(0, kLastFieldKept));
     return fields;
 }
 
@@ -47,8 +53,9 @@ std::optional<std::uint8_t> number8(std::string_view text) {
 }
 
 // The chip's 12 digits, one pair per byte.  A short field completes its pairs as hextodec does
-// ("A" is 0A, nothing is 00); digits after the twelfth are not used.
+// ("A" is 0A, nothing is 00); what follows the twelfth character is not read.
 std::optional<std::array<std::uint8_t, 6>> chipBytes(std::string_view text) {
+    text = text.substr(0, 12);
     if (!allDigits(text, 16)) return std::nullopt;
     std::array<std::uint8_t, 6> bytes{};
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -61,8 +68,10 @@ std::optional<std::array<std::uint8_t, 6>> chipBytes(std::string_view text) {
     return bytes;
 }
 
-// "hhmm", left-filled with "0" so that "730" is 07:30; characters after the fourth are not used.
+// "hhmm", left-filled with "0" so that "730" is 07:30; what follows the fourth character is not
+// read.
 std::optional<BytePair> hourMinute(std::string_view text) {
+    text = text.substr(0, 4);
     if (!allDigits(text)) return std::nullopt;
     std::string filled(text);
     if (filled.size() < 4) filled.insert(0, 4 - filled.size(), '0');
@@ -81,7 +90,8 @@ bool parseSection1Record(std::string_view line, CommandFrame& frame) {
     const auto chip = chipBytes((*fields)[1]);
     const auto time = hourMinute((*fields)[2]);
     const auto number = number8((*fields)[3]);
-    const auto balance = encodeBalance((*fields)[4]);
+    // A worker without a balance is still a worker the unit must know.
+    const auto balance = encodeBalance((*fields)[4].empty() ? "0" : (*fields)[4]);
     if (!index || !chip || !time || !number || !balance) return false;
 
     frame.setWord(2, *index);

@@ -113,6 +113,15 @@ INSTANTIATE_TEST_SUITE_P(
                             e.w->form->Timer1Timer();
                         },
                         "nelze zapsat", [](Environment& e) { e.w->fs->drain(); }, true},
+        // No room for the reply: the event is not sent (the server would record it and the unit
+        // get no answer), and the cause names the disk.
+        EnvironmentCase{"WorkDirFullBeforeTheEvent", kRunning, smallWorkDir, false,
+                        [](Environment& e) {
+                            e.w->fs->fill();
+                            EXPECT_EQ(e.event(kOk), "no request");
+                        },
+                        "Místní disk: nelze zapsat soubor",
+                        [](Environment& e) { e.w->fs->drain(); }, true},
         // get.tmp cannot be created: the request is not sent, and the field says so.
         EnvironmentCase{"WorkDirReadOnly",
                         kRunning,

@@ -237,7 +237,8 @@ TEST_F(EndToEnd, StatusAndSystemdFollowTheServiceBridge) {
 
     web->stop();
     ASSERT_TRUE(waitUntil([&] { return askStatus(work).exit == 1; }, scaled(20s)));
-    EXPECT_TRUE(askStatus(work).out.contains("Stav: Server neodpovídá"));
+    EXPECT_TRUE(askStatus(work).out.contains("Stav: Porucha\nPříčina: Server nedostupný"))
+        << askStatus(work).out.toStdString();
     ASSERT_TRUE(sim->stop());
     ASSERT_TRUE(
         waitUntil([&] { return askStatus(work).out.contains("Stav: Port ztracen"); }, scaled(10s)));

@@ -61,15 +61,50 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.http.complete("", 404);
         h.tick();
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing) << "an error page is no answer";
-        EXPECT_EQ(h.engine->status().cause, "Server neodpovídá (404 Not Found)");
+        EXPECT_EQ(h.engine->status().cause,
+                  "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
         EXPECT_EQ(h.engine->status().failed, 2u);
         h.unitSends(kEvent);
         h.ticks(3);
-        h.http.complete("---OK---\nJan Novak\n");
+        h.http.complete("---OK---\nJan Novak\n# the event is stored\n");
         h.tick();
         EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
         EXPECT_EQ(h.engine->status().cause, "");
         EXPECT_EQ(h.engine->status().forwarded, 1u);
+    }
+}
+
+// The cause names the part at fault, once: the server (an error status, no reply, no
+// connection) or the line to the unit, which is no failed delivery.
+TEST(AwaitReply, FailureCausesNameThePartAtFault) {
+    enum Fault { status404, status500, timeout, unreachable, lineStall };
+    const struct {
+        Fault fault;
+        std::string cause;
+        std::uint64_t failed;
+    } rows[] = {
+        {status404, "Server vrátil chybu 404 Not Found – zkontrolujte adresu", 1},
+        {status500, "Server vrátil chybu 500 Internal Server Error – chyba webové aplikace?", 1},
+        {timeout, "Server neodpověděl do 30 s", 1},
+        {unreachable, "Server nedostupný: spojení odmítnuto", 1},
+        {lineStall,
+         "Tabulky nepřeneseny: linka k RJ nepřijala rámec, přenos přerušen po 0 záznamech.", 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.cause);
+        EngineHarness h;
+        request(h, row.fault == lineStall ? frameOf({1}) : kEvent);
+        if (row.fault == status404 || row.fault == status500)
+            h.http.complete("", row.fault == status404 ? 404 : 500);
+        if (row.fault == timeout) h.ticks(300);
+        if (row.fault == unreachable) h.http.fail("spojení odmítnuto");
+        if (row.fault == lineStall) {
+            h.line->stallAt = 19 + 7;
+            h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
+        }
+        h.tick();
+        EXPECT_EQ(statusLine(h.engine->status()), "Porucha: " + row.cause);
+        EXPECT_EQ(h.engine->status().failed, row.failed);
     }
 }
 

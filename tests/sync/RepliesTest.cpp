@@ -32,6 +32,35 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
 }
 
+// Only a marker is a verdict.  Without one the unit gets nothing and repeats the event, but the
+// delivery failed: a web application that answers so leaves every terminal unanswered.
+TEST(EventReply, OneWithoutAVerdictIsAFailedDelivery) {
+    const std::string noVerdict = "Server odpověděl bez výsledku – chyba webové aplikace?";
+    const struct {
+        const char* name;
+        std::string body;
+        std::string cause;
+    } rows[] = {
+        {"html_page", "<html><body>Parse error in kvsync.php</body></html>\n", noVerdict},
+        {"ok_and_name_in_13_bytes", "---OK---\nJan\n", noVerdict},
+        {"garbage", std::string(300, '\x1B'), noVerdict},
+        {"empty", "", noVerdict},
+        {"err_is_a_verdict", "---Err--\nNeznamy cip 0102030405\n", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EngineHarness h;
+        request(h, kEventWithName);
+        reply(h, row.body);
+        EXPECT_EQ(h.sentCodes(), std::vector<int>{});
+        EXPECT_EQ(h.engine->status().cause, row.cause);
+        EXPECT_EQ(h.engine->commState(),
+                  row.cause.empty() ? CommState::running : CommState::serverFailing);
+        EXPECT_EQ(h.engine->status().failed, row.cause.empty() ? 0u : 1u);
+        EXPECT_EQ(h.engine->status().forwarded, row.cause.empty() ? 1u : 0u);
+    }
+}
+
 TEST(EventReply, OkWithoutTheNameRequestAnswersByteTwoZero) {
     EngineHarness h;
     CommandFrame noName = kEventWithName;
@@ -87,6 +116,12 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         int countdown;      // TableSyncCountdown after the tick
     };
     const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
+    // 396 records and 4 lines that are none: 1 % unreadable is still a table.
+    std::string manyRecords = "x\nx\nx\nx\n";
+    std::vector<int> manyCodes{2};
+    for (int i = 0; i < 396; ++i) manyRecords += "1|000000000001|0800|1|0\n";
+    manyCodes.resize(397, 3);
+    manyCodes.push_back(5);
     const Row rows[] = {
         {"event_error",
          event,
@@ -112,13 +147,21 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::stavprac,
          "Pracovn\xEDk",
          0},
-        {"event_last_marker_wins",
+        {"event_ok_then_err_answers_with_the_last_text",
          event,
          200,
          "---OK---\nJan Novak\n---Err--\nzamitnuto uplne\n",
-         {},
+         {6},
          Field::stavprac,
          "zamitnuto uplne",
+         0},
+        {"event_err_then_ok",
+         event,
+         200,
+         "---Err--\nzamitnuto uplne\n---OK---\nJan Novak\n",
+         {6},
+         Field::stavprac,
+         "Jan Novak",
          0},
         {"event_crlf_keeps_the_name",
          event,
@@ -147,14 +190,27 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          "??",
          0},
         {"tables", tables, 200, table, {2, 3, 4, 5}, Field::statpc, "5", 0},
-        {"tables_separator_in_section_2",
+        {"tables_second_separator_refused_whole",
          tables,
          200,
          "-------\n1|2|3|4|5\n-------\n6|7|8|9|10\n",
-         {2, 4, 4, 5},
-         Field::statpc,
-         "5",
-         0},
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: tabulka m\xE1 chybn\xFD tvar: druh\xFD odd\xEClova\xE8 "
+         "sekc\xED na "
+         "\xF8\xE1\x64ku 3.",
+         1},
+        {"tables_four_unreadable_refused_whole",
+         tables,
+         200,
+         "1|000000000001|0800|1|0\nxx\nxx\nxx\n-------\nx|2|3|4|5\n1|2|3|4|5\n",
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: tabulka m\xE1 chybn\xFD tvar: 4 ne\xE8iteln\xFD\x63h "
+         "z\xE1znam\xF9 z 6, prvn\xED na \xF8\xE1\x64ku 2.",
+         1},
+        {"tables_one_in_a_hundred_unreadable", tables, 200, manyRecords, manyCodes, Field::statpc,
+         "5", 0},
         {"tables_crlf_line_ends",
          tables,
          200,
@@ -166,9 +222,9 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         {"tables_bad_records_skipped",
          tables,
          200,
-         "x|000000000001|0800|1|0\n1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
+         "1|00000000000G|0800|1|0\n1|000000000001|0800|1|\n"
          "1|000000000001|0800|1|0\n-------\n1|2|3|4\n1|2|3|4|5\n",
-         {2, 3, 4, 5},
+         {2, 3, 3, 4, 5},
          Field::statpc,
          "5",
          0},
@@ -188,8 +244,30 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::statpc,
          "5",
          0},
-        {"tables_separator_alone", tables, 200, "-------\n", {2, 5}, Field::statpc, "5", 0},
-        {"tables_thirty_dashes", tables, 200, std::string(30, '-'), {2, 5}, Field::statpc, "5", 0},
+        {"tables_separator_alone",
+         tables,
+         200,
+         "-------\n",
+         {},
+         Field::urls,
+         "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (8 B).",
+         1},
+        {"tables_thirty_dashes",
+         tables,
+         200,
+         std::string(30, '-'),
+         {},
+         Field::stavprac,
+         "Chyba p\xF8\x65nosu tabulek!",
+         1},
+        {"tables_separator_and_blanks",
+         tables,
+         200,
+         "-------\n" + std::string(23, '\n'),
+         {2, 5},
+         Field::statpc,
+         "5",
+         0},
         // Anything but a table reply leaves the unit's tables alone and has them announced again
         // once the back-off has run.
         {"tables_status_500",
@@ -224,14 +302,14 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          Field::urls,
          "Tabulky nep\xF8\x65neseny: odpov\xEC\xEF serveru nen\xED tabulka (0 B).",
          1},
-        {"tables_record_then_text",
+        {"tables_record_then_text_skipped",
          tables,
          200,
          "1|000000000001|0800|1|0\nWarning: something\n",
-         {},
-         Field::stavprac,
-         "Chyba p\xF8\x65nosu tabulek!",
-         1},
+         {2, 3, 5},
+         Field::statpc,
+         "5",
+         0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -261,6 +339,23 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
     }
+}
+
+// Each record left out is a worker or category the unit no longer knows: the operator is told
+// until a download leaves none out.
+TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
+    EngineHarness h;
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    const std::string told = "tabulky odeslány do RJ (2 záznamů, 2 vynechány)";
+    request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\nx|1|1|1|1\n2|000000000002|0800|1|0\n1|2|3\n");
+    EXPECT_EQ(history, std::vector<std::string>{told});
+    EXPECT_EQ(h.engine->status().warnings, std::vector<std::string>{told});
+    request(h, frameOf({1}));
+    reply(h, "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n");
+    EXPECT_EQ(history.back(), "tabulky odeslány do RJ (2 záznamů)");
+    EXPECT_TRUE(h.engine->status().warnings.empty());
 }
 
 // A unit or converter that stops reading mid-download: the unit must not store the half it got

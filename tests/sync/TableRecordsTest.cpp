@@ -81,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                   std::nullopt},
         RecordRow{"EmptyLine", "", std::nullopt},
         RecordRow{"MissingSeparator", "1|000000000000|0730|5", std::nullopt},
-        RecordRow{"EmptyBalance", "1|000000000000|0730|5|", std::nullopt},
+        RecordRow{"EmptyBalanceIsZero", "1|000000000000|0730|5|",
+                  std::vector<int>{0, 1, 0, 0, 0, 0, 0, 0, 7, 30, 5, 0, 0}},
         RecordRow{"EmptyIndex", "|000000000000|0730|5|0", std::nullopt},
         RecordRow{"NegativeIndexKeepsLow16Bits", "-1|000000000000|0730|+5|0",
                   std::vector<int>{255, 255, 0, 0, 0, 0, 0, 0, 7, 30, 5, 0, 0}},
@@ -92,8 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
         RecordRow{"ChipWithBlank", "1|000000 00000|0730|5|0", std::nullopt},
         RecordRow{"TimeWithColon", "1|000000000000|7:30|5|0", std::nullopt},
         RecordRow{"EmptyNumber", "1|000000000000|0730||0", std::nullopt},
-        RecordRow{"NumberWithBlank", "1|000000000000|0730| 5|0", std::nullopt},
-        RecordRow{"BalanceWithTrailingBlank", "1|000000000000|0730|5|-90 ", std::nullopt},
+        RecordRow{"BlanksAroundFieldsNotRead", " 1 |0011223344AA |730  | 5| -90 ",
+                  std::vector<int>{0, 1, 0x00, 0x11, 0x22, 0x33, 0x44, 0xAA, 7, 30, 5, 129, 30}},
+        RecordRow{"CharactersAfterChipAndTimeNotRead", "1|0011223344AAx|0730 h|5|0",
+                  std::vector<int>{0, 1, 0x00, 0x11, 0x22, 0x33, 0x44, 0xAA, 7, 30, 5, 0, 0}},
+        RecordRow{"BalanceWithLetter", "1|000000000000|0730|5|9O", std::nullopt},
         RecordRow{"BalanceFollowedByAnotherField", "1|000000000000|0730|5|-90|x", std::nullopt}),
     rowName<RecordRow>);
 

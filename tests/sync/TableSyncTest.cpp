@@ -54,6 +54,27 @@ TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
     EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
 }
 
+// Asked to end after the third record: 20 records at 2400 baud are through in 2 s and get their
+// closing frame; 60 paced five to a second would take 12 s and are broken off.
+TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
+    for (const bool slowcom : {false, true}) {
+        SCOPED_TRACE(slowcom);
+        EngineHarness h;
+        h.fields.setChecked(Check::slowcom, slowcom);
+        std::string table;
+        for (int i = 1; i <= (slowcom ? 60 : 20); ++i)
+            table += std::to_string(i) + "|000000000001|0800|1|0\n";
+        h.engine->setProgressHook([&](Engine::Progress, std::uint64_t done, std::uint64_t) {
+            if (done == 3) h.engine->setEnding();
+            return true;
+        });
+        request(h, frameOf({1}));
+        reply(h, table);
+        EXPECT_EQ(h.sentCodes().size(), slowcom ? 4u : 22u);
+        EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), slowcom);
+    }
+}
+
 // A unit that asks for the tables whenever it is told they changed, against a table server that
 // fails every request: without a pause between the announcements it would be asked twice a
 // second, for ever.
@@ -183,6 +204,18 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
         for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::SetClock);
         EXPECT_EQ(h.clock.sleptMs(), before);
     }
+}
+
+// The system takes the frames at once; five of them take 396 ms on the line at 2400 baud.  The
+// pause starts once they have left it: from 9.700 that is at 10.096, and the pause ends at 11.
+TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
+    EngineHarness h;
+    h.fields.setChecked(Check::slowcom, true);
+    h.clock.setWall(2024, 3, 5, 7, 4, 9, 700);
+    h.state().slowFrameCounter = 1;
+    for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::Section1Record);
+    EXPECT_EQ(h.clock.now().second, 11);
+    EXPECT_EQ(h.clock.now().millisecond, 0);
 }
 
 TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
