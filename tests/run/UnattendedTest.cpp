@@ -191,7 +191,7 @@ TEST(SingleInstance, ALockNobodyHoldsIsTakenOverWhateverProcessItNames) {
 // was closed is logged once and then counted.
 TEST(SingleInstance, TheSocketAnswersTheStatusAndClosesOnAbuse) {
     QTemporaryDir dir;
-    BridgeLog log({dir.filePath("kvbridge.log"), 1000000, 1, LogOptions::Stderr::off, 10});
+    BridgeLog log({dir.filePath("kvbridge.log"), 1000000, 1, LogOptions::Stderr::off});
     SingleInstance owner(dir.path());
     ASSERT_EQ(owner.claim(), SingleInstance::Claim::owner) << owner.detail().toStdString();
     owner.setStatusAnswer([] { return QByteArray(R"({"state":"running"})"); });
