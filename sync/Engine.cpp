@@ -49,7 +49,8 @@ bool Engine::zobraz() {
     // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
     // keeps a long table download within what the line can carry.
     const bool whole =
-        m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
+        m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()))
+            .done();
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
     if (whole) logToUnit(frame);
 

@@ -63,7 +63,7 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     const auto tickFor = [&w](int ms) {
         for (int t = 0; t < ms; t += 100) {
             w.clock.advanceMs(100);
-            w.form->Timer1Timer();
+            w.tick();
         }
     };
     tickFor(49'900);
@@ -293,7 +293,7 @@ TEST(PortPicker, ChosenPortIsCheckedAndAppliesAtTheNextStart) {
     ASSERT_EQ(com3Unit.readMaster(19).size(), 19u);
     QStringList listed;
     int preselected = -2;
-    w.form->QCCom321().runPickDialog = [&](TformPickPort& dialog) {
+    w.form->portPicker().runPickDialog = [&](TformPickPort& dialog) {
         listed = dialog.items();
         preselected = dialog.itemIndex();
         dialog.setItemIndex(0);
@@ -312,7 +312,7 @@ TEST(PortPicker, ChosenPortIsCheckedAndAppliesAtTheNextStart) {
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("3", "1"));  // not saved
     // Zrušit changes nothing: the port clicked by hand stays, communication goes on unrestarted.
     w.form->fields().setChecked(Check::cfgport3, true);
-    w.form->QCCom321().runPickDialog = [](TformPickPort&) { return int(QDialog::Rejected); };
+    w.form->portPicker().runPickDialog = [](TformPickPort&) { return int(QDialog::Rejected); };
     w.form->Button5Click();
     EXPECT_TRUE(w.form->fields().checked(Check::cfgport3));
     EXPECT_TRUE(w.running());
@@ -324,7 +324,7 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     for (int n : {1, 3, 4}) setenv(("KVBRIDGE_COM" + std::to_string(n)).c_str(), kMissingDevice, 1);
     ComPortMapping com2(2, com2Unit.slaveName());
     Window w(config("1", "0"));
-    w.form->QCCom321().runPickDialog = [](TformPickPort& dialog) {
+    w.form->portPicker().runPickDialog = [](TformPickPort& dialog) {
         dialog.setItemIndex(0);
         return int(QDialog::Accepted);
     };
@@ -342,7 +342,6 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     Window w(config("2", "1"));
     EXPECT_TRUE(w.prompts.shown.empty());
     EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
-    EXPECT_TRUE(w.form->bridge().waitingForPort());
     EXPECT_EQ(w.text("stavprac").toStdString(),
               "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
     EXPECT_FALSE(w.form->bridge().retryPortNow());
@@ -353,7 +352,6 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_EQ(w.form->engine().commState(), CommState::running);
     EXPECT_TRUE(w.form->Timer1().isActive());
-    EXPECT_FALSE(w.form->bridge().waitingForPort());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "link/TformPickPort.h"
+#include "app/TformPickPort.h"
 
 #include <QBoxLayout>
 #include <QButtonGroup>

@@ -33,7 +33,7 @@ struct PortInfo {
 
 // The port picker: a radio group of the ports that could be opened, OK and Zrušit, and under
 // them what each port is and the other serial devices of the system.  It has no behaviour of its
-// own; TQCCom32::SelectPort fills it and reads the choice.
+// own; PortPicker fills it and reads the choice.
 class TformPickPort : public QDialog {
     Q_OBJECT
 public:
