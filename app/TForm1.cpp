@@ -369,9 +369,13 @@ void TForm1::Button5Click() {
     if (!m_picker->select(this)) return;
     const int port = m_picker->chosenPort();
     if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
-    // A running communication goes on where it is; the choice applies at the next Start.
-    if (m_fields.checked(Check::stavjede))
-        qCInfo(lcApp) << "port" << port << "chosen; it applies at the next Start";
+    // A running communication moves to the choice at once: stopped, then started on it, so the
+    // port checked is the port the bridge talks on.
+    if (m_fields.checked(Check::stavjede)) {
+        qCInfo(lcApp) << "port" << port << "chosen while running: communication moves to it";
+        appstop();
+        terminalstart();
+    }
 }
 
 }  // namespace kv
