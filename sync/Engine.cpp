@@ -41,7 +41,6 @@ bool Engine::sendWithTime(ToUnit frameCode) {
 }
 
 bool Engine::zobraz() {
-    m_fields.setText(Field::statpc, std::to_string(m_state.frame.code()));
     // What goes on the line is logged as it went: a prompt under the write may run a handler
     // that builds another frame meanwhile.
     const CommandFrame frame = m_state.frame;
@@ -52,7 +51,11 @@ bool Engine::zobraz() {
         m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()))
             .done();
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
-    if (whole) logToUnit(frame);
+    // The operator sees a frame code only for a frame that went out.
+    if (whole) {
+        m_fields.setText(Field::statpc, std::to_string(frame.code()));
+        logToUnit(frame);
+    }
 
     // Pacing: in a burst with slowcom ticked, after every fifth frame wait for the start of the
     // next clock second (after second 59, for second 1).

@@ -178,6 +178,9 @@ std::string operationMessage(OperationResult result) {
             return "Komunikace s RJ je zastavena. Nejprve stiskněte Start.";
         case OperationResult::requestUnderWay:
             return "Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli.";
+        case OperationResult::notSent:
+            return "Příkaz nebyl do RJ odeslán: sériový port není k dispozici (odpojen nebo "
+                   "zavřen).";
     }
     return {};
 }
@@ -190,8 +193,7 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::TablesChanged) endTableBackOff();
-    sendWithTime(frameCode);
-    return OperationResult::done;
+    return sendWithTime(frameCode) ? OperationResult::done : OperationResult::notSent;
 }
 
 OperationResult Engine::recalculate() {
