@@ -1,5 +1,6 @@
 #include "app/PortPicker.h"
 
+#include <QLineEdit>
 #include <algorithm>
 
 namespace kv {
@@ -45,8 +46,24 @@ bool PortPicker::select(QWidget* parent) {
 
     dialog.setItemIndex(int(dialog.items().indexOf(QStringLiteral("COM%1").arg(current))));
     m_chosenPort = current;
+    m_refusal.clear();
     const int answer = runPickDialog ? runPickDialog(dialog) : dialog.exec();
     if (answer != QDialog::Accepted) return false;
+    if (const QString typed = dialog.typedDevice()->text().trimmed();
+        !typed.isEmpty() && dialog.typedDevice()->isEnabled()) {
+        // Tried before it is kept: a mistyped name must not become the port's device.
+        const std::string device = typed.toStdString();
+        if (inUse.empty() || !sameDevice(device, inUse)) {
+            std::unique_ptr<SerialDevice> probe = m_factory();
+            if (!probe || !probe->open(device)) {
+                m_refusal =
+                    portErrorText(current, device, probe ? probe->openFailure() : PortFailure{});
+                return false;
+            }
+            probe->close();
+        }
+        return rememberPortDevice(current, device);
+    }
     if (const int chosen = dialog.itemIndex(); chosen >= 0) {
         // The digit after "COM"; a port in use stays the component's port until the window
         // moves communication.

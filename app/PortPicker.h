@@ -28,6 +28,9 @@ public:
     // The port the operator chose last.
     int chosenPort() const { return m_chosenPort; }
     TformPickPort* dialog() const { return m_dialog; }
+    // Why the device typed in the last picker was not taken ("COM2 (/dev/x): zařízení
+    // neexistuje"); empty when it was, or when none was typed.
+    const QString& refusal() const { return m_refusal; }
 
     // Shows the picker modally and returns its QDialog result; unset means exec().  Tests put
     // the operator's choice here.
@@ -40,6 +43,7 @@ private:
     SerialDeviceFactory m_factory;
     QPointer<TformPickPort> m_dialog;
     int m_chosenPort = 1;
+    QString m_refusal;
 };
 
 }  // namespace kv

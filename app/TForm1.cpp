@@ -366,7 +366,12 @@ void TForm1::tell(OperationResult result) {
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!m_picker->select(this)) return;
+    if (!m_picker->select(this)) {
+        if (!m_picker->refusal().isEmpty())
+            m_services.prompts->message(
+                u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());
+        return;
+    }
     const int port = m_picker->chosenPort();
     if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
     // A running communication moves to the choice at once: stopped, then started on it, so the

@@ -47,8 +47,8 @@ QString openFailurePrompt(int port, const std::string& device, const PortResult&
         QStringLiteral("Sériový port nelze otevřít.\n\n") + portErrorText(port, device, result);
     if (result.cause == PortCause::missing)
         text += QStringLiteral(
-                    "\n\nJiné zařízení (např. USB převodník) přiřadíte portu "
-                    "proměnnou prostředí KVBRIDGE_COM%1.")
+                    "\n\nJiné zařízení (např. USB převodník) vyberete nebo zadáte pro COM%1 "
+                    "tlačítkem Porty?.")
                     .arg(port);
     return text;
 }

@@ -3,11 +3,13 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <filesystem>
+#include <optional>
 
 #include "app/PortPicker.h"
 #include "link/TQCCom32.h"
@@ -229,6 +231,36 @@ TEST_F(PickDeviceTest, APortTheEnvironmentGivesADeviceCannotBeGivenAnother) {
     EXPECT_FALSE(picker.select(nullptr));
     EXPECT_FALSE(choosable);
     EXPECT_FALSE(std::filesystem::exists(kPortDevicesFile));
+}
+
+// A device typed in the picker is tried before porty.cfg keeps it; one that does not open is
+// refused with its cause, and where the environment decides nothing typed counts.
+TEST_F(PickDeviceTest, ATypedDeviceIsTriedBeforeItIsKept) {
+    const struct {
+        const char* name;
+        std::string typed;
+        bool fixed;
+        bool result;
+        const char* refusal;
+    } rows[] = {
+        {"missing", kMissingDevice, false, false, "zařízení neexistuje"},
+        {"fixed by the environment", converter.slaveName(), true, false, ""},
+        {"there", converter.slaveName(), false, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<ComPortMapping> fixed;
+        if (row.fixed) fixed.emplace(2, kMissingDevice);
+        picker.runPickDialog = [&](TformPickPort& dialog) {
+            dialog.typedDevice()->setText(QString::fromStdString(row.typed));
+            return int(QDialog::Accepted);
+        };
+        EXPECT_EQ(picker.select(nullptr), row.result);
+        EXPECT_TRUE(picker.refusal().contains(QString::fromUtf8(row.refusal)))
+            << picker.refusal().toStdString();
+        EXPECT_EQ(picker.refusal().isEmpty(), !*row.refusal);
+        EXPECT_EQ(rememberedPortDevice(2), row.result ? row.typed : "");
+    }
 }
 
 TEST(TformPickPort, FormAsTheOperatorSeesIt) {
