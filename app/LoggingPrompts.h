@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/Prompts.h"
+#include "sync/Prompts.h"
 
 namespace kv {
 
@@ -14,6 +14,9 @@ public:
     void message(const QString& caption, const QString& text) override;
     void report(const QString& caption, const QString& text) override;
     bool confirm(const QString& caption, const QString& text) override;
+    void setWindow(QObject* window) override {
+        if (m_shown) m_shown->setWindow(window);
+    }
 
 private:
     Prompts* m_shown;

@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "link/Prompts.h"
+#include "sync/Prompts.h"
 
 namespace kv {
 
@@ -19,7 +19,7 @@ public:
     void report(const QString& caption, const QString& text) override;
     void notice(const QString& caption, const QString& text) override;
     bool confirm(const QString& caption, const QString& text) override;
-    void setWindow(QWidget* window) override { m_window = window; }
+    void setWindow(QObject* window) override { m_window = qobject_cast<QWidget*>(window); }
 
 private:
     void showModeless(QPointer<QMessageBox>& box, QMessageBox::Icon icon, const QString& caption,

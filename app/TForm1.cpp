@@ -74,6 +74,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     parts.firstConfig = m_services.firstConfig;
     parts.driveC = driveCRoot();
     m_bridge = std::make_unique<Bridge>(std::move(parts));
+    m_picker = std::make_unique<PortPicker>(m_bridge->com(), m_services.serialFactory);
     m_bridge->engine().setProgressHook(
         [this](Engine::Progress what, std::uint64_t done, std::uint64_t total) {
             return showProgress(what, done, total);
@@ -167,11 +168,6 @@ void TForm1::showStatus(const BridgeStatus& status) {
     pinWarnings(*m_ui->historie, status.warnings);
 }
 
-void TForm1::Timer1Timer() {
-    // Ticks never overlap and never cut into a handler (a paced burst, a message box).
-    guarded([this] { m_bridge->tick(); });
-}
-
 void TForm1::appstart() { m_bridge->programStart(Bridge::AutoStart::asConfigured); }
 
 void TForm1::firstStartNotice() {
@@ -186,7 +182,17 @@ void TForm1::firstStartNotice() {
     });
 }
 
-void TForm1::terminalstart() { m_bridge->start(); }
+void TForm1::terminalstart() {
+    // Start pressed by hand: a port that does not open is the operator's to retry or give up.
+    for (;;) {
+        const PortResult opened = m_bridge->start();
+        if (opened.done()) return;
+        const int port = QCCom321().Port();
+        const PromptAnswer answer = m_services.prompts->abortRetry(
+            u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
+        if (answer == PromptAnswer::Abort) return;
+    }
+}
 
 void TForm1::appstop() { m_bridge->stop(); }
 
@@ -360,12 +366,21 @@ void TForm1::tell(OperationResult result) {
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!QCCom321().SelectPort()) return;
-    const int port = QCCom321().ChosenPort();
+    if (!m_picker->select(this)) {
+        if (!m_picker->refusal().isEmpty())
+            m_services.prompts->message(
+                u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());
+        return;
+    }
+    const int port = m_picker->chosenPort();
     if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
-    // A running communication goes on where it is; the choice applies at the next Start.
-    if (m_fields.checked(Check::stavjede))
-        qCInfo(lcApp) << "port" << port << "chosen; it applies at the next Start";
+    // A running communication moves to the choice at once: stopped, then started on it, so the
+    // port checked is the port the bridge talks on.
+    if (m_fields.checked(Check::stavjede)) {
+        qCInfo(lcApp) << "port" << port << "chosen while running: communication moves to it";
+        appstop();
+        terminalstart();
+    }
 }
 
 }  // namespace kv

@@ -7,14 +7,15 @@
 #include <functional>
 #include <memory>
 
+#include "app/PortPicker.h"
 #include "app/WidgetFields.h"
 #include "link/Clock.h"
-#include "link/Prompts.h"
 #include "link/SerialDevice.h"
 #include "link/TQCCom32.h"
 #include "sync/Bridge.h"
 #include "sync/Engine.h"
 #include "sync/HttpControl.h"
+#include "sync/Prompts.h"
 
 class QProgressBar;
 
@@ -46,8 +47,6 @@ public:
     explicit TForm1(FormServices services, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    // The tick of Timer1: the engine's steps, with failures reported.
-    void Timer1Timer();
     void appstart();
     void appstop();
     void terminalstart();
@@ -74,6 +73,7 @@ public:
     Bridge& bridge() { return *m_bridge; }
     Engine& engine() { return m_bridge->engine(); }
     TQCCom32& QCCom321() { return m_bridge->com(); }
+    PortPicker& portPicker() { return *m_picker; }
     QTimer& Timer1() { return m_bridge->tickTimer(); }
     Fields& fields() { return m_fields; }
     HttpControl& HTTP1() { return m_bridge->http(); }
@@ -119,6 +119,7 @@ private:
     FormServices m_services;
     WidgetFields m_fields;
     std::unique_ptr<Bridge> m_bridge;
+    std::unique_ptr<PortPicker> m_picker;
     bool m_stopPending = false;      // Stop pressed during a long run
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it

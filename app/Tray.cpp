@@ -21,7 +21,10 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
         if (!bridge.guarded([&] { (bridge.*op)(); })) QApplication::beep();
     };
     m_menu.addAction(QStringLiteral("Zobrazit okno"), this, [this] { showWindow(m_form); });
-    m_menu.addAction(QStringLiteral("Start"), this, [operation] { operation(&Bridge::start); });
+    // Start as the window's button: a port that does not open asks Abort or Retry.
+    m_menu.addAction(QStringLiteral("Start"), this, [this, &bridge] {
+        if (!bridge.guarded([this] { m_form.terminalstart(); })) QApplication::beep();
+    });
     m_menu.addAction(QStringLiteral("Stop"), this, [operation] { operation(&Bridge::stop); });
     m_menu.addSeparator();
     m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.quitAsking(); });

@@ -17,4 +17,11 @@ bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
     return a.device == b.device;
 }
 
+bool isReturnOf(const DeviceIdentity& original, const DeviceIdentity& found) {
+    if (!original.usbSerial.empty() || !found.usbSerial.empty())
+        return original.usbSerial == found.usbSerial;
+    if (original.madeNs != 0) return true;
+    return sameDevice(original, found);
+}
+
 }  // namespace kv

@@ -26,6 +26,12 @@ struct DeviceIdentity {
 
 bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b);
 
+// Whether found, what a lost port's name leads to now, is that port back: a USB converter by
+// its serial number where it has one, a pseudo-terminal by its name alone (whatever the name
+// leads to now: the program that makes it makes a new one for each connection), other hardware
+// by its device.
+bool isReturnOf(const DeviceIdentity& original, const DeviceIdentity& found);
+
 // The device the name leads to now; unknown when there is none.
 DeviceIdentity identifyDevice(const std::string& name);
 // The device open on handle (a descriptor on unix, a HANDLE on Windows), opened by name.

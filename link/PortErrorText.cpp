@@ -8,39 +8,47 @@ QString portLabel(int port, const std::string& device) {
     return QStringLiteral("COM%1 (%2)").arg(port).arg(QString::fromStdString(device));
 }
 
-QString portErrorText(int port, const std::string& device, const PortFailure& failure) {
-    const QString detail = QString::fromStdString(failure.detail);
-    QString cause;
-    switch (failure.cause) {
+QString portCauseText(const PortResult& result) {
+    const QString detail = QString::fromStdString(result.detail);
+    switch (result.cause) {
+        case PortCause::done:
+            return {};
         case PortCause::missing:
-            cause = QStringLiteral("zařízení neexistuje");
-            break;
+            return QStringLiteral("zařízení neexistuje");
         case PortCause::busy:
-            cause = detail.isEmpty()
-                        ? QStringLiteral("zařízení je obsazeno jiným programem")
-                        : QStringLiteral("zařízení používá jiný program: %1").arg(detail);
-            break;
+            return detail.isEmpty()
+                       ? QStringLiteral("zařízení je obsazeno jiným programem")
+                       : QStringLiteral("zařízení používá jiný program: %1").arg(detail);
         case PortCause::noPermission:
-            cause = noPermissionText(failure.detail);
-            break;
+            return noPermissionText(result.detail);
         case PortCause::notSerial:
-            cause = QStringLiteral("zařízení není sériový port");
-            break;
+            return QStringLiteral("zařízení není sériový port");
+        case PortCause::otherDevice:
+            return QStringLiteral("pod tímto jménem je teď jiné zařízení");
+        case PortCause::closed:
+            return QStringLiteral("port není otevřen");
+        case PortCause::lost:
+            return QStringLiteral("zařízení se odpojilo");
+        case PortCause::shortWrite:
+            return QStringLiteral("zařízení nepřevzalo všechna data");
         case PortCause::unknown:
-            cause = detail.isEmpty() ? QStringLiteral("zařízení nelze otevřít")
-                                     : QStringLiteral("zařízení nelze otevřít (%1)").arg(detail);
             break;
     }
-    return portLabel(port, device) + QStringLiteral(": ") + cause;
+    return detail.isEmpty() ? QStringLiteral("zařízení nelze otevřít")
+                            : QStringLiteral("zařízení nelze otevřít (%1)").arg(detail);
 }
 
-QString openFailurePrompt(int port, const std::string& device, const PortFailure& failure) {
+QString portErrorText(int port, const std::string& device, const PortResult& result) {
+    return portLabel(port, device) + QStringLiteral(": ") + portCauseText(result);
+}
+
+QString openFailurePrompt(int port, const std::string& device, const PortResult& result) {
     QString text =
-        QStringLiteral("Sériový port nelze otevřít.\n\n") + portErrorText(port, device, failure);
-    if (failure.cause == PortCause::missing)
+        QStringLiteral("Sériový port nelze otevřít.\n\n") + portErrorText(port, device, result);
+    if (result.cause == PortCause::missing)
         text += QStringLiteral(
-                    "\n\nJiné zařízení (např. USB převodník) přiřadíte portu "
-                    "proměnnou prostředí KVBRIDGE_COM%1.")
+                    "\n\nJiné zařízení (např. USB převodník) vyberete nebo zadáte pro COM%1 "
+                    "tlačítkem Porty?.")
                     .arg(port);
     return text;
 }

@@ -11,7 +11,7 @@
 namespace kv {
 
 Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {
-    m_com = std::make_unique<TQCCom32>(m_parts.serialFactory, *m_parts.prompts, *m_parts.clock);
+    m_com = std::make_unique<TQCCom32>(m_parts.serialFactory, *m_parts.clock);
     m_com->setObjectName(QStringLiteral("QCCom321"));
     m_http = m_parts.httpFactory(nullptr);
     m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.fields, *m_parts.clock,
@@ -138,31 +138,30 @@ void Bridge::tick() {
 }
 
 void Bridge::unattendedStart() {
-    const bool showErrors = m_com->ShowErrors();
-    m_com->setShowErrors(false);
-    start();
-    m_com->setShowErrors(showErrors);
+    const PortResult opened = start();
     const int port = selectedPort(*m_parts.fields);
-    if (!m_com->Opened() && port != 0) m_engine->waitForPort(port);
+    if (!m_com->Opened() && port != 0) m_engine->waitForPort(port, opened);
 }
 
-void Bridge::start() {
+PortResult Bridge::start() {
     m_delayedUntilMs.reset();
     const int port = selectedPort(*m_parts.fields);
     if (port == 0) {
         // Nothing is opened and nothing changes: a running communication goes on.
         m_parts.prompts->message(QStringLiteral("Kordavo"),
                                  QStringLiteral("Není vybrán sériový port!"));
-        return;
+        return {};
     }
     const Bytes idText = m_parts.fields->text(Field::idfirmy);
     const auto id = parseIntegerText(idText);
-    m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt);
+    const PortResult opened =
+        m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt);
     if (!id) {
         // A NUL typed into the id (or read from a damaged terminal.cfg) would cut the text.
         const QString shown = fromCp1250(idText).replace(QChar(u'\0'), QChar(u'?'));
         report(QStringLiteral("'%1' není platné číslo firmy.").arg(shown));
     }
+    return opened;
 }
 
 void Bridge::stop() {

@@ -9,19 +9,20 @@
 #include <string>
 
 #include "link/Clock.h"
-#include "link/Prompts.h"
 #include "link/SerialDevice.h"
 #include "link/TQCCom32.h"
 #include "sync/BridgeStatus.h"
 #include "sync/Engine.h"
 #include "sync/Fields.h"
 #include "sync/HttpControl.h"
+#include "sync/Prompts.h"
 #include "sync/TerminalConfig.h"
 
 namespace kv {
 
-// What a bridge is built on: the window or the service mode hands in its fields and prompts,
-// tests hand in fakes for the rest.
+// What a bridge is built on: the window or the service mode hands in its fields and prompts
+// (reports that hold nothing up; the bridge never asks a question), tests hand in fakes for the
+// rest.
 struct BridgeParts {
     Fields* fields = nullptr;
     Prompts* prompts = nullptr;
@@ -37,7 +38,8 @@ struct BridgeParts {
 // The bridge: the serial port, the HTTP control, the engine, its 100 ms tick and the wait for
 // a lost port, built once for the window and the service mode alike.  It runs the program
 // start (terminal.cfg, the delayed start, the automatic start), Start, Stop and the end, and
-// passes the engine's status and history on as signals.
+// passes the engine's status and history on as signals.  It is the one place that decides to open
+// the port, to reopen it and to give up; it never asks the operator.
 class Bridge : public QObject {
     Q_OBJECT
 public:
@@ -56,8 +58,9 @@ public:
     // when that is ticked.  False, with the cause reported, when terminal.cfg can be neither
     // read nor written or (always) chooses no port.
     bool programStart(AutoStart mode);
-    // Start: the port and the company id as the fields show them.
-    void start();
+    // Start: the port and the company id as the fields show them.  Why the port did not open;
+    // done also when nothing was tried (no port chosen: reported).
+    PortResult start();
     // Stop, also of a delayed start that has not started yet.
     void stop();
     // The end of the program: stopped, the request under way cancelled, its files removed.
@@ -82,9 +85,6 @@ public:
     // One tick: the delayed start's countdown, or the engine's steps.
     void tick();
 
-    bool delayedStartRunning() const { return m_delayedUntilMs.has_value(); }
-    bool waitingForPort() const { return m_retry.isActive(); }
-    void setRetryInterval(int ms) { m_retry.setInterval(ms); }
     // One attempt to reopen a lost port now; true when it is open.
     bool retryPortNow();
 
@@ -100,8 +100,7 @@ private:
     void report(const QString& text);
     // terminal.cfg read into the fields; created first when missing or empty.
     void loadConfig();
-    // A start that nobody watches: no prompt for the port; a chosen port that does not open
-    // is waited for.
+    // A start that nobody watches: a chosen port that does not open is waited for.
     void unattendedStart();
     void delayedStartTick();
     // The tick and the wait for the port follow the state.

@@ -41,7 +41,6 @@ bool Engine::sendWithTime(ToUnit frameCode) {
 }
 
 bool Engine::zobraz() {
-    m_fields.setText(Field::statpc, std::to_string(m_state.frame.code()));
     // What goes on the line is logged as it went: a prompt under the write may run a handler
     // that builds another frame meanwhile.
     const CommandFrame frame = m_state.frame;
@@ -49,9 +48,14 @@ bool Engine::zobraz() {
     // The unit sees the same 19 bytes whether they go in one write or in nineteen; one write
     // keeps a long table download within what the line can carry.
     const bool whole =
-        m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()));
+        m_com.WriteText(std::string_view(reinterpret_cast<const char*>(wire.data()), wire.size()))
+            .done();
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
-    if (whole) logToUnit(frame);
+    // The operator sees a frame code only for a frame that went out.
+    if (whole) {
+        m_fields.setText(Field::statpc, std::to_string(frame.code()));
+        logToUnit(frame);
+    }
     // The write returns once the system holds the bytes; they leave the line later, one start,
     // eight data and one stop bit each.
     const std::int64_t lineMs = std::int64_t(wire.size()) * 10 * 1000 / std::max(m_com.Baud(), 1);

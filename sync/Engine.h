@@ -79,9 +79,9 @@ public:
     //
     // Start of communication on port 1 to 4: opens it at 2400 baud and, when it opens, resumes
     // communication.  Whether or not it opened, the request state goes back to idle; the company
-    // id, with the idle count and the name request, is taken over only when one is given.  True
-    // when the port opened.
-    bool startCommunication(int port, std::optional<std::uint16_t> companyId);
+    // id, with the idle count and the name request, is taken over only when one is given.  Done
+    // when the port opened, else why not.
+    PortResult startCommunication(int port, std::optional<std::uint16_t> companyId);
     // The port is open (again): input read before is dropped, the start frame with the time
     // goes out and the state is running.  Start and the return of a lost port both end here.
     void resumeCommunication(const std::string& cause = {});
@@ -90,7 +90,7 @@ public:
     // The open port went away: the state says so until it is back (see reopenPort).
     void portLost();
     // An unattended start found the chosen port missing: waited for as a lost port is.
-    void waitForPort(int port);
+    void waitForPort(int port, const PortResult& why);
     // One quiet attempt to open the lost port again; resumes when it opens.  True when open.
     bool reopenPort();
     // What a program start resets: the tables-changed signalling, pacing, the trigger error.

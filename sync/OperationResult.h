@@ -9,6 +9,7 @@ enum class OperationResult {
     done,
     communicationStopped,  // refused: the port stays closed until Start
     requestUnderWay,       // refused: it would replace the web request under way
+    notSent,               // the port is lost or closed: the frame did not go out
 };
 
 // What the operator is told about a refused operation (Czech, UTF-8); empty when it was done.

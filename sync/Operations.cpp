@@ -13,14 +13,14 @@ namespace {
 constexpr int kUnitBaud = 2400;
 }  // namespace
 
-bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId) {
-    if (port < 1 || port > 4) return false;
+PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> companyId) {
+    if (port < 1 || port > 4) return PortCause::missing;
     m_state.slowFrameCounter = 0;
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
     m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)"
-    const bool opened = m_com.Open();
-    if (opened) {
+    const PortResult opened = m_com.Open();
+    if (opened.done()) {
         resumeCommunication();
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
@@ -68,12 +68,16 @@ void Engine::portLost() {
     note("port COM" + std::to_string(m_com.Port()) + " ztracen", Tone::failure);
 }
 
-void Engine::waitForPort(int port) {
+void Engine::waitForPort(int port, const PortResult& why) {
     // A converter that comes up after the PC: its port opens later.
-    m_com.setPortField(port);
+    m_com.setPort(port);
     m_status.port = portText().substr(5);
     m_fields.setChecked(Check::stavjede, true);
-    const std::string cause = portText() + " není k dispozici, čekám na něj";
+    // A name that leads to something other than a serial port is said as it is.
+    const bool absent = why.cause == PortCause::missing || why.cause == PortCause::unknown;
+    const std::string cause =
+        absent ? portText() + " není k dispozici, čekám na něj"
+               : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
     m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
     setCommState(CommState::portLost, cause);
 }
@@ -81,7 +85,7 @@ void Engine::waitForPort(int port) {
 bool Engine::reopenPort() {
     // Stop, or a start of the operator's, has decided since.
     if (m_status.state != CommState::portLost || m_com.Opened()) return m_com.Opened();
-    if (m_com.reopenSameDevice() != TQCCom32::ReopenResult::opened) {
+    if (!m_com.reopenSameDevice().done()) {
         // Another device behind the name, or none: the state says why it still waits.
         const std::string why = m_com.ReopenText().toStdString();
         if (!why.empty() && why != m_status.cause) {
@@ -178,6 +182,9 @@ std::string operationMessage(OperationResult result) {
             return "Komunikace s RJ je zastavena. Nejprve stiskněte Start.";
         case OperationResult::requestUnderWay:
             return "Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli.";
+        case OperationResult::notSent:
+            return "Příkaz nebyl do RJ odeslán: sériový port není k dispozici (odpojen nebo "
+                   "zavřen).";
     }
     return {};
 }
@@ -190,8 +197,7 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::TablesChanged) endTableBackOff();
-    sendWithTime(frameCode);
-    return OperationResult::done;
+    return sendWithTime(frameCode) ? OperationResult::done : OperationResult::notSent;
 }
 
 OperationResult Engine::recalculate() {

@@ -26,8 +26,8 @@ std::string unitFrame(std::initializer_list<int> bytes) {
     return f;
 }
 
-struct Bridge {
-    Bridge() : com1(1, unit.slaveName()) {
+struct WindowOnPty {
+    WindowOnPty() : com1(1, unit.slaveName()) {
         work = std::filesystem::path(dir.path().toStdString());
         driveC = work / "c";
         std::filesystem::create_directories(driveC);
@@ -45,7 +45,7 @@ struct Bridge {
         form->appstart();
         start = unit.readMaster(19, 10s);  // generous: a loaded machine may be slow to start
     }
-    ~Bridge() {
+    ~WindowOnPty() {
         form.reset();
         qunsetenv("KVBRIDGE_DRIVE_C");
     }
@@ -79,13 +79,13 @@ struct Bridge {
 };
 
 TEST(Bridge, StartsWithTheStartFrame) {
-    Bridge b;
+    WindowOnPty b;
     EXPECT_EQ(b.start.substr(0, 4), "\xF0\xF0\xA5\x0B");
     EXPECT_TRUE(b.form->Timer1().isActive());
 }
 
 TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "---OK---\nJi\xF8\xED Dvo\xF8\xE1k\n# stand-in padding line\n"});
     b.unit.writeMaster(unitFrame({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
     const auto frames = b.framesFromBridge(1);
@@ -101,7 +101,7 @@ TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
 }
 
 TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "---Err--\nNezn\xE1m\xE1 karta 060504030201\n"});
     b.unit.writeMaster(unitFrame({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 1, 25}));
     ASSERT_TRUE(pumpUntil([&] { return b.text(Field::stavprac).rfind("Nezn", 0) == 0; }, 5s));
@@ -115,7 +115,7 @@ TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
 }
 
 TEST(Bridge, TablesAreDownloadedIntoTheUnit) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "5|0102030405A0|815|3|-90\n1234|0011223344AA|730|5|-90\n"
                             "7|FFFFFFFFFFFF|0|1|0\n-------\n3|17|615|90|2\n1|2|3|4|5\n"});
     b.unit.writeMaster(unitFrame({1}));
@@ -131,7 +131,7 @@ TEST(Bridge, TablesAreDownloadedIntoTheUnit) {
 }
 
 TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "OK"});
     b.unit.writeMaster(unitFrame({6, 1, 26, 12, 7, 8, 30}));
     const auto frames = b.framesFromBridge(1);
@@ -141,7 +141,7 @@ TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
 }
 
 TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
     EngineProbe::state(b.form->engine()).idleTicks = 2660;
     auto frames = b.framesFromBridge(1);
@@ -157,7 +157,7 @@ TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
 }
 
 TEST(Bridge, RecalculationShows99WhenAnswered) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "prepocet hotov"});
     b.form->Button3Click();
     ASSERT_TRUE(pumpUntil([&] { return b.text(Field::statpc) == "99"; }, 5s));
@@ -165,7 +165,7 @@ TEST(Bridge, RecalculationShows99WhenAnswered) {
 }
 
 TEST(Bridge, SlowServerAnsweringAfterSecondsStillCompletes) {
-    Bridge b;
+    WindowOnPty b;
     b.web.setReply({.body = "---OK---\nPomal\xFD Server\n# padding padding\n", .delay = 3s});
     b.unit.writeMaster(unitFrame({2, 0, 1, 1, 1, 1, 7, 4, 9, 5, 3, 24, 0}));
     const auto frames = b.framesFromBridge(1, 10s);

@@ -144,9 +144,9 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.prompts.shown.size(), 1u);
-    w.form->Timer1Timer();
+    w.tick();
     w.http->complete("anything at all");
-    w.form->Timer1Timer();
+    w.tick();
     EXPECT_EQ(w.text("statpc"), "99");
     EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::None);
 }

@@ -25,11 +25,11 @@ struct Environment {
         const std::size_t before = w->http->calls().size();
         unit.writeMaster(std::string("Z\x02\x00\x07\x01\x01\x01\x08\x1E\x00\x05\x03\x18\x00", 14) +
                          std::string(3, '\0'));
-        for (int i = 0; i < 10 && w->http->calls().size() == before; ++i) w->form->Timer1Timer();
+        for (int i = 0; i < 10 && w->http->calls().size() == before; ++i) w->tick();
         if (w->http->calls().size() == before || !w->http->running()) return "no request";
-        w->form->Timer1Timer();
+        w->tick();
         w->http->complete(reply);
-        w->form->Timer1Timer();
+        w->tick();
         return unit.readMaster(19, std::chrono::milliseconds(500));
     }
     // What the operator sees: message boxes and the status fields.
@@ -105,12 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
         EnvironmentCase{"WorkDirFull", kRunning, smallWorkDir, false,
                         [](Environment& e) {
                             e.unit.writeMaster(std::string("Z\x02", 2) + std::string(15, '\x01'));
-                            for (int i = 0; i < 10 && !e.w->http->running(); ++i)
-                                e.w->form->Timer1Timer();
-                            e.w->form->Timer1Timer();
+                            for (int i = 0; i < 10 && !e.w->http->running(); ++i) e.w->tick();
+                            e.w->tick();
                             e.w->http->complete(kOk);
                             e.w->fs->fill();
-                            e.w->form->Timer1Timer();
+                            e.w->tick();
                         },
                         "nelze zapsat", [](Environment& e) { e.w->fs->drain(); }, true},
         // No room for the reply: the event is not sent (the server would record it and the unit
@@ -142,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                             return e.driveFs->usable();
                         },
                         false,
-                        [](Environment& e) { e.w->form->Timer1Timer(); },
+                        [](Environment& e) { e.w->tick(); },
                         "nejde smazat!!!!",
                         {},
                         true},
@@ -179,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
             },
             false,
             [](Environment& e) { EXPECT_EQ(e.w->form->engine().commState(), CommState::portLost); },
-            "není k dispozici",
+            "zařízení není sériový port",
             {},
             false}),
     [](const testing::TestParamInfo<EnvironmentCase>& info) {

@@ -17,10 +17,10 @@
 #include <fstream>
 
 #include "app/TForm1.h"
+#include "app/TformPickPort.h"
 #include "app/Tray.h"
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
-#include "link/TformPickPort.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
@@ -78,6 +78,10 @@ struct Window {
 
     QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }
     bool running() { return form->fields().checked(Check::stavjede); }
+    // One tick as the timer runs it: a failure is reported, not thrown.
+    void tick() {
+        form->bridge().guarded([this] { form->bridge().tick(); });
+    }
 
     QTemporaryDir dir;
     std::unique_ptr<SmallFilesystem> fs;  // mounted inside dir, so it goes first

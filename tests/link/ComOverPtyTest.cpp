@@ -13,7 +13,6 @@
 
 #include "link/TQCCom32.h"
 #include "support/Pty.h"
-#include "support/ScriptedPrompts.h"
 
 // The serial component on a real kernel line: the slave side of a pseudo-terminal.
 namespace kv {
@@ -22,7 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::ComPortMapping;
 using test::PtyPair;
-using test::ScriptedPrompts;
 
 std::string allByteValues() {
     std::string bytes;
@@ -59,15 +57,13 @@ protected:
 
     PtyPair unit;
     ComPortMapping com1{1, unit.slaveName()};
-    ComPortMapping com7{7, test::kMissingDevice};
-    ScriptedPrompts prompts;
     SystemClock clock;
     int devicesMade = 0;
     TQCCom32 com{[this] {
                      ++devicesMade;
                      return makeQtSerialDevice();
                  },
-                 prompts, clock};
+                 clock};
 };
 
 TEST_F(ComOverPty, AllByteValuesPassBothWaysUnchanged) {
@@ -91,10 +87,12 @@ TEST_F(ComOverPty, InCountOfAClosedPortIsZeroAndDoesNotOpenIt) {
     EXPECT_EQ(waitForCount(3), 3);
 }
 
-TEST_F(ComOverPty, ReadTextOfAClosedPortOpensItAndReturnsAtOnceWhenNothingWaits) {
+TEST_F(ComOverPty, ReadAndWriteOfAClosedPortNeverOpenIt) {
     EXPECT_EQ(com.ReadText(), "");
-    EXPECT_TRUE(com.Opened());
-    EXPECT_TRUE(prompts.shown.empty());
+    EXPECT_EQ(com.WriteText("Q").cause, PortCause::closed);
+    EXPECT_FALSE(com.Opened());
+    EXPECT_EQ(devicesMade, 0);
+    EXPECT_EQ(unit.drainMaster(), "");
 }
 
 TEST_F(ComOverPty, ReadTextReturnsExactlyTheWaitingBytes) {
@@ -106,9 +104,9 @@ TEST_F(ComOverPty, ReadTextReturnsExactlyTheWaitingBytes) {
     EXPECT_EQ(com.InCount(), 0);
 }
 
-TEST_F(ComOverPty, WriteTextOpensAClosedPortAndAnEmptyTextIsTrue) {
+TEST_F(ComOverPty, AnEmptyWriteIsDone) {
+    ASSERT_TRUE(com.Open());
     EXPECT_TRUE(com.WriteText("Q"));
-    EXPECT_TRUE(com.Opened());
     EXPECT_EQ(unit.readMaster(1), "Q");
     EXPECT_TRUE(com.WriteText(""));
     EXPECT_EQ(unit.drainMaster(), "");
@@ -146,81 +144,6 @@ TEST_F(ComOverPty, PurgeKeepsWhatWasWrittenJustBefore) {
     EXPECT_EQ(got, answer);
 }
 
-TEST_F(ComOverPty, TerminatorWaitReturnsEverythingOfTheRead) {
-    com.setEndOfResponse("#13#10");
-    ASSERT_TRUE(com.Open());
-    unit.writeMaster(bytesOf({65, 66, 13, 10, 67}));
-    ASSERT_EQ(waitForCount(5), 5);
-    EXPECT_EQ(com.ReadText(), bytesOf({65, 66, 13, 10, 67}));
-    EXPECT_FALSE(com.TimedOut());
-}
-
-TEST_F(ComOverPty, TerminatorWaitTimesOutWithThePartialData) {
-    com.setEndOfResponse("#13");
-    com.setResponseTime(200);
-    com.setShowErrors(false);
-    int timeouts = 0;
-    com.OnTimeout = [&](TQCCom32* sender) {
-        EXPECT_EQ(sender, &com);
-        ++timeouts;
-    };
-    ASSERT_TRUE(com.Open());
-    unit.writeMaster("AB");
-    ASSERT_EQ(waitForCount(2), 2);
-
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(com.ReadText(), "AB");
-    const auto took = std::chrono::steady_clock::now() - start;
-
-    EXPECT_GE(took, 200ms);
-    EXPECT_LT(took, 2000ms);
-    EXPECT_TRUE(com.TimedOut());
-    EXPECT_EQ(timeouts, 1);
-    EXPECT_TRUE(prompts.shown.empty());
-}
-
-TEST_F(ComOverPty, FailedOpenWithoutShowErrorsIsOneSilentAttempt) {
-    com.setShowErrors(false);
-    com.setPort(7);
-    EXPECT_EQ(devicesMade, 0) << "a closed port only stores the number";
-    EXPECT_FALSE(com.Open());
-    EXPECT_EQ(devicesMade, 1);
-    EXPECT_TRUE(prompts.shown.empty());
-    EXPECT_EQ(com.ReadText(), "");
-    EXPECT_FALSE(com.WriteText("x"));
-}
-
-TEST_F(ComOverPty, FailedOpenAsksAbortOrRetryUntilAbort) {
-    struct Case {
-        const char* name;
-        std::deque<PromptAnswer> answers;
-        int attempts;
-    };
-    const Case cases[] = {
-        {"abort at once", {PromptAnswer::Abort}, 1},
-        {"retry then abort", {PromptAnswer::Retry, PromptAnswer::Abort}, 2},
-        {"closing the box retries too", {PromptAnswer::Ok, PromptAnswer::Retry}, 3},
-    };
-    com.setPort(7);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        prompts.shown.clear();
-        prompts.answers = c.answers;
-        devicesMade = 0;
-        EXPECT_FALSE(com.Open());
-        EXPECT_EQ(devicesMade, c.attempts);
-        ASSERT_EQ(int(prompts.shown.size()), c.attempts);
-        for (const auto& shown : prompts.shown) {
-            EXPECT_EQ(shown.kind, ScriptedPrompts::Kind::AbortRetry);
-            EXPECT_EQ(shown.caption, QString::fromUtf8("Sériový port"));
-            EXPECT_TRUE(shown.text.contains(QString::fromUtf8(
-                "COM7 (/nonexistent/kvbridge-no-such-port): zařízení neexistuje")))
-                << shown.text.toStdString();
-            EXPECT_TRUE(shown.text.contains("KVBRIDGE_COM7"));
-        }
-    }
-}
-
 // One device serves one bridge, whichever name the second is given and even for root, which
 // passes the kernel's exclusive open; the second is told who has the device.
 TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed) {
@@ -234,28 +157,26 @@ TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed)
     for (const std::string& name : {unit.slaveName(), link}) {
         SCOPED_TRACE(name);
         ComPortMapping com2(2, name);
-        TQCCom32 second([] { return makeQtSerialDevice(); }, prompts, clock);
+        TQCCom32 second([] { return makeQtSerialDevice(); }, clock);
         second.setPort(2);
-        prompts.shown.clear();
-        prompts.answers = {PromptAnswer::Abort};
-        EXPECT_FALSE(second.Open());
-        EXPECT_EQ(second.OpenFailure().cause, PortCause::busy);
-        ASSERT_EQ(prompts.shown.size(), 1u);
-        EXPECT_TRUE(prompts.shown[0].text.contains(QString::fromStdString(
-            "COM2 (" + name + "): zařízení používá jiný program: " + holder)))
-            << prompts.shown[0].text.toStdString();
+        const PortResult opened = second.Open();
+        EXPECT_EQ(opened.cause, PortCause::busy);
+        EXPECT_EQ(portErrorText(2, name, opened),
+                  QString::fromStdString("COM2 (" + name +
+                                         "): zařízení používá jiný program: " + holder));
     }
     // Released with the close: the next one gets it.
     com.Close();
-    TQCCom32 next([] { return makeQtSerialDevice(); }, prompts, clock);
+    TQCCom32 next([] { return makeQtSerialDevice(); }, clock);
     ComPortMapping com2(2, link);
     next.setPort(2);
     EXPECT_TRUE(next.Open());
 }
 
-// A lost port is reopened only when its name leads to the device that was open: another
-// program's pseudo-terminal behind the same name gets nothing, not even an open.
-TEST_F(ComOverPty, AReopenTakesOnlyTheDeviceThatWasOpen) {
+// A lost pseudo-terminal is known by its name: whatever the name leads to when it is back is the
+// port's return (its maker makes a new one for each connection).  Something that is no serial
+// port is named as such, also for a port that was never open.
+TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsName) {
     QTemporaryDir dir;
     const std::string link = dir.filePath("unit").toStdString();
     std::optional<PtyPair> first(std::in_place);
@@ -271,39 +192,27 @@ TEST_F(ComOverPty, AReopenTakesOnlyTheDeviceThatWasOpen) {
     const QString port = QString::fromStdString("Port COM1 (" + link + ")");
 
     std::filesystem::remove(link);
-    EXPECT_EQ(com.reopenSameDevice(), TQCCom32::ReopenResult::notThere);
+    EXPECT_EQ(com.reopenSameDevice().cause, PortCause::missing);
     EXPECT_EQ(com.ReopenText(), port + QString::fromUtf8(" není k dispozici, čekám na něj"));
+    EXPECT_EQ(com.WriteText("x").cause, PortCause::lost) << "a write does not reopen it";
 
+    std::filesystem::create_symlink("/dev/null", link);
+    EXPECT_EQ(com.reopenSameDevice().cause, PortCause::notSerial);
+    EXPECT_EQ(com.ReopenText(), port + QString::fromUtf8(": zařízení není sériový port"));
+
+    std::filesystem::remove(link);
     std::filesystem::create_symlink(other.slaveName(), link);
-    EXPECT_EQ(com.reopenSameDevice(), TQCCom32::ReopenResult::otherDevice);
-    EXPECT_EQ(com.ReopenText(),
-              port + QString::fromUtf8(" je teď jiné zařízení, čekám na původní"));
-    EXPECT_FALSE(com.Opened());
-    EXPECT_TRUE(com.Lost()) << "reads and writes still do not reopen it";
-    EXPECT_FALSE(com.WriteText("x"));
-    EXPECT_EQ(other.drainMaster(), "");
-    EXPECT_TRUE(prompts.shown.empty());
-    auto stranger = makeQtSerialDevice();
-    EXPECT_TRUE(stranger->open(other.slaveName())) << "left as it was found";
-    stranger->close();
-
-    // A port never opened takes what it finds, and keeps it from then on.
-    TQCCom32 fresh([] { return makeQtSerialDevice(); }, prompts, clock);
-    EXPECT_EQ(fresh.reopenSameDevice(), TQCCom32::ReopenResult::opened);
-    EXPECT_EQ(fresh.ReopenText(), port + QString::fromUtf8(" je zpět"));
-    fresh.Close();
-    EXPECT_EQ(fresh.reopenSameDevice(), TQCCom32::ReopenResult::opened);
-    EXPECT_TRUE(fresh.WriteText("Q"));
+    EXPECT_TRUE(com.reopenSameDevice());
+    EXPECT_EQ(com.ReopenText(), port + QString::fromUtf8(" je zpět"));
+    EXPECT_TRUE(com.WriteText("Q"));
     EXPECT_EQ(other.readMaster(1), "Q");
-}
 
-TEST_F(ComOverPty, RetryOpensAPortThatHasBecomeAvailable) {
-    com.setPort(7);
-    std::optional<ComPortMapping> plugged;
-    prompts.answers = {PromptAnswer::Retry};
-    prompts.whileShown = [&](const auto&) { plugged.emplace(7, unit.slaveName()); };
-    EXPECT_TRUE(com.Open());
-    EXPECT_EQ(prompts.shown.size(), 1u);
+    // A port never opened: the same text, not a wait for an original there never was.
+    TQCCom32 fresh([] { return makeQtSerialDevice(); }, clock);
+    ComPortMapping toNull(1, "/dev/null");
+    EXPECT_EQ(fresh.reopenSameDevice().cause, PortCause::notSerial);
+    EXPECT_EQ(fresh.ReopenText(),
+              QString::fromUtf8("Port COM1 (/dev/null): zařízení není sériový port"));
 }
 
 // The environment decides first, then the device the operator chose in the picker (porty.cfg in

@@ -6,7 +6,7 @@ namespace kv::test {
 
 EngineHarness::EngineHarness() {
     line->clock = &clock;
-    com = std::make_unique<TQCCom32>(fakeSerialFactory(line), prompts, clock);
+    com = std::make_unique<TQCCom32>(fakeSerialFactory(line), clock);
     com->setBaud(2400);
     workDir = std::filesystem::path(dir.path().toStdString()) / "work";
     driveC = std::filesystem::path(dir.path().toStdString()) / "c";

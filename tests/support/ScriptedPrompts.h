@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "link/Prompts.h"
+#include "sync/Prompts.h"
 
 namespace kv::test {
 

@@ -86,7 +86,7 @@ private:
 
 struct PtyEngine {
     PtyEngine() : com1(1, unit.slaveName()) {
-        com = std::make_unique<TQCCom32>([] { return makeQtSerialDevice(); }, prompts, clock);
+        com = std::make_unique<TQCCom32>([] { return makeQtSerialDevice(); }, clock);
         com->setBaud(2400);
         work = std::filesystem::path(dir.path().toStdString());
         engine = std::make_unique<Engine>(*com, http, fields, clock, EnginePaths{work, work});

@@ -32,6 +32,24 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     EXPECT_EQ(h.http.calls().size(), 1u);
 }
 
+// A command while the port is lost: refused with the reason, and no frame code shown as sent.
+TEST(Operations, ACommandThePortDidNotTakeIsRefusedAndShowsNoFrameCode) {
+    EngineHarness h;
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
+    h.line->lostCause = "Input/output error";
+    h.line->failingNames.insert(portDeviceName(1));
+    h.tick();
+    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    h.line->written.clear();
+    for (ToUnit code : {ToUnit::SetClock, ToUnit::ChipNumberRequest, ToUnit::TablesChanged,
+                        ToUnit::StatisticsRequest}) {
+        h.fields.setText(Field::statpc, "11");
+        EXPECT_EQ(h.engine->command(code), OperationResult::notSent) << int(code);
+        EXPECT_EQ(h.fields.text(Field::statpc), "11");
+    }
+    EXPECT_EQ(h.line->written, "");
+}
+
 TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsRequest) {
     EngineHarness h;
     h.fields.setText(Field::fiktud, "3");

@@ -2,13 +2,15 @@
 
 #include <QString>
 
-class QWidget;
+class QObject;
 
 namespace kv {
 
 enum class PromptAnswer { Abort, Retry, Ok };
 
-// Message boxes go through here so that tests can answer them without a display.
+// What the bridge reports and the window asks go through here, so that tests can answer without
+// a display.  The bridge only reports (message, report, notice); questions (abortRetry,
+// confirm) are the window's, asked when the operator pressed a button.
 class Prompts {
 public:
     virtual ~Prompts() = default;
@@ -23,7 +25,7 @@ public:
     // A question with Ano and Ne; true for Ano.  Where nobody can answer, Ne.
     virtual bool confirm(const QString& /*caption*/, const QString& /*text*/) { return false; }
     // The window the prompts belong to and come up in front of.
-    virtual void setWindow(QWidget* /*window*/) {}
+    virtual void setWindow(QObject* /*window*/) {}
 };
 
 }  // namespace kv

@@ -12,6 +12,7 @@
 class QButtonGroup;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
@@ -33,7 +34,7 @@ struct PortInfo {
 
 // The port picker: a radio group of the ports that could be opened, OK and Zrušit, and under
 // them what each port is and the other serial devices of the system.  It has no behaviour of its
-// own; TQCCom32::SelectPort fills it and reads the choice.
+// own; PortPicker fills it and reads the choice.
 class TformPickPort : public QDialog {
     Q_OBJECT
 public:
@@ -65,6 +66,9 @@ public:
     QRadioButton* deviceButton(int index) const;
     // The checked device, -1 when none is.
     int deviceIndex() const;
+    // A device typed by the operator (a path, a COMn name) for port `port`; checked before it
+    // counts.
+    QLineEdit* typedDevice() const { return m_typed; }
 
 private:
     // Ids of the devices' buttons in the one exclusive group start here.
@@ -76,6 +80,7 @@ private:
     QWidget* m_below;
     QLabel* m_portInfo;
     QGroupBox* m_devicesBox;
+    QLineEdit* m_typed;
     int m_itemCount = 0;
     int m_deviceCount = 0;
 };

@@ -1,13 +1,15 @@
-#include "link/TformPickPort.h"
+#include "app/TformPickPort.h"
 
 #include <QBoxLayout>
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QStyle>
 #include <algorithm>
 
+#include "link/SerialDevice.h"
 #include "ui_TformPickPort.h"
 
 namespace kv {
@@ -18,7 +20,8 @@ TformPickPort::TformPickPort(QWidget* parent)
       m_items(new QButtonGroup(this)),
       m_below(new QWidget(this)),
       m_portInfo(new QLabel(m_below)),
-      m_devicesBox(new QGroupBox(m_below)) {
+      m_devicesBox(new QGroupBox(m_below)),
+      m_typed(new QLineEdit(m_devicesBox)) {
     m_ui->setupUi(this);
     // A dialog border with a title only: no system menu, no close box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -43,6 +46,10 @@ TformPickPort::TformPickPort(QWidget* parent)
     column->addWidget(m_portInfo);
     column->addWidget(m_devicesBox);
     new QVBoxLayout(m_devicesBox);
+    m_typed->setObjectName(QStringLiteral("typedDevice"));
+    m_typed->setPlaceholderText(QStringLiteral("nebo zadejte zařízení, např. %1")
+                                    .arg(QString::fromStdString(defaultPortDevice(5))));
+    m_devicesBox->layout()->addWidget(m_typed);
     m_portInfo->hide();
     m_devicesBox->hide();
     m_below->hide();
@@ -130,9 +137,12 @@ void TformPickPort::showDevices(int port, const std::vector<SystemSerialDevice>&
         item->setToolTip(QString::fromStdString(d.stablePath));
         item->setEnabled(!fixedByEnvironment);
         m_items->addButton(item, kFirstDevice + m_deviceCount++);
-        m_devicesBox->layout()->addWidget(item);
+        // Above the typed device, which stays last.
+        static_cast<QVBoxLayout*>(m_devicesBox->layout())
+            ->insertWidget(m_devicesBox->layout()->count() - 1, item);
     }
-    m_devicesBox->setVisible(!devices.empty());
+    m_typed->setEnabled(!fixedByEnvironment);
+    m_devicesBox->show();
     layOutBelow();
 }
 

@@ -3,16 +3,17 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <filesystem>
+#include <optional>
 
+#include "app/PortPicker.h"
 #include "link/TQCCom32.h"
-#include "link/TformPickPort.h"
 #include "support/Pty.h"
-#include "support/ScriptedPrompts.h"
 
 namespace kv {
 namespace {
@@ -20,7 +21,6 @@ namespace {
 using test::ComPortMapping;
 using test::kMissingDevice;
 using test::PtyPair;
-using test::ScriptedPrompts;
 
 // Only COM1 and COM3 exist, both pseudo-terminals.
 class SelectPortTest : public ::testing::Test {
@@ -30,14 +30,12 @@ protected:
         QStringList items;
         int selected = -2;
         bool portOpen = true;
-        bool showErrors = false;
         int port = 0;
     };
     // The operator picks `choice` (-1: leaves the selection alone) and answers `result`.
     void operatorAnswers(int choice, int result) {
-        com.runPickDialog = [this, choice, result](TformPickPort& dialog) {
-            seen = Seen{dialog.items(), dialog.itemIndex(), com.Opened(), com.ShowErrors(),
-                        com.Port()};
+        picker.runPickDialog = [this, choice, result](TformPickPort& dialog) {
+            seen = Seen{dialog.items(), dialog.itemIndex(), com.Opened(), com.Port()};
             if (choice >= 0) dialog.itemButton(choice)->click();
             return result;
         };
@@ -48,20 +46,19 @@ protected:
     ComPortMapping com2{2, kMissingDevice};
     ComPortMapping com3{3, unit3.slaveName()};
     ComPortMapping com4{4, kMissingDevice};
-    ScriptedPrompts prompts;
     SystemClock clock;
-    TQCCom32 com{makeQtSerialDevice, prompts, clock};
+    TQCCom32 com{makeQtSerialDevice, clock};
+    PortPicker picker{com, makeQtSerialDevice};
     Seen seen;
 };
 
 TEST_F(SelectPortTest, ListsTheOpenablePortsWithTheCurrentOneSelected) {
     com.setPort(3);
     operatorAnswers(-1, QDialog::Accepted);
-    EXPECT_TRUE(com.SelectPort());
+    EXPECT_TRUE(picker.select(nullptr));
     EXPECT_EQ(seen.items, QStringList({"COM1", "COM3"}));
     EXPECT_EQ(seen.selected, 1);
     EXPECT_EQ(com.Port(), 3);
-    EXPECT_TRUE(prompts.shown.empty()) << "the probe shows no messages";
 }
 
 // Communication goes on while the operator chooses, and choosing does not restart it: the port in
@@ -72,15 +69,13 @@ TEST_F(SelectPortTest, ThePortInUseStaysOpenAndIsListed) {
         com.setPort(3);
         ASSERT_TRUE(com.Open());
         operatorAnswers(0, answer);
-        com.SelectPort();
+        picker.select(nullptr);
         EXPECT_TRUE(seen.portOpen);
-        EXPECT_TRUE(seen.showErrors);
         EXPECT_EQ(seen.items, QStringList({"COM1", "COM3"}));
         EXPECT_TRUE(com.Opened());
         EXPECT_TRUE(com.WriteText("x"));
         EXPECT_EQ(unit3.readMaster(1), "x");
         EXPECT_EQ(unit3.drainMaster(), "");
-        EXPECT_TRUE(prompts.shown.empty());
         com.Close();
     }
 }
@@ -104,7 +99,7 @@ TEST_F(SelectPortTest, OperatorChoiceAndAnswer) {
         SCOPED_TRACE(c.name);
         com.setPort(c.currentPort);
         operatorAnswers(c.choice, c.answer);
-        EXPECT_EQ(com.SelectPort(), c.result);
+        EXPECT_EQ(picker.select(nullptr), c.result);
         EXPECT_EQ(com.Port(), c.portAfter);
         EXPECT_FALSE(com.Opened()) << "the choice is not opened here";
     }
@@ -114,7 +109,7 @@ TEST_F(SelectPortTest, NoPortAvailableGivesAnEmptyList) {
     ComPortMapping gone1(1, kMissingDevice);
     ComPortMapping gone3(3, kMissingDevice);
     operatorAnswers(-1, QDialog::Accepted);
-    EXPECT_FALSE(com.SelectPort());
+    EXPECT_FALSE(picker.select(nullptr));
     EXPECT_TRUE(seen.items.isEmpty());
     EXPECT_EQ(seen.selected, -1);
     EXPECT_EQ(com.Port(), 1);
@@ -124,7 +119,7 @@ TEST_F(SelectPortTest, APortHeldElsewhereIsMissing) {
     auto other = makeQtSerialDevice();
     ASSERT_TRUE(other->open(unit1.slaveName()));
     operatorAnswers(-1, QDialog::Rejected);
-    com.SelectPort();
+    picker.select(nullptr);
     EXPECT_EQ(seen.items, QStringList({"COM3"}));
     EXPECT_EQ(seen.selected, -1);
 }
@@ -137,7 +132,7 @@ TEST_F(SelectPortTest, TheDialogButtonsEndTheModalRun) {
     for (const Case& c : {Case{"OK", true}, Case{"Cancel", false}}) {
         SCOPED_TRACE(c.button);
         com.setPort(1);
-        com.runPickDialog = [&](TformPickPort& dialog) {
+        picker.runPickDialog = [&](TformPickPort& dialog) {
             dialog.itemButton(1)->click();  // COM3
             QPushButton* button = QString(c.button) == "OK" ? dialog.OKBtn() : dialog.CancelBtn();
             QTimer::singleShot(0, button, [&dialog, button] {
@@ -146,7 +141,7 @@ TEST_F(SelectPortTest, TheDialogButtonsEndTheModalRun) {
             });
             return dialog.exec();
         };
-        EXPECT_EQ(com.SelectPort(), c.result);
+        EXPECT_EQ(picker.select(nullptr), c.result);
         EXPECT_EQ(com.Port(), c.result ? 3 : 1);
     }
 }
@@ -159,7 +154,7 @@ protected:
     PickDeviceTest() {
         std::filesystem::create_symlink(unit1.slaveName(), byIdOfUnit1);
         std::filesystem::create_symlink(converter.slaveName(), byIdOfConverter);
-        com.listSerialDevices = [this] {
+        picker.listSerialDevices = [this] {
             return std::vector<SystemSerialDevice>{
                 {unit1.slaveName(), byIdOfUnit1, "UART A"},
                 {converter.slaveName(), byIdOfConverter, "FT232R USB UART, FTDI"}};
@@ -168,7 +163,7 @@ protected:
     }
     // The operator checks the device at index `device` and answers `result`.
     void operatorPicksDevice(int device, int result) {
-        com.runPickDialog = [this, device, result](TformPickPort& dialog) {
+        picker.runPickDialog = [this, device, result](TformPickPort& dialog) {
             info = dialog.portInfo()->text();
             for (int i = 0; dialog.deviceButton(i); ++i) {
                 offered << dialog.deviceButton(i)->text();
@@ -194,7 +189,7 @@ protected:
 
 TEST_F(PickDeviceTest, ADevicePortsStandForIsNotOfferedAgain) {
     operatorPicksDevice(-1, QDialog::Rejected);
-    com.SelectPort();
+    picker.select(nullptr);
     EXPECT_EQ(offered, QStringList({QString::fromStdString(converter.slaveName()) +
                                     QString::fromUtf8(" – FT232R USB UART, FTDI")}));
     EXPECT_TRUE(info.contains(QString::fromStdString("COM1 (" + byIdOfUnit1 + "): ") +
@@ -217,12 +212,12 @@ TEST_F(PickDeviceTest, TheChosenDeviceIsTheCurrentPortsFromNowOn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         operatorPicksDevice(0, c.answer);
-        EXPECT_EQ(com.SelectPort(), c.result);
+        EXPECT_EQ(picker.select(nullptr), c.result);
         EXPECT_EQ(com.Port(), 2);
         EXPECT_EQ(std::filesystem::exists(kPortDevicesFile), c.remembered);
     }
     // The next start of the bridge reads it again.
-    TQCCom32 afterRestart{makeQtSerialDevice, prompts, clock};
+    TQCCom32 afterRestart{makeQtSerialDevice, clock};
     afterRestart.setPort(2);
     EXPECT_EQ(portDeviceName(2), byIdOfConverter);
     ASSERT_TRUE(afterRestart.Open());
@@ -233,9 +228,39 @@ TEST_F(PickDeviceTest, TheChosenDeviceIsTheCurrentPortsFromNowOn) {
 TEST_F(PickDeviceTest, APortTheEnvironmentGivesADeviceCannotBeGivenAnother) {
     ComPortMapping fixed(2, test::kMissingDevice);
     operatorPicksDevice(0, QDialog::Accepted);
-    EXPECT_FALSE(com.SelectPort());
+    EXPECT_FALSE(picker.select(nullptr));
     EXPECT_FALSE(choosable);
     EXPECT_FALSE(std::filesystem::exists(kPortDevicesFile));
+}
+
+// A device typed in the picker is tried before porty.cfg keeps it; one that does not open is
+// refused with its cause, and where the environment decides nothing typed counts.
+TEST_F(PickDeviceTest, ATypedDeviceIsTriedBeforeItIsKept) {
+    const struct {
+        const char* name;
+        std::string typed;
+        bool fixed;
+        bool result;
+        const char* refusal;
+    } rows[] = {
+        {"missing", kMissingDevice, false, false, "zařízení neexistuje"},
+        {"fixed by the environment", converter.slaveName(), true, false, ""},
+        {"there", converter.slaveName(), false, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::optional<ComPortMapping> fixed;
+        if (row.fixed) fixed.emplace(2, kMissingDevice);
+        picker.runPickDialog = [&](TformPickPort& dialog) {
+            dialog.typedDevice()->setText(QString::fromStdString(row.typed));
+            return int(QDialog::Accepted);
+        };
+        EXPECT_EQ(picker.select(nullptr), row.result);
+        EXPECT_TRUE(picker.refusal().contains(QString::fromUtf8(row.refusal)))
+            << picker.refusal().toStdString();
+        EXPECT_EQ(picker.refusal().isEmpty(), !*row.refusal);
+        EXPECT_EQ(rememberedPortDevice(2), row.result ? row.typed : "");
+    }
 }
 
 TEST(TformPickPort, FormAsTheOperatorSeesIt) {

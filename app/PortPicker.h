@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+#include "app/TformPickPort.h"
+#include "link/PortProbe.h"
+#include "link/SerialDevice.h"
+#include "link/TQCCom32.h"
+
+class QWidget;
+
+namespace kv {
+
+// The window's port picker (Porty?): probes COM1 to COM4 on devices of its own, lists the serial
+// devices the system has, lets the operator choose.  The port in use stays open meanwhile;
+// moving communication to the choice is the window's decision.
+class PortPicker {
+public:
+    PortPicker(TQCCom32& com, SerialDeviceFactory probeFactory)
+        : m_com(com), m_factory(std::move(probeFactory)) {}
+    ~PortPicker() { delete m_dialog; }
+
+    // Shown in front of parent.  True after OK with a choice: a port (chosenPort; a closed
+    // port's number becomes it) or a device for the current port (remembered in porty.cfg).
+    bool select(QWidget* parent);
+    // The port the operator chose last.
+    int chosenPort() const { return m_chosenPort; }
+    TformPickPort* dialog() const { return m_dialog; }
+    // Why the device typed in the last picker was not taken ("COM2 (/dev/x): zařízení
+    // neexistuje"); empty when it was, or when none was typed.
+    const QString& refusal() const { return m_refusal; }
+
+    // Shows the picker modally and returns its QDialog result; unset means exec().  Tests put
+    // the operator's choice here.
+    std::function<int(TformPickPort&)> runPickDialog;
+    // The serial devices the picker offers; unset means the system's.  Tests put theirs here.
+    std::function<std::vector<SystemSerialDevice>()> listSerialDevices;
+
+private:
+    TQCCom32& m_com;
+    SerialDeviceFactory m_factory;
+    QPointer<TformPickPort> m_dialog;
+    int m_chosenPort = 1;
+    QString m_refusal;
+};
+
+}  // namespace kv
