@@ -163,7 +163,7 @@ void TForm1::endLongRun() {
 }
 
 void TForm1::showStatus(const BridgeStatus& status) {
-    showBridgeStatus(*this, status);
+    showBridgeStatus(*this, status, m_bridge->clock().monotonicMs());
     pinWarnings(*m_ui->historie, status.warnings);
 }
 

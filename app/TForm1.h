@@ -24,6 +24,8 @@ class TForm1;
 
 namespace kv {
 
+class Tray;
+
 // What the window is built on; tests hand in fakes.
 struct FormServices {
     Prompts* prompts = nullptr;
@@ -53,6 +55,8 @@ public:
     void terminalstart();
     void cfgulozClick();
     void skrytClick();
+    // The tray's click and menu reach the window; the tray learns when the window hid to it.
+    void connectTray(Tray& tray);
 
     // Ending the program.  The title bar's close button (and Alt+F4) hides the window to the
     // tray while communication runs, or asks where there is no tray; closing while stopped

@@ -53,8 +53,20 @@ struct BridgeStatus {
     bool operator==(const BridgeStatus&) const = default;
 };
 
-// One line for the journal, systemd's STATUS= and the tray's tooltip: "Spuštěna",
-// "Server neodpovídá: Server neodpovídá (404 Not Found)".
+// The status in Czech words, the same wherever it is told: the tray's and the indicator's
+// tooltips, --status, systemd's STATUS= and the log.
+struct StatusWords {
+    std::string state;               // "Port ztracen"
+    std::string cause;               // why, never repeating the state; empty when all is well
+    std::vector<std::string> notes;  // standing warnings, the last identification and delivery
+    // One line: "Server neodpovídá: Server vrátil chybu 500; <warning>".
+    std::string line() const;
+    // The state with its cause, then each note.
+    std::vector<std::string> lines() const;
+};
+// nowMs on the monotonic clock tells how long ago the last delivery was.
+StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs);
+// statusWords(status).line() for where no time passes (the journal, STATUS=).
 std::string statusLine(const BridgeStatus& status);
 
 // A line of the operator's history: what happened to an identification, the tables, the port.

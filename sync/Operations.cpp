@@ -108,8 +108,8 @@ void Engine::publish() {
     m_status.tone = tone;
     if (m_status == m_published) return;
     if (m_status.state != m_published.state || m_status.cause != m_published.cause)
-        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName
-                                 << QString::fromStdString(m_status.cause);
+        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName << "–"
+                                 << QString::fromStdString(statusLine(m_status));
     m_published = m_status;
     if (m_statusListener) m_statusListener(m_status);
 }

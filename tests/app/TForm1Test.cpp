@@ -215,7 +215,8 @@ TEST(Close, ARunningBridgeEndsOnlyWhenTheOperatorMeansIt) {
         std::unique_ptr<Tray> tray;  // outlives the window, as in the program
         Window w(config("1", row.running ? "1" : "0"),
                  [&](Window& w) { w.desktopTray = row.tray; });
-        tray = std::make_unique<Tray>(*w.form);
+        tray = std::make_unique<Tray>(w.form->bridge());
+        w.form->connectTray(*tray);
         w.form->show();
         EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->isEnabled(), row.tray);
         EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->toolTip().isEmpty(), row.tray);

@@ -2,6 +2,7 @@
 
 #include <QTreeWidget>
 
+#include "app/StatusReport.h"
 #include "app/WindowRig.h"
 
 namespace kv::test {
@@ -13,15 +14,18 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
     Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
-    Tray tray(*w.form);
+    Tray tray(w.form->bridge());
+    w.form->connectTray(tray);
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
     EXPECT_FALSE(tray.icon().toolTip().contains("identifikace")) << "none yet";
     BridgeStatus status = w.form->bridge().status();
     status.lastIdentification = "07:02:15 Jiří Dvořák";
+    status.lastDelivery = WallTime{2026, 12, 7, 7, 2, 16, 1};
     status.lastDeliveryMs = 1'000;
     const QString tip = Tray::toolTipFor(status, 1'000 + 3 * 60'000);
     EXPECT_TRUE(tip.contains("Poslední identifikace: 07:02:15 Jiří Dvořák")) << tip.toStdString();
-    EXPECT_TRUE(tip.contains("před 3 min")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("Poslední úspěšné předání: 07:02:16 (před 3 min)"))
+        << tip.toStdString();
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     w.form->engine().addStandingWarning(warning.toStdString());
@@ -46,6 +50,48 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     tray.menu().actions().at(2)->trigger();  // Stop
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+// The tray's tooltip, the indicator's and --status tell the state and its cause in the same
+// words, and a cause never repeats the state's name.
+TEST(Tray, TooltipsAndStatusTellTheSameWords) {
+    const struct {
+        CommState state;
+        const char* cause;
+        const char* line;
+    } rows[] = {
+        {CommState::running, "", "Komunikace spuštěna"},
+        {CommState::portLost, "Port COM1 (/dev/ttyUSB0) ztracen",
+         "Port ztracen: Port COM1 (/dev/ttyUSB0) ztracen"},
+        {CommState::serverFailing, "Server neodpovídá: spojení odmítnuto",
+         "Server neodpovídá: spojení odmítnuto"},
+        {CommState::serverFailing, "Server neodpovídá", "Server neodpovídá"},
+    };
+    Window w(config("2", "0"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        BridgeStatus status;
+        status.state = row.state;
+        status.cause = row.cause;
+        status.warnings = {"Chyba práv souboru!"};
+        status.lastIdentification = "07:02:15 Jiří Dvořák";
+        status.instance = "/srv/kv";
+        EXPECT_EQ(statusLine(status), std::string(row.line) + "; Chyba práv souboru!");
+        showBridgeStatus(*w.form, status, 0);
+        const QString text = statusText(statusJson(status, "/srv/kv", "", 0));
+        // The window is stopped: its lit caption is the stopped one.
+        const QString indicator = w.form->findChild<QLabel*>("stavpopis1")->toolTip();
+        const QStringList told = indicator.split('\n');
+        EXPECT_EQ(Tray::toolTipFor(status, 0), "Kordavo – řídící jednotka\n" + indicator);
+        EXPECT_EQ(told.first(), QString::fromUtf8(row.line));
+        const StatusWords words = statusWords(status, 0);
+        EXPECT_TRUE(text.contains("Stav: " + QString::fromStdString(words.state) + "\n"));
+        if (!words.cause.empty()) {
+            EXPECT_TRUE(text.contains("Příčina: " + QString::fromStdString(words.cause) + "\n"));
+        }
+        for (const QString& line : told.mid(1, 2))
+            EXPECT_TRUE(text.contains(line + "\n")) << line.toStdString();
+    }
 }
 
 // The package's icon is built in at the sizes desktops ask for.  The tray's states differ by
