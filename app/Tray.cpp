@@ -61,6 +61,14 @@ void Tray::tellHidden() {
                        QSystemTrayIcon::Information, 10000);
 }
 
+void Tray::notify(const Notice& notice) {
+    m_icon.showMessage(
+        QString::fromStdString(notice.title), QString::fromStdString(notice.text),
+        notice.tone == Tone::failure ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
+        30'000);
+    emit noticeShown(notice);
+}
+
 QString Tray::toolTipFor(const BridgeStatus& status, std::int64_t nowMs) {
     return QStringLiteral("Kordavo – řídící jednotka\n") + statusToolTip(status, nowMs);
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "app/FailureNotices.h"
 #include "sync/BridgeStatus.h"
 
 class QWidget;
@@ -39,6 +40,8 @@ public:
     void refresh();
     // The first time the close button hides the window, the tray says where it went.
     void tellHidden();
+    // A failure that lasts, or its end, as a message from the icon.
+    void notify(const Notice& notice);
 
     // The window in front, also from hidden or minimised.
     static void showWindow(QWidget& window);
@@ -56,6 +59,8 @@ signals:
     void showWindowRequested();
     // "Ukončit" in the menu.
     void quitRequested();
+    // A notice was shown (what tests and the log follow; the desktop draws it).
+    void noticeShown(const kv::Notice& notice);
 
 private:
     Bridge& m_bridge;

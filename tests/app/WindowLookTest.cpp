@@ -2,6 +2,7 @@
 
 #include <QTreeWidget>
 
+#include "app/FailureNotices.h"
 #include "app/StatusReport.h"
 #include "app/WindowRig.h"
 
@@ -91,6 +92,81 @@ TEST(Tray, TooltipsAndStatusTellTheSameWords) {
         }
         for (const QString& line : told.mid(1, 2))
             EXPECT_TRUE(text.contains(line + "\n")) << line.toStdString();
+    }
+}
+
+// A failure is told once it has lasted a minute, again each hour, and its end once; a failure
+// that ends sooner, and one ended by Stop, are not told.
+TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
+    const struct {
+        std::int64_t atMs;
+        CommState state;
+        std::uint64_t tableFailures;
+        std::optional<Tone> told;
+    } rows[] = {
+        {0, CommState::serverFailing, 0, {}},
+        {30'000, CommState::running, 0, {}},  // over within the minute
+        {40'000, CommState::portLost, 0, {}},
+        {99'999, CommState::portLost, 0, {}},
+        {100'000, CommState::serverFailing, 0, Tone::failure},  // one episode, two kinds
+        {100'000 + 3'599'999, CommState::serverFailing, 0, {}},
+        {100'000 + 3'600'000, CommState::serverFailing, 0, Tone::failure},
+        {4'000'000, CommState::running, 0, Tone::normal},
+        {4'000'001, CommState::running, 2, {}},  // the tables failing
+        {4'060'001, CommState::running, 2, Tone::failure},
+        {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
+        {9'000'000, CommState::stopped, 0, {}},
+    };
+    FailureWatch watch;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.atMs);
+        BridgeStatus status;
+        status.state = row.state;
+        status.tableFailures = row.tableFailures;
+        const auto notice = watch.observe(status, row.atMs);
+        ASSERT_EQ(notice.has_value(), row.told.has_value());
+        if (notice) {
+            EXPECT_EQ(notice->tone, *row.told);
+        }
+    }
+}
+
+// The tray shows a failure that lasted a minute with its cause and what to check, and a short
+// notice when it is over; without a tray the failure brings the hidden window up.
+TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
+    for (const bool desktopTray : {true, false}) {
+        SCOPED_TRACE(desktopTray);
+        ComPortMapping com2(2, "/dev/kvtest-unit");
+        Window w(config("2", "1"), [&](Window& w) {
+            w.desktopTray = desktopTray;
+            w.fakeLine = std::make_shared<FakeSerialLine>();
+            w.fakeLine->failingNames = {"/dev/kvtest-unit"};
+        });
+        Tray tray(w.form->bridge());
+        w.form->connectTray(tray);
+        std::vector<Notice> told;
+        QObject::connect(&tray, &Tray::noticeShown, [&](const Notice& n) { told.push_back(n); });
+        auto* notices = w.form->findChild<FailureNotices*>();
+        ASSERT_EQ(w.form->engine().commState(), CommState::portLost);
+        const auto after = [&](std::int64_t ms) {
+            w.clock.advanceMs(ms);
+            notices->check();
+            return told.size();
+        };
+        EXPECT_EQ(after(59'000), 0u);
+        EXPECT_FALSE(w.form->isVisible());
+        EXPECT_EQ(after(1'000), desktopTray ? 1u : 0u);
+        EXPECT_EQ(w.form->isVisible(), !desktopTray);
+        EXPECT_EQ(after(30 * 60'000), desktopTray ? 1u : 0u);
+        w.fakeLine->failingNames.clear();
+        ASSERT_TRUE(w.form->bridge().retryPortNow());
+        if (!desktopTray) continue;
+        ASSERT_EQ(told.size(), 2u);
+        EXPECT_EQ(told[0].text,
+                  "Port ztracen: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
+                  "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.");
+        EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
+        EXPECT_EQ(after(2 * 3'600'000), 2u);
     }
 }
 
