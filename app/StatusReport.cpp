@@ -62,6 +62,13 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     QJsonArray warnings;
     for (const std::string& w : status.warnings) warnings.append(utf8(w));
     json[QStringLiteral("warnings")] = warnings;
+    // A monitoring system sets its own limit on the unit's silence.
+    json[QStringLiteral("unitSilent")] = status.unitSilent;
+    if (status.lastUnitFrameMs)
+        json[QStringLiteral("lastUnitFrameSecondsAgo")] =
+            qint64(std::max<std::int64_t>(nowMs - *status.lastUnitFrameMs, 0) / 1000);
+    else
+        json[QStringLiteral("lastUnitFrameSecondsAgo")] = QJsonValue::Null;
     // The words the tooltips show, for the client to print as they are.
     QJsonArray notes;
     for (const std::string& note : words.notes) notes.append(utf8(note));

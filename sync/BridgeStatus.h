@@ -49,6 +49,9 @@ struct BridgeStatus {
     std::uint64_t tableFailures = 0;             // table downloads that failed in a row
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
+    std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit
+    // Communication has run a while since Start and not one frame came: a wrong port, likely.
+    bool unitSilent = false;
 
     bool operator==(const BridgeStatus&) const = default;
 };
@@ -68,6 +71,9 @@ struct StatusWords {
 StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs);
 // statusWords(status).line() for where no time passes (the journal, STATUS=).
 std::string statusLine(const BridgeStatus& status);
+
+// The standing warning of a unit that has sent nothing since Start.
+inline constexpr const char* kUnitSilentText = "Z RJ zatím nic nepřišlo – je vybrán správný port?";
 
 // A line of the operator's history: what happened to an identification, the tables, the port.
 struct HistoryEntry {

@@ -152,6 +152,14 @@ public:
     // name, so they stand in the status.  Each is logged once, as a warning, when it arises.
     void addStandingWarning(const std::string& warning);
 
+    // A whole frame came from the unit: it is there and the port is the right one.
+    void unitHeard();
+    // The unit's silence, told without asking it anything: a question of the operator's
+    // (statistics, the chip number) unanswered for 5 s, nothing at all 10 minutes after Start.
+    void watchUnit();
+    static constexpr std::int64_t kUnitAnswerMs = 5'000;
+    static constexpr std::int64_t kUnitSilentMs = 600'000;
+
     // Input from the unit: bytes in the frame reader or still in the port.
     bool inputWaiting();
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
@@ -211,6 +219,9 @@ private:
     HistoryListener m_historyListener;
     std::string m_identification;  // whose identification the request under way carries
     bool m_portLostLogged = false;
+    std::optional<std::int64_t> m_unitAskedAtMs;  // the operator's question to the unit went out
+    std::optional<std::int64_t> m_startedAtMs;    // communication started (Start, a start)
+    bool m_unitHeardSinceStart = false;
 };
 
 }  // namespace kv

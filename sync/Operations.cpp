@@ -45,6 +45,10 @@ void Engine::resumeCommunication(const std::string& cause) {
     std::error_code ec;
     std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
     sendWithTime(ToUnit::StartOfCommunication);
+    if (!m_startedAtMs) {
+        m_startedAtMs = m_clock.monotonicMs();
+        m_unitHeardSinceStart = false;
+    }
     if (!cause.empty()) m_fields.setText(Field::stavprac, cp1250(cause));
     setCommState(CommState::running, cause);
 }
@@ -52,6 +56,9 @@ void Engine::resumeCommunication(const std::string& cause) {
 void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
+    m_startedAtMs.reset();
+    m_unitAskedAtMs.reset();
+    m_status.unitSilent = false;
     setCommState(CommState::stopped);
 }
 
@@ -104,7 +111,8 @@ void Engine::setCommState(CommState state, const std::string& cause) {
 
 void Engine::publish() {
     Tone tone = stateLook(m_status.state).tone;
-    if (tone == Tone::normal && !m_status.warnings.empty()) tone = Tone::warning;
+    if (tone == Tone::normal && (!m_status.warnings.empty() || m_status.unitSilent))
+        tone = Tone::warning;
     m_status.tone = tone;
     if (m_status == m_published) return;
     if (m_status.state != m_published.state || m_status.cause != m_published.cause)
@@ -186,7 +194,9 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::TablesChanged) endTableBackOff();
-    sendWithTime(frameCode);
+    if (sendWithTime(frameCode) &&
+        (frameCode == ToUnit::StatisticsRequest || frameCode == ToUnit::ChipNumberRequest))
+        m_unitAskedAtMs = m_clock.monotonicMs();
     return OperationResult::done;
 }
 

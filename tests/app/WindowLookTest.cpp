@@ -170,6 +170,22 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
     }
 }
 
+// A unit silent since Start is a standing warning in the words and the tone, and --status
+// --json tells how long the unit has been quiet, yet the exit status stays 0: a unit is silent at
+// night too.
+TEST(Tray, ASilentUnitIsAWarningThatLeavesTheExitStatusAlone) {
+    BridgeStatus status;
+    status.state = CommState::running;
+    status.unitSilent = true;
+    status.lastUnitFrameMs = 1'000;
+    const QJsonObject json = statusJson(status, "/srv/kv", "", 61'000);
+    EXPECT_EQ(statusExitCode(json), 0);
+    EXPECT_EQ(json["lastUnitFrameSecondsAgo"].toInteger(), 60);
+    EXPECT_TRUE(json["unitSilent"].toBool());
+    EXPECT_TRUE(statusText(json).contains(QString::fromUtf8(kUnitSilentText)));
+    EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitSilentText);
+}
+
 // The package's icon is built in at the sizes desktops ask for.  The tray's states differ by
 // shape as well as colour: in grey, as an eye that tells no red from green sees it, a failure
 // still differs from a pause and from all well.
