@@ -22,6 +22,7 @@ bool Engine::startCommunication(int port, std::optional<std::uint16_t> companyId
     const bool opened = m_com.Open();
     if (opened) {
         resumeCommunication();
+        note(std::string(stateLook(CommState::running).name) + " – " + portText());
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
         setCommState(CommState::stopped);
@@ -56,6 +57,7 @@ void Engine::resumeCommunication(const std::string& cause) {
 void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
+    if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
     m_startedAtMs.reset();
     m_unitAskedAtMs.reset();
     m_status.unitSilent = false;
@@ -129,7 +131,10 @@ void Engine::note(const std::string& text, Tone tone) {
 void Engine::delivered() {
     m_status.lastDelivery = m_clock.now();
     m_status.lastDeliveryMs = m_clock.monotonicMs();
-    if (m_status.state == CommState::serverFailing) m_status.state = CommState::running;
+    if (m_status.state == CommState::serverFailing) {
+        m_status.state = CommState::running;
+        note("Server opět odpovídá");
+    }
     if (m_status.state == CommState::running) m_status.cause.clear();
     publish();
 }
@@ -228,6 +233,7 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
         stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
     m_fields.setText(Field::fiktud, "0");
+    if (number > 0) note("Do RJ posláno " + std::to_string(number) + " fiktivních událostí");
     if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;
     return OperationResult::done;

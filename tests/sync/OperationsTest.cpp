@@ -44,6 +44,25 @@ TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsReques
     EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
 }
 
+// Start, a recovery of the server and Stop each leave one line in the history, and so does a
+// run of fictitious events.
+TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
+    EngineHarness h;
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    ASSERT_TRUE(h.engine->startCommunication(1, 0));
+    EngineProbe::setCommState(*h.engine, CommState::serverFailing, "Server neodpovídá");
+    request(h, kEvent);
+    reply(h, "---OK---\nJan Nov\xE1k\n");
+    h.engine->sendFictitiousEvents(2);
+    h.engine->stopCommunication();
+    h.engine->stopCommunication();
+    EXPECT_EQ(history, (std::vector<std::string>{
+                           "Komunikace spuštěna – Port COM1 (/dev/ttyS0)", "Server opět odpovídá",
+                           "kód 3 – předáno, server neodpověděl jménem",
+                           "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
+}
+
 // The unit is watched without asking it anything new: a question of the operator's unanswered
 // for 5 s is told in stavprac and the history; nothing at all for 10 minutes since Start stands
 // as a warning, which the first frame clears.
