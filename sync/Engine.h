@@ -180,6 +180,10 @@ private:
     void deliveryFailed(const std::string& cause);
     // "Port COM1 (/dev/ttyUSB0)".
     std::string portText() const;
+    // "Port COM1": what fits the status field.
+    std::string shortPortText() const;
+    // The failure's text in stavprac goes when the failure ends (Start, Stop).
+    void clearFailureText();
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // Hands what the port holds to the frame reader; false when that overflowed it and all

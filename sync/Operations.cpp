@@ -50,7 +50,11 @@ void Engine::resumeCommunication(const std::string& cause) {
         m_startedAtMs = m_clock.monotonicMs();
         m_unitHeardSinceStart = false;
     }
-    if (!cause.empty()) m_fields.setText(Field::stavprac, cp1250(cause));
+    // A failure's text does not outlive the failure.
+    if (!cause.empty())
+        m_fields.setText(Field::stavprac, cp1250(cause));
+    else
+        clearFailureText();
     setCommState(CommState::running, cause);
 }
 
@@ -58,10 +62,18 @@ void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
     if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
+    clearFailureText();
     m_startedAtMs.reset();
     m_unitAskedAtMs.reset();
     m_status.unitSilent = false;
     setCommState(CommState::stopped);
+}
+
+std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
+
+void Engine::clearFailureText() {
+    if (m_status.state == CommState::portLost || m_status.state == CommState::serverFailing)
+        m_fields.setText(Field::stavprac, "");
 }
 
 std::string Engine::portText() const {
@@ -71,10 +83,12 @@ std::string Engine::portText() const {
 void Engine::portLost() {
     // Lost while communication runs: the tick goes on for the reply that may be under way.
     if (communicationStopped()) return;
+    // The field is narrow: the words that say what happened; the device with them in the
+    // status's tooltips and the history.
     const std::string cause = portText() + " ztracen, čekám na jeho návrat";
-    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " ztracen"), Tone::failure);
     setCommState(CommState::portLost, cause);
-    note("port COM" + std::to_string(m_com.Port()) + " ztracen", Tone::failure);
+    note(cause, Tone::failure);
 }
 
 void Engine::waitForPort(int port) {
@@ -83,7 +97,8 @@ void Engine::waitForPort(int port) {
     m_status.port = portText().substr(5);
     m_fields.setChecked(Check::stavjede, true);
     const std::string cause = portText() + " není k dispozici, čekám na něj";
-    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    m_fields.setText(Field::stavprac, cp1250("Čekám na port COM" + std::to_string(m_com.Port())),
+                     Tone::failure);
     setCommState(CommState::portLost, cause);
 }
 
@@ -101,7 +116,8 @@ bool Engine::reopenPort() {
         return false;
     }
     resumeCommunication(portText() + " je zpět");
-    note("port COM" + std::to_string(m_com.Port()) + " zpět");
+    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " je zpět"));
+    note(portText() + " je zpět");
     return true;
 }
 
