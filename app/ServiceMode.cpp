@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "app/FailureNotices.h"
 #include "app/FieldStore.h"
 #include "app/FirstStart.h"
 #include "app/Logging.h"
@@ -50,6 +51,8 @@ int runService(int argc, char** argv) {
         }
     };
     QObject::connect(&bridge, &Bridge::statusChanged, tell);
+    // A failure that lasts is logged as a warning, as the window's tray would show it.
+    FailureNotices notices(bridge);
     if (!bridge.programStart(Bridge::AutoStart::always)) {
         qCCritical(lcRun) << "nothing to run: kvbridge ended";
         return 1;

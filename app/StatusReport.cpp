@@ -29,12 +29,12 @@ const char* toneName(Tone tone) {
 
 QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const QString& address,
                        std::int64_t nowMs) {
-    const StateLook& look = stateLook(status.state);
+    const StatusWords words = statusWords(status, nowMs);
     QJsonObject json;
     json[QStringLiteral("workDir")] = workDir;
-    json[QStringLiteral("state")] = QString::fromLatin1(look.logName);
-    json[QStringLiteral("stateName")] = QString::fromUtf8(look.name);
-    json[QStringLiteral("cause")] = utf8(status.cause);
+    json[QStringLiteral("state")] = QString::fromLatin1(stateLook(status.state).logName);
+    json[QStringLiteral("stateName")] = utf8(words.state);
+    json[QStringLiteral("cause")] = utf8(words.cause);
     json[QStringLiteral("tone")] = QString::fromLatin1(toneName(status.tone));
     json[QStringLiteral("port")] = utf8(status.port);
     json[QStringLiteral("address")] = address;
@@ -62,6 +62,17 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     QJsonArray warnings;
     for (const std::string& w : status.warnings) warnings.append(utf8(w));
     json[QStringLiteral("warnings")] = warnings;
+    // A monitoring system sets its own limit on the unit's silence.
+    json[QStringLiteral("unitSilent")] = status.unitSilent;
+    if (status.lastUnitFrameMs)
+        json[QStringLiteral("lastUnitFrameSecondsAgo")] =
+            qint64(std::max<std::int64_t>(nowMs - *status.lastUnitFrameMs, 0) / 1000);
+    else
+        json[QStringLiteral("lastUnitFrameSecondsAgo")] = QJsonValue::Null;
+    // The words the tooltips show, for the client to print as they are.
+    QJsonArray notes;
+    for (const std::string& note : words.notes) notes.append(utf8(note));
+    json[QStringLiteral("notes")] = notes;
     return json;
 }
 
@@ -74,9 +85,9 @@ QByteArray statusAnswer(Bridge& bridge, const Fields& fields, const QString& wor
 
 int statusExitCode(const QJsonObject& status) {
     const QString state = status.value(QStringLiteral("state")).toString();
-    if (state == QLatin1String("stopped") || state == QLatin1String("delayed start")) return 2;
-    if (state != QLatin1String("running") ||
-        !status.value(QStringLiteral("warnings")).toArray().isEmpty())
+    const auto is = [&state](CommState s) { return state == QLatin1String(stateLook(s).logName); };
+    if (is(CommState::stopped) || is(CommState::delayedStart)) return 2;
+    if (!is(CommState::running) || !status.value(QStringLiteral("warnings")).toArray().isEmpty())
         return 1;
     return 0;
 }
@@ -89,21 +100,15 @@ QString statusText(const QJsonObject& status) {
     QStringList lines;
     lines << QStringLiteral("Stav: ") + text("stateName");
     if (!text("cause").isEmpty()) lines << QStringLiteral("Příčina: ") + text("cause");
+    for (const QJsonValue& note : status.value(QStringLiteral("notes")).toArray())
+        lines << note.toString();
+    if (!status.value(QStringLiteral("lastDelivery")).isString())
+        lines << QStringLiteral("Poslední úspěšné předání: od spuštění žádné");
     lines << QStringLiteral("Adresář: ") + text("workDir");
     lines << QStringLiteral("Port: ") +
                  (text("port").isEmpty() ? QStringLiteral("nezvolen") : text("port"));
     lines << QStringLiteral("Server: ") +
                  (text("address").isEmpty() ? QStringLiteral("nezadán") : text("address"));
-    if (status.value(QStringLiteral("lastDelivery")).isString()) {
-        QString line = QStringLiteral("Poslední doručení: ") + text("lastDelivery");
-        if (status.value(QStringLiteral("lastDeliverySecondsAgo")).isDouble())
-            line += QStringLiteral(" (před %1 min)").arg(number("lastDeliverySecondsAgo") / 60);
-        lines << line;
-    } else {
-        lines << QStringLiteral("Poslední doručení: od spuštění žádné");
-    }
-    if (!text("lastIdentification").isEmpty())
-        lines << QStringLiteral("Poslední identifikace: ") + text("lastIdentification");
     lines << QStringLiteral("Události od spuštění: předáno %1, nepředáno %2")
                  .arg(number("forwarded"))
                  .arg(number("failed"));
@@ -113,8 +118,6 @@ QString statusText(const QJsonObject& status) {
     if (status.value(QStringLiteral("nextTableAttemptInSeconds")).isDouble())
         tables += QStringLiteral(", další pokus za %1 s").arg(number("nextTableAttemptInSeconds"));
     lines << tables;
-    for (const QJsonValue& w : status.value(QStringLiteral("warnings")).toArray())
-        lines << QStringLiteral("Upozornění: ") + w.toString();
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 

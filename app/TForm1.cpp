@@ -164,7 +164,7 @@ void TForm1::endLongRun() {
 }
 
 void TForm1::showStatus(const BridgeStatus& status) {
-    showBridgeStatus(*this, status);
+    showBridgeStatus(*this, status, m_bridge->clock().monotonicMs());
     pinWarnings(*m_ui->historie, status.warnings);
 }
 
@@ -351,11 +351,20 @@ void TForm1::Button3Click() { tell(engine().recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(m_fields.text(Field::fiktud));
-    if (!count || *count < 0 || *count > 65535)
+    if (!count || *count < 0 || *count > 65535) {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
-    else
-        tell(engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+        return;
+    }
+    // The server records them as attendance: asked only where they would really go out.
+    const CommState state = m_bridge->status().state;
+    if (*count > 0 && state != CommState::stopped && state != CommState::delayedStart &&
+        !m_services.prompts->confirm(
+            u8("Kordavo"),
+            u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
+                .arg(*count)))
+        return;
+    tell(engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
 }
 
 void TForm1::tell(OperationResult result) {

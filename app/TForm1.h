@@ -25,6 +25,8 @@ class TForm1;
 
 namespace kv {
 
+class Tray;
+
 // What the window is built on; tests hand in fakes.
 struct FormServices {
     Prompts* prompts = nullptr;
@@ -52,6 +54,11 @@ public:
     void terminalstart();
     void cfgulozClick();
     void skrytClick();
+    // The tray's click and menu reach the window; the tray learns when the window hid to it,
+    // and shows the notices of a failure that lasts.  Without a tray on the desktop such a
+    // failure brings the window up instead, without taking the keyboard.
+    void connectTray(Tray& tray);
+    void bringUpUnfocused();
 
     // Ending the program.  The title bar's close button (and Alt+F4) hides the window to the
     // tray while communication runs, or asks where there is no tray; closing while stopped

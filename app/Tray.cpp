@@ -6,7 +6,8 @@
 #include <QPixmap>
 #include <utility>
 
-#include "app/TForm1.h"
+#include "app/WindowLook.h"
+#include "sync/Bridge.h"
 
 namespace kv {
 
@@ -15,33 +16,22 @@ namespace {
 constexpr int kRefreshMs = 30'000;
 }  // namespace
 
-Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
-    Bridge& bridge = m_form.bridge();
+Tray::Tray(Bridge& bridge, QObject* parent) : QObject(parent), m_bridge(bridge) {
     const auto operation = [&bridge](void (Bridge::*op)()) {
         if (!bridge.guarded([&] { (bridge.*op)(); })) QApplication::beep();
     };
-    m_menu.addAction(QStringLiteral("Zobrazit okno"), this, [this] { showWindow(m_form); });
+    m_menu.addAction(QStringLiteral("Zobrazit okno"), this, &Tray::showWindowRequested);
     // Start as the window's button: a port that does not open asks Abort or Retry.
-    m_menu.addAction(QStringLiteral("Start"), this, [this, &bridge] {
-        if (!bridge.guarded([this] { m_form.terminalstart(); })) QApplication::beep();
-    });
+    m_menu.addAction(QStringLiteral("Start"), this, &Tray::startRequested);
     m_menu.addAction(QStringLiteral("Stop"), this, [operation] { operation(&Bridge::stop); });
     m_menu.addSeparator();
-    m_menu.addAction(QStringLiteral("Ukončit"), this, [this] { m_form.quitAsking(); });
+    m_menu.addAction(QStringLiteral("Ukončit"), this, &Tray::quitRequested);
     m_icon.setContextMenu(&m_menu);
     connect(&m_icon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                    showWindow(m_form);
+                    emit showWindowRequested();
             });
-    // The first time the close button hides the window, the tray says where it went.
-    connect(&m_form, &TForm1::hiddenToTray, this, [this] {
-        if (std::exchange(m_toldHidden, true)) return;
-        m_icon.showMessage(QStringLiteral("Kordavo"),
-                           QStringLiteral("Komunikace s RJ běží dál. Okno vrátíte kliknutím na "
-                                          "tuto ikonu; ukončit lze z její nabídky."),
-                           QSystemTrayIcon::Information, 10000);
-    });
     connect(&bridge, &Bridge::statusChanged, this, [this](const BridgeStatus& status) {
         // Every delivery changes the status; the icon is painted anew only when it looks new.
         const auto look = std::make_pair(status.state, status.tone);
@@ -60,27 +50,28 @@ Tray::Tray(TForm1& form, QObject* parent) : QObject(parent), m_form(form) {
 }
 
 void Tray::refresh() {
-    const QString tip = toolTipFor(m_form.bridge().status(), m_form.bridge().clock().monotonicMs());
+    const QString tip = toolTipFor(m_bridge.status(), m_bridge.clock().monotonicMs());
     if (tip != m_icon.toolTip()) m_icon.setToolTip(tip);
 }
 
+void Tray::tellHidden() {
+    if (std::exchange(m_toldHidden, true)) return;
+    m_icon.showMessage(QStringLiteral("Kordavo"),
+                       QStringLiteral("Komunikace s RJ běží dál. Okno vrátíte kliknutím na "
+                                      "tuto ikonu; ukončit lze z její nabídky."),
+                       QSystemTrayIcon::Information, 10000);
+}
+
+void Tray::notify(const Notice& notice) {
+    m_icon.showMessage(
+        QString::fromStdString(notice.title), QString::fromStdString(notice.text),
+        notice.tone == Tone::failure ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
+        30'000);
+    emit noticeShown(notice);
+}
+
 QString Tray::toolTipFor(const BridgeStatus& status, std::int64_t nowMs) {
-    QString tip = QStringLiteral("Kordavo – řídící jednotka\n") +
-                  QString::fromUtf8(stateLook(status.state).name);
-    if (!status.cause.empty()) tip += QStringLiteral("\n") + QString::fromStdString(status.cause);
-    // Only what really happened: before the first identification there is no such line.
-    if (!status.lastIdentification.empty())
-        tip += QStringLiteral("\nPoslední identifikace: ") +
-               QString::fromStdString(status.lastIdentification);
-    if (status.lastDeliveryMs)
-        tip += QStringLiteral("\nPoslední úspěšné předání před %1 min")
-                   .arg((nowMs - *status.lastDeliveryMs) / 60'000);
-    for (const std::string& warning : status.warnings)
-        tip += QStringLiteral("\n") + QString::fromStdString(warning);
-    // Two bridges on one desktop differ by where they keep their configuration.
-    if (!status.instance.empty())
-        tip += QStringLiteral("\n") + QString::fromStdString(status.instance);
-    return tip;
+    return QStringLiteral("Kordavo – řídící jednotka\n") + statusToolTip(status, nowMs);
 }
 
 void Tray::showWindow(QWidget& window) {

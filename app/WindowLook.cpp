@@ -160,15 +160,24 @@ void fitKeyboardToView(QWidget& form) {
     }
 }
 
-void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
+QString statusToolTip(const BridgeStatus& status, std::int64_t nowMs) {
+    QStringList tip;
+    for (const std::string& line : statusWords(status, nowMs).lines())
+        tip << QString::fromStdString(line);
+    if (!status.instance.empty())
+        tip << QStringLiteral("Pracovní adresář: %1").arg(QString::fromStdString(status.instance));
+    return tip.join(QLatin1Char('\n'));
+}
+
+void showBridgeStatus(QWidget& form, const BridgeStatus& status, std::int64_t nowMs) {
     auto* stopped = form.findChild<QLabel*>(QStringLiteral("stavpopis1"));
     auto* running = form.findChild<QLabel*>(QStringLiteral("stavpopis2"));
     const bool runs = form.findChild<QRadioButton*>(QStringLiteral("stavjede"))->isChecked();
     QLabel* lit = runs ? running : stopped;
     QLabel* dark = runs ? stopped : running;
     // The captions are the window's own; a state that is neither shows its short name.
-    stopped->setText(QStringLiteral("Zastavena"));
-    running->setText(QStringLiteral("Spuštěna"));
+    stopped->setText(QString::fromUtf8(stateLook(CommState::stopped).badge));
+    running->setText(QString::fromUtf8(stateLook(CommState::running).badge));
     if (status.state != CommState::stopped && status.state != CommState::running)
         lit->setText(QString::fromUtf8(stateLook(status.state).badge));
     const QColor colour(QRgb(toneColour(status.state, status.tone)));
@@ -179,15 +188,7 @@ void showBridgeStatus(QWidget& form, const BridgeStatus& status) {
     // Every delivery changes the status; a style sheet set anew restyles the label each time.
     const bool restyle = lit->styleSheet() != litSheet || !dark->styleSheet().isEmpty();
     if (lit->styleSheet() != litSheet) lit->setStyleSheet(litSheet);
-    QStringList tip{QString::fromUtf8(stateLook(status.state).name)};
-    if (!status.cause.empty()) tip << QString::fromStdString(status.cause);
-    for (const std::string& warning : status.warnings) tip << QString::fromStdString(warning);
-    if (status.lastDelivery)
-        tip << QStringLiteral("Poslední úspěšné předání v %1")
-                   .arg(QString::fromStdString(clockText(*status.lastDelivery)));
-    if (!status.instance.empty())
-        tip << QStringLiteral("Pracovní adresář: %1").arg(QString::fromStdString(status.instance));
-    lit->setToolTip(tip.join(QLatin1Char('\n')));
+    lit->setToolTip(statusToolTip(status, nowMs));
     if (!dark->styleSheet().isEmpty()) dark->setStyleSheet(QString());
     // A style sheet set or cleared hands the label the desktop's font instead of the window's,
     // and the larger caption is cut off; the weight stays normal, so that every state fits.

@@ -44,6 +44,9 @@ void fitKeyboardToView(QWidget& form);
 // The running/stopped indicator: the caption of the selected state radio (or the short name
 // of a state that is neither) in the colour of its state and tone, with the state, its cause
 // and the standing warnings as its tooltip.
-void showBridgeStatus(QWidget& form, const BridgeStatus& status);
+void showBridgeStatus(QWidget& form, const BridgeStatus& status, std::int64_t nowMs);
+// The status's words a line each, with the working directory (two bridges on one desktop differ
+// by it): the indicator's tooltip, and the tray's below the program's name.
+QString statusToolTip(const BridgeStatus& status, std::int64_t nowMs);
 
 }  // namespace kv

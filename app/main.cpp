@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     // The window and the tray are there first, so the program start (a delayed start, a port
     // that is waited for) shows in both; then the bridge starts.
     kv::TForm1 form(services);
-    kv::Tray tray(form);
+    kv::Tray tray(form.bridge());
+    form.connectTray(tray);
     QObject::connect(&process.instance(), &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
     // SIGTERM, SIGINT and SIGHUP close the window as the operator would, without a question.

@@ -28,11 +28,47 @@ std::uint32_t toneColour(CommState state, Tone tone) {
     return state == CommState::stopped ? 0x505050 : 0x1e6b30;
 }
 
+std::string StatusWords::line() const {
+    std::string text = state;
+    if (!cause.empty()) text += ": " + cause;
+    for (const std::string& note : notes) text += "; " + note;
+    return text;
+}
+
+std::vector<std::string> StatusWords::lines() const {
+    std::vector<std::string> all{cause.empty() ? state : state + ": " + cause};
+    all.insert(all.end(), notes.begin(), notes.end());
+    return all;
+}
+
+StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
+    StatusWords words;
+    words.state = stateLook(status.state).name;
+    // A cause that starts with the state's own words would only say them twice.
+    words.cause = status.cause;
+    if (words.cause == words.state)
+        words.cause.clear();
+    else if (words.cause.rfind(words.state + ": ", 0) == 0)
+        words.cause.erase(0, words.state.size() + 2);
+    words.notes = status.warnings;
+    if (status.unitSilent) words.notes.insert(words.notes.begin(), kUnitSilentText);
+    // Only what really happened: before the first identification there is no such line.
+    if (!status.lastIdentification.empty())
+        words.notes.push_back("Poslední identifikace: " + status.lastIdentification);
+    if (status.lastDelivery) {
+        std::string note = "Poslední úspěšné předání: " + clockText(*status.lastDelivery);
+        if (status.lastDeliveryMs && nowMs >= *status.lastDeliveryMs)
+            note += " (před " + std::to_string((nowMs - *status.lastDeliveryMs) / 60'000) + " min)";
+        words.notes.push_back(note);
+    }
+    return words;
+}
+
 std::string statusLine(const BridgeStatus& status) {
-    std::string line = stateLook(status.state).name;
-    if (!status.cause.empty()) line += ": " + status.cause;
-    for (const std::string& warning : status.warnings) line += "; " + warning;
-    return line;
+    StatusWords words = statusWords(status, 0);
+    words.notes = status.warnings;
+    if (status.unitSilent) words.notes.insert(words.notes.begin(), kUnitSilentText);
+    return words.line();
 }
 
 std::string countText(std::uint64_t count) {

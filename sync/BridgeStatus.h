@@ -49,13 +49,31 @@ struct BridgeStatus {
     std::uint64_t tableFailures = 0;             // table downloads that failed in a row
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
+    std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit
+    // Communication has run a while since Start and not one frame came: a wrong port, likely.
+    bool unitSilent = false;
 
     bool operator==(const BridgeStatus&) const = default;
 };
 
-// One line for the journal, systemd's STATUS= and the tray's tooltip: "Spuštěna",
-// "Porucha: Server vrátil chybu 404 Not Found – zkontrolujte adresu".
+// The status in Czech words, the same wherever it is told: the tray's and the indicator's
+// tooltips, --status, systemd's STATUS= and the log.
+struct StatusWords {
+    std::string state;               // "Port ztracen"
+    std::string cause;               // why, never repeating the state; empty when all is well
+    std::vector<std::string> notes;  // standing warnings, the last identification and delivery
+    // One line: "Server neodpovídá: Server vrátil chybu 500; <warning>".
+    std::string line() const;
+    // The state with its cause, then each note.
+    std::vector<std::string> lines() const;
+};
+// nowMs on the monotonic clock tells how long ago the last delivery was.
+StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs);
+// statusWords(status).line() for where no time passes (the journal, STATUS=).
 std::string statusLine(const BridgeStatus& status);
+
+// The standing warning of a unit that has sent nothing since Start.
+inline constexpr const char* kUnitSilentText = "Z RJ zatím nic nepřišlo – je vybrán správný port?";
 
 // A line of the operator's history: what happened to an identification, the tables, the port.
 struct HistoryEntry {

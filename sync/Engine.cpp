@@ -30,6 +30,7 @@ void Engine::tick() {
     processReply();
     triggerFileCheck();
     tableSyncStep();
+    watchUnit();
 }
 
 void Engine::pridejcas() { kv::pridejcas(m_state.frame, m_clock.now()); }

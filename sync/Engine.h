@@ -152,6 +152,14 @@ public:
     // name, so they stand in the status.  Each is logged once, as a warning, when it arises.
     void addStandingWarning(const std::string& warning);
 
+    // A whole frame came from the unit: it is there and the port is the right one.
+    void unitHeard();
+    // The unit's silence, told without asking it anything: a question of the operator's
+    // (statistics, the chip number) unanswered for 5 s, nothing at all 10 minutes after Start.
+    void watchUnit();
+    static constexpr std::int64_t kUnitAnswerMs = 5'000;
+    static constexpr std::int64_t kUnitSilentMs = 600'000;
+
     // Input from the unit: bytes in the frame reader or still in the port.
     bool inputWaiting();
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
@@ -174,6 +182,10 @@ private:
     void showFailure(const std::string& cause);
     // "Port COM1 (/dev/ttyUSB0)".
     std::string portText() const;
+    // "Port COM1": what fits the status field.
+    std::string shortPortText() const;
+    // The failure's text in stavprac goes when the failure ends (Start, Stop).
+    void clearFailureText();
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // Hands what the port holds to the frame reader; false when that overflowed it and all
@@ -222,6 +234,9 @@ private:
     bool m_portLostLogged = false;
     std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
     std::string m_skippedWarning;     // in m_status.warnings while it stands
+    std::optional<std::int64_t> m_unitAskedAtMs;  // the operator's question to the unit went out
+    std::optional<std::int64_t> m_startedAtMs;    // communication started (Start, a start)
+    bool m_unitHeardSinceStart = false;
 };
 
 }  // namespace kv

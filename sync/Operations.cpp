@@ -22,6 +22,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     const PortResult opened = m_com.Open();
     if (opened.done()) {
         resumeCommunication();
+        note(std::string(stateLook(CommState::running).name) + " – " + portText());
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
         setCommState(CommState::stopped);
@@ -45,14 +46,34 @@ void Engine::resumeCommunication(const std::string& cause) {
     std::error_code ec;
     std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
     sendWithTime(ToUnit::StartOfCommunication);
-    if (!cause.empty()) m_fields.setText(Field::stavprac, cp1250(cause));
+    if (!m_startedAtMs) {
+        m_startedAtMs = m_clock.monotonicMs();
+        m_unitHeardSinceStart = false;
+    }
+    // A failure's text does not outlive the failure.
+    if (!cause.empty())
+        m_fields.setText(Field::stavprac, cp1250(cause));
+    else
+        clearFailureText();
     setCommState(CommState::running, cause);
 }
 
 void Engine::stopCommunication() {
     m_com.Close();
     m_fields.setChecked(Check::stavstoji, true);
+    if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
+    clearFailureText();
+    m_startedAtMs.reset();
+    m_unitAskedAtMs.reset();
+    m_status.unitSilent = false;
     setCommState(CommState::stopped);
+}
+
+std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
+
+void Engine::clearFailureText() {
+    if (m_status.state == CommState::portLost || m_status.state == CommState::serverFailing)
+        m_fields.setText(Field::stavprac, "");
 }
 
 std::string Engine::portText() const {
@@ -62,10 +83,12 @@ std::string Engine::portText() const {
 void Engine::portLost() {
     // Lost while communication runs: the tick goes on for the reply that may be under way.
     if (communicationStopped()) return;
+    // The field is narrow: the words that say what happened; the device with them in the
+    // status's tooltips and the history.
     const std::string cause = portText() + " ztracen, čekám na jeho návrat";
-    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " ztracen"), Tone::failure);
     setCommState(CommState::portLost, cause);
-    note("port COM" + std::to_string(m_com.Port()) + " ztracen", Tone::failure);
+    note(cause, Tone::failure);
 }
 
 void Engine::waitForPort(int port, const PortResult& why) {
@@ -78,7 +101,9 @@ void Engine::waitForPort(int port, const PortResult& why) {
     const std::string cause =
         absent ? portText() + " není k dispozici, čekám na něj"
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
-    m_fields.setText(Field::stavprac, cp1250(cause), Tone::failure);
+    m_fields.setText(Field::stavprac,
+                     cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause),
+                     Tone::failure);
     setCommState(CommState::portLost, cause);
 }
 
@@ -96,7 +121,8 @@ bool Engine::reopenPort() {
         return false;
     }
     resumeCommunication(portText() + " je zpět");
-    note("port COM" + std::to_string(m_com.Port()) + " zpět");
+    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " je zpět"));
+    note(portText() + " je zpět");
     return true;
 }
 
@@ -108,12 +134,13 @@ void Engine::setCommState(CommState state, const std::string& cause) {
 
 void Engine::publish() {
     Tone tone = stateLook(m_status.state).tone;
-    if (tone == Tone::normal && !m_status.warnings.empty()) tone = Tone::warning;
+    if (tone == Tone::normal && (!m_status.warnings.empty() || m_status.unitSilent))
+        tone = Tone::warning;
     m_status.tone = tone;
     if (m_status == m_published) return;
     if (m_status.state != m_published.state || m_status.cause != m_published.cause)
-        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName
-                                 << QString::fromStdString(m_status.cause);
+        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName << "–"
+                                 << QString::fromStdString(statusLine(m_status));
     m_published = m_status;
     if (m_statusListener) m_statusListener(m_status);
 }
@@ -125,7 +152,10 @@ void Engine::note(const std::string& text, Tone tone) {
 void Engine::delivered() {
     m_status.lastDelivery = m_clock.now();
     m_status.lastDeliveryMs = m_clock.monotonicMs();
-    if (m_status.state == CommState::serverFailing) m_status.state = CommState::running;
+    if (m_status.state == CommState::serverFailing) {
+        m_status.state = CommState::running;
+        note("Server opět odpovídá");
+    }
     if (m_status.state == CommState::running) m_status.cause.clear();
     publish();
 }
@@ -197,7 +227,10 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::TablesChanged) endTableBackOff();
-    return sendWithTime(frameCode) ? OperationResult::done : OperationResult::notSent;
+    if (!sendWithTime(frameCode)) return OperationResult::notSent;
+    if (frameCode == ToUnit::StatisticsRequest || frameCode == ToUnit::ChipNumberRequest)
+        m_unitAskedAtMs = m_clock.monotonicMs();
+    return OperationResult::done;
 }
 
 OperationResult Engine::recalculate() {
@@ -228,6 +261,7 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
         stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
     m_fields.setText(Field::fiktud, "0");
+    if (number > 0) note("Do RJ posláno " + std::to_string(number) + " fiktivních událostí");
     if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;
     return OperationResult::done;

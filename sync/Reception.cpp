@@ -114,6 +114,7 @@ void Engine::readFrame() {
         return;
     }
     m_state.frame = r.frame;
+    unitHeard();
     qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
     if (m_state.requestKind != RequestKind::None) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and

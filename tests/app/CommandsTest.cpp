@@ -64,6 +64,14 @@ TEST(Commands, FictitiousEventsAreNumberedFromOneAtEveryClick) {
     Window w(config("1", "1"));
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     auto* count = w.form->findChild<QLineEdit*>("fiktud");
+    // Asked first, since the server records them as attendance: Ne sends nothing.
+    w.prompts.confirmations = {false, true, true};
+    count->setText("3");
+    w.form->findChild<QPushButton*>("Button4")->click();
+    EXPECT_EQ(w.prompts.count(QString::fromUtf8(
+                  "Poslat do RJ 3 fiktivních událostí? Server je zaznamená jako docházku.")),
+              1);
+    EXPECT_EQ(unit.readMaster(1, std::chrono::milliseconds(200)), "");
     for (int click = 0; click < 2; ++click) {
         count->setText("3");
         w.form->findChild<QPushButton*>("Button4")->click();
@@ -85,6 +93,7 @@ TEST(Commands, AThousandFictitiousEventsArriveInOrder) {
     Window w(config("1", "1"));
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     w.form->findChild<QLineEdit*>("fiktud")->setText("1000");
+    w.prompts.confirmations = {true};
     w.form->Button4Click();
     const std::string all = unit.readMaster(1001 * 19);
     ASSERT_EQ(all.size(), 1001u * 19);
@@ -104,6 +113,7 @@ TEST(Commands, The256thFictitiousEventCarriesIntoTheHighByte) {
     Window w(config("1", "1"));
     ASSERT_EQ(unit.readMaster(19).size(), 19u);
     w.form->findChild<QLineEdit*>("fiktud")->setText("256");
+    w.prompts.confirmations = {true};
     w.form->Button4Click();
     const std::string all = unit.readMaster(257 * 19);
     ASSERT_EQ(all.size(), 257u * 19);
@@ -159,6 +169,7 @@ TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnThe
     ASSERT_TRUE(w.running());
     w.form->fields().setChecked(Check::slowcom, true);  // a second per five frames
     w.form->findChild<QLineEdit*>("fiktud")->setText("20");
+    w.prompts.confirmations = {true};
     w.fakeLine->written.clear();
     QString shown;
     // Looks whenever the long run lets the window handle events; Stop once progress shows.

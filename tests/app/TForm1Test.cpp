@@ -236,7 +236,8 @@ TEST(Close, ARunningBridgeEndsOnlyWhenTheOperatorMeansIt) {
         std::unique_ptr<Tray> tray;  // outlives the window, as in the program
         Window w(config("1", row.running ? "1" : "0"),
                  [&](Window& w) { w.desktopTray = row.tray; });
-        tray = std::make_unique<Tray>(*w.form);
+        tray = std::make_unique<Tray>(w.form->bridge());
+        w.form->connectTray(*tray);
         w.form->show();
         EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->isEnabled(), row.tray);
         EXPECT_EQ(w.form->findChild<QPushButton*>("skryt")->toolTip().isEmpty(), row.tray);
@@ -361,8 +362,9 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     Window w(config("2", "1"));
     EXPECT_TRUE(w.prompts.shown.empty());
     EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
-    EXPECT_EQ(w.text("stavprac").toStdString(),
+    EXPECT_EQ(w.form->engine().status().cause,
               "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
+    EXPECT_EQ(w.text("stavprac").toStdString(), "Čekám na port COM2");
     EXPECT_FALSE(w.form->bridge().retryPortNow());
 
     PtyPair unit;

@@ -2,6 +2,8 @@
 
 #include <QTreeWidget>
 
+#include "app/FailureNotices.h"
+#include "app/StatusReport.h"
 #include "app/WindowRig.h"
 
 namespace kv::test {
@@ -13,15 +15,18 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
     Window w(config("1", "1"), [](Window& w) { w.desktopTray = true; });
-    Tray tray(*w.form);
+    Tray tray(w.form->bridge());
+    w.form->connectTray(tray);
     EXPECT_TRUE(tray.icon().toolTip().contains("Komunikace spuštěna"));
     EXPECT_FALSE(tray.icon().toolTip().contains("identifikace")) << "none yet";
     BridgeStatus status = w.form->bridge().status();
     status.lastIdentification = "07:02:15 Jiří Dvořák";
+    status.lastDelivery = WallTime{2026, 12, 7, 7, 2, 16, 1};
     status.lastDeliveryMs = 1'000;
     const QString tip = Tray::toolTipFor(status, 1'000 + 3 * 60'000);
     EXPECT_TRUE(tip.contains("Poslední identifikace: 07:02:15 Jiří Dvořák")) << tip.toStdString();
-    EXPECT_TRUE(tip.contains("před 3 min")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("Poslední úspěšné předání: 07:02:16 (před 3 min)"))
+        << tip.toStdString();
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     w.form->engine().addStandingWarning(warning.toStdString());
@@ -46,6 +51,139 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     tray.menu().actions().at(2)->trigger();  // Stop
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(tray.icon().toolTip().contains("spuštěna"));
+}
+
+// The tray's tooltip, the indicator's and --status tell the state and its cause in the same
+// words, and a cause never repeats the state's name.
+TEST(Tray, TooltipsAndStatusTellTheSameWords) {
+    const struct {
+        CommState state;
+        const char* cause;
+        const char* line;
+    } rows[] = {
+        {CommState::running, "", "Komunikace spuštěna"},
+        {CommState::portLost, "Port COM1 (/dev/ttyUSB0) ztracen",
+         "Port ztracen: Port COM1 (/dev/ttyUSB0) ztracen"},
+        {CommState::serverFailing, "Server neodpovídá: spojení odmítnuto",
+         "Server neodpovídá: spojení odmítnuto"},
+        {CommState::serverFailing, "Server neodpovídá", "Server neodpovídá"},
+    };
+    Window w(config("2", "0"));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        BridgeStatus status;
+        status.state = row.state;
+        status.cause = row.cause;
+        status.warnings = {"Chyba práv souboru!"};
+        status.lastIdentification = "07:02:15 Jiří Dvořák";
+        status.instance = "/srv/kv";
+        EXPECT_EQ(statusLine(status), std::string(row.line) + "; Chyba práv souboru!");
+        showBridgeStatus(*w.form, status, 0);
+        const QString text = statusText(statusJson(status, "/srv/kv", "", 0));
+        // The window is stopped: its lit caption is the stopped one.
+        const QString indicator = w.form->findChild<QLabel*>("stavpopis1")->toolTip();
+        const QStringList told = indicator.split('\n');
+        EXPECT_EQ(Tray::toolTipFor(status, 0), "Kordavo – řídící jednotka\n" + indicator);
+        EXPECT_EQ(told.first(), QString::fromUtf8(row.line));
+        const StatusWords words = statusWords(status, 0);
+        EXPECT_TRUE(text.contains("Stav: " + QString::fromStdString(words.state) + "\n"));
+        if (!words.cause.empty()) {
+            EXPECT_TRUE(text.contains("Příčina: " + QString::fromStdString(words.cause) + "\n"));
+        }
+        for (const QString& line : told.mid(1, 2))
+            EXPECT_TRUE(text.contains(line + "\n")) << line.toStdString();
+    }
+}
+
+// A failure is told once it has lasted a minute, again each hour, and its end once; a failure
+// that ends sooner, and one ended by Stop, are not told.
+TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
+    const struct {
+        std::int64_t atMs;
+        CommState state;
+        std::uint64_t tableFailures;
+        std::optional<Tone> told;
+    } rows[] = {
+        {0, CommState::serverFailing, 0, {}},
+        {30'000, CommState::running, 0, {}},  // over within the minute
+        {40'000, CommState::portLost, 0, {}},
+        {99'999, CommState::portLost, 0, {}},
+        {100'000, CommState::serverFailing, 0, Tone::failure},  // one episode, two kinds
+        {100'000 + 3'599'999, CommState::serverFailing, 0, {}},
+        {100'000 + 3'600'000, CommState::serverFailing, 0, Tone::failure},
+        {4'000'000, CommState::running, 0, Tone::normal},
+        {4'000'001, CommState::running, 2, {}},  // the tables failing
+        {4'060'001, CommState::running, 2, Tone::failure},
+        {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
+        {9'000'000, CommState::stopped, 0, {}},
+    };
+    FailureWatch watch;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.atMs);
+        BridgeStatus status;
+        status.state = row.state;
+        status.tableFailures = row.tableFailures;
+        const auto notice = watch.observe(status, row.atMs);
+        ASSERT_EQ(notice.has_value(), row.told.has_value());
+        if (notice) {
+            EXPECT_EQ(notice->tone, *row.told);
+        }
+    }
+}
+
+// The tray shows a failure that lasted a minute with its cause and what to check, and a short
+// notice when it is over; without a tray the failure brings the hidden window up.
+TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
+    for (const bool desktopTray : {true, false}) {
+        SCOPED_TRACE(desktopTray);
+        ComPortMapping com2(2, "/dev/kvtest-unit");
+        Window w(config("2", "1"), [&](Window& w) {
+            w.desktopTray = desktopTray;
+            w.fakeLine = std::make_shared<FakeSerialLine>();
+            w.fakeLine->failingNames = {"/dev/kvtest-unit"};
+        });
+        Tray tray(w.form->bridge());
+        w.form->connectTray(tray);
+        std::vector<Notice> told;
+        QObject::connect(&tray, &Tray::noticeShown, [&](const Notice& n) { told.push_back(n); });
+        auto* notices = w.form->findChild<FailureNotices*>();
+        ASSERT_EQ(w.form->engine().commState(), CommState::portLost);
+        const auto after = [&](std::int64_t ms) {
+            w.clock.advanceMs(ms);
+            notices->check();
+            return told.size();
+        };
+        EXPECT_EQ(after(59'000), 0u);
+        EXPECT_FALSE(w.form->isVisible());
+        EXPECT_EQ(after(1'000), desktopTray ? 1u : 0u);
+        EXPECT_EQ(w.form->isVisible(), !desktopTray);
+        EXPECT_EQ(after(30 * 60'000), desktopTray ? 1u : 0u);
+        w.fakeLine->failingNames.clear();
+        ASSERT_TRUE(w.form->bridge().retryPortNow());
+        if (!desktopTray) continue;
+        ASSERT_EQ(told.size(), 2u);
+        EXPECT_EQ(told[0].text,
+                  "Port ztracen: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
+                  "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.");
+        EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
+        EXPECT_EQ(after(2 * 3'600'000), 2u);
+    }
+}
+
+// A unit silent since Start is a standing warning in the words and the tone, and --status
+// --json tells how long the unit has been quiet, yet the exit status stays 0: a unit is silent at
+// night too.
+TEST(Tray, ASilentUnitIsAWarningThatLeavesTheExitStatusAlone) {
+    BridgeStatus status;
+    status.state = CommState::running;
+    status.unitSilent = true;
+    status.lastUnitFrameMs = 1'000;
+    const QJsonObject json = statusJson(status, "/srv/kv", "", 61'000);
+    EXPECT_EQ(statusExitCode(json), 0);
+    EXPECT_EQ(json["lastUnitFrameSecondsAgo"].toInteger(), 60);
+    EXPECT_TRUE(json["unitSilent"].toBool());
+    EXPECT_TRUE(statusText(json).contains(QString::fromUtf8(kUnitSilentText)));
+    EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitSilentText);
 }
 
 // The package's icon is built in at the sizes desktops ask for.  The tray's states differ by

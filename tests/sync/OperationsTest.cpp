@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "link/Cp1250.h"
 #include "support/EngineHarness.h"
 
 // The operations the window's buttons call, run on the engine alone: no window is needed.
@@ -59,6 +60,63 @@ TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsReques
     for (int n = 3; n <= 6; ++n) EXPECT_EQ(third[n], 3) << n;
     EXPECT_EQ(h.fields.text(Field::fiktud), "0");
     EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
+}
+
+// Start, a recovery of the server and Stop each leave one line in the history, and so does a
+// run of fictitious events.
+TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
+    EngineHarness h;
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    ASSERT_TRUE(h.engine->startCommunication(1, 0));
+    EngineProbe::setCommState(*h.engine, CommState::serverFailing, "Server neodpovídá");
+    request(h, kEvent);
+    reply(h, "---OK---\nJan Nov\xE1k\n");
+    h.engine->sendFictitiousEvents(2);
+    h.engine->stopCommunication();
+    h.engine->stopCommunication();
+    EXPECT_EQ(history, (std::vector<std::string>{
+                           "Komunikace spuštěna – Port COM1 (/dev/ttyS0)", "Server opět odpovídá",
+                           "kód 3 – předáno, server neodpověděl jménem",
+                           "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
+}
+
+// The unit is watched without asking it anything new: a question of the operator's unanswered
+// for 5 s is told in stavprac and the history; nothing at all for 10 minutes since Start stands
+// as a warning, which the first frame clears.
+TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
+    EngineHarness h;
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    ASSERT_TRUE(h.engine->startCommunication(1, 0));
+    h.clock.advanceMs(Engine::kUnitSilentMs - 200);
+    h.tick();
+    EXPECT_FALSE(h.engine->status().unitSilent);
+    h.ticks(2);
+    EXPECT_TRUE(h.engine->status().unitSilent);
+    EXPECT_EQ(h.engine->status().tone, Tone::warning);
+    EXPECT_EQ(history.back(), kUnitSilentText);
+
+    const std::string notAnswering = "RJ neodpovídá – zkontrolujte port a kabel";
+    ASSERT_EQ(h.engine->command(ToUnit::StatisticsRequest), OperationResult::done);
+    h.ticks(50);
+    EXPECT_NE(fromCp1250(h.fields.text(Field::stavprac)).toStdString(), notAnswering);
+    h.tick();
+    EXPECT_EQ(fromCp1250(h.fields.text(Field::stavprac)).toStdString(), notAnswering);
+    EXPECT_EQ(history.back(), notAnswering);
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{11, 8})) << "nothing new goes to the unit";
+
+    h.unitSends(frameOf({3}));
+    h.ticks(5);
+    EXPECT_FALSE(h.engine->status().unitSilent);
+    EXPECT_EQ(h.engine->status().tone, Tone::normal);
+    EXPECT_GT(h.engine->status().lastUnitFrameMs.value_or(0), h.clock.monotonicMs() - 500);
+    // Answered in time, a question is not told.
+    const std::size_t told = history.size();
+    h.engine->command(ToUnit::ChipNumberRequest);
+    h.unitSends(frameOf({4}));
+    h.ticks(100);
+    EXPECT_EQ(history.size(), told);
 }
 
 }  // namespace

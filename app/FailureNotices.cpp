@@ -1,0 +1,80 @@
+#include "app/FailureNotices.h"
+
+#include <algorithm>
+
+#include "app/Logging.h"
+#include "sync/Bridge.h"
+
+namespace kv {
+
+namespace {
+
+bool failing(const BridgeStatus& status) {
+    switch (status.state) {
+        case CommState::portLost:
+        case CommState::serverFailing:
+            return true;
+        case CommState::running:
+            return status.tableFailures > 0;
+        case CommState::stopped:
+        case CommState::delayedStart:
+            break;
+    }
+    return false;
+}
+
+// What the operator can look at for each kind of failure.
+const char* advice(const BridgeStatus& status) {
+    if (status.state == CommState::portLost)
+        return "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.";
+    if (status.state == CommState::serverFailing)
+        return "Zkontrolujte připojení k síti, webovou aplikaci a její adresu v okně.";
+    return "Zkontrolujte webovou aplikaci a linku k RJ; tabulky se stáhnou znovu samy.";
+}
+
+}  // namespace
+
+std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int64_t nowMs) {
+    if (!failing(status)) {
+        const bool told = m_toldMs.has_value();
+        m_sinceMs.reset();
+        m_toldMs.reset();
+        if (!told || status.state == CommState::stopped) return std::nullopt;
+        return Notice{"Kordavo – komunikace opět běží", statusWords(status, nowMs).lines().front(),
+                      Tone::normal};
+    }
+    if (!m_sinceMs) m_sinceMs = nowMs;
+    if (nowMs < *nextDueMs()) return std::nullopt;
+    m_toldMs = nowMs;
+    return Notice{"Kordavo – porucha komunikace",
+                  statusWords(status, nowMs).lines().front() + "\n" + advice(status),
+                  Tone::failure};
+}
+
+std::optional<std::int64_t> FailureWatch::nextDueMs() const {
+    if (!m_sinceMs) return std::nullopt;
+    return m_toldMs ? *m_toldMs + kAgainAfterMs : *m_sinceMs + kFirstAfterMs;
+}
+
+FailureNotices::FailureNotices(Bridge& bridge, Show show, QObject* parent)
+    : QObject(parent), m_bridge(bridge), m_show(std::move(show)) {
+    m_due.setSingleShot(true);
+    connect(&m_due, &QTimer::timeout, this, &FailureNotices::check);
+    connect(&bridge, &Bridge::statusChanged, this, &FailureNotices::check);
+    check();
+}
+
+void FailureNotices::check() {
+    const std::int64_t now = m_bridge.clock().monotonicMs();
+    if (const auto notice = m_watch.observe(m_bridge.status(), now)) {
+        qCWarning(lcApp).noquote() << QString::fromStdString(notice->title + ": " + notice->text)
+                                          .replace(QLatin1Char('\n'), QLatin1String(" "));
+        if (m_show) m_show(*notice);
+    }
+    if (const auto due = m_watch.nextDueMs())
+        m_due.start(int(std::clamp<std::int64_t>(*due - now, 0, kv::FailureWatch::kAgainAfterMs)));
+    else
+        m_due.stop();
+}
+
+}  // namespace kv

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "sync/BridgeStatus.h"
+
+namespace kv {
+
+class Bridge;
+
+// A message for someone who is not watching the window: a failure that lasts, or its end.
+struct Notice {
+    std::string title;  // Czech (UTF-8)
+    std::string text;   // the cause and what to check
+    Tone tone = Tone::failure;
+};
+
+// When a failure (the server failing, the port lost, the tables failing) has lasted long enough
+// to be told, again while it lasts, and when it is over.  One episode runs from the first
+// failing status to the first status that is not failing; Stop ends it without a word, since the
+// operator pressed it.
+class FailureWatch {
+public:
+    static constexpr std::int64_t kFirstAfterMs = 60'000;
+    static constexpr std::int64_t kAgainAfterMs = 3'600'000;
+
+    // The status as it is at nowMs (monotonic); the notice that is due, if any.
+    std::optional<Notice> observe(const BridgeStatus& status, std::int64_t nowMs);
+    // When the next notice falls due should the status not change; none outside an episode.
+    std::optional<std::int64_t> nextDueMs() const;
+
+private:
+    std::optional<std::int64_t> m_sinceMs;  // the episode began
+    std::optional<std::int64_t> m_toldMs;   // its last notice
+};
+
+// The watch over a bridge's status and clock: every notice is logged as a warning (the journal
+// of the service mode, kvbridge.log of the window) and handed to show (the tray, or the window
+// brought up).
+class FailureNotices : public QObject {
+    Q_OBJECT
+public:
+    using Show = std::function<void(const Notice&)>;
+    explicit FailureNotices(Bridge& bridge, Show show = {}, QObject* parent = nullptr);
+
+    // Looks at the bridge's status now; the timer calls it when a notice falls due.
+    void check();
+
+private:
+    Bridge& m_bridge;
+    Show m_show;
+    FailureWatch m_watch;
+    QTimer m_due;
+};
+
+}  // namespace kv
