@@ -157,6 +157,9 @@ public:
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purgeInput();
+    // After a reply: the port's queues are discarded, but a frame whose marker was seen keeps
+    // what was read of it and is read in its own time.
+    void purgePortAfterReply();
 
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach

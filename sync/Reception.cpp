@@ -56,6 +56,15 @@ void Engine::purgeInput() {
     m_state.receiveSettle = 0;
 }
 
+void Engine::purgePortAfterReply() {
+    m_com.Purge();
+    if (m_state.receiveSettle != 0 || !m_reader.pending()) return;
+    // Bytes read behind a frame, whose marker no search has taken yet: they go as the port's
+    // queues go, but not without a trace.
+    qCInfo(lcSync) << "input from the unit dropped after a reply:"
+                   << hexDump(m_reader.abandon()).c_str();
+}
+
 void Engine::searchMarker() {
     if (m_state.receiveSettle != 0 || !inputWaiting()) return;
     // Bytes before the first 'Z' are noise.  The search ends for this tick when nothing more

@@ -49,7 +49,7 @@ void Engine::processReply() {
             e.deleteReplyFiles();
             e.m_state.serverPhase = ServerPhase::Idle;
             e.m_state.requestKind = RequestKind::None;
-            e.purgeInput();
+            e.purgePortAfterReply();
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "link/Errors.h"
+#include "link/EventFields.h"
 #include "support/EngineHarness.h"
 
 namespace kv::test {
@@ -121,6 +122,21 @@ TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
     h.engine->purgeInput();
     h.ticks(6);
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
+}
+
+// The unit sent event 259 right behind event 258, whose reply came while 259's marker settled.
+TEST(Reception, AReplyPurgesThePortButNotAFrameWhoseMarkerWasSeen) {
+    EngineHarness h;
+    request(h, kEvent);
+    CommandFrame next = kEvent;
+    event::setIndex(next, 259);
+    h.unitSends(next);
+    h.http.complete("Docházka zapsána do databáze\n---OK---\nJan Novák\n");
+    h.tick();  // the marker found, the reply processed and the port purged
+    EXPECT_EQ(h.line->purges, 1);
+    h.ticks(2);
+    ASSERT_EQ(h.http.calls().size(), 2u);
+    EXPECT_NE(h.http.calls()[1].url.find("indexza=259&"), std::string::npos);
 }
 
 TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {
