@@ -191,6 +191,8 @@ private:
     // a failing server is not asked without pause.  A new trigger or a whole download ends it.
     void tableDownloadFailed();
     void endTableBackOff();
+    // False, with the frame logged, for an event dated at a time no clock shows.
+    bool possibleEvent(const WallTime& when);
     void showStatistics();
     void showChipNumber();
     void downloadTables();

@@ -1,5 +1,6 @@
 // Reception of frames from the unit and what is done with each.
 #include <algorithm>
+#include <chrono>
 
 #include "link/Deadline.h"
 #include "link/EventFields.h"
@@ -17,7 +18,25 @@ constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks a
 constexpr int kReadTimeoutSeconds = 3;
 constexpr int kMaxReadsPerSearch = 64;      // a line flooded with noise must not hold the tick
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
+
+// A date and time that a clock can show.
+bool possibleTime(const WallTime& t) {
+    using namespace std::chrono;
+    const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
+                              day{static_cast<unsigned>(t.day)}};
+    return t.hour < 24 && t.minute < 60 && t.second < 60 && date.ok();
+}
 }  // namespace
+
+bool Engine::possibleEvent(const WallTime& when) {
+    // The frames carry no checksum: their date and time are the one field that shows a frame
+    // made of noise, which the server would record as an identification.
+    if (possibleTime(when)) return true;
+    qCWarning(lcSync) << "event with an impossible date and time dropped:"
+                      << hexDump(m_state.frame.bytes).c_str();
+    note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
+    return false;
+}
 
 void Engine::countIdle() {
     if (m_state.requestKind == RequestKind::None && m_state.receiveSettle == 0 &&
@@ -147,6 +166,7 @@ void Engine::dispatch() {
                 m_state.tableSyncCountdown = 0;
             break;
         case FromUnit::Event: {
+            if (!possibleEvent(event::time(f))) break;
             const EventRequest r = eventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = event::wantsName(f);
@@ -160,6 +180,7 @@ void Engine::dispatch() {
             showChipNumber();
             break;
         case FromUnit::CardEvent: {
+            if (!possibleEvent(cardEvent::time(f))) break;
             const EventRequest r = cardEventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;

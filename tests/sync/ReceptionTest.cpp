@@ -189,6 +189,20 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
         {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::None},
         {"unknown_9", frameOf({9, 1}), "", RequestKind::None},
         {"zero", frameOf({0, 1}), "", RequestKind::None},
+        // Impossible dates and times: noise shaped like an event is not recorded.
+        {"event_hour_24", frameOf({2, 1, 2, 3, 4, 5, 24, 4, 9, 5, 3, 24}), "", RequestKind::None},
+        {"event_minute_60", frameOf({2, 1, 2, 3, 4, 5, 7, 60, 9, 5, 3, 24}), "", RequestKind::None},
+        {"event_second_61", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 61, 5, 3, 24}), "", RequestKind::None},
+        {"event_day_0", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 0, 3, 24}), "", RequestKind::None},
+        {"event_30_february", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 30, 2, 24}), "",
+         RequestKind::None},
+        {"event_month_13", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 13, 24}), "", RequestKind::None},
+        {"card_month_0", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 0, 99}), "",
+         RequestKind::None},
+        {"event_29_february_2024", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 29, 2, 24}),
+         kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-2-29%207:4:9"
+                 "&httphost=127.0.0.1",
+         RequestKind::Event},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
