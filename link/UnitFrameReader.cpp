@@ -141,6 +141,11 @@ UnitFrameReader::Result UnitFrameReader::read() {
     return r;
 }
 
+Bytes UnitFrameReader::nextFrameSoFar() const {
+    const std::size_t m = firstStart(m_text, 0);
+    return m == Bytes::npos ? Bytes() : m_text.substr(m + 1, kFrameSize);
+}
+
 Bytes UnitFrameReader::abandon() {
     Bytes lost = std::move(m_text);
     purge();

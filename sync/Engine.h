@@ -193,6 +193,11 @@ private:
     void endTableBackOff();
     // False, with the frame logged, for an event dated at a time no clock shows.
     bool possibleEvent(const WallTime& when);
+    // An identification read while the answer to another one is awaited.
+    void noteLaterIdentification(const CommandFrame& frame);
+    // The unit has sent another identification since the event request, or is sending one: the
+    // answer would go to the wrong one.  Logged with both when so.
+    bool answerOverdue();
     void showStatistics();
     void showChipNumber();
     void downloadTables();

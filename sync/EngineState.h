@@ -35,6 +35,10 @@ struct EngineState {
     std::optional<std::int64_t> replyDeadline;  // monotonic ms; none while nothing is awaited
     std::uint8_t nameRequested = 0;
     Bytes requestUrl;
+    // The identification an event request carries, and another one the unit sent after it: the
+    // unit no longer waits for the answer to the first, and would take it for the other's.
+    CommandFrame requestedEvent;
+    std::optional<CommandFrame> laterIdentification;
 
     // Reception.
     std::uint16_t idleTicks = 0;

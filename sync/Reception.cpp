@@ -26,7 +26,46 @@ bool possibleTime(const WallTime& t) {
                               day{static_cast<unsigned>(t.day)}};
     return t.hour < 24 && t.minute < 60 && t.second < 60 && date.ok();
 }
+
+bool isIdentification(std::uint8_t code) {
+    return code == static_cast<std::uint8_t>(FromUnit::Event) ||
+           code == static_cast<std::uint8_t>(FromUnit::CardEvent);
+}
 }  // namespace
+
+void Engine::noteLaterIdentification(const CommandFrame& f) {
+    if (m_state.requestKind != RequestKind::Event || m_state.laterIdentification) return;
+    if (!isIdentification(f.code()) || f == m_state.requestedEvent) return;  // a repeat is no other
+    const WallTime t = f.fromUnitCode() == FromUnit::Event ? event::time(f) : cardEvent::time(f);
+    if (possibleTime(t)) m_state.laterIdentification = f;
+}
+
+bool Engine::answerOverdue() {
+    // What has arrived counts as well: after the process was held up, the unit's next frame may
+    // be waiting in front of the reply.
+    if (m_com.InCount() > 0) collectInput();
+    QString later;
+    if (m_state.laterIdentification) {
+        later = describeFromUnit(*m_state.laterIdentification);
+    } else {
+        const Bytes next = m_reader.nextFrameSoFar();
+        const CommandFrame& asked = m_state.requestedEvent;
+        const bool sameSoFar =
+            std::equal(next.begin(), next.end(), asked.bytes.begin(),
+                       [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+        if (next.empty() || !isIdentification(std::uint8_t(next[0])) || sameSoFar) return false;
+        later = QStringLiteral("a frame under way, ") + QString::fromStdString(hexDump(next));
+    }
+    qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
+                                   "identification since the request; answered:"
+                                << describeFromUnit(m_state.requestedEvent)
+                                << "| sent since:" << later;
+    note(m_identification +
+             " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
+             "identifikaci",
+         Tone::warning);
+    return true;
+}
 
 bool Engine::possibleEvent(const WallTime& when) {
     // The frames carry no checksum: their date and time are the one field that shows a frame
@@ -150,6 +189,7 @@ void Engine::readFrame() {
         if (code != FromUnit::Statistics && code != FromUnit::ChipNumber) {
             qCInfo(lcSync) << "frame left unanswered, a request is under way:"
                            << hexDump(m_state.frame.bytes).c_str();
+            noteLaterIdentification(m_state.frame);
             return;
         }
     }

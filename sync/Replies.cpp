@@ -203,7 +203,7 @@ void Engine::answerEvent() {
     }
     publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
-    if (ok) zobraz();
+    if (ok && !answerOverdue()) zobraz();
 }
 
 void Engine::readPollReply() {

@@ -57,6 +57,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
                              << QByteArray::fromStdString(sent);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
+    m_state.requestedEvent = m_state.frame;
+    m_state.laterIdentification.reset();
     m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
     return true;
 }

@@ -139,6 +139,42 @@ TEST(Reception, AReplyPurgesThePortButNotAFrameWhoseMarkerWasSeen) {
     EXPECT_NE(h.http.calls()[1].url.find("indexza=259&"), std::string::npos);
 }
 
+// The answer frame does not say which identification it answers: once the unit has sent
+// another one, it would take the late answer for that one's.
+TEST(Reception, AnAnswerGoesOnlyToTheIdentificationItAnswers) {
+    CommandFrame next = kEvent;
+    event::setIndex(next, 259);
+    const CommandFrame card = frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99});
+    const CommandFrame stats = frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2});
+    struct Row {
+        const char* what;
+        std::vector<CommandFrame> meanwhile;  // read while the request runs
+        bool answered;
+    };
+    const Row rows[] = {
+        {"nothing", {}, true},
+        {"the same event repeated", {kEvent}, true},
+        {"statistics", {stats}, true},
+        {"the next event", {next}, false},
+        {"a card event", {stats, card}, false},
+        {"an impossible event", {frameOf({2, 1, 3, 3, 4, 5, 25})}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EngineHarness h;
+        request(h, kEvent);
+        for (const CommandFrame& f : row.meanwhile) {
+            h.unitSends(f);
+            h.ticks(3);
+        }
+        reply(h, "Docházka zapsána do databáze\n---OK---\nJan Novák\n");
+        EXPECT_EQ(h.sentCodes(), row.answered ? std::vector<int>{6} : std::vector<int>{});
+        EXPECT_EQ(h.engine->status().forwarded, 1u);
+        // The unit repeats what it got no answer for, and that is recorded.
+        if (!row.answered) request(h, row.meanwhile.back());
+    }
+}
+
 TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {
     EngineHarness h;
     h.unitSends(kEvent);
