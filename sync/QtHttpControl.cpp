@@ -396,7 +396,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     }
     const QVariant redirect = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (error == QNetworkReply::NoError && redirect.isValid()) {
-        follow(reply, reply->url().resolved(redirect.toUrl()));
+        follow(reply, redirect.toUrl());
         return;
     }
     // A connection that ends shows as closed, or as Qt's refused second try.  Before the
@@ -440,12 +440,23 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     logEnd();
 }
 
-void QtHttpControl::follow(QNetworkReply* reply, const QUrl& target) {
-    const bool downgrade = reply->url().scheme() == u"https" && target.scheme() == u"http";
+void QtHttpControl::follow(QNetworkReply* reply, const QUrl& location) {
+    const QUrl from = reply->url();
+    const QUrl target = from.resolved(location);
+    const bool downgrade = from.scheme() == u"https" && target.scheme() == u"http";
     release(reply);
     qCInfo(lcSync) << "redirected to" << target.toEncoded();
-    if (++m_redirects > kMaxRedirects) {
+    // A request that records something reaches the server once more at most, and only at
+    // another address: a server that recorded it and then sent it back to the same address would
+    // record it twice.
+    const bool once = m_repeat == Repeat::never;
+    if (location.isEmpty()) {
+        fail("přesměrování bez cílové adresy");
+    } else if (++m_redirects > (once ? 1 : kMaxRedirects)) {
         fail("příliš mnoho přesměrování");
+    } else if (once && target.adjusted(QUrl::NormalizePathSegments) ==
+                           from.adjusted(QUrl::NormalizePathSegments)) {
+        fail("přesměrování na tutéž adresu");
     } else if (downgrade) {
         fail("přesměrování z https na http odmítnuto");
     } else if (target.scheme() != u"http" && target.scheme() != u"https") {

@@ -200,6 +200,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         std::string cause;
         std::size_t requests;  // that reach the web stub
         std::filesystem::path file;
+        Repeat repeat = Repeat::never;
     };
     std::vector<Row> rows = {
         {"connection refused", closedBase, {}, "spojení odmítnuto", 0, file},
@@ -216,12 +217,32 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
          "odpověď větší než 1 MB",
          1,
          file},
-        {"redirect loop",
+        // An event request goes once more at most, and only to another address.
+        {"redirect without an address",
+         web.baseUrl(),
+         {.status = 302},
+         "přesměrování bez cílové adresy",
+         1,
+         file},
+        {"redirect to the same address",
+         web.baseUrl(),
+         {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4"},
+         "přesměrování na tutéž adresu",
+         1,
+         file},
+        {"second redirect",
+         web.baseUrl(),
+         {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4&moved"},
+         "příliš mnoho přesměrování",
+         2,
+         file},
+        {"redirect loop of a repeatable request",
          web.baseUrl(),
          {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4"},
          "příliš mnoho přesměrování",
          1 + QtHttpControl::kMaxRedirects,
-         file},
+         file,
+         Repeat::allowed},
     };
     if (test::fullDevice())
         rows.push_back({"disk full",
@@ -235,7 +256,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         SCOPED_TRACE(row.what);
         web.setReply(row.reply);
         const std::size_t before = web.requestCount();
-        ASSERT_TRUE(http.getDoc(row.base + "kvsync.php?prikaz=4", row.file, Repeat::never));
+        ASSERT_TRUE(http.getDoc(row.base + "kvsync.php?prikaz=4", row.file, row.repeat));
         ASSERT_TRUE(waitEnded(20s));
         const HttpOutcome outcome = http.outcome();
         EXPECT_EQ(outcome.state, State::failed);
