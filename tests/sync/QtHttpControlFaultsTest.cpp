@@ -100,7 +100,6 @@ TEST_F(QtHttpControlTest, AReplyIsWholeOnlyByItsOwnEnd) {
                 "|0800|" + std::to_string(i % 7) + "|" + std::to_string(i * 37 % 1000) + "\n";
     const QByteArray plain = QByteArray::fromStdString(text);
     const QByteArray gzip = compressed(text, 16 + MAX_WBITS);
-    const QByteArray deflate = compressed(text, MAX_WBITS);
     const QByteArray gzipCut = gzip.left(gzip.size() * 6 / 10);
     const QByteArray length = QByteArray::number(plain.size());
     struct Row {
@@ -129,18 +128,8 @@ TEST_F(QtHttpControlTest, AReplyIsWholeOnlyByItsOwnEnd) {
               "\r\n") +
              gzipCut,
          "odpověď kratší, než server ohlásil"},
-        {"gzip cut, its length declared as cut",
-         head("Content-Encoding: gzip\r\nContent-Length: " + QByteArray::number(gzipCut.size()) +
-              "\r\n") +
-             gzipCut,
-         "odpověď serveru neúplná: komprimovaný obsah nekončí"},
         {"gzip cut, ended by closing", head("Content-Encoding: gzip\r\n") + gzipCut,
          "odpověď serveru neúplná: komprimovaný obsah nekončí"},
-        {"deflate cut, ended by closing",
-         head("Content-Encoding: deflate\r\n") + deflate.left(deflate.size() / 2),
-         "odpověď serveru neúplná: komprimovaný obsah nekončí"},
-        {"an encoding not offered", head("Content-Encoding: br\r\n") + plain,
-         "nesrozumitelná odpověď serveru (kódování br)"},
     };
     RawServer server;
     for (const Row& row : rows) {
