@@ -11,6 +11,8 @@ namespace kv {
 
 namespace {
 constexpr int kReplyTimeoutSeconds = 30;
+// Ticks this far apart mean the process was held up (stopped, the PC suspended).
+constexpr std::int64_t kHeldUpMs = 1000;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
@@ -64,12 +66,19 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
 }
 
 void Engine::awaitReply() {
+    const std::int64_t now = m_clock.monotonicMs();
     if (m_state.serverPhase == ServerPhase::Issued) {
         m_state.serverPhase = ServerPhase::Waiting;
         m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
+        m_state.replyLookMs = now;
     }
     if (m_state.serverPhase != ServerPhase::Waiting) return;
-    if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
+    // What has arrived is looked at before the time-out.  After the process was held up, a
+    // reply that came meanwhile may still wait in the network layer: the event loop hands it
+    // over before the next tick, which judges.
+    const bool heldUp = now - std::exchange(m_state.replyLookMs, now) > kHeldUpMs;
+    if (m_state.replyDeadline && now >= *m_state.replyDeadline && !heldUp &&
+        !m_http.outcome().complete()) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
         m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."),
                          Tone::failure);
