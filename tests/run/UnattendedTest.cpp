@@ -105,7 +105,7 @@ TEST(BridgeLog, OneLinePerMessageAndAHistoryReadOnTheEventLoop) {
     BridgeLog log({dir.filePath("kvbridge.log"), 100000, 1, LogOptions::Stderr::off, 3});
     QList<LogEntry> added;
     QObject::connect(&log, &BridgeLog::entryAdded, [&](const LogEntry& e) { added << e; });
-    qCWarning(lcTest, "first\r\nsecond\nthird\n");
+    qCWarning(lcTest, "first\r\nsecond\nthird\x1b[2J\a\x7f\tend\n");
     for (int i = 0; i < 4; ++i) qCInfo(lcTest, "entry %d", i);
     // Emitted later, on the event loop, not inside the logging call.
     EXPECT_TRUE(added.isEmpty());
@@ -115,7 +115,7 @@ TEST(BridgeLog, OneLinePerMessageAndAHistoryReadOnTheEventLoop) {
     ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(
         lines[0].endsWith(QStringLiteral("warning  kvbridge.test: first \u21B5 second "
-                                         "\u21B5 third")))
+                                         "\u21B5 third\\x1B[2J\\x07\\x7F\tend")))
         << lines[0].toStdString();
     EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")
                     .match(lines[0])
