@@ -50,13 +50,16 @@ bool UnitFrameReader::feed(std::string_view bytes, std::int64_t nowMs) {
         m_quiet = nowMs >= quietAtMs();
         return true;
     }
+    m_lastInputMs = nowMs;
+    if (m_text.size() + bytes.size() > kMaxPendingInput) {
+        // Dropped before it is kept: a flood never makes the reader hold more than the cap.
+        purge();
+        return false;
+    }
     if (m_quiet) m_bursts.push_back(m_text.size());
     m_quiet = false;
     m_text.append(bytes);
-    m_lastInputMs = nowMs;
-    if (m_text.size() <= kMaxPendingInput) return true;
-    purge();
-    return false;
+    return true;
 }
 
 void UnitFrameReader::drop(std::size_t n, Result* r) {
