@@ -228,7 +228,7 @@ void Engine::dispatch() {
             break;
         }
         case FromUnit::ClockReport:
-            if (f[2] == 1)
+            if (clockReport::actedOn(f))
                 issueRequest(clockReportUrl(requestSettings(), f), RequestKind::ClockReport);
             break;
         default:

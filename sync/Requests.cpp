@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "link/Cp1250.h"
+#include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -16,11 +17,8 @@ constexpr std::int64_t kHeldUpMs = 1000;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
-    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(f[4]);
-    // The unit sends the card number low byte first.
-    std::string chip;
-    for (int n = 7; n >= 2; --n) chip += dectohex(f[n]);
-    return "čip " + chip;
+    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(event::code(f));
+    return "čip " + cardEvent::cardText(f);
 }
 }  // namespace
 
