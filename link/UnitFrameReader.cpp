@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace kv {
 
@@ -50,14 +51,14 @@ bool UnitFrameReader::feed(std::string_view bytes, std::int64_t nowMs) {
         m_quiet = nowMs >= quietAtMs();
         return true;
     }
+    const bool afterQuiet = std::exchange(m_quiet, false);
     m_lastInputMs = nowMs;
     if (m_text.size() + bytes.size() > kMaxPendingInput) {
         // Dropped before it is kept: a flood never makes the reader hold more than the cap.
         purge();
         return false;
     }
-    if (m_quiet) m_bursts.push_back(m_text.size());
-    m_quiet = false;
+    if (afterQuiet) m_bursts.push_back(m_text.size());
     m_text.append(bytes);
     return true;
 }
