@@ -115,6 +115,9 @@ void Engine::purgeInput() {
 }
 
 void Engine::purgePortAfterReply() {
+    // A frame under way takes what has come of it first: a purge inside it would splice it
+    // with the next, and the reader would drop the frames behind the splice.
+    if (m_state.receiveSettle != 0 && m_com.InCount() > 0) collectInput();
     m_com.Purge();
     if (m_state.receiveSettle != 0 || !m_reader.pending()) return;
     // Bytes read behind a frame, whose marker no search has taken yet: they go as the port's
