@@ -70,4 +70,17 @@ inline void setPlace(CommandFrame& f, std::uint8_t v) { f[kPlaceByte] = v; }
 inline void setTime(CommandFrame& f, const WallTime& t) { putTimeStamp(f, kTimeByte, t); }
 }  // namespace cardEvent
 
+// FrameCode 6: the unit's clock, acted on only when byte 2 is 1.  The server gets bytes 2 to 7
+// in this order, byte 2 as the year.
+namespace clockReport {
+inline constexpr int kActByte = 2;
+inline constexpr int kMonthByte = 3;
+inline constexpr int kDayByte = 4;
+inline constexpr int kHourByte = 5;
+inline constexpr int kMinuteByte = 6;
+inline constexpr int kSecondByte = 7;
+
+inline bool actedOn(const CommandFrame& f) { return f[kActByte] == 1; }
+}  // namespace clockReport
+
 }  // namespace kv

@@ -52,6 +52,7 @@ public:
             m_port.clearError();
             return false;
         }
+        m_port.setReadBufferSize(kMaxUnreadInput);
         m_identity = identifyOpenDevice(qintptr(m_port.handle()), deviceName);
         std::string holder;
         m_lock = lockOpenDevice(qintptr(m_port.handle()), m_identity, holder);

@@ -13,6 +13,10 @@ namespace kv {
 
 enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
 
+// Unread input a device keeps at most: a line flooding faster than the bridge reads is held
+// back here (and dropped by the line), not piled up in memory.
+inline constexpr int kMaxUnreadInput = 64 * 1024;
+
 // The narrow device underneath TQCCom32: one serial device opened by name.
 class SerialDevice {
 public:

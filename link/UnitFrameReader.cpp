@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace kv {
 
@@ -50,13 +51,16 @@ bool UnitFrameReader::feed(std::string_view bytes, std::int64_t nowMs) {
         m_quiet = nowMs >= quietAtMs();
         return true;
     }
-    if (m_quiet) m_bursts.push_back(m_text.size());
-    m_quiet = false;
-    m_text.append(bytes);
+    const bool afterQuiet = std::exchange(m_quiet, false);
     m_lastInputMs = nowMs;
-    if (m_text.size() <= kMaxPendingInput) return true;
-    purge();
-    return false;
+    if (m_text.size() + bytes.size() > kMaxPendingInput) {
+        // Dropped before it is kept: a flood never makes the reader hold more than the cap.
+        purge();
+        return false;
+    }
+    if (afterQuiet) m_bursts.push_back(m_text.size());
+    m_text.append(bytes);
+    return true;
 }
 
 void UnitFrameReader::drop(std::size_t n, Result* r) {
@@ -139,6 +143,11 @@ UnitFrameReader::Result UnitFrameReader::read() {
     drop(m_text.size(), &r);
     m_afterBreak = false;
     return r;
+}
+
+Bytes UnitFrameReader::nextFrameSoFar() const {
+    const std::size_t m = firstStart(m_text, 0);
+    return m == Bytes::npos ? Bytes() : m_text.substr(m + 1, kFrameSize);
 }
 
 Bytes UnitFrameReader::abandon() {

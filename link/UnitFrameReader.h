@@ -78,6 +78,9 @@ public:
     // Drops all pending input and the frame under way.
     void purge();
 
+    // What has come of the next frame: the bytes after the first marker pending, at most 16.
+    Bytes nextFrameSoFar() const;
+
     bool pending() const { return !m_text.empty(); }
     std::size_t pendingSize() const { return m_text.size(); }
     // When the input counts as quiet unless more arrives.

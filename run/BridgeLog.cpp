@@ -57,7 +57,19 @@ QString foldLines(QString text) {
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     while (text.endsWith(QLatin1Char('\n'))) text.chop(1);
     text.replace(QLatin1Char('\n'), QStringLiteral(" \u21B5 "));
-    return text;
+    // Texts from the unit or the server (a worker's name) may hold control characters: written
+    // raw, a terminal that follows the log would run them as escape sequences.
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F))
+            shown += QStringLiteral("\\x") +
+                     QString::number(unsigned(u), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 void writeStderr(const QByteArray& bytes) {

@@ -165,6 +165,9 @@ public:
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purgeInput();
+    // After a reply: the port's queues are discarded, but a frame whose marker was seen keeps
+    // what was read of it and is read in its own time.
+    void purgePortAfterReply();
 
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
@@ -207,6 +210,13 @@ private:
     void endTableBackOff();
     // The warning of records a whole download left out, in place of the last one's.
     void replaceSkippedWarning(const std::string& warning);
+    // False, with the frame logged, for an event dated at a time no clock shows.
+    bool possibleEvent(const WallTime& when);
+    // An identification read while the answer to another one is awaited.
+    void noteLaterIdentification(const CommandFrame& frame);
+    // The unit has sent another identification since the event request, or is sending one: the
+    // answer would go to the wrong one.  Logged with both when so.
+    bool answerOverdue();
     void showStatistics();
     void showChipNumber();
     void downloadTables();

@@ -33,8 +33,13 @@ struct EngineState {
     ServerPhase serverPhase = ServerPhase::Idle;
     RequestKind requestKind = RequestKind::None;
     std::optional<std::int64_t> replyDeadline;  // monotonic ms; none while nothing is awaited
+    std::int64_t replyLookMs = 0;               // the last look at the awaited reply
     std::uint8_t nameRequested = 0;
     Bytes requestUrl;
+    // The identification an event request carries, and another one the unit sent after it: the
+    // unit no longer waits for the answer to the first, and would take it for the other's.
+    CommandFrame requestedEvent;
+    std::optional<CommandFrame> laterIdentification;
 
     // Reception.
     std::uint16_t idleTicks = 0;

@@ -2,6 +2,7 @@
 // the single commands, the recalculation and the run of fictitious events.
 
 #include "link/Cp1250.h"
+#include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -253,10 +254,13 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
         CommandFrame& f = m_state.frame;
         f.setCode(ToUnit::FictitiousEvent);
         ++number;
-        // The number's low byte four times over: bytes 3 to 6 of an event frame.
-        f.setWord(2, number);
-        for (int b = 4; b <= 6; ++b) f[b] = f[3];
-        putTimeStamp(f, 7, t);
+        // An event's layout: the number as its index, its low byte also as code, type and place.
+        const auto low = static_cast<std::uint8_t>(number & 0xFF);
+        event::setIndex(f, number);
+        event::setCode(f, low);
+        event::setKind(f, low);
+        event::setPlace(f, low);
+        event::setTime(f, t);
         zobraz();
         stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }

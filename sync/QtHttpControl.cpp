@@ -1,7 +1,5 @@
 #include "sync/QtHttpControl.h"
 
-#include <zlib.h>
-
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -14,6 +12,7 @@
 #include <utility>
 
 #include "link/NumberText.h"
+#include "sync/BodyDecoder.h"
 #include "sync/Logging.h"
 
 namespace kv {
@@ -82,26 +81,6 @@ private:
     bool m_rewindAllowed = false;
 };
 
-// Whether the server answered with a whole document: success, or an HTTP error status (which
-// Qt reports as an error of its own) with its page.  Transport, proxy and protocol failures
-// deliver no document.
-bool deliveredDocument(QNetworkReply::NetworkError error, bool hasStatus) {
-    using E = QNetworkReply::NetworkError;
-    const bool statusError = (error >= E::ContentAccessDenied && error <= E::UnknownContentError &&
-                              error != E::ContentReSendError) ||
-                             (error >= E::InternalServerError && error <= E::UnknownServerError) ||
-                             error == E::ProtocolInvalidOperationError         // 400
-                             || error == E::ProxyAuthenticationRequiredError;  // 407
-    return error == E::NoError || (hasStatus && statusError);
-}
-
-// How the reply marks the end of its body: a declared length (of the body as sent, before
-// decoding), the chunked coding's last chunk, or with neither the end of the connection.
-struct Framing {
-    std::optional<qint64> length;
-    bool chunked = false;
-};
-
 Framing framingOf(const QNetworkReply& reply) {
     Framing framing;
     framing.chunked = reply.rawHeader("Transfer-Encoding").toLower().contains("chunked");
@@ -110,132 +89,11 @@ Framing framingOf(const QNetworkReply& reply) {
     return framing;
 }
 
-// Why no document arrived, for the operator.
-std::string causeOf(QNetworkReply::NetworkError error) {
-    using E = QNetworkReply::NetworkError;
-    switch (error) {
-        case E::ConnectionRefusedError:
-            return "spojení odmítnuto";
-        case E::HostNotFoundError:
-            return "server nenalezen";
-        case E::RemoteHostClosedError:
-            return "server ukončil spojení";
-        case E::ContentReSendError:
-            return "server ukončil spojení bez odpovědi";
-        case E::TimeoutError:
-            return "vypršel čas na spojení";
-        case E::TooManyRedirectsError:
-            return "příliš mnoho přesměrování";
-        case E::InsecureRedirectError:
-            return "přesměrování z https na http odmítnuto";
-        case E::SslHandshakeFailedError:
-            return "zabezpečené spojení selhalo";
-        case E::TemporaryNetworkFailureError:
-        case E::NetworkSessionFailedError:
-            return "síť není dostupná";
-        case E::ProtocolFailure:
-        case E::ProtocolUnknownError:
-        case E::ProtocolInvalidOperationError:
-            return "nesrozumitelná odpověď serveru";
-        default:
-            return "chyba sítě";
-    }
-}
-
 std::string megabytes(std::uint64_t bytes) {
     return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB";
 }
 
 }  // namespace
-
-// The body as the server encoded it, decoded as it arrives.  A compressed body is whole only
-// when its stream has ended: a body cut short, whether by a closed connection or by a length
-// declared for the cut stream, never ends it.
-class BodyDecoder {
-public:
-    // The Content-Encoding header's value; only what the request offers can be decoded.
-    explicit BodyDecoder(const QByteArray& coding) {
-        const QByteArray name = coding.trimmed().toLower();
-        if (name.isEmpty() || name == "identity") {
-            m_coding = Coding::identity;
-        } else if (name == "gzip" || name == "x-gzip") {
-            m_coding = Coding::gzip;
-        } else if (name == "deflate") {
-            m_coding = Coding::deflate;
-        } else {
-            m_coding = Coding::unknown;
-            m_name = name.toStdString();
-        }
-        if (compressed()) start(m_coding == Coding::gzip ? 16 + MAX_WBITS : MAX_WBITS);
-    }
-    ~BodyDecoder() {
-        if (m_started) inflateEnd(&m_stream);
-    }
-    BodyDecoder(const BodyDecoder&) = delete;
-    BodyDecoder& operator=(const BodyDecoder&) = delete;
-
-    bool known() const { return m_coding != Coding::unknown; }
-    const std::string& name() const { return m_name; }
-    // Every stream begun has ended (always for a body that is not compressed).
-    bool ended() const { return !compressed() || m_ended; }
-
-    // Appends the decoded piece to out; false when the piece is no part of a valid stream.
-    bool feed(const QByteArray& piece, QByteArray& out) {
-        if (!compressed()) {
-            out.append(piece);
-            return true;
-        }
-        if (!m_started) return false;
-        const bool first = !m_fed;
-        m_fed = true;
-        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
-        m_stream.avail_in = static_cast<uInt>(piece.size());
-        do {
-            if (m_ended) {
-                if (m_stream.avail_in == 0) break;
-                // Only gzip may go on: a further member of the same body.
-                if (m_coding != Coding::gzip || inflateReset(&m_stream) != Z_OK) return false;
-                m_ended = false;
-            }
-            char buffer[64 * 1024];
-            m_stream.next_out = reinterpret_cast<Bytef*>(buffer);
-            m_stream.avail_out = sizeof buffer;
-            const int result = inflate(&m_stream, Z_NO_FLUSH);
-            if (result == Z_DATA_ERROR && m_coding == Coding::deflate && !m_raw && first &&
-                m_stream.total_out == 0) {
-                // Some servers send "deflate" without its zlib wrapper.
-                inflateEnd(&m_stream);
-                start(-MAX_WBITS);
-                if (!m_started) return false;
-                m_raw = true;
-                m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
-                m_stream.avail_in = static_cast<uInt>(piece.size());
-                continue;
-            }
-            if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
-            out.append(buffer, static_cast<qsizetype>(sizeof buffer - m_stream.avail_out));
-            if (result == Z_STREAM_END) m_ended = true;
-            if (result == Z_BUF_ERROR) break;  // all input taken, all output given
-        } while (m_stream.avail_in > 0 || m_stream.avail_out == 0);
-        return true;
-    }
-
-private:
-    enum class Coding { identity, gzip, deflate, unknown };
-    bool compressed() const { return m_coding == Coding::gzip || m_coding == Coding::deflate; }
-    void start(int windowBits) {
-        m_stream = {};
-        m_started = inflateInit2(&m_stream, windowBits) == Z_OK;
-    }
-
-    Coding m_coding = Coding::identity;
-    std::string m_name;
-    z_stream m_stream{};
-    bool m_started = false;
-    bool m_ended = false;
-    bool m_raw = false;
-    bool m_fed = false;
-};
 
 QtHttpControl::QtHttpControl(QObject* parent)
     : m_nam(new QNetworkAccessManager(parent)), m_keptAlive(new QNetworkAccessManager(parent)) {
@@ -390,41 +248,26 @@ void QtHttpControl::finish(QNetworkReply* reply) {
 
     const QNetworkReply::NetworkError error = reply->error();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const Framing framing = framingOf(*reply);
     if (error != QNetworkReply::NoError) {
         qCInfo(lcSync) << "reply:" << error << reply->errorString();
     }
     const QVariant redirect = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (error == QNetworkReply::NoError && redirect.isValid()) {
-        follow(reply, reply->url().resolved(redirect.toUrl()));
+        follow(reply, redirect.toUrl());
         return;
     }
-    // A connection that ends shows as closed, or as Qt's refused second try.  Before the
-    // headers that is a missing answer; after them it is the end of a reply that declared no
-    // length and no chunks, a whole one, and for any other reply a cut-off one unless all its
-    // declared length is in.
-    const bool dropped =
+    // A connection that ends shows as closed, or as Qt's refused second try.
+    BodyEnd end;
+    end.framing = framingOf(*reply);
+    end.wire = m_wire;
+    end.headersIn = status.isValid();
+    end.delivered = deliveredDocument(error, end.headersIn);
+    end.dropped =
         error == QNetworkReply::RemoteHostClosedError || error == QNetworkReply::ContentReSendError;
-    const bool headersIn = status.isValid();
-    const bool answered = headersIn || m_received > 0;
-    const bool endsWithConnection = !framing.length && !framing.chunked;
-    const bool lengthIn = framing.length && *framing.length == static_cast<qint64>(m_wire);
-    const bool whole = deliveredDocument(error, headersIn) ||
-                       (dropped && headersIn && (endsWithConnection || lengthIn));
-    // Qt takes a connection closed in mid-body for the end of the document when it notices the
-    // close before the last data; the declared length tells.
-    if (framing.length && !lengthIn && (whole || (dropped && answered))) {
-        fail("odpověď kratší, než server ohlásil (" + std::to_string(m_wire) + " z " +
-             std::to_string(*framing.length) + " bajtů)");
-        return;
-    }
-    if (!whole) {
-        fail(dropped && answered ? "server ukončil spojení uprostřed odpovědi" : causeOf(error));
-        return;
-    }
-    if (m_decoder && !m_decoder->ended()) {
-        fail("odpověď serveru neúplná: komprimovaný obsah nekončí (" + std::to_string(m_wire) +
-             " bajtů)");
+    end.answered = end.headersIn || m_received > 0;
+    end.streamEnded = !m_decoder || m_decoder->ended();
+    if (std::string fault = bodyFault(end, networkCause(error)); !fault.empty()) {
+        fail(std::move(fault));
         return;
     }
 
@@ -440,12 +283,23 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     logEnd();
 }
 
-void QtHttpControl::follow(QNetworkReply* reply, const QUrl& target) {
-    const bool downgrade = reply->url().scheme() == u"https" && target.scheme() == u"http";
+void QtHttpControl::follow(QNetworkReply* reply, const QUrl& location) {
+    const QUrl from = reply->url();
+    const QUrl target = from.resolved(location);
+    const bool downgrade = from.scheme() == u"https" && target.scheme() == u"http";
     release(reply);
     qCInfo(lcSync) << "redirected to" << target.toEncoded();
-    if (++m_redirects > kMaxRedirects) {
+    // A request that records something reaches the server once more at most, and only at
+    // another address: a server that recorded it and then sent it back to the same address would
+    // record it twice.
+    const bool once = m_repeat == Repeat::never;
+    if (location.isEmpty()) {
+        fail("přesměrování bez cílové adresy");
+    } else if (++m_redirects > (once ? 1 : kMaxRedirects)) {
         fail("příliš mnoho přesměrování");
+    } else if (once && target.adjusted(QUrl::NormalizePathSegments) ==
+                           from.adjusted(QUrl::NormalizePathSegments)) {
+        fail("přesměrování na tutéž adresu");
     } else if (downgrade) {
         fail("přesměrování z https na http odmítnuto");
     } else if (target.scheme() != u"http" && target.scheme() != u"https") {

@@ -42,7 +42,8 @@ class BodyDecoder;
 // length or chunks.  The two kinds never share a connection.
 //
 // No proxy (the server is on this PC or the local network), no cache, HTTP/1.1 only, at most
-// kMaxRedirects redirects, each a new GET of its own (never from https to http).
+// kMaxRedirects redirects, each a new GET of its own (never from https to http).  A request
+// that may not be repeated follows one redirect at most, and only to another address.
 //
 // The network objects are children of the parent given: they live in its thread and go with it
 // at the latest; after that getDoc refuses.  The control itself belongs to its owner.
@@ -71,7 +72,7 @@ private:
     void refuse(std::string why);
     void drain(QNetworkReply* reply);
     void finish(QNetworkReply* reply);
-    void follow(QNetworkReply* reply, const QUrl& target);
+    void follow(QNetworkReply* reply, const QUrl& location);
     // Lets go of a reply that has ended or been aborted.
     void release(QNetworkReply* reply);
     // Ends the running download as failed: abandons it, deletes its file, logs the cause.

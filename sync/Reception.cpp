@@ -1,5 +1,6 @@
 // Reception of frames from the unit and what is done with each.
 #include <algorithm>
+#include <chrono>
 
 #include "link/Deadline.h"
 #include "link/EventFields.h"
@@ -17,7 +18,64 @@ constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks a
 constexpr int kReadTimeoutSeconds = 3;
 constexpr int kMaxReadsPerSearch = 64;      // a line flooded with noise must not hold the tick
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
+
+// A date and time that a clock can show.
+bool possibleTime(const WallTime& t) {
+    using namespace std::chrono;
+    const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
+                              day{static_cast<unsigned>(t.day)}};
+    return t.hour < 24 && t.minute < 60 && t.second < 60 && date.ok();
+}
+
+bool isIdentification(std::uint8_t code) {
+    return code == static_cast<std::uint8_t>(FromUnit::Event) ||
+           code == static_cast<std::uint8_t>(FromUnit::CardEvent);
+}
 }  // namespace
+
+void Engine::noteLaterIdentification(const CommandFrame& f) {
+    if (m_state.requestKind != RequestKind::Event || m_state.laterIdentification) return;
+    if (!isIdentification(f.code()) || f == m_state.requestedEvent) return;  // a repeat is no other
+    const WallTime t = f.fromUnitCode() == FromUnit::Event ? event::time(f) : cardEvent::time(f);
+    if (possibleTime(t)) m_state.laterIdentification = f;
+}
+
+bool Engine::answerOverdue() {
+    // What has arrived counts as well: after the process was held up, the unit's next frame may
+    // be waiting in front of the reply.
+    if (m_com.InCount() > 0) collectInput();
+    QString later;
+    if (m_state.laterIdentification) {
+        later = describeFromUnit(*m_state.laterIdentification);
+    } else {
+        const Bytes next = m_reader.nextFrameSoFar();
+        const CommandFrame& asked = m_state.requestedEvent;
+        const bool sameSoFar =
+            std::equal(next.begin(), next.end(), asked.bytes.begin(),
+                       [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+        if (next.empty() || !isIdentification(std::uint8_t(next[0])) || sameSoFar) return false;
+        later = QStringLiteral("a frame under way, ") + QString::fromStdString(hexDump(next));
+    }
+    qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
+                                   "identification since the request; answered:"
+                                << describeFromUnit(m_state.requestedEvent)
+                                << "| sent since:" << later;
+    note(m_identification +
+             " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
+             "identifikaci",
+         Tone::warning);
+    return true;
+}
+
+bool Engine::possibleEvent(const WallTime& when) {
+    // The frames carry no checksum: their date and time are the one field that shows a frame
+    // made of noise, which the server would record as an identification.
+    if (possibleTime(when)) return true;
+    qCWarning(lcSync) << "event with an impossible date and time dropped:"
+                      << hexDump(m_state.frame.bytes).c_str();
+    note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
+    return false;
+}
 
 void Engine::countIdle() {
     if (m_state.requestKind == RequestKind::None && m_state.receiveSettle == 0 &&
@@ -54,6 +112,18 @@ void Engine::purgeInput() {
     // splice two frames into one.
     m_reader.purge();
     m_state.receiveSettle = 0;
+}
+
+void Engine::purgePortAfterReply() {
+    // A frame under way takes what has come of it first: a purge inside it would splice it
+    // with the next, and the reader would drop the frames behind the splice.
+    if (m_state.receiveSettle != 0 && m_com.InCount() > 0) collectInput();
+    m_com.Purge();
+    if (m_state.receiveSettle != 0 || !m_reader.pending()) return;
+    // Bytes read behind a frame, whose marker no search has taken yet: they go as the port's
+    // queues go, but not without a trace.
+    qCInfo(lcSync) << "input from the unit dropped after a reply:"
+                   << hexDump(m_reader.abandon()).c_str();
 }
 
 void Engine::searchMarker() {
@@ -123,6 +193,7 @@ void Engine::readFrame() {
         if (code != FromUnit::Statistics && code != FromUnit::ChipNumber) {
             qCInfo(lcSync) << "frame left unanswered, a request is under way:"
                            << hexDump(m_state.frame.bytes).c_str();
+            noteLaterIdentification(m_state.frame);
             return;
         }
     }
@@ -139,6 +210,7 @@ void Engine::dispatch() {
                 m_state.tableSyncCountdown = 0;
             break;
         case FromUnit::Event: {
+            if (!possibleEvent(event::time(f))) break;
             const EventRequest r = eventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = event::wantsName(f);
@@ -152,6 +224,7 @@ void Engine::dispatch() {
             showChipNumber();
             break;
         case FromUnit::CardEvent: {
+            if (!possibleEvent(cardEvent::time(f))) break;
             const EventRequest r = cardEventUrl(requestSettings(), f);
             m_fields.setText(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;
@@ -159,7 +232,7 @@ void Engine::dispatch() {
             break;
         }
         case FromUnit::ClockReport:
-            if (f[2] == 1)
+            if (clockReport::actedOn(f))
                 issueRequest(clockReportUrl(requestSettings(), f), RequestKind::ClockReport);
             break;
         default:

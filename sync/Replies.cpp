@@ -75,7 +75,7 @@ void Engine::processReply() {
             e.deleteReplyFiles();
             e.m_state.serverPhase = ServerPhase::Idle;
             e.m_state.requestKind = RequestKind::None;
-            e.purgeInput();
+            e.purgePortAfterReply();
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
@@ -268,7 +268,7 @@ void Engine::answerEvent() {
     }
     publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
-    if (ok) zobraz();
+    if (ok && !answerOverdue()) zobraz();
 }
 
 void Engine::replyWithoutVerdict() {

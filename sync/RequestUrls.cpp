@@ -80,12 +80,12 @@ EventRequest cardEventUrl(const RequestSettings& settings, const CommandFrame& f
 
 Bytes clockReportUrl(const RequestSettings& settings, const CommandFrame& frame) {
     Bytes url = script(settings, "?prikaz=7");
-    url += "&rok=" + num(frame[2]);
-    url += "&mes=" + num(frame[3]);
-    url += "&den=" + num(frame[4]);
-    url += "&hod=" + num(frame[5]);
-    url += "&min=" + num(frame[6]);
-    url += "&sec=" + num(frame[7]);
+    url += "&rok=" + num(frame[clockReport::kActByte]);
+    url += "&mes=" + num(frame[clockReport::kMonthByte]);
+    url += "&den=" + num(frame[clockReport::kDayByte]);
+    url += "&hod=" + num(frame[clockReport::kHourByte]);
+    url += "&min=" + num(frame[clockReport::kMinuteByte]);
+    url += "&sec=" + num(frame[clockReport::kSecondByte]);
     url += commonTail(settings);
     return url;
 }

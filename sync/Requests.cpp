@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "link/Cp1250.h"
+#include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -14,14 +15,13 @@ namespace {
 constexpr int kReplyTimeoutSeconds = 30;
 // Room the reply file must have before a request goes out: an answer and its converted copy.
 constexpr std::size_t kReplyRoom = 16 * 1024;
+// Ticks this far apart mean the process was held up (stopped, the PC suspended).
+constexpr std::int64_t kHeldUpMs = 1000;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
-    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(f[4]);
-    // The unit sends the card number low byte first.
-    std::string chip;
-    for (int n = 7; n >= 2; --n) chip += dectohex(f[n]);
-    return "čip " + chip;
+    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(event::code(f));
+    return "čip " + cardEvent::cardText(f);
 }
 }  // namespace
 
@@ -79,17 +79,26 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
                              << QByteArray::fromStdString(sent);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
+    m_state.requestedEvent = m_state.frame;
+    m_state.laterIdentification.reset();
     m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
     return true;
 }
 
 void Engine::awaitReply() {
+    const std::int64_t now = m_clock.monotonicMs();
     if (m_state.serverPhase == ServerPhase::Issued) {
         m_state.serverPhase = ServerPhase::Waiting;
         m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
+        m_state.replyLookMs = now;
     }
     if (m_state.serverPhase != ServerPhase::Waiting) return;
-    if (m_state.replyDeadline && m_clock.monotonicMs() >= *m_state.replyDeadline) {
+    // What has arrived is looked at before the time-out.  After the process was held up, a
+    // reply that came meanwhile may still wait in the network layer: the event loop hands it
+    // over before the next tick, which judges.
+    const bool heldUp = now - std::exchange(m_state.replyLookMs, now) > kHeldUpMs;
+    if (m_state.replyDeadline && now >= *m_state.replyDeadline && !heldUp &&
+        !m_http.outcome().complete()) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
         m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."),
                          Tone::failure);

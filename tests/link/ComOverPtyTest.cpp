@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -110,6 +111,20 @@ TEST_F(ComOverPty, AnEmptyWriteIsDone) {
     EXPECT_EQ(unit.readMaster(1), "Q");
     EXPECT_TRUE(com.WriteText(""));
     EXPECT_EQ(unit.drainMaster(), "");
+}
+
+TEST_F(ComOverPty, AFloodIsHeldBackAtTheInputCap) {
+    ASSERT_TRUE(com.Open());
+    ASSERT_EQ(fcntl(unit.masterFd(), F_SETFL, fcntl(unit.masterFd(), F_GETFL) | O_NONBLOCK), 0);
+    const std::string flood(4096, 'Z');
+    std::size_t written = 0;
+    int most = 0;
+    for (int i = 0; i < 2000 && written < 4u * kMaxUnreadInput; ++i) {
+        const ssize_t n = ::write(unit.masterFd(), flood.data(), flood.size());
+        if (n > 0) written += std::size_t(n);
+        most = std::max(most, com.InCount());
+    }
+    EXPECT_EQ(most, kMaxUnreadInput);
 }
 
 TEST_F(ComOverPty, PurgeDiscardsWaitingInput) {

@@ -108,14 +108,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, LogRotation,
 TEST(BridgeLog, OneLinePerMessage) {
     QTemporaryDir dir;
     BridgeLog log({dir.filePath("kvbridge.log"), 100000, 1, LogOptions::Stderr::off});
-    qCWarning(lcTest, "first\r\nsecond\nthird\n");
+    qCWarning(lcTest, "first\r\nsecond\nthird\x1b[2J\a\x7f\tend\n");
     for (int i = 0; i < 4; ++i) qCInfo(lcTest, "entry %d", i);
 
     const QStringList lines = linesOf(dir.filePath("kvbridge.log"));
     ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(
         lines[0].endsWith(QStringLiteral("warning  kvbridge.test: first \u21B5 second "
-                                         "\u21B5 third")))
+                                         "\u21B5 third\\x1B[2J\\x07\\x7F\tend")))
         << lines[0].toStdString();
     EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )")
                     .match(lines[0])

@@ -100,7 +100,6 @@ TEST_F(QtHttpControlTest, AReplyIsWholeOnlyByItsOwnEnd) {
                 "|0800|" + std::to_string(i % 7) + "|" + std::to_string(i * 37 % 1000) + "\n";
     const QByteArray plain = QByteArray::fromStdString(text);
     const QByteArray gzip = compressed(text, 16 + MAX_WBITS);
-    const QByteArray deflate = compressed(text, MAX_WBITS);
     const QByteArray gzipCut = gzip.left(gzip.size() * 6 / 10);
     const QByteArray length = QByteArray::number(plain.size());
     struct Row {
@@ -129,18 +128,8 @@ TEST_F(QtHttpControlTest, AReplyIsWholeOnlyByItsOwnEnd) {
               "\r\n") +
              gzipCut,
          "odpověď kratší, než server ohlásil"},
-        {"gzip cut, its length declared as cut",
-         head("Content-Encoding: gzip\r\nContent-Length: " + QByteArray::number(gzipCut.size()) +
-              "\r\n") +
-             gzipCut,
-         "odpověď serveru neúplná: komprimovaný obsah nekončí"},
         {"gzip cut, ended by closing", head("Content-Encoding: gzip\r\n") + gzipCut,
          "odpověď serveru neúplná: komprimovaný obsah nekončí"},
-        {"deflate cut, ended by closing",
-         head("Content-Encoding: deflate\r\n") + deflate.left(deflate.size() / 2),
-         "odpověď serveru neúplná: komprimovaný obsah nekončí"},
-        {"an encoding not offered", head("Content-Encoding: br\r\n") + plain,
-         "nesrozumitelná odpověď serveru (kódování br)"},
     };
     RawServer server;
     for (const Row& row : rows) {
@@ -200,6 +189,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         std::string cause;
         std::size_t requests;  // that reach the web stub
         std::filesystem::path file;
+        Repeat repeat = Repeat::never;
     };
     std::vector<Row> rows = {
         {"connection refused", closedBase, {}, "spojení odmítnuto", 0, file},
@@ -216,12 +206,32 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
          "odpověď větší než 1 MB",
          1,
          file},
-        {"redirect loop",
+        // An event request goes once more at most, and only to another address.
+        {"redirect without an address",
+         web.baseUrl(),
+         {.status = 302},
+         "přesměrování bez cílové adresy",
+         1,
+         file},
+        {"redirect to the same address",
+         web.baseUrl(),
+         {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4"},
+         "přesměrování na tutéž adresu",
+         1,
+         file},
+        {"second redirect",
+         web.baseUrl(),
+         {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4&moved"},
+         "příliš mnoho přesměrování",
+         2,
+         file},
+        {"redirect loop of a repeatable request",
          web.baseUrl(),
          {.status = 302, .location = web.baseUrl() + "kvsync.php?prikaz=4"},
          "příliš mnoho přesměrování",
          1 + QtHttpControl::kMaxRedirects,
-         file},
+         file,
+         Repeat::allowed},
     };
     if (test::fullDevice())
         rows.push_back({"disk full",
@@ -235,7 +245,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         SCOPED_TRACE(row.what);
         web.setReply(row.reply);
         const std::size_t before = web.requestCount();
-        ASSERT_TRUE(http.getDoc(row.base + "kvsync.php?prikaz=4", row.file, Repeat::never));
+        ASSERT_TRUE(http.getDoc(row.base + "kvsync.php?prikaz=4", row.file, row.repeat));
         ASSERT_TRUE(waitEnded(20s));
         const HttpOutcome outcome = http.outcome();
         EXPECT_EQ(outcome.state, State::failed);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "link/Errors.h"
+#include "link/EventFields.h"
 #include "support/EngineHarness.h"
 
 namespace kv::test {
@@ -123,6 +124,57 @@ TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
 }
 
+// The unit sent event 259 right behind event 258, whose reply came while 259's marker settled.
+TEST(Reception, AReplyPurgesThePortButNotAFrameWhoseMarkerWasSeen) {
+    EngineHarness h;
+    request(h, kEvent);
+    CommandFrame next = kEvent;
+    event::setIndex(next, 259);
+    h.unitSends(next);
+    h.http.complete("Docházka zapsána do databáze\n---OK---\nJan Novák\n");
+    h.tick();  // the marker found, the reply processed and the port purged
+    EXPECT_EQ(h.line->purges, 1);
+    h.ticks(2);
+    ASSERT_EQ(h.http.calls().size(), 2u);
+    EXPECT_NE(h.http.calls()[1].url.find("indexza=259&"), std::string::npos);
+}
+
+// The answer frame does not say which identification it answers: once the unit has sent
+// another one, it would take the late answer for that one's.
+TEST(Reception, AnAnswerGoesOnlyToTheIdentificationItAnswers) {
+    CommandFrame next = kEvent;
+    event::setIndex(next, 259);
+    const CommandFrame card = frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99});
+    const CommandFrame stats = frameOf({3, 0, 1, 2, 3, 0xFF, 0, 2, 4, 4, 0xAC, 3, 0x62, 2});
+    struct Row {
+        const char* what;
+        std::vector<CommandFrame> meanwhile;  // read while the request runs
+        bool answered;
+    };
+    const Row rows[] = {
+        {"nothing", {}, true},
+        {"the same event repeated", {kEvent}, true},
+        {"statistics", {stats}, true},
+        {"the next event", {next}, false},
+        {"a card event", {stats, card}, false},
+        {"an impossible event", {frameOf({2, 1, 3, 3, 4, 5, 25})}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EngineHarness h;
+        request(h, kEvent);
+        for (const CommandFrame& f : row.meanwhile) {
+            h.unitSends(f);
+            h.ticks(3);
+        }
+        reply(h, "Docházka zapsána do databáze\n---OK---\nJan Novák\n");
+        EXPECT_EQ(h.sentCodes(), row.answered ? std::vector<int>{6} : std::vector<int>{});
+        EXPECT_EQ(h.engine->status().forwarded, 1u);
+        // The unit repeats what it got no answer for, and that is recorded.
+        if (!row.answered) request(h, row.meanwhile.back());
+    }
+}
+
 TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {
     EngineHarness h;
     h.unitSends(kEvent);
@@ -173,6 +225,20 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
         {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::None},
         {"unknown_9", frameOf({9, 1}), "", RequestKind::None},
         {"zero", frameOf({0, 1}), "", RequestKind::None},
+        // Impossible dates and times: noise shaped like an event is not recorded.
+        {"event_hour_24", frameOf({2, 1, 2, 3, 4, 5, 24, 4, 9, 5, 3, 24}), "", RequestKind::None},
+        {"event_minute_60", frameOf({2, 1, 2, 3, 4, 5, 7, 60, 9, 5, 3, 24}), "", RequestKind::None},
+        {"event_second_61", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 61, 5, 3, 24}), "", RequestKind::None},
+        {"event_day_0", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 0, 3, 24}), "", RequestKind::None},
+        {"event_30_february", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 30, 2, 24}), "",
+         RequestKind::None},
+        {"event_month_13", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 13, 24}), "", RequestKind::None},
+        {"card_month_0", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 0, 99}), "",
+         RequestKind::None},
+        {"event_29_february_2024", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 29, 2, 24}),
+         kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-2-29%207:4:9"
+                 "&httphost=127.0.0.1",
+         RequestKind::Event},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
