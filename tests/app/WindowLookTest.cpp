@@ -64,9 +64,9 @@ TEST(Tray, TooltipsAndStatusTellTheSameWords) {
         {CommState::running, "", "Komunikace spuštěna"},
         {CommState::portLost, "Port COM1 (/dev/ttyUSB0) ztracen",
          "Port ztracen: Port COM1 (/dev/ttyUSB0) ztracen"},
-        {CommState::serverFailing, "Server neodpovídá: spojení odmítnuto",
-         "Server neodpovídá: spojení odmítnuto"},
-        {CommState::serverFailing, "Server neodpovídá", "Server neodpovídá"},
+        {CommState::serverFailing, "Server nedostupný: spojení odmítnuto",
+         "Porucha: Server nedostupný: spojení odmítnuto"},
+        {CommState::serverFailing, "Porucha", "Porucha"},
     };
     Window w(config("2", "0"));
     for (const auto& row : rows) {

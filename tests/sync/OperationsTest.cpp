@@ -69,15 +69,15 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
     std::vector<std::string> history;
     h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
-    EngineProbe::setCommState(*h.engine, CommState::serverFailing, "Server neodpovídá");
+    EngineProbe::setCommState(*h.engine, CommState::serverFailing, "Server neodpověděl do 30 s");
     request(h, kEvent);
-    reply(h, "---OK---\nJan Nov\xE1k\n");
+    reply(h, "---OK---\nJan Nov\xE1k\n---------------------------\n");
     h.engine->sendFictitiousEvents(2);
     h.engine->stopCommunication();
     h.engine->stopCommunication();
     EXPECT_EQ(history, (std::vector<std::string>{
                            "Komunikace spuštěna – Port COM1 (/dev/ttyS0)", "Server opět odpovídá",
-                           "kód 3 – předáno, server neodpověděl jménem",
+                           "Jan Novák – předáno",
                            "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
 }
 
