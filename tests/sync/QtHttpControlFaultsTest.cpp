@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "support/Compressed.h"
 #include "sync/QtHttpControlFixture.h"
 
 namespace kv {
@@ -73,20 +74,7 @@ private:
     std::vector<QByteArray> m_heads;
 };
 
-// windowBits 16 + 15: gzip; 15: the zlib stream that HTTP calls deflate.
-QByteArray compressed(const std::string& text, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&z, text.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    z.avail_in = static_cast<uInt>(text.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(static_cast<qsizetype>(z.total_out));
-    deflateEnd(&z);
-    return out;
-}
+using test::compressed;
 
 QByteArray head(const QByteArray& fields) { return "HTTP/1.1 200 OK\r\n" + fields + "\r\n"; }
 
@@ -99,7 +87,7 @@ TEST_F(QtHttpControlTest, AReplyIsWholeOnlyByItsOwnEnd) {
         text += std::to_string(i) + "|" + std::to_string(100000007ull * i % 999999999989ull) +
                 "|0800|" + std::to_string(i % 7) + "|" + std::to_string(i * 37 % 1000) + "\n";
     const QByteArray plain = QByteArray::fromStdString(text);
-    const QByteArray gzip = compressed(text, 16 + MAX_WBITS);
+    const QByteArray gzip = compressed(plain, 16 + MAX_WBITS);
     const QByteArray gzipCut = gzip.left(gzip.size() * 6 / 10);
     const QByteArray length = QByteArray::number(plain.size());
     struct Row {
