@@ -64,6 +64,14 @@ constexpr const char* kEnvironment =
     "                                do porty.cfg.\n"
     "  KVBRIDGE_URL                  Jen při prvním spuštění: adresa webové aplikace.\n"
     "  KVBRIDGE_COMPANY              Jen při prvním spuštění: číslo firmy.\n"
+    "\nCo kvbridge hlásí sám:\n"
+    "  Porucha (server, port, tabulky) trvající minutu: oznámení v oznamovací oblasti s tím,\n"
+    "  co zkontrolovat, znovu každou hodinu, a krátké, když pomine; bez oznamovací oblasti se\n"
+    "  ukáže okno.  Se --service jdou tytéž řádky do záznamu jako varování.\n"
+    "  Z RJ 10 minut od startu nic nepřišlo: upozornění \"Z RJ zatím nic nepřišlo – je vybrán\n"
+    "  správný port?\" (--status dál končí 0; --json dává lastUnitFrameSecondsAgo).\n"
+    "  Ztracený port se vrátí sám, je-li to týž port: převodník USB podle sériového čísla,\n"
+    "  pevný port podle zařízení, pseudoterminál podle jména.\n"
     "\nSoubory, návratové kódy a terminal.cfg řádek po řádku: man kvbridge\n";
 
 int wrongCommandLine(const QString& why) {
