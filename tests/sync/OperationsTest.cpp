@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "link/Cp1250.h"
+#include "link/SerialDevice.h"
 #include "support/EngineHarness.h"
 
 // The operations the window's buttons call, run on the engine alone: no window is needed.
@@ -75,10 +76,10 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
     h.engine->sendFictitiousEvents(2);
     h.engine->stopCommunication();
     h.engine->stopCommunication();
-    EXPECT_EQ(history, (std::vector<std::string>{"Komunikace spuštěna – Port COM1 (/dev/ttyS0)",
-                                                 "Server opět odpovídá", "Jan Novák – předáno",
-                                                 "Do RJ posláno 2 fiktivních událostí",
-                                                 "Komunikace zastavena"}));
+    EXPECT_EQ(history, (std::vector<std::string>{
+                           "Komunikace spuštěna – Port COM1 (" + portDeviceName(1) + ")",
+                           "Server opět odpovídá", "Jan Novák – předáno",
+                           "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
 }
 
 // The unit is watched without asking it anything new: a question of the operator's unanswered
