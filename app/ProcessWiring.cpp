@@ -37,9 +37,8 @@ bool ProcessWiring::claim() {
     return true;
 }
 
-void ProcessWiring::serve(Bridge& bridge, const Fields& fields, std::function<void()> beforeQuit) {
-    m_instance.setStatusAnswer(
-        [&bridge, &fields] { return statusAnswer(bridge, fields, QDir::currentPath()); });
+void ProcessWiring::serve(Bridge& bridge, std::function<void()> beforeQuit) {
+    m_instance.setStatusAnswer([&bridge] { return statusAnswer(bridge, QDir::currentPath()); });
     // A table download under way breaks off first: on a slow line it would hold the end for
     // minutes.
     QObject::connect(&*m_termination, &TerminationSignals::terminationRequested, &bridge,

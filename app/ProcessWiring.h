@@ -11,7 +11,6 @@
 namespace kv {
 
 class Bridge;
-class Fields;
 
 // What the window and the service share of being the bridge's process: one bridge per working
 // directory, the log file, the system's requests to end and the local socket's questions.  Made
@@ -30,7 +29,7 @@ public:
     // From here on the local socket answers with bridge's status, and a request to end stops a
     // table download under way, runs beforeQuit (the window closes itself without asking) and
     // ends the event loop.
-    void serve(Bridge& bridge, const Fields& fields, std::function<void()> beforeQuit = {});
+    void serve(Bridge& bridge, std::function<void()> beforeQuit = {});
     SingleInstance& instance() { return m_instance; }
 
     // Runs the event loop, then beforeEnd, and logs the end; returns the loop's exit status.

@@ -6,11 +6,11 @@
 #include <filesystem>
 
 #include "app/FailureNotices.h"
-#include "app/FieldStore.h"
 #include "app/FirstStart.h"
 #include "app/Logging.h"
 #include "app/LoggingPrompts.h"
 #include "app/ProcessWiring.h"
+#include "link/Cp1250.h"
 #include "run/Logging.h"
 #include "run/ServiceNotify.h"
 #include "sync/Bridge.h"
@@ -26,9 +26,7 @@ int runService(int argc, char** argv) {
 
     SystemClock clock;
     LoggingPrompts prompts;
-    FieldStore fields;
     BridgeParts parts;
-    parts.fields = &fields;
     parts.prompts = &prompts;
     parts.clock = &clock;
     parts.serialFactory = [] { return makeQtSerialDevice(); };
@@ -37,7 +35,15 @@ int runService(int argc, char** argv) {
     parts.driveC = driveCRoot();
     parts.firstConfig = firstConfigFromEnvironment(parts.workDir);
     Bridge bridge(std::move(parts));
-    process.serve(bridge, fields);
+    process.serve(bridge);
+    // What the window would show of the last identification, logged with its Czech label.
+    QObject::connect(&bridge, &Bridge::displayChanged, [](Field field, const ShownText& shown) {
+        if (field == Field::stavprac || field == Field::stavdatum || field == Field::stavcip) {
+            const std::string_view label = fieldLabel(field);
+            qCInfo(lcApp).noquote() << QString::fromUtf8(label.data(), qsizetype(label.size())) +
+                                           ": " + fromCp1250(shown.text);
+        }
+    });
     // Ready once the bridge does its steady work: serving the unit, or waiting for a port that
     // is not there (which may last; STATUS= says so).  A delayed start is still starting.
     const QString instanceName = QDir::toNativeSeparators(QDir::currentPath());

@@ -76,9 +76,8 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     return json;
 }
 
-QByteArray statusAnswer(Bridge& bridge, const Fields& fields, const QString& workDir) {
-    return QJsonDocument(statusJson(bridge.status(), workDir,
-                                    fromCp1250(fields.text(Field::cfgadresa)),
+QByteArray statusAnswer(Bridge& bridge, const QString& workDir) {
+    return QJsonDocument(statusJson(bridge.status(), workDir, fromCp1250(bridge.settings().adresa),
                                     bridge.clock().monotonicMs()))
         .toJson(QJsonDocument::Compact);
 }

@@ -10,7 +10,6 @@
 namespace kv {
 
 class Bridge;
-class Fields;
 
 // What kvbridge --status learns from the running bridge, built here once for the window and the
 // service mode.  Times are relative to nowMs on the monotonic clock where the status keeps them
@@ -18,7 +17,7 @@ class Fields;
 QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const QString& address,
                        std::int64_t nowMs);
 // The answer to the local socket's status question for a running bridge.
-QByteArray statusAnswer(Bridge& bridge, const Fields& fields, const QString& workDir);
+QByteArray statusAnswer(Bridge& bridge, const QString& workDir);
 
 // The client's side: the status in a few Czech lines, and the exit status of --status: 0 running
 // and delivering, 1 degraded (deliveries failing, the port lost, a standing warning), 2 stopped

@@ -65,7 +65,6 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     setMinimumSize(shown.right() + 1, shown.bottom() + 1);
 
     BridgeParts parts;
-    parts.fields = &m_fields;
     parts.prompts = m_services.prompts;
     parts.clock = m_services.clock;
     parts.serialFactory = m_services.serialFactory;
@@ -80,6 +79,19 @@ TForm1::TForm1(FormServices services, QWidget* parent)
             return showProgress(what, done, total);
         });
     connect(m_bridge.get(), &Bridge::statusChanged, this, &TForm1::showStatus);
+    connect(m_bridge.get(), &Bridge::displayChanged, this,
+            [this](Field field, const ShownText& shown) { m_fields.show(field, shown); });
+    connect(m_bridge.get(), &Bridge::settingsLoaded, this, [this](const TerminalConfig& settings) {
+        m_showingSettings = true;
+        m_fields.showSettings(settings);
+        m_showingSettings = false;
+    });
+    for (QLineEdit* edit : {m_ui->cfgadresa, m_ui->cfghttphost, m_ui->idfirmy})
+        connect(edit, &QLineEdit::textChanged, this, &TForm1::settingsEdited);
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
+             m_ui->cfgport1, m_ui->cfgport2, m_ui->cfgport3, m_ui->cfgport4, m_ui->slowstart,
+             m_ui->slowcom, m_ui->cas5min, m_ui->cfgstart})
+        connect(button, &QAbstractButton::toggled, this, &TForm1::settingsEdited);
     connect(m_bridge.get(), &Bridge::historyAdded, this,
             [this](const HistoryEntry& entry) { addHistory(*m_ui->historie, entry); });
     connect(m_bridge.get(), &Bridge::configCreated, this, &TForm1::firstStartNotice);
@@ -101,6 +113,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button5, &TForm1::Button5Click);
 
     fitToSize();
+    m_fields.showAll(m_bridge->engine().display());
+    m_fields.showSettings(m_bridge->settings());
     showStatus(m_bridge->status());
 }
 
@@ -129,13 +143,6 @@ void TForm1::clicked(QPushButton* button, void (TForm1::*handler)()) {
 
 bool TForm1::showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total) {
     if (what == Engine::Progress::tablesClosed) {
-        const WallTime t = m_services.clock->now();
-        m_fields.setText(Field::stavprac, toCp1250(u8("Tabulky odeslány")));
-        m_fields.setText(Field::stavdatum, toCp1250(QStringLiteral("%1:%2:%3, %4 záz.")
-                                                        .arg(t.hour, 2, 10, QLatin1Char('0'))
-                                                        .arg(t.minute, 2, 10, QLatin1Char('0'))
-                                                        .arg(t.second, 2, 10, QLatin1Char('0'))
-                                                        .arg(done)));
         m_progress->hide();
         return true;
     }
@@ -167,6 +174,12 @@ void TForm1::showStatus(const BridgeStatus& status) {
     showBridgeStatus(*this, status, m_bridge->clock().monotonicMs());
     pinWarnings(*m_ui->historie, status.warnings);
 }
+
+void TForm1::settingsEdited() {
+    if (!m_showingSettings) m_bridge->setSettings(m_fields.settings());
+}
+
+bool TForm1::communicationOn() const { return kv::communicationOn(m_bridge->status().state); }
 
 void TForm1::appstart() { m_bridge->programStart(Bridge::AutoStart::asConfigured); }
 
@@ -200,15 +213,16 @@ void TForm1::cfgulozClick() {
     // Every request is the address with a script's name after it: without the final "/" each
     // one would get 404.
     QString saved = u8("Nastavení uloženo do terminal.cfg");
-    const Bytes address = m_fields.text(Field::cfgadresa);
+    const Bytes address = m_fields.text(Setting::cfgadresa);
     if (!address.empty() && address.back() != '/') {
-        m_fields.setText(Field::cfgadresa, address + "/");
+        m_fields.setText(Setting::cfgadresa, address + "/");
         saved += u8("\nAdresa doplněna o koncové lomítko \"/\".");
     }
+    m_bridge->setSettings(m_fields.settings());
     m_bridge->saveConfig();
     QToolTip::showText(m_ui->cfguloz->mapToGlobal(QPoint(0, m_ui->cfguloz->height())), saved,
                        m_ui->cfguloz);
-    if (m_fields.checked(Check::stavjede)) {
+    if (communicationOn()) {
         appstop();
         terminalstart();
     }
@@ -297,7 +311,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // (or closing a message box while it is hidden) does not.  A close button pressed by
     // mistake must not leave the unit without its bridge for months.
     const CloseBy by = std::exchange(m_closeBy, CloseBy::window);
-    if (by != CloseBy::signal && m_fields.checked(Check::stavjede)) {
+    if (by != CloseBy::signal && communicationOn()) {
         if (by == CloseBy::window && trayAvailable()) {
             qCInfo(lcApp) << "window closed while communication runs: hidden to the tray";
             event->ignore();
@@ -350,7 +364,7 @@ void TForm1::statbutClick() { tell(engine().command(ToUnit::StatisticsRequest));
 void TForm1::Button3Click() { tell(engine().recalculate()); }
 
 void TForm1::Button4Click() {
-    const auto count = parseIntegerText(m_fields.text(Field::fiktud));
+    const auto count = parseIntegerText(toCp1250(m_ui->fiktud->text()));
     if (!count || *count < 0 || *count > 65535) {
         m_services.prompts->message(u8("Kordavo"),
                                     u8("Počet událostí musí být číslo od 0 do 65535."));
@@ -364,7 +378,10 @@ void TForm1::Button4Click() {
             u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
                 .arg(*count)))
         return;
-    tell(engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count)));
+    const OperationResult result =
+        engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count));
+    if (result == OperationResult::done) m_ui->fiktud->setText(QStringLiteral("0"));
+    tell(result);
 }
 
 void TForm1::tell(OperationResult result) {
@@ -385,7 +402,7 @@ void TForm1::Button5Click() {
     if (port >= 1 && port <= 4) m_fields.setChecked(portCheck(port), true);
     // A running communication moves to the choice at once: stopped, then started on it, so the
     // port checked is the port the bridge talks on.
-    if (m_fields.checked(Check::stavjede)) {
+    if (communicationOn()) {
         qCInfo(lcApp) << "port" << port << "chosen while running: communication moves to it";
         appstop();
         terminalstart();

@@ -82,7 +82,7 @@ public:
     TQCCom32& QCCom321() { return m_bridge->com(); }
     PortPicker& portPicker() { return *m_picker; }
     QTimer& Timer1() { return m_bridge->tickTimer(); }
-    Fields& fields() { return m_fields; }
+    WidgetFields& fields() { return m_fields; }
     HttpControl& HTTP1() { return m_bridge->http(); }
     std::filesystem::path configPath() const { return m_bridge->configPath(); }
 
@@ -112,6 +112,10 @@ private:
     void endLongRun();
     void showStatus(const BridgeStatus& status);
     void firstStartNotice();
+    // The operator changed a setting: the bridge takes it at once, as the engine did when it
+    // read the window (the address of the next request, slower transfer); saved by Uložit.
+    void settingsEdited();
+    bool communicationOn() const;
     bool trayAvailable() const;
     // "Skrýt" only where the tray can bring the window back.
     void updateHideButton();
@@ -127,6 +131,7 @@ private:
     WidgetFields m_fields;
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<PortPicker> m_picker;
+    bool m_showingSettings = false;  // terminal.cfg going into the window: no edits
     bool m_stopPending = false;      // Stop pressed during a long run
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it

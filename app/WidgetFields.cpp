@@ -14,8 +14,8 @@ QString objectName(std::string_view name) {
     return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
-QLineEdit* lineEdit(QWidget& form, Field field) {
-    auto* edit = form.findChild<QLineEdit*>(objectName(fieldName(field)));
+QLineEdit* lineEdit(QWidget& form, std::string_view name) {
+    auto* edit = form.findChild<QLineEdit*>(objectName(name));
     Q_ASSERT(edit != nullptr);
     return edit;
 }
@@ -31,16 +31,88 @@ bool isPort(Check c) {
            c == Check::cfgport4;
 }
 
+void setEditText(QLineEdit& edit, std::string_view cp1250) {
+    edit.setText(fromCp1250(cp1250));
+    edit.setCursorPosition(0);  // the start of a long text (an URL) is what matters
+}
+
 }  // namespace
 
-Bytes WidgetFields::text(Field field) const { return toCp1250(lineEdit(m_form, field)->text()); }
+std::string_view settingName(Setting setting) {
+    switch (setting) {
+        case Setting::cfgadresa:
+            return "cfgadresa";
+        case Setting::cfghttphost:
+            return "cfghttphost";
+        case Setting::idfirmy:
+            return "idfirmy";
+    }
+    return {};
+}
 
-void WidgetFields::setText(Field field, std::string_view cp1250, Tone tone) {
-    QLineEdit* edit = lineEdit(m_form, field);
-    edit->setText(fromCp1250(cp1250));
-    edit->setCursorPosition(0);  // the start of a long text (an URL) is what matters
+std::string_view checkName(Check check) {
+    static constexpr std::string_view kNames[] = {
+        "cfgport1", "cfgport2", "cfgport3", "cfgport4",  "slowstart",
+        "slowcom",  "cas5min",  "cfgstart", "stavstoji", "stavjede",
+    };
+    return kNames[int(check)];
+}
+
+Check portCheck(int port) {
+    static constexpr Check kPorts[] = {Check::cfgport1, Check::cfgport2, Check::cfgport3,
+                                       Check::cfgport4};
+    return kPorts[port - 1];
+}
+
+void WidgetFields::show(Field field, const ShownText& shown) {
+    QLineEdit* edit = lineEdit(m_form, fieldName(field));
+    setEditText(*edit, shown.text);
     const FieldKind kind = fieldKind(field);
-    if (kind != FieldKind::setting) applyFieldLook(*edit, fieldLook(kind, tone != Tone::normal));
+    if (kind != FieldKind::setting)
+        applyFieldLook(*edit, fieldLook(kind, shown.tone != Tone::normal));
+}
+
+void WidgetFields::showAll(const Display& display) {
+    for (std::size_t i = 0; i < kFieldCount; ++i) show(Field(i), display[Field(i)]);
+}
+
+void WidgetFields::showSettings(const TerminalConfig& c) {
+    for (int port = 1; port <= 4; ++port) setChecked(portCheck(port), false);
+    if (const int port = configuredPort(c); port != 0) setChecked(portCheck(port), true);
+    setText(Setting::cfgadresa, c.adresa);
+    setText(Setting::cfghttphost, c.httphost);
+    setChecked(Check::cfgstart, optionOn(c.start));
+    setText(Setting::idfirmy, c.idfirmy);
+    setChecked(Check::slowstart, optionOn(c.slowstart));
+    setChecked(Check::slowcom, optionOn(c.slowcom));
+    setChecked(Check::cas5min, optionOn(c.cas5min));
+}
+
+TerminalConfig WidgetFields::settings() const {
+    TerminalConfig c;
+    for (int port = 1; port <= 4; ++port)
+        if (checked(portCheck(port))) c.port = Bytes(1, char('0' + port));
+    const auto flag = [this](Check check) { return Bytes(checked(check) ? "1" : "0"); };
+    c.adresa = text(Setting::cfgadresa);
+    c.httphost = text(Setting::cfghttphost);
+    c.start = flag(Check::cfgstart);
+    c.idfirmy = text(Setting::idfirmy);
+    c.slowstart = flag(Check::slowstart);
+    c.slowcom = flag(Check::slowcom);
+    c.cas5min = flag(Check::cas5min);
+    return c;
+}
+
+Bytes WidgetFields::text(Field field) const {
+    return toCp1250(lineEdit(m_form, fieldName(field))->text());
+}
+
+Bytes WidgetFields::text(Setting setting) const {
+    return toCp1250(lineEdit(m_form, settingName(setting))->text());
+}
+
+void WidgetFields::setText(Setting setting, std::string_view cp1250) {
+    setEditText(*lineEdit(m_form, settingName(setting)), cp1250);
 }
 
 bool WidgetFields::checked(Check check) const { return button(m_form, check)->isChecked(); }

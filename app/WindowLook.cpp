@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "app/WidgetFields.h"
+
 namespace kv {
 
 namespace {
@@ -53,11 +55,6 @@ constexpr const char* kTabOrder[] = {
 
 FieldKind fieldKind(Field field) {
     switch (field) {
-        case Field::cfgadresa:
-        case Field::cfghttphost:
-        case Field::idfirmy:
-        case Field::fiktud:
-            return FieldKind::setting;
         case Field::stavprac:
         case Field::stavdatum:
         case Field::stavcip:
@@ -101,7 +98,7 @@ void applyFieldLook(QLineEdit& edit, const FieldLook& look) {
 
 void setUpWindowLook(QWidget& form) {
     for (auto* edit : form.findChildren<QLineEdit*>()) {
-        for (int i = 0; i <= int(Field::statrj); ++i) {
+        for (std::size_t i = 0; i < kFieldCount; ++i) {
             const Field field = Field(i);
             if (edit->objectName() == name(fieldName(field)))
                 applyFieldLook(*edit, fieldLook(fieldKind(field), false));
@@ -172,7 +169,9 @@ QString statusToolTip(const BridgeStatus& status, std::int64_t nowMs) {
 void showBridgeStatus(QWidget& form, const BridgeStatus& status, std::int64_t nowMs) {
     auto* stopped = form.findChild<QLabel*>(QStringLiteral("stavpopis1"));
     auto* running = form.findChild<QLabel*>(QStringLiteral("stavpopis2"));
-    const bool runs = form.findChild<QRadioButton*>(QStringLiteral("stavjede"))->isChecked();
+    const bool runs = communicationOn(status.state);
+    form.findChild<QRadioButton*>(QStringLiteral("stavjede"))->setChecked(runs);
+    form.findChild<QRadioButton*>(QStringLiteral("stavstoji"))->setChecked(!runs);
     QLabel* lit = runs ? running : stopped;
     QLabel* dark = runs ? stopped : running;
     // The captions are the window's own; a state that is neither shows its short name.

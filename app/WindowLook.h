@@ -5,7 +5,7 @@
 #include <QStringList>
 
 #include "sync/BridgeStatus.h"
-#include "sync/Fields.h"
+#include "sync/Display.h"
 
 class QLineEdit;
 class QWidget;
@@ -41,9 +41,9 @@ void setUpWindowLook(QWidget& form);
 // the window grows to show it.  Runs after every change of the window's size.
 void fitKeyboardToView(QWidget& form);
 
-// The running/stopped indicator: the caption of the selected state radio (or the short name
-// of a state that is neither) in the colour of its state and tone, with the state, its cause
-// and the standing warnings as its tooltip.
+// The running/stopped indicator: the state radio that says whether communication is on, its
+// caption (or the short name of a state that is neither) in the colour of its state and tone, with
+// the state, its cause and the standing warnings as its tooltip.
 void showBridgeStatus(QWidget& form, const BridgeStatus& status, std::int64_t nowMs);
 // The status's words a line each, with the working directory (two bridges on one desktop differ
 // by it): the indicator's tooltip, and the tray's below the program's name.

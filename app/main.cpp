@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     QObject::connect(&process.instance(), &kv::SingleInstance::showRequested, &form,
                      [&form] { kv::Tray::showWindow(form); });
     // SIGTERM, SIGINT and SIGHUP close the window as the operator would, without a question.
-    process.serve(form.bridge(), form.fields(), [&form] { form.closeWithoutAsking(); });
+    process.serve(form.bridge(), [&form] { form.closeWithoutAsking(); });
     form.move(form.screen()->availableGeometry().center() - form.rect().center());
     if (showWindow) {
         form.show();

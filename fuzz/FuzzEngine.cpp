@@ -69,7 +69,7 @@ FuzzEngine::FuzzEngine() {
     line->clock = &clock;
     com = std::make_unique<TQCCom32>(test::fakeSerialFactory(line), clock);
     com->setBaud(2400);
-    engine = std::make_unique<Engine>(*com, http, fields, clock,
+    engine = std::make_unique<Engine>(*com, http, clock,
                                       EnginePaths{scratchDir() / "work", scratchDir() / "c"});
     com->Open();
 }

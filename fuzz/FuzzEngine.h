@@ -10,7 +10,6 @@
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
-#include "support/MapFields.h"
 #include "support/ScriptedPrompts.h"
 #include "sync/Engine.h"
 
@@ -29,8 +28,8 @@ void quietLog();
 const std::filesystem::path& scratchDir();
 void emptyScratchDir();
 
-// The engine on the in-memory line, the fake HTTP control of the tests, a settable clock and plain
-// fields, with the port open.  tick() runs one tick and moves the clock on by 100 ms.
+// The engine on the in-memory line, the fake HTTP control of the tests and a settable clock,
+// with the port open.  tick() runs one tick and moves the clock on by 100 ms.
 struct FuzzEngine {
     FuzzEngine();
     void tick() {
@@ -42,7 +41,6 @@ struct FuzzEngine {
     std::shared_ptr<test::FakeSerialLine> line = std::make_shared<test::FakeSerialLine>();
     test::ScriptedPrompts prompts;
     std::unique_ptr<TQCCom32> com;
-    test::MapFields fields;
     test::FakeHttpControl http;
     std::unique_ptr<Engine> engine;
 };

@@ -68,7 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string body(reinterpret_cast<const char*>(data + 2), size - 2);
 
     FuzzEngine e;
-    e.fields.setChecked(Check::slowcom, flags & 0x01);
+    TerminalConfig settings = e.engine->settings();
+    settings.slowcom = (flags & 0x01) ? "1" : "0";
+    e.engine->setSettings(settings);
     test::EngineProbe::state(*e.engine).nameRequested = (flags & 0x02) ? 1 : 0;
     test::EngineProbe::state(*e.engine).frame[13] = e.engine->state().nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;

@@ -10,7 +10,7 @@
 
 namespace kv {
 
-// One thing that happened, as the log file, standard error and the window's history show it.
+// One thing that happened, as the log file and standard error show it.
 struct LogEntry {
     QDateTime time;  // local time, to the millisecond
     QtMsgType type = QtInfoMsg;

@@ -14,7 +14,7 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     m_com = std::make_unique<TQCCom32>(m_parts.serialFactory, *m_parts.clock);
     m_com->setObjectName(QStringLiteral("QCCom321"));
     m_http = m_parts.httpFactory(nullptr);
-    m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.fields, *m_parts.clock,
+    m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.clock,
                                         EnginePaths{m_parts.workDir, m_parts.driveC});
     // While the engine waits inside a tick (a frame, pacing, a long download) the loop turns:
     // the window paints, signals are taken; clicks wait, and ticks that fall due are skipped.
@@ -25,6 +25,8 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
         emit statusChanged(status);
     });
     m_engine->setHistoryListener([this](const HistoryEntry& entry) { emit historyAdded(entry); });
+    m_engine->setDisplayListener(
+        [this](Field field, const ShownText& shown) { emit displayChanged(field, shown); });
     connect(m_com.get(), &TQCCom32::deviceLost, this, [this] { m_engine->portLost(); });
 
     m_tick.setObjectName(QStringLiteral("Timer1"));
@@ -67,7 +69,6 @@ void Bridge::followState(const BridgeStatus& status) {
 }
 
 void Bridge::loadConfig() {
-    Fields& fields = *m_parts.fields;
     const std::filesystem::path cfg = configPath();
     std::error_code ec;
     // An empty file is what a full disk left of an earlier first start: written anew too.
@@ -79,11 +80,12 @@ void Bridge::loadConfig() {
         qCWarning(lcSync) << "terminal.cfg was missing: created";
         emit configCreated();
     }
-    const TerminalConfig config = parseTerminalConfig(readWholeFile(cfg));
-    applyTerminalConfig(config, fields);
-    if (fields.text(Field::cfgadresa) != config.adresa) {
-        // The field holds only so much; a cut address would send every request elsewhere.
-        fields.setText(Field::cfgadresa, {});
+    TerminalConfig config = parseTerminalConfig(readWholeFile(cfg));
+    const bool tooLong = config.adresa.size() > kMaxAddressLength;
+    if (tooLong) config.adresa.clear();
+    m_engine->setSettings(config);
+    emit settingsLoaded(config);
+    if (tooLong) {
         m_parts.prompts->message(
             QStringLiteral("Kordavo"),
             QStringLiteral("Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata."));
@@ -91,7 +93,6 @@ void Bridge::loadConfig() {
 }
 
 bool Bridge::programStart(AutoStart mode) {
-    Fields& fields = *m_parts.fields;
     m_tick.stop();
     try {
         loadConfig();
@@ -99,15 +100,14 @@ bool Bridge::programStart(AutoStart mode) {
         report(QString::fromUtf8(e.what()));
         return false;
     }
-    fields.setChecked(Check::stavstoji, true);
     m_engine->resetForProgramStart();
-    if (mode == AutoStart::asConfigured && !fields.checked(Check::cfgstart)) return true;
-    if (mode == AutoStart::always && selectedPort(fields) == 0) {
+    if (mode == AutoStart::asConfigured && !optionOn(settings().start)) return true;
+    if (mode == AutoStart::always && configuredPort(settings()) == 0) {
         report(
             QStringLiteral("terminal.cfg nevybírá žádný sériový port (řádek 1 musí být 1 až 4)."));
         return false;
     }
-    if (fields.checked(Check::slowstart)) {
+    if (optionOn(settings().slowstart)) {
         // An Ethernet-to-serial converter gets time to come up; the loop turns meanwhile.
         m_delayedUntilMs = m_parts.clock->monotonicMs() + kDelayedStartSeconds * 1000;
         m_delayedShown = -1;
@@ -139,20 +139,20 @@ void Bridge::tick() {
 
 void Bridge::unattendedStart() {
     const PortResult opened = start();
-    const int port = selectedPort(*m_parts.fields);
+    const int port = configuredPort(settings());
     if (!m_com->Opened() && port != 0) m_engine->waitForPort(port, opened);
 }
 
 PortResult Bridge::start() {
     m_delayedUntilMs.reset();
-    const int port = selectedPort(*m_parts.fields);
+    const int port = configuredPort(settings());
     if (port == 0) {
         // Nothing is opened and nothing changes: a running communication goes on.
         m_parts.prompts->message(QStringLiteral("Kordavo"),
                                  QStringLiteral("Není vybrán sériový port!"));
         return {};
     }
-    const Bytes idText = m_parts.fields->text(Field::idfirmy);
+    const Bytes idText = settings().idfirmy;
     const auto id = parseIntegerText(idText);
     const PortResult opened =
         m_engine->startCommunication(port, id ? std::optional(std::uint16_t(*id)) : std::nullopt);
@@ -183,7 +183,7 @@ void Bridge::end() {
 }
 
 void Bridge::saveConfig() {
-    replaceFile(configPath(), formatTerminalConfig(configFromFields(*m_parts.fields)));
+    replaceFile(configPath(), formatTerminalConfig(settings()));
     qCInfo(lcSync) << "configuration saved to terminal.cfg";
 }
 

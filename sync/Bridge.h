@@ -13,18 +13,15 @@
 #include "link/TQCCom32.h"
 #include "sync/BridgeStatus.h"
 #include "sync/Engine.h"
-#include "sync/Fields.h"
 #include "sync/HttpControl.h"
 #include "sync/Prompts.h"
 #include "sync/TerminalConfig.h"
 
 namespace kv {
 
-// What a bridge is built on: the window or the service mode hands in its fields and prompts
-// (reports that hold nothing up; the bridge never asks a question), tests hand in fakes for the
-// rest.
+// What a bridge is built on: the window or the service mode hands in its prompts (reports that
+// hold nothing up; the bridge never asks a question), tests hand in fakes for the rest.
 struct BridgeParts {
-    Fields* fields = nullptr;
     Prompts* prompts = nullptr;
     Clock* clock = nullptr;
     SerialDeviceFactory serialFactory;
@@ -52,21 +49,24 @@ public:
     explicit Bridge(BridgeParts parts, QObject* parent = nullptr);
     ~Bridge() override;
 
-    // The program start: terminal.cfg into the fields (created with the defaults when missing
-    // or empty), what a program start resets, then the start of communication when the
+    // The program start: terminal.cfg read into the settings (created with the defaults when
+    // missing or empty), what a program start resets, then the start of communication when the
     // configuration asks for it (always: whenever a port is chosen), after the delayed start
     // when that is ticked.  False, with the cause reported, when terminal.cfg can be neither
     // read nor written or (always) chooses no port.
     bool programStart(AutoStart mode);
-    // Start: the port and the company id as the fields show them.  Why the port did not open;
+    // Start: the port and the company id as the settings hold them.  Why the port did not open;
     // done also when nothing was tried (no port chosen: reported).
     PortResult start();
     // Stop, also of a delayed start that has not started yet.
     void stop();
     // The end of the program: stopped, the request under way cancelled, its files removed.
     void end();
-    // Uložit: the fields into terminal.cfg, which is replaced whole.
+    // Uložit: the settings into terminal.cfg, which is replaced whole.
     void saveConfig();
+    // The settings as read from terminal.cfg or as the operator has changed them since.
+    const TerminalConfig& settings() const { return m_engine->settings(); }
+    void setSettings(const TerminalConfig& settings) { m_engine->setSettings(settings); }
 
     Engine& engine() { return *m_engine; }
     const Engine& engine() const { return *m_engine; }
@@ -91,6 +91,10 @@ public:
 signals:
     void statusChanged(const kv::BridgeStatus& status);
     void historyAdded(const kv::HistoryEntry& entry);
+    // A field of the engine's display changed.
+    void displayChanged(kv::Field field, const kv::ShownText& shown);
+    // terminal.cfg has been read into the settings: what the window's settings show.
+    void settingsLoaded(const kv::TerminalConfig& settings);
     // terminal.cfg was missing and has been created with the defaults.
     void configCreated();
     // The outermost tick or operation has ended.
@@ -98,7 +102,7 @@ signals:
 
 private:
     void report(const QString& text);
-    // terminal.cfg read into the fields; created first when missing or empty.
+    // terminal.cfg read into the settings; created first when missing or empty.
     void loadConfig();
     // A start that nobody watches: a chosen port that does not open is waited for.
     void unattendedStart();

@@ -18,6 +18,12 @@ enum class CommState {
     serverFailing,  // the last delivery to the web application failed
 };
 
+// Communication is on (the running indicator lit): serving the unit, or waiting by itself for
+// its port or its server; not stopped and not waiting to start.
+inline bool communicationOn(CommState state) {
+    return state != CommState::stopped && state != CommState::delayedStart;
+}
+
 // How a state or a text should strike whoever reads it.
 enum class Tone { normal, warning, failure };
 

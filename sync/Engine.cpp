@@ -14,8 +14,8 @@ namespace {
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
 }
 
-Engine::Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths)
-    : m_com(com), m_http(http), m_fields(fields), m_clock(clock), m_paths(std::move(paths)) {
+Engine::Engine(TQCCom32& com, HttpControl& http, Clock& clock, EnginePaths paths)
+    : m_com(com), m_http(http), m_clock(clock), m_paths(std::move(paths)) {
     m_status.instance = m_paths.workDir.string();
     m_published = m_status;
 }
@@ -54,7 +54,7 @@ bool Engine::zobraz() {
     qCDebug(lcSync) << (whole ? "sent" : "not sent whole") << hexDump(wire).c_str();
     // The operator sees a frame code only for a frame that went out.
     if (whole) {
-        m_fields.setText(Field::statpc, std::to_string(frame.code()));
+        show(Field::statpc, std::to_string(frame.code()));
         logToUnit(frame);
     }
     // The write returns once the system holds the bytes; they leave the line later, one start,
@@ -66,7 +66,7 @@ bool Engine::zobraz() {
     // next clock second (after second 59, for second 1) after the frame has left the line, so
     // that a converter that needs the pause gets it on the line, not only in the program.
     if (m_state.slowFrameCounter != 0) ++m_state.slowFrameCounter;
-    if (m_state.slowFrameCounter > 5 && m_fields.checked(Check::slowcom)) {
+    if (m_state.slowFrameCounter > 5 && optionOn(m_settings.slowcom)) {
         // One reading of the clock: a second read across a second boundary would wait a second
         // too long.
         const std::int64_t mono = m_clock.monotonicMs();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -11,11 +12,12 @@
 #include "link/TQCCom32.h"
 #include "link/UnitFrameReader.h"
 #include "sync/BridgeStatus.h"
+#include "sync/Display.h"
 #include "sync/EngineState.h"
-#include "sync/Fields.h"
 #include "sync/HttpControl.h"
 #include "sync/OperationResult.h"
 #include "sync/RequestUrls.h"
+#include "sync/TerminalConfig.h"
 
 namespace kv {
 
@@ -31,16 +33,22 @@ struct EnginePaths {
 
 // The synchronisation engine: frames from the unit become web requests, replies go back to the
 // unit as frames.  It knows nothing of the window: it sees the serial component, the HTTP
-// control, the window's fields and the clock.
+// control and the clock, takes the settings it is handed, and publishes its status and what it
+// shows (the display) for the window, the tray or the log to render.
 //
 // Errors inside a step (files that cannot be written) are thrown as HandlerError; the caller
 // ends the tick there and reports them.
 class Engine {
 public:
-    Engine(TQCCom32& com, HttpControl& http, Fields& fields, Clock& clock, EnginePaths paths);
+    Engine(TQCCom32& com, HttpControl& http, Clock& clock, EnginePaths paths);
 
     const EngineState& state() const { return m_state; }
-    const EnginePaths& paths() const { return m_paths; }
+
+    // The settings as terminal.cfg holds them, or as the operator has just changed them: the
+    // address and host of every request, slower transfer and the clock with every poll take
+    // effect at once.
+    const TerminalConfig& settings() const { return m_settings; }
+    void setSettings(const TerminalConfig& settings) { m_settings = settings; }
 
     // One 100 ms tick: every step in its fixed order.
     void tick();
@@ -143,6 +151,10 @@ public:
     CommState commState() const { return m_status.state; }
     using StatusListener = std::function<void(const BridgeStatus& status)>;
     void setStatusListener(StatusListener listener) { m_statusListener = std::move(listener); }
+    // What the engine shows, and each change of it as it happens.
+    const Display& display() const { return m_display; }
+    using DisplayListener = std::function<void(Field field, const ShownText& shown)>;
+    void setDisplayListener(DisplayListener listener) { m_displayListener = std::move(listener); }
     // The operator's history: one entry for each identification, table download and port event.
     using HistoryListener = std::function<void(const HistoryEntry& entry)>;
     void setHistoryListener(HistoryListener listener) { m_historyListener = std::move(listener); }
@@ -174,6 +186,13 @@ private:
     friend class TableDownload;       // a step of the engine's, in a file of its own
 
     void setCommState(CommState state, const std::string& cause = {});
+    // A field's new text, handed on when it changed.
+    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal);
+    // A failure's text (the server, the port, the line, the unit's silence), in the failure
+    // tone: it goes when its failure ends (a good delivery after failures, Start, the port's
+    // return, Stop), unless another text has taken its place meanwhile.
+    void showFault(Field field, std::string_view cp1250);
+    void clearFaults();
     // Tone recomputed, the change logged and handed on.
     void publish();
     void note(const std::string& text, Tone tone = Tone::normal);
@@ -187,8 +206,6 @@ private:
     std::string portText() const;
     // "Port COM1": what fits the status field.
     std::string shortPortText() const;
-    // The failure's text in stavprac goes when the failure ends (Start, Stop).
-    void clearFailureText();
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // Hands what the port holds to the frame reader; false when that overflowed it and all
@@ -228,9 +245,12 @@ private:
 
     TQCCom32& m_com;
     HttpControl& m_http;
-    Fields& m_fields;
     Clock& m_clock;
     EnginePaths m_paths;
+    TerminalConfig m_settings = defaultTerminalConfig();
+    Display m_display;
+    std::bitset<kFieldCount> m_faultShown;  // the field holds a failure's text
+    DisplayListener m_displayListener;
     EngineState m_state;
     UnitFrameReader m_reader;
     std::function<void()> m_waitHook;

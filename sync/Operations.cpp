@@ -42,7 +42,6 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
 
 void Engine::resumeCommunication(const std::string& cause) {
     m_portLostLogged = false;
-    m_fields.setChecked(Check::stavjede, true);
     purgeInput();  // with whatever the engine had read but not yet looked at
     std::error_code ec;
     std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
@@ -52,18 +51,15 @@ void Engine::resumeCommunication(const std::string& cause) {
         m_unitHeardSinceStart = false;
     }
     // A failure's text does not outlive the failure.
-    if (!cause.empty())
-        m_fields.setText(Field::stavprac, cp1250(cause));
-    else
-        clearFailureText();
+    clearFaults();
+    if (!cause.empty()) show(Field::stavprac, cp1250(cause));
     setCommState(CommState::running, cause);
 }
 
 void Engine::stopCommunication() {
     m_com.Close();
-    m_fields.setChecked(Check::stavstoji, true);
     if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
-    clearFailureText();
+    clearFaults();
     m_startedAtMs.reset();
     m_unitAskedAtMs.reset();
     m_status.unitSilent = false;
@@ -71,11 +67,6 @@ void Engine::stopCommunication() {
 }
 
 std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
-
-void Engine::clearFailureText() {
-    if (m_status.state == CommState::portLost || m_status.state == CommState::serverFailing)
-        m_fields.setText(Field::stavprac, "");
-}
 
 std::string Engine::portText() const {
     return "Port COM" + std::to_string(m_com.Port()) + " (" + portDeviceName(m_com.Port()) + ")";
@@ -87,7 +78,7 @@ void Engine::portLost() {
     // The field is narrow: the words that say what happened; the device with them in the
     // status's tooltips and the history.
     const std::string cause = portText() + " ztracen, čekám na jeho návrat";
-    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " ztracen"), Tone::failure);
+    showFault(Field::stavprac, cp1250(shortPortText() + " ztracen"));
     setCommState(CommState::portLost, cause);
     note(cause, Tone::failure);
 }
@@ -96,15 +87,13 @@ void Engine::waitForPort(int port, const PortResult& why) {
     // A converter that comes up after the PC: its port opens later.
     m_com.setPort(port);
     m_status.port = portText().substr(5);
-    m_fields.setChecked(Check::stavjede, true);
     // A name that leads to something other than a serial port is said as it is.
     const bool absent = why.cause == PortCause::missing || why.cause == PortCause::unknown;
     const std::string cause =
         absent ? portText() + " není k dispozici, čekám na něj"
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
-    m_fields.setText(Field::stavprac,
-                     cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause),
-                     Tone::failure);
+    showFault(Field::stavprac,
+              cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
     setCommState(CommState::portLost, cause);
 }
 
@@ -115,14 +104,14 @@ bool Engine::reopenPort() {
         // Another device behind the name, or none: the state says why it still waits.
         const std::string why = m_com.ReopenText().toStdString();
         if (!why.empty() && why != m_status.cause) {
-            m_fields.setText(Field::stavprac, cp1250(why), Tone::failure);
+            showFault(Field::stavprac, cp1250(why));
             m_status.cause = why;
             publish();
         }
         return false;
     }
     resumeCommunication(portText() + " je zpět");
-    m_fields.setText(Field::stavprac, cp1250(shortPortText() + " je zpět"));
+    show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
     note(portText() + " je zpět");
     return true;
 }
@@ -146,6 +135,22 @@ void Engine::publish() {
     if (m_statusListener) m_statusListener(m_status);
 }
 
+void Engine::show(Field field, std::string_view cp1250, Tone tone) {
+    m_faultShown.reset(std::size_t(field));
+    if (m_display.set(field, cp1250, tone) && m_displayListener)
+        m_displayListener(field, m_display[field]);
+}
+
+void Engine::showFault(Field field, std::string_view cp1250) {
+    show(field, cp1250, Tone::failure);
+    m_faultShown.set(std::size_t(field));
+}
+
+void Engine::clearFaults() {
+    for (std::size_t i = 0; i < kFieldCount; ++i)
+        if (m_faultShown.test(i)) show(Field(i), "");
+}
+
 void Engine::note(const std::string& text, Tone tone) {
     if (m_historyListener) m_historyListener(HistoryEntry{m_clock.now(), text, tone});
 }
@@ -155,6 +160,7 @@ void Engine::delivered() {
     m_status.lastDeliveryMs = m_clock.monotonicMs();
     if (m_status.state == CommState::serverFailing) {
         m_status.state = CommState::running;
+        clearFaults();
         note("Server opět odpovídá");
     }
     if (m_status.state == CommState::running) m_status.cause.clear();
@@ -196,13 +202,13 @@ void Engine::resetForProgramStart() {
 
 void Engine::showDelayedStart(int secondsLeft) {
     if (secondsLeft <= 0) {
-        m_fields.setText(Field::stavprac, "Pracovnik");
+        show(Field::stavprac, "Pracovnik");
         return;
     }
     if (m_status.state != CommState::delayedStart)
         setCommState(CommState::delayedStart, "komunikace začne po " + std::to_string(secondsLeft) +
                                                   " s, až naběhne převodník");
-    m_fields.setText(Field::stavprac, "PRODLEVA " + std::to_string(secondsLeft) + " VTERIN");
+    show(Field::stavprac, "PRODLEVA " + std::to_string(secondsLeft) + " VTERIN");
 }
 
 std::string operationMessage(OperationResult result) {
@@ -220,9 +226,7 @@ std::string operationMessage(OperationResult result) {
     return {};
 }
 
-bool Engine::communicationStopped() const {
-    return m_status.state == CommState::stopped || m_status.state == CommState::delayedStart;
-}
+bool Engine::communicationStopped() const { return !communicationOn(m_status.state); }
 
 OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
@@ -264,7 +268,6 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
         zobraz();
         stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
-    m_fields.setText(Field::fiktud, "0");
     if (number > 0) note("Do RJ posláno " + std::to_string(number) + " fiktivních událostí");
     if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
     m_state.slowFrameCounter = 0;

@@ -90,7 +90,7 @@ void Engine::periodicStep() {
     if (m_state.requestKind != RequestKind::None || m_state.receiveSettle != 0 ||
         m_state.serverPhase != ServerPhase::Idle || inputWaiting())
         return;
-    if (m_fields.checked(Check::cas5min)) sendWithTime(ToUnit::SetClock);
+    if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::SetClock);
     issueRequest(pollUrl(requestSettings()), RequestKind::Poll);
 }
 
@@ -197,7 +197,7 @@ void Engine::readFrame() {
             return;
         }
     }
-    m_fields.setText(Field::statrj, std::to_string(m_state.frame.code()));
+    show(Field::statrj, std::to_string(m_state.frame.code()));
     dispatch();
 }
 
@@ -212,7 +212,7 @@ void Engine::dispatch() {
         case FromUnit::Event: {
             if (!possibleEvent(event::time(f))) break;
             const EventRequest r = eventUrl(requestSettings(), f);
-            m_fields.setText(Field::stavdatum, r.stavdatum);
+            show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = event::wantsName(f);
             issueRequest(r.url, RequestKind::Event);
             break;
@@ -226,7 +226,7 @@ void Engine::dispatch() {
         case FromUnit::CardEvent: {
             if (!possibleEvent(cardEvent::time(f))) break;
             const EventRequest r = cardEventUrl(requestSettings(), f);
-            m_fields.setText(Field::stavdatum, r.stavdatum);
+            show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;
             issueRequest(r.url, RequestKind::Event);
             break;
@@ -241,18 +241,17 @@ void Engine::dispatch() {
 }
 
 void Engine::showStatistics() {
-    for (const FieldUpdate& u : statisticsUpdates(m_state.frame)) m_fields.setText(u.field, u.text);
+    for (const FieldUpdate& u : statisticsUpdates(m_state.frame)) show(u.field, u.text);
 }
 
 void Engine::showChipNumber() {
     const Bytes chip = chipText(m_state.frame);
-    m_fields.setText(Field::stavcip, chip);
+    show(Field::stavcip, chip);
     writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");
     std::error_code ec;
     if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
         writeFileAnew(m_paths.driveC / "apache" / "lastid", chip + "\r\n");
-    for (const FieldUpdate& u : chipStatisticsUpdates(m_state.frame))
-        m_fields.setText(u.field, u.text);
+    for (const FieldUpdate& u : chipStatisticsUpdates(m_state.frame)) show(u.field, u.text);
 }
 
 }  // namespace kv

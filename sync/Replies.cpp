@@ -93,9 +93,9 @@ void Engine::processReply() {
             break;
         case RequestKind::Recalculation:
             if (serverAnswered())
-                m_fields.setText(Field::statpc, "99");
+                show(Field::statpc, "99");
             else
-                m_fields.setText(Field::statpc, "Err", Tone::failure);
+                showFault(Field::statpc, "Err");
             break;
         case RequestKind::Poll:
             if (m_http.outcome().succeeded()) readPollReply();
@@ -112,15 +112,14 @@ bool Engine::serverAnswered() {
     const HttpOutcome outcome = m_http.outcome();
     if (outcome.succeeded()) return true;
     qCWarning(lcSync) << "the attendance server answered with status" << outcome.status;
-    m_fields.setText(Field::stavprac,
-                     cp1250("Doch.server: chyba " + std::to_string(outcome.status)), Tone::failure);
+    showFault(Field::stavprac, cp1250("Doch.server: chyba " + std::to_string(outcome.status)));
     return false;
 }
 
 void Engine::tablesNotSent(const std::string& why, const std::string& logged, bool lineFault) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
-    m_fields.setText(Field::urls, cp1250("Tabulky nepřeneseny: " + why), Tone::failure);
-    m_fields.setText(Field::stavprac, cp1250("Chyba přenosu tabulek!"), Tone::failure);
+    showFault(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
+    showFault(Field::stavprac, cp1250("Chyba přenosu tabulek!"));
     note("tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
@@ -203,6 +202,9 @@ void Engine::sendTables() {
         return;
     }
     ++m_status.tableDownloads;
+    show(Field::stavprac, cp1250("Tabulky odeslány"));
+    show(Field::stavdatum,
+         cp1250(clockText(m_clock.now()) + ", " + std::to_string(download.sent()) + " záz."));
     // Records left out are workers or categories the unit no longer knows: the operator is
     // told, in the history and as a warning that stands until the next download.
     std::string sent = "tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
@@ -251,8 +253,7 @@ void Engine::answerEvent() {
                 if (marker == "---OK---") ok = true;
                 verdict = true;
                 if (!reply.next(text)) text.clear();
-                m_fields.setText(Field::stavprac, text,
-                                 marker == "---OK---" ? Tone::normal : Tone::failure);
+                show(Field::stavprac, text, marker == "---OK---" ? Tone::normal : Tone::failure);
             }
         }
     }
@@ -267,7 +268,7 @@ void Engine::answerEvent() {
         note(m_identification + " – odmítnuto: " + shown, Tone::warning);
     }
     publish();
-    if (ok && m_state.nameRequested == 1) pridejmeno(f, m_fields.text(Field::stavprac));
+    if (ok && m_state.nameRequested == 1) pridejmeno(f, text);
     if (ok && !answerOverdue()) zobraz();
 }
 
@@ -313,9 +314,9 @@ void Engine::triggerFileCheck() {
             logTriggerFile(path);
             continue;
         }
-        m_fields.setText(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
-        m_fields.setText(Field::stavdatum, trigger.shown, Tone::failure);
-        m_fields.setText(Field::stavcip, "nejde smazat!!!!", Tone::failure);
+        show(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
+        show(Field::stavdatum, trigger.shown, Tone::failure);
+        show(Field::stavcip, "nejde smazat!!!!", Tone::failure);
         m_state.triggerFileError |= bit;
         // The next worker's name takes the fields over; the warning stands elsewhere.
         addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +

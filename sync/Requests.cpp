@@ -26,8 +26,7 @@ std::string identificationOf(const CommandFrame& f) {
 }  // namespace
 
 RequestSettings Engine::requestSettings() const {
-    return RequestSettings{m_fields.text(Field::cfgadresa), m_fields.text(Field::cfghttphost),
-                           m_state.companyId};
+    return RequestSettings{m_settings.adresa, m_settings.httphost, m_state.companyId};
 }
 
 void Engine::deleteReplyFiles() {
@@ -54,21 +53,18 @@ std::string Engine::replyRoomFault() const {
 
 bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     deleteReplyFiles();
-    m_fields.setText(Field::urls, url);
-    // The request goes out as the field shows it.
-    const Bytes sent = m_fields.text(Field::urls);
+    show(Field::urls, url);
     // The tables and the poll only read: sent again, they do no harm.
     const Repeat repeat =
         kind == RequestKind::Tables || kind == RequestKind::Poll ? Repeat::allowed : Repeat::never;
     // An event the server records while its reply cannot be kept would leave the unit without
     // an answer, and its repeat would be recorded twice: no request without room for the reply.
     const std::string diskFault = replyRoomFault();
-    if (!diskFault.empty() || !m_http.getDoc(sent, getTmp(), repeat)) {
+    if (!diskFault.empty() || !m_http.getDoc(url, getTmp(), repeat)) {
         const std::string why = diskFault.empty() ? m_http.outcome().cause : diskFault;
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
-        m_fields.setText(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + sent,
-                         Tone::failure);
-        m_fields.setText(Field::stavprac, cp1250("Požadavek neodeslán!"), Tone::failure);
+        showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
+        showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
         m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
         const RequestKind was = std::exchange(m_state.requestKind, kind);
         deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault);
@@ -76,7 +72,7 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         return false;
     }
     qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
-                             << QByteArray::fromStdString(sent);
+                             << QByteArray::fromStdString(url);
     m_state.serverPhase = ServerPhase::Issued;
     m_state.requestKind = kind;
     m_state.requestedEvent = m_state.frame;
@@ -100,12 +96,11 @@ void Engine::awaitReply() {
     if (m_state.replyDeadline && now >= *m_state.replyDeadline && !heldUp &&
         !m_http.outcome().complete()) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
-        m_fields.setText(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."),
-                         Tone::failure);
-        m_fields.setText(Field::stavprac, "Doch.server timeout!", Tone::failure);
-        m_fields.setText(Field::stavdatum, cp1250("Špatná adresa?"), Tone::failure);
+        showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
+        showFault(Field::stavprac, "Doch.server timeout!");
+        showFault(Field::stavdatum, cp1250("Špatná adresa?"));
         m_state.serverPhase = ServerPhase::Idle;
-        m_fields.setText(Field::statpc, "Err", Tone::failure);
+        showFault(Field::statpc, "Err");
         deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
@@ -132,13 +127,11 @@ void Engine::serverUnreachable(const std::string& cause) {
     qCWarning(lcSync).noquote() << (diskFault.empty() ? "attendance server unreachable:"
                                                       : "the reply could not be kept:")
                                 << QString::fromStdString(cause);
-    m_fields.setText(Field::urls,
-                     cp1250(diskFault.empty() ? "Doch.server nedostupný: " + cause : diskFault),
-                     Tone::failure);
-    m_fields.setText(Field::stavprac,
-                     cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"),
-                     Tone::failure);
-    m_fields.setText(Field::statpc, "Err", Tone::failure);
+    showFault(Field::urls,
+              cp1250(diskFault.empty() ? "Doch.server nedostupný: " + cause : diskFault));
+    showFault(Field::stavprac,
+              cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"));
+    showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
     if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
     m_state.serverPhase = ServerPhase::Idle;

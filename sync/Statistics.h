@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "link/CommandFrame.h"
-#include "sync/Fields.h"
+#include "sync/Display.h"
 
 namespace kv {
 

@@ -102,7 +102,7 @@ bool TableDownload::finishesBeforeTheEnd(std::uint64_t total) {
     // The frames left with the closing one, on the line and in the pauses after every fifth.
     const std::int64_t frames = std::int64_t(total > m_sent ? total - m_sent : 0) + 1;
     std::int64_t ms = frames * 19 * 10 * 1000 / std::max(m_engine.m_com.Baud(), 1);
-    if (m_engine.m_fields.checked(Check::slowcom)) ms = std::max(ms, (frames / 5 + 1) * 1000);
+    if (optionOn(m_engine.m_settings.slowcom)) ms = std::max(ms, (frames / 5 + 1) * 1000);
     m_finishing = ms < kFinishBeforeTheEndMs;
     qCInfo(lcSync).nospace() << "asked to end during a table download, " << frames - 1
                              << " records left (about " << (ms + 999) / 1000 << " s): "

@@ -84,31 +84,8 @@ std::optional<std::int32_t> parseIntegerText(std::string_view text) {
     return parseInt32(text.substr(i), base, negative);
 }
 
-void applyTerminalConfig(const TerminalConfig& c, Fields& fields) {
-    for (int port = 1; port <= 4; ++port) fields.setChecked(portCheck(port), false);
-    if (c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4')
-        fields.setChecked(portCheck(c.port[0] - '0'), true);
-    fields.setText(Field::cfgadresa, c.adresa);
-    fields.setText(Field::cfghttphost, c.httphost);
-    fields.setChecked(Check::cfgstart, c.start == "1");
-    fields.setText(Field::idfirmy, c.idfirmy);
-    fields.setChecked(Check::slowstart, c.slowstart == "1");
-    fields.setChecked(Check::slowcom, c.slowcom == "1");
-    fields.setChecked(Check::cas5min, c.cas5min == "1");
-}
-
-TerminalConfig configFromFields(const Fields& fields) {
-    TerminalConfig c;
-    if (const int port = selectedPort(fields); port != 0) c.port = Bytes(1, char('0' + port));
-    const auto flag = [&fields](Check check) { return Bytes(fields.checked(check) ? "1" : "0"); };
-    c.adresa = fields.text(Field::cfgadresa);
-    c.httphost = fields.text(Field::cfghttphost);
-    c.start = flag(Check::cfgstart);
-    c.idfirmy = fields.text(Field::idfirmy);
-    c.slowstart = flag(Check::slowstart);
-    c.slowcom = flag(Check::slowcom);
-    c.cas5min = flag(Check::cas5min);
-    return c;
+int configuredPort(const TerminalConfig& c) {
+    return c.port.size() == 1 && c.port[0] >= '1' && c.port[0] <= '4' ? c.port[0] - '0' : 0;
 }
 
 }  // namespace kv

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "link/CommandFrame.h"
-#include "sync/Fields.h"
 
 namespace kv {
 
@@ -33,11 +34,13 @@ TerminalConfig parseTerminalConfig(std::string_view fileBytes);
 // The eight lines, each ended by CR LF.
 Bytes formatTerminalConfig(const TerminalConfig& config);
 
-// The configuration into the fields it belongs to; "1" to "4" selects a port, only "1" turns an
-// option on.
-void applyTerminalConfig(const TerminalConfig& config, Fields& fields);
-// The configuration as the fields show it, for Uložit.
-TerminalConfig configFromFields(const Fields& fields);
+// "1" to "4" selects that port: 1 to 4, else 0 (none).
+int configuredPort(const TerminalConfig& config);
+// Only "1" turns an option on.
+inline bool optionOn(const Bytes& option) { return option == "1"; }
+// The longest address the window's field holds: a longer one in terminal.cfg would be cut, and
+// every request sent elsewhere.
+inline constexpr std::size_t kMaxAddressLength = 32767;
 
 // Integer text as the company id and the fictitious-event count are typed: optional blanks, an
 // optional sign, decimal digits, or hexadecimal digits after "$" or "0x".  nullopt for anything

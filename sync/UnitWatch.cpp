@@ -13,6 +13,10 @@ void Engine::unitHeard() {
     m_status.lastUnitFrameMs = m_clock.monotonicMs();
     m_unitAskedAtMs.reset();
     m_unitHeardSinceStart = true;
+    // The unit answers after all: the words that said it did not go.
+    if (m_display.text(Field::stavprac) == cp1250(kNotAnswering) &&
+        m_display.tone(Field::stavprac) == Tone::failure)
+        show(Field::stavprac, "");
     if (!m_status.unitSilent) return;
     m_status.unitSilent = false;
     note("RJ se ozvala");
@@ -24,7 +28,7 @@ void Engine::watchUnit() {
     if (m_unitAskedAtMs && now - *m_unitAskedAtMs >= kUnitAnswerMs) {
         m_unitAskedAtMs.reset();
         qCWarning(lcSync) << "the unit did not answer the operator's question within 5 s";
-        m_fields.setText(Field::stavprac, cp1250(kNotAnswering), Tone::failure);
+        showFault(Field::stavprac, cp1250(kNotAnswering));
         note(kNotAnswering, Tone::failure);
     }
     // A unit is silent at night too; only one that never spoke since Start is suspicious.

@@ -15,11 +15,11 @@ TEST(Appstart, FirstStartCreatesTheDefaultFileAndStaysStopped) {
     for (const std::optional<std::string>& file : {std::optional<std::string>(), {""}}) {
         Window w(file);
         EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), kDefaults);
-        Fields& f = w.form->fields();
+        WidgetFields& f = w.form->fields();
         EXPECT_TRUE(f.checked(Check::cfgport2));
-        EXPECT_EQ(f.text(Field::cfgadresa), "http://localhost/kordavoweb/");
-        EXPECT_EQ(f.text(Field::cfghttphost), "localhost");
-        EXPECT_EQ(f.text(Field::idfirmy), "0");
+        EXPECT_EQ(f.text(Setting::cfgadresa), "http://localhost/kordavoweb/");
+        EXPECT_EQ(f.text(Setting::cfghttphost), "localhost");
+        EXPECT_EQ(f.text(Setting::idfirmy), "0");
         for (Check c : {Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
             EXPECT_FALSE(f.checked(c));
         EXPECT_TRUE(f.checked(Check::stavstoji));
@@ -122,7 +122,7 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
 
 TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
     Window w("1\r\nhttp://127.0.0.1/" + std::string(40000, 'a') + "/\r\nlocalhost\r\n0\r\n0\r\n");
-    EXPECT_EQ(w.form->fields().text(Field::cfgadresa), "");
+    EXPECT_EQ(w.form->fields().text(Setting::cfgadresa), "");
     EXPECT_EQ(w.prompts.count(QString::fromUtf8(
                   "Adresa serveru v terminal.cfg je příliš dlouhá, nebyla převzata.")),
               1);

@@ -80,8 +80,8 @@ TEST(Tray, TooltipsAndStatusTellTheSameWords) {
         EXPECT_EQ(statusLine(status), std::string(row.line) + "; Chyba práv souboru!");
         showBridgeStatus(*w.form, status, 0);
         const QString text = statusText(statusJson(status, "/srv/kv", "", 0));
-        // The window is stopped: its lit caption is the stopped one.
-        const QString indicator = w.form->findChild<QLabel*>("stavpopis1")->toolTip();
+        // The indicator follows the state: communication is on, the running caption is lit.
+        const QString indicator = w.form->findChild<QLabel*>("stavpopis2")->toolTip();
         const QStringList told = indicator.split('\n');
         EXPECT_EQ(Tray::toolTipFor(status, 0), "Kordavo – řídící jednotka\n" + indicator);
         EXPECT_EQ(told.first(), QString::fromUtf8(row.line));
@@ -230,8 +230,6 @@ TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
         bool readOnly;
         QColor colour;
     } rows[] = {
-        {Field::cfgadresa, "http://server/kordavoweb/", Tone::normal, false, dark},
-        {Field::idfirmy, "Chyba", Tone::failure, false, dark},  // what the operator types
         {Field::stavprac, "Dvořák Jiří", Tone::normal, true, dark},
         {Field::stavprac, "Doch.server timeout!", Tone::failure, true, red},
         {Field::stavprac, "Port COM1 (/dev/ttyS0) je zpět", Tone::normal, true, dark},
@@ -248,7 +246,7 @@ TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        w.form->fields().setText(row.field, toCp1250(QString::fromUtf8(row.text)), row.tone);
+        w.form->fields().show(row.field, {toCp1250(QString::fromUtf8(row.text)), row.tone});
         auto* edit = w.form->findChild<QLineEdit*>(
             QString::fromLatin1(fieldName(row.field).data(), fieldName(row.field).size()));
         EXPECT_TRUE(edit->isEnabled());
@@ -264,7 +262,7 @@ TEST(Look, StatusFieldsAreReadOnlyWithDarkTextAndFailuresStandOut) {
 
 TEST(Look, EnterPressesTheFocusedButtonAndACaptionTogglesItsBox) {
     Window w(config("2", "0"));
-    w.form->fields().setText(Field::idfirmy, "42");
+    w.form->fields().setText(Setting::idfirmy, "42");
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QCoreApplication::sendEvent(w.form->findChild<QPushButton*>("cfguloz"), &enter);
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("2", "0", "42"));

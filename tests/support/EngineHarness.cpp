@@ -12,7 +12,10 @@ EngineHarness::EngineHarness() {
     driveC = std::filesystem::path(dir.path().toStdString()) / "c";
     std::filesystem::create_directories(workDir);
     std::filesystem::create_directories(driveC);
-    engine = std::make_unique<Engine>(*com, http, fields, clock, EnginePaths{workDir, driveC});
+    engine = std::make_unique<Engine>(*com, http, clock, EnginePaths{workDir, driveC});
+    TerminalConfig settings = defaultTerminalConfig();
+    settings.httphost = "127.0.0.1";  // a host of its own: the requests name it
+    engine->setSettings(settings);
     com->Open();
     EngineProbe::setCommState(*engine, CommState::running);  // as after Start: the port is open
 }

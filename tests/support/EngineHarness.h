@@ -10,13 +10,12 @@
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
-#include "support/MapFields.h"
 #include "support/ScriptedPrompts.h"
 #include "sync/Engine.h"
 
 namespace kv::test {
 
-// The engine on an in-memory line, a fake HTTP control, a settable clock and plain fields, with
+// The engine on an in-memory line, a fake HTTP control and a settable clock, with
 // its working directory and drive C: in a temporary directory.  tick() runs one tick and moves
 // the clock on by 100 ms, as the timer would.
 struct EngineHarness {
@@ -32,17 +31,34 @@ struct EngineHarness {
     std::vector<CommandFrame> sentFrames() const;
     std::vector<int> sentCodes() const;
     EngineState& state() { return EngineProbe::state(*engine); }
+    // An option of terminal.cfg ("1" or "0") as the operator sets it.
+    void setOption(Bytes TerminalConfig::*option, bool on) {
+        TerminalConfig settings = engine->settings();
+        settings.*option = on ? "1" : "0";
+        engine->setSettings(settings);
+    }
+
+    // The engine's display as the tests read it; setText puts a field as an earlier step would
+    // have left it.
+    struct ShownFields {
+        EngineHarness& h;
+        Bytes text(Field field) const { return h.engine->display().text(field); }
+        Tone tone(Field field) const { return h.engine->display().tone(field); }
+        void setText(Field field, std::string_view cp1250) {
+            EngineProbe::show(*h.engine, field, cp1250);
+        }
+    };
 
     FakeClock clock;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
     ScriptedPrompts prompts;
     std::unique_ptr<TQCCom32> com;
-    MapFields fields;
     FakeHttpControl http;
     QTemporaryDir dir;
     std::filesystem::path workDir;
     std::filesystem::path driveC;
     std::unique_ptr<Engine> engine;
+    ShownFields fields{*this};
 };
 
 // Lets the unit send the frame and ticks until the request it calls for is awaited.

@@ -13,6 +13,10 @@ struct EngineProbe {
     static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {
         engine.setCommState(state, cause);
     }
+    // A field as an earlier step would have left it.
+    static void show(Engine& engine, Field field, std::string_view cp1250) {
+        engine.show(field, cp1250);
+    }
 };
 
 }  // namespace kv::test

@@ -34,10 +34,18 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
     EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
+    // A good reply ends the failure, and its words go with it.
+    ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
+    h.tick();
+    reply(h, "ok");
+    EXPECT_EQ(h.engine->commState(), CommState::running);
+    EXPECT_EQ(h.fields.text(Field::stavprac), "");
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "");
+    EXPECT_EQ(h.fields.text(Field::statpc), "99");
     // The next event is forwarded normally.
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.http.calls().size(), 2u);
+    EXPECT_EQ(h.http.calls().size(), 3u);
 }
 
 TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {

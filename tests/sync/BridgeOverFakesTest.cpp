@@ -7,7 +7,6 @@
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
-#include "support/MapFields.h"
 #include "support/ScriptedPrompts.h"
 #include "sync/Bridge.h"
 
@@ -25,7 +24,6 @@ struct BridgeRig {
             << slowstart << "\r\n0\r\n0\r\n";
         line->clock = &clock;
         BridgeParts parts;
-        parts.fields = &fields;
         parts.prompts = &prompts;
         parts.clock = &clock;
         parts.serialFactory = fakeSerialFactory(line);
@@ -50,7 +48,6 @@ struct BridgeRig {
     std::filesystem::path workDir;
     FakeClock clock;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
-    MapFields fields;
     ScriptedPrompts prompts;
     FakeHttpControl* http = nullptr;
     std::unique_ptr<Bridge> bridge;

@@ -13,7 +13,6 @@
 
 #include "support/EngineProbe.h"
 #include "support/FakeHttpControl.h"
-#include "support/MapFields.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/WebStub.h"
@@ -89,7 +88,7 @@ struct PtyEngine {
         com = std::make_unique<TQCCom32>([] { return makeQtSerialDevice(); }, clock);
         com->setBaud(2400);
         work = std::filesystem::path(dir.path().toStdString());
-        engine = std::make_unique<Engine>(*com, http, fields, clock, EnginePaths{work, work});
+        engine = std::make_unique<Engine>(*com, http, clock, EnginePaths{work, work});
         EXPECT_TRUE(com->Open());
     }
     // A completed reply of the given kind, as the HTTP control leaves it.
@@ -104,7 +103,6 @@ struct PtyEngine {
     ComPortMapping com1;
     SystemClock clock;
     ScriptedPrompts prompts;
-    MapFields fields;
     FakeHttpControl http;
     QTemporaryDir dir;
     std::filesystem::path work;
@@ -161,7 +159,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
         EXPECT_LT(peak - before, 10 * 1024) << "kB";
     }
     // The name shown is the start of that line; the unit gets its first 15 characters.
-    EXPECT_EQ(p.fields.text(Field::stavprac).substr(0, 20), std::string(20, 'x'));
+    EXPECT_EQ(p.engine->display().text(Field::stavprac).substr(0, 20), std::string(20, 'x'));
     EXPECT_EQ(p.unit.readMaster(19), "\xF0\xF0\xA5\x06" + std::string(15, 'x'));
 }
 

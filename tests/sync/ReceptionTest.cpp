@@ -307,7 +307,7 @@ TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
     for (bool cas5min : {false, true}) {
         SCOPED_TRACE(cas5min);
         EngineHarness h;
-        h.fields.setChecked(Check::cas5min, cas5min);
+        h.setOption(&TerminalConfig::cas5min, cas5min);
         h.ticks(2660);
         EXPECT_TRUE(h.http.calls().empty());
         h.tick();

@@ -60,7 +60,7 @@ TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
     for (const bool slowcom : {false, true}) {
         SCOPED_TRACE(slowcom);
         EngineHarness h;
-        h.fields.setChecked(Check::slowcom, slowcom);
+        h.setOption(&TerminalConfig::slowcom, slowcom);
         std::string table;
         for (int i = 1; i <= (slowcom ? 60 : 20); ++i)
             table += std::to_string(i) + "|000000000001|0800|1|0\n";
@@ -188,7 +188,7 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
     for (bool slowcom : {true, false}) {
         SCOPED_TRACE(slowcom);
         EngineHarness h;
-        h.fields.setChecked(Check::slowcom, slowcom);
+        h.setOption(&TerminalConfig::slowcom, slowcom);
         h.clock.setWall(2024, 3, 5, 7, 4, 9, 300);
         h.state().slowFrameCounter = 1;
         std::vector<int> waitedAfter;
@@ -210,7 +210,7 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
 // pause starts once they have left it: from 9.700 that is at 10.096, and the pause ends at 11.
 TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
     EngineHarness h;
-    h.fields.setChecked(Check::slowcom, true);
+    h.setOption(&TerminalConfig::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 9, 700);
     h.state().slowFrameCounter = 1;
     for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::Section1Record);
@@ -220,7 +220,7 @@ TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
 
 TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
     EngineHarness h;
-    h.fields.setChecked(Check::slowcom, true);
+    h.setOption(&TerminalConfig::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
     h.state().slowFrameCounter = 5;
     h.engine->sendWithTime(ToUnit::Section1Record);

@@ -1,0 +1,54 @@
+#include "sync/Display.h"
+
+namespace kv {
+
+namespace {
+
+struct FieldNames {
+    std::string_view name;
+    std::string_view label;
+    std::string_view initial;  // Windows-1250
+};
+
+// In the order of Field.
+constexpr FieldNames kFields[] = {
+    {"stavprac", "Pracovník", "Pracovn\xEDk"},
+    {"stavdatum", "Datum a čas",
+     "Datum a \xE8"
+     "as "},
+    {"stavcip", "Číslo čipu", "\xC8\xEDslo \xE8ipu"},
+    {"urls", "HTTP požadavek", "HTTP pozadavek"},
+    {"statram", "Paměť RAM", "??"},
+    {"statneterr", "Chyby přenosu", "??"},
+    {"statout", "Počet vysílání", "??"},
+    {"statadr", "Poslední term.", "??"},
+    {"statwramt", "Terminály", "??"},
+    {"statsubj", "Subjekty", "??"},
+    {"statopr", "Oprávnění", "??"},
+    {"statud", "Fronta ID", "??"},
+    {"statfree", "Volná RAM", "??"},
+    {"statfreeid", "Prostor pro ID", "??"},
+    {"statlost", "Ztracené ID", "??"},
+    {"statpc", "Akce PC", "??"},
+    {"statrj", "RJ", "??"},
+};
+static_assert(std::size(kFields) == kFieldCount);
+
+}  // namespace
+
+std::string_view fieldName(Field field) { return kFields[std::size_t(field)].name; }
+std::string_view fieldLabel(Field field) { return kFields[std::size_t(field)].label; }
+
+Display::Display() {
+    for (std::size_t i = 0; i < kFieldCount; ++i) m_fields[i].text = Bytes(kFields[i].initial);
+}
+
+bool Display::set(Field field, std::string_view cp1250, Tone tone) {
+    ShownText& shown = m_fields[std::size_t(field)];
+    if (shown.text == cp1250 && shown.tone == tone) return false;
+    shown.text = Bytes(cp1250);
+    shown.tone = tone;
+    return true;
+}
+
+}  // namespace kv
