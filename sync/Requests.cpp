@@ -36,17 +36,15 @@ void Engine::deleteReplyFiles() {
 }
 
 std::string Engine::replyRoomFault() const {
-    bool written = false;
-    {
-        std::ofstream out(getTmp(), std::ios::binary | std::ios::trunc);
-        const std::string room(kReplyRoom, '\0');
-        written = out.write(room.data(), std::streamsize(room.size())).flush().good();
-    }
+    // The file system's free space, and get.tmp created once: nothing is written before every
+    // request only to be deleted.
     std::error_code ec;
-    std::filesystem::remove(getTmp(), ec);
-    if (written) return {};
     const auto space = std::filesystem::space(m_paths.workDir, ec);
     const bool full = !ec && space.available < kReplyRoom;
+    const bool created =
+        !full && std::ofstream(getTmp(), std::ios::binary | std::ios::trunc).good();
+    std::filesystem::remove(getTmp(), ec);
+    if (created) return {};
     return "Místní disk: nelze zapsat soubor " + getTmp().string() +
            (full ? " – disk je plný" : " – zkontrolujte práva k adresáři");
 }
