@@ -5,11 +5,13 @@
 
 namespace kv {
 
-bool PortPicker::select(QWidget* parent) {
+bool PortPicker::select(QWidget* parent, int shownPort) {
     delete m_dialog;
     m_dialog = new TformPickPort(parent);
     TformPickPort& dialog = *m_dialog;
-    const int current = m_com.Port();
+    // Before the first Start the component's port is still its first; a device typed now is
+    // for the port the window shows chosen.
+    const int current = m_com.Opened() || shownPort < 1 || shownPort > 4 ? m_com.Port() : shownPort;
 
     // Each port is tried once on a device of its own.  The port in use is not touched:
     // communication goes on while the operator chooses.

@@ -24,7 +24,9 @@ public:
 
     // Shown in front of parent.  True after OK with a choice: a port (chosenPort; a closed
     // port's number becomes it) or a device for the current port (remembered in porty.cfg).
-    bool select(QWidget* parent);
+    // The current port is the one in use, else shownPort (the one the window shows chosen; 0
+    // for the component's).
+    bool select(QWidget* parent, int shownPort = 0);
     // The port the operator chose last.
     int chosenPort() const { return m_chosenPort; }
     TformPickPort* dialog() const { return m_dialog; }

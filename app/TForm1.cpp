@@ -392,7 +392,7 @@ void TForm1::tell(OperationResult result) {
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!m_picker->select(this)) {
+    if (!m_picker->select(this, configuredPort(m_bridge->settings()))) {
         if (!m_picker->refusal().isEmpty())
             m_services.prompts->message(
                 u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());
