@@ -55,11 +55,18 @@ PortFailure classifyOpenFailure(const std::string& device, OpenError error,
     return {PortCause::unknown, systemText};
 }
 
-// COMn names the device itself on Windows; there is nothing more stable.
-std::string stableDeviceName(const std::string& device) { return device; }
+// COMn names the device itself on Windows; there is nothing more stable.  The system lists it
+// as \\.\COM7, the operator types COM7: both are kept and compared as COM7.
+std::string stableDeviceName(const std::string& device) {
+    const QString name = QString::fromStdString(device);
+    if (name.startsWith(QLatin1String("\\\\.\\")) || name.startsWith(QLatin1String("//./")))
+        return name.mid(4).toStdString();
+    return device;
+}
 
 bool sameDevice(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+    return QString::fromStdString(stableDeviceName(a))
+               .compare(QString::fromStdString(stableDeviceName(b)), Qt::CaseInsensitive) == 0;
 }
 
 // Windows has no group to join; the port is refused as such.

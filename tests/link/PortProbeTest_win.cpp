@@ -1,0 +1,19 @@
+#include <gtest/gtest.h>
+
+#include "link/PortProbe.h"
+
+namespace kv {
+namespace {
+
+// The system lists a port as \\.\COM7 and the operator types COM7: one device, kept as COM7, so
+// the picker neither offers COM1 to COM4 again nor keeps two names of one converter.
+TEST(PortProbe, TheSystemsAndTheOperatorsNamesOfAPortAreOneDevice) {
+    EXPECT_TRUE(sameDevice("\\\\.\\COM7", "COM7"));
+    EXPECT_TRUE(sameDevice("//./com7", "COM7"));
+    EXPECT_FALSE(sameDevice("\\\\.\\COM7", "COM1"));
+    EXPECT_EQ(stableDeviceName("\\\\.\\COM7"), "COM7");
+    EXPECT_EQ(stableDeviceName("COM12"), "COM12");
+}
+
+}  // namespace
+}  // namespace kv
