@@ -8,8 +8,8 @@ namespace kv {
 
 PromptAnswer LoggingPrompts::abortRetry(const QString& caption, const QString& text) {
     qCWarning(lcApp).noquote() << "message" << caption << "(Abort/Retry):" << text;
-    const PromptAnswer answer = m_shown ? m_shown->abortRetry(caption, text) : PromptAnswer::Abort;
-    qCInfo(lcApp) << "answered" << (answer == PromptAnswer::Retry ? "Retry" : "Abort");
+    const PromptAnswer answer = m_shown ? m_shown->abortRetry(caption, text) : PromptAnswer::abort;
+    qCInfo(lcApp) << "answered" << (answer == PromptAnswer::retry ? "Retry" : "Abort");
     return answer;
 }
 

@@ -18,7 +18,7 @@ PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString
     box.setEscapeButton(QMessageBox::Abort);
     const int answer = box.exec();
     // A box that ends without a click (the program is ending) must not ask again.
-    return answer == QMessageBox::Retry ? PromptAnswer::Retry : PromptAnswer::Abort;
+    return answer == QMessageBox::Retry ? PromptAnswer::retry : PromptAnswer::abort;
 }
 
 void MessageBoxPrompts::message(const QString& caption, const QString& text) {

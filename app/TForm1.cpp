@@ -203,7 +203,7 @@ void TForm1::terminalstart() {
         const int port = QCCom321().Port();
         const PromptAnswer answer = m_services.prompts->abortRetry(
             u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
-        if (answer == PromptAnswer::Abort) return;
+        if (answer == PromptAnswer::abort) return;
     }
 }
 
@@ -357,10 +357,10 @@ void TForm1::deleteErrDatFiles() {
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { tell(engine().command(ToUnit::SetClock)); }
-void TForm1::Button2Click() { tell(engine().command(ToUnit::ChipNumberRequest)); }
-void TForm1::Button1Click() { tell(engine().command(ToUnit::TablesChanged)); }
-void TForm1::statbutClick() { tell(engine().command(ToUnit::StatisticsRequest)); }
+void TForm1::sendtimeClick() { tell(engine().command(ToUnit::setClock)); }
+void TForm1::Button2Click() { tell(engine().command(ToUnit::chipNumberRequest)); }
+void TForm1::Button1Click() { tell(engine().command(ToUnit::tablesChanged)); }
+void TForm1::statbutClick() { tell(engine().command(ToUnit::statisticsRequest)); }
 void TForm1::Button3Click() { tell(engine().recalculate()); }
 
 void TForm1::Button4Click() {

@@ -12,9 +12,9 @@ using namespace kv::fuzz;
 
 namespace {
 
-constexpr RequestKind kKinds[] = {RequestKind::Tables, RequestKind::Event,
-                                  RequestKind::Recalculation, RequestKind::Poll,
-                                  RequestKind::ClockReport};
+constexpr RequestKind kKinds[] = {RequestKind::tables, RequestKind::event,
+                                  RequestKind::recalculation, RequestKind::poll,
+                                  RequestKind::clockReport};
 constexpr int kStatuses[] = {200, 200, 204, 404, 500, 503, 301, 200};
 
 std::string codes(const std::vector<CommandFrame>& frames) {
@@ -34,25 +34,25 @@ std::size_t lineCount(const std::string& body) {
 // records than the reply has lines.  A download that cannot be made tells the unit that tables
 // are waiting (TablesChanged), so that it asks again.
 void checkTables(std::vector<CommandFrame> frames, const std::string& body, bool succeeded) {
-    if (!frames.empty() && frames.back().toUnitCode() == ToUnit::TablesChanged) {
+    if (!frames.empty() && frames.back().toUnitCode() == ToUnit::tablesChanged) {
         require(frames.size() == 1, "FrameCode 7 after a table download: " + codes(frames));
         return;
     }
     if (frames.empty()) return;
     const std::string seq = codes(frames);
     require(succeeded, "a table download from a failed request: " + seq);
-    require(frames.front().toUnitCode() == ToUnit::TablesBegin,
+    require(frames.front().toUnitCode() == ToUnit::tablesBegin,
             "a table download that does not start with FrameCode 2: " + seq);
-    require(frames.size() >= 2 && frames.back().toUnitCode() == ToUnit::TablesEnd,
+    require(frames.size() >= 2 && frames.back().toUnitCode() == ToUnit::tablesEnd,
             "FrameCode 2 without its FrameCode 5: " + seq);
     bool second = false;
     for (std::size_t i = 1; i + 1 < frames.size(); ++i) {
         const ToUnit c = frames[i].toUnitCode();
-        require(c == ToUnit::Section1Record || c == ToUnit::Section2Record,
+        require(c == ToUnit::section1Record || c == ToUnit::section2Record,
                 "frame code " + std::to_string(frames[i].code()) + " inside a table download");
-        require(!(second && c == ToUnit::Section1Record),
+        require(!(second && c == ToUnit::section1Record),
                 "a first-section record after the second");
-        second = second || c == ToUnit::Section2Record;
+        second = second || c == ToUnit::section2Record;
     }
     require(!second || body.find("-------") != std::string::npos,
             "a second-section record without the separator line");
@@ -82,10 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else
         e.http.complete(body, status);
     // The reply is taken within a few ticks (a failure at the latest when its deadline passes).
-    for (int i = 0; i < 400 && e.engine->state().requestKind != RequestKind::None; ++i) e.tick();
+    for (int i = 0; i < 400 && e.engine->state().requestKind != RequestKind::none; ++i) e.tick();
 
     const EngineState& s = e.engine->state();
-    require(s.requestKind == RequestKind::None && s.serverPhase == ServerPhase::Idle,
+    require(s.requestKind == RequestKind::none && s.serverPhase == ServerPhase::idle,
             "the reply left a request outstanding");
     std::error_code ec;
     require(!std::filesystem::exists(e.engine->getTxt(), ec) &&
@@ -95,25 +95,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<CommandFrame> frames = framesSent(e.line->written);
     const std::string seq = codes(frames);
     switch (kind) {
-        case RequestKind::Tables:
+        case RequestKind::tables:
             checkTables(frames, body, succeeded);
             break;
-        case RequestKind::Event:
+        case RequestKind::event:
             require(
-                frames.empty() || (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::Answer),
+                frames.empty() || (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::answer),
                 "an event reply sent " + seq);
             require(frames.empty() || (succeeded && body.find("---OK---") != std::string::npos),
                     "an answer without ---OK--- in a reply the server gave whole");
             break;
-        case RequestKind::Poll:
+        case RequestKind::poll:
             // "tabsync" makes the next step tell the unit at once.
             require(frames.empty() ||
-                        (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::TablesChanged),
+                        (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::tablesChanged),
                     "a poll reply sent " + seq);
             break;
-        case RequestKind::ClockReport:
+        case RequestKind::clockReport:
             require(frames.empty() ||
-                        (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::SetClock),
+                        (frames.size() == 1 && frames[0].toUnitCode() == ToUnit::setClock),
                     "a clock report reply sent " + seq);
             break;
         default:

@@ -9,20 +9,20 @@ namespace kv {
 
 // Where the one outstanding web request stands.
 enum class ServerPhase : std::uint8_t {
-    Idle = 0,
-    Issued = 2,     // the download has been started
-    Waiting = 3,    // the reply deadline runs
-    ReplyReady = 4  // the reply is complete in get.txt
+    idle = 0,
+    issued = 2,     // the download has been started
+    waiting = 3,    // the reply deadline runs
+    replyReady = 4  // the reply is complete in get.txt
 };
 
 // What the outstanding web request was made for; its reply is processed accordingly.
 enum class RequestKind : std::uint8_t {
-    None = 0,
-    Tables = 1,
-    Event = 2,
-    Recalculation = 3,
-    Poll = 4,
-    ClockReport = 7
+    none = 0,
+    tables = 1,
+    event = 2,
+    recalculation = 3,
+    poll = 4,
+    clockReport = 7
 };
 
 // What the bridge keeps between ticks.  One instance, owned by the engine.
@@ -30,8 +30,8 @@ struct EngineState {
     CommandFrame frame;  // the frame last received, built or sent
 
     // The one outstanding web request.
-    ServerPhase serverPhase = ServerPhase::Idle;
-    RequestKind requestKind = RequestKind::None;
+    ServerPhase serverPhase = ServerPhase::idle;
+    RequestKind requestKind = RequestKind::none;
     std::optional<std::int64_t> replyDeadline;  // monotonic ms; none while nothing is awaited
     std::int64_t replyLookMs = 0;               // the last look at the awaited reply
     std::uint8_t nameRequested = 0;

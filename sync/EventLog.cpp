@@ -31,9 +31,9 @@ QString nameIn(const CommandFrame& f) {
 
 QString describeFromUnit(const CommandFrame& f) {
     switch (f.fromUnitCode()) {
-        case FromUnit::TableRequest:
+        case FromUnit::tableRequest:
             return QStringLiteral("table request from the unit");
-        case FromUnit::Event:
+        case FromUnit::event:
             return QStringLiteral("event %1 from the unit: kod %2, type %3, place %4, %5%6")
                 .arg(event::index(f))
                 .arg(event::code(f))
@@ -41,7 +41,7 @@ QString describeFromUnit(const CommandFrame& f) {
                 .arg(event::place(f))
                 .arg(timeText(event::time(f)))
                 .arg(event::wantsName(f) == 1 ? QStringLiteral(", name asked for") : QString());
-        case FromUnit::CardEvent:
+        case FromUnit::cardEvent:
             return QStringLiteral(
                        "card event from the unit: card %1, kod %2, type %3, place %4, %5")
                 .arg(QString::fromStdString(cardEvent::cardText(f)))
@@ -49,16 +49,16 @@ QString describeFromUnit(const CommandFrame& f) {
                 .arg(cardEvent::kind(f))
                 .arg(cardEvent::place(f))
                 .arg(timeText(cardEvent::time(f)));
-        case FromUnit::Statistics: {
+        case FromUnit::statistics: {
             QString text = QStringLiteral("statistics from the unit:");
             for (const FieldUpdate& u : statisticsUpdates(f))
                 text += QStringLiteral(" %1 %2").arg(QLatin1String(fieldName(u.field).data()),
                                                      fromCp1250(u.text));
             return text;
         }
-        case FromUnit::ChipNumber:
+        case FromUnit::chipNumber:
             return QStringLiteral("chip number from the unit: %1").arg(fromCp1250(chipText(f)));
-        case FromUnit::ClockReport:
+        case FromUnit::clockReport:
             // Byte 2 says whether the bridge is to act on it.
             return QStringLiteral("clock report from the unit: %1.%2. %3:%4:%5%6")
                 .arg(f[4])
@@ -73,26 +73,26 @@ QString describeFromUnit(const CommandFrame& f) {
 
 QString describeToUnit(const CommandFrame& f) {
     switch (ToUnit(f.code())) {
-        case ToUnit::SetClock:
+        case ToUnit::setClock:
             return QStringLiteral("clock of the unit set to %1").arg(timeText(timeStampAt(f, 2)));
-        case ToUnit::Answer:
+        case ToUnit::answer:
             return f[2] == 0
                        ? QStringLiteral("answer to the unit: accepted")
                        : QStringLiteral("answer to the unit: accepted, name \"%1\"").arg(nameIn(f));
-        case ToUnit::TablesChanged:
+        case ToUnit::tablesChanged:
             return QStringLiteral("new tables announced to the unit");
-        case ToUnit::StatisticsRequest:
+        case ToUnit::statisticsRequest:
             return QStringLiteral("statistics asked of the unit");
-        case ToUnit::ChipNumberRequest:
+        case ToUnit::chipNumberRequest:
             return QStringLiteral("chip number asked of the unit");
-        case ToUnit::StartOfCommunication:
+        case ToUnit::startOfCommunication:
             return QStringLiteral("start frame to the unit, time %1")
                 .arg(timeText(timeStampAt(f, 2)));
-        case ToUnit::TablesBegin:  // the download is told as a whole, with its counts
-        case ToUnit::TablesEnd:
-        case ToUnit::Section1Record:
-        case ToUnit::Section2Record:
-        case ToUnit::FictitiousEvent:
+        case ToUnit::tablesBegin:  // the download is told as a whole, with its counts
+        case ToUnit::tablesEnd:
+        case ToUnit::section1Record:
+        case ToUnit::section2Record:
+        case ToUnit::fictitiousEvent:
             break;
     }
     return {};
@@ -100,17 +100,17 @@ QString describeToUnit(const CommandFrame& f) {
 
 const char* requestKindName(RequestKind kind) {
     switch (kind) {
-        case RequestKind::None:
+        case RequestKind::none:
             return "none";
-        case RequestKind::Tables:
+        case RequestKind::tables:
             return "tables";
-        case RequestKind::Event:
+        case RequestKind::event:
             return "event";
-        case RequestKind::Recalculation:
+        case RequestKind::recalculation:
             return "recalculation";
-        case RequestKind::Poll:
+        case RequestKind::poll:
             return "poll";
-        case RequestKind::ClockReport:
+        case RequestKind::clockReport:
             return "clock report";
     }
     return "?";

@@ -15,16 +15,16 @@ std::string fileFailureText(FileFailure failure, const std::filesystem::path& pa
     const std::string file = pathText(path);
     std::string text;
     switch (failure) {
-        case FileFailure::Open:
+        case FileFailure::open:
             text = "Soubor " + file + " nelze otevřít";
             break;
-        case FileFailure::Read:
+        case FileFailure::read:
             text = "Soubor " + file + " nelze přečíst";
             break;
-        case FileFailure::Create:
+        case FileFailure::create:
             text = "Soubor " + file + " nelze vytvořit";
             break;
-        case FileFailure::Write:
+        case FileFailure::write:
             text = "Do souboru " + file + " nelze zapsat";
             break;
     }
@@ -65,11 +65,11 @@ Bytes readWholeFile(const std::filesystem::path& path) {
     // A folder of that name opens as a stream on some systems and fails only while reading.
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
-        throw HandlerError(fileFailureText(FileFailure::Open, path, systemCauseText(EISDIR)));
+        throw HandlerError(fileFailureText(FileFailure::open, path, systemCauseText(EISDIR)));
     errno = 0;
     std::FILE* file = openBinaryFile(path, false);
     if (file == nullptr)
-        throw HandlerError(fileFailureText(FileFailure::Open, path, systemCauseText(errno)));
+        throw HandlerError(fileFailureText(FileFailure::open, path, systemCauseText(errno)));
     Bytes bytes;
     char chunk[4096];
     std::size_t n = 0;
@@ -77,7 +77,7 @@ Bytes readWholeFile(const std::filesystem::path& path) {
     const int error = std::ferror(file) ? errno : 0;
     std::fclose(file);
     if (error != 0)
-        throw HandlerError(fileFailureText(FileFailure::Read, path, systemCauseText(error)));
+        throw HandlerError(fileFailureText(FileFailure::read, path, systemCauseText(error)));
     return bytes;
 }
 
@@ -85,12 +85,12 @@ void writeFileAnew(const std::filesystem::path& path, std::string_view bytes) {
     errno = 0;
     std::FILE* file = openBinaryFile(path, true);
     if (file == nullptr)
-        throw HandlerError(fileFailureText(FileFailure::Create, path, systemCauseText(errno)));
+        throw HandlerError(fileFailureText(FileFailure::create, path, systemCauseText(errno)));
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     int error = written ? 0 : errno;
     if (std::fclose(file) != 0 && error == 0) error = errno;
     if (!written || error != 0)
-        throw HandlerError(fileFailureText(FileFailure::Write, path, systemCauseText(error)));
+        throw HandlerError(fileFailureText(FileFailure::write, path, systemCauseText(error)));
 }
 
 void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
@@ -108,7 +108,7 @@ void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
     if (ec) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
-        throw HandlerError(fileFailureText(FileFailure::Write, path, systemCauseText(ec.value())));
+        throw HandlerError(fileFailureText(FileFailure::write, path, systemCauseText(ec.value())));
     }
 }
 

@@ -19,7 +19,7 @@ void replaceFile(const std::filesystem::path& path, std::string_view bytes);
 
 // What the operator is told when one of the bridge's files fails, UTF-8 for HandlerError; the
 // cause, when there is one, goes in parentheses.
-enum class FileFailure { Open, Read, Create, Write };
+enum class FileFailure { open, read, create, write };
 std::string fileFailureText(FileFailure failure, const std::filesystem::path& path,
                             std::string_view cause = {});
 

@@ -29,8 +29,8 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
         setCommState(CommState::stopped);
     }
     m_state.receiveSettle = 0;
-    m_state.requestKind = RequestKind::None;
-    m_state.serverPhase = ServerPhase::Idle;
+    m_state.requestKind = RequestKind::none;
+    m_state.serverPhase = ServerPhase::idle;
     m_state.replyDeadline.reset();
     if (companyId) {
         m_state.companyId = *companyId;
@@ -45,7 +45,7 @@ void Engine::resumeCommunication(const std::string& cause) {
     purgeInput();  // with whatever the engine had read but not yet looked at
     std::error_code ec;
     std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
-    sendWithTime(ToUnit::StartOfCommunication);
+    sendWithTime(ToUnit::startOfCommunication);
     if (!m_startedAtMs) {
         m_startedAtMs = m_clock.monotonicMs();
         m_unitHeardSinceStart = false;
@@ -169,7 +169,7 @@ void Engine::delivered() {
 
 void Engine::deliveryFailed(const std::string& cause) {
     ++m_status.failed;
-    if (m_state.requestKind == RequestKind::Event && !m_identification.empty())
+    if (m_state.requestKind == RequestKind::event && !m_identification.empty())
         note(m_identification + " – nepředáno: " + cause, Tone::failure);
     showFailure(cause);
 }
@@ -231,9 +231,9 @@ bool Engine::communicationStopped() const { return !communicationOn(m_status.sta
 OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     // The operator announcing the tables is a new start for them.
-    if (frameCode == ToUnit::TablesChanged) endTableBackOff();
+    if (frameCode == ToUnit::tablesChanged) endTableBackOff();
     if (!sendWithTime(frameCode)) return OperationResult::notSent;
-    if (frameCode == ToUnit::StatisticsRequest || frameCode == ToUnit::ChipNumberRequest)
+    if (frameCode == ToUnit::statisticsRequest || frameCode == ToUnit::chipNumberRequest)
         m_unitAskedAtMs = m_clock.monotonicMs();
     return OperationResult::done;
 }
@@ -242,9 +242,9 @@ OperationResult Engine::recalculate() {
     // Without ticks its reply would never be taken, and every later click would be refused.
     if (communicationStopped()) return OperationResult::communicationStopped;
     // Replacing the outstanding request would lose the answer the unit is waiting for.
-    if (m_state.serverPhase != ServerPhase::Idle) return OperationResult::requestUnderWay;
+    if (m_state.serverPhase != ServerPhase::idle) return OperationResult::requestUnderWay;
     m_state.requestUrl = recalculationUrl(requestSettings());
-    issueRequest(m_state.requestUrl, RequestKind::Recalculation);
+    issueRequest(m_state.requestUrl, RequestKind::recalculation);
     return OperationResult::done;
 }
 
@@ -256,7 +256,7 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
     for (int i = 0; i < count && !stopped; ++i) {
         const WallTime t = m_clock.now();
         CommandFrame& f = m_state.frame;
-        f.setCode(ToUnit::FictitiousEvent);
+        f.setCode(ToUnit::fictitiousEvent);
         ++number;
         // An event's layout: the number as its index, its low byte also as code, type and place.
         const auto low = static_cast<std::uint8_t>(number & 0xFF);
@@ -269,7 +269,7 @@ OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
         stopped = !progress(Progress::fictitiousEvent, i + 1, count);
     }
     if (number > 0) note("Do RJ posláno " + std::to_string(number) + " fiktivních událostí");
-    if (!stopped) sendWithTime(ToUnit::StatisticsRequest);
+    if (!stopped) sendWithTime(ToUnit::statisticsRequest);
     m_state.slowFrameCounter = 0;
     return OperationResult::done;
 }

@@ -6,7 +6,7 @@ class QObject;
 
 namespace kv {
 
-enum class PromptAnswer { Abort, Retry, Ok };
+enum class PromptAnswer { abort, retry, ok };
 
 // What the bridge reports and the window asks go through here, so that tests can answer without
 // a display.  The bridge only reports (message, report, notice); questions (abortRetry,

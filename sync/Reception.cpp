@@ -28,15 +28,15 @@ bool possibleTime(const WallTime& t) {
 }
 
 bool isIdentification(std::uint8_t code) {
-    return code == static_cast<std::uint8_t>(FromUnit::Event) ||
-           code == static_cast<std::uint8_t>(FromUnit::CardEvent);
+    return code == static_cast<std::uint8_t>(FromUnit::event) ||
+           code == static_cast<std::uint8_t>(FromUnit::cardEvent);
 }
 }  // namespace
 
 void Engine::noteLaterIdentification(const CommandFrame& f) {
-    if (m_state.requestKind != RequestKind::Event || m_state.laterIdentification) return;
+    if (m_state.requestKind != RequestKind::event || m_state.laterIdentification) return;
     if (!isIdentification(f.code()) || f == m_state.requestedEvent) return;  // a repeat is no other
-    const WallTime t = f.fromUnitCode() == FromUnit::Event ? event::time(f) : cardEvent::time(f);
+    const WallTime t = f.fromUnitCode() == FromUnit::event ? event::time(f) : cardEvent::time(f);
     if (possibleTime(t)) m_state.laterIdentification = f;
 }
 
@@ -78,8 +78,8 @@ bool Engine::possibleEvent(const WallTime& when) {
 }
 
 void Engine::countIdle() {
-    if (m_state.requestKind == RequestKind::None && m_state.receiveSettle == 0 &&
-        m_state.serverPhase == ServerPhase::Idle && !inputWaiting())
+    if (m_state.requestKind == RequestKind::none && m_state.receiveSettle == 0 &&
+        m_state.serverPhase == ServerPhase::idle && !inputWaiting())
         ++m_state.idleTicks;
 }
 
@@ -87,11 +87,11 @@ void Engine::periodicStep() {
     if (m_state.idleTicks <= kIdleThreshold) return;
     m_state.idleTicks = 0;
     // Bytes may have arrived since the idle count: then the poll waits for the next round.
-    if (m_state.requestKind != RequestKind::None || m_state.receiveSettle != 0 ||
-        m_state.serverPhase != ServerPhase::Idle || inputWaiting())
+    if (m_state.requestKind != RequestKind::none || m_state.receiveSettle != 0 ||
+        m_state.serverPhase != ServerPhase::idle || inputWaiting())
         return;
-    if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::SetClock);
-    issueRequest(pollUrl(requestSettings()), RequestKind::Poll);
+    if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::setClock);
+    issueRequest(pollUrl(requestSettings()), RequestKind::poll);
 }
 
 bool Engine::inputWaiting() { return m_reader.pending() || m_com.InCount() > 0; }
@@ -186,11 +186,11 @@ void Engine::readFrame() {
     m_state.frame = r.frame;
     unitHeard();
     qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
-    if (m_state.requestKind != RequestKind::None) {
+    if (m_state.requestKind != RequestKind::none) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
         // chip numbers need none and are shown at once.
         const FromUnit code = m_state.frame.fromUnitCode();
-        if (code != FromUnit::Statistics && code != FromUnit::ChipNumber) {
+        if (code != FromUnit::statistics && code != FromUnit::chipNumber) {
             qCInfo(lcSync) << "frame left unanswered, a request is under way:"
                            << hexDump(m_state.frame.bytes).c_str();
             noteLaterIdentification(m_state.frame);
@@ -205,35 +205,35 @@ void Engine::dispatch() {
     const CommandFrame& f = m_state.frame;
     logFromUnit(f);
     switch (f.fromUnitCode()) {
-        case FromUnit::TableRequest:
-            if (issueRequest(tablesUrl(requestSettings()), RequestKind::Tables))
+        case FromUnit::tableRequest:
+            if (issueRequest(tablesUrl(requestSettings()), RequestKind::tables))
                 m_state.tableSyncCountdown = 0;
             break;
-        case FromUnit::Event: {
+        case FromUnit::event: {
             if (!possibleEvent(event::time(f))) break;
             const EventRequest r = eventUrl(requestSettings(), f);
             show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = event::wantsName(f);
-            issueRequest(r.url, RequestKind::Event);
+            issueRequest(r.url, RequestKind::event);
             break;
         }
-        case FromUnit::Statistics:
+        case FromUnit::statistics:
             showStatistics();
             break;
-        case FromUnit::ChipNumber:
+        case FromUnit::chipNumber:
             showChipNumber();
             break;
-        case FromUnit::CardEvent: {
+        case FromUnit::cardEvent: {
             if (!possibleEvent(cardEvent::time(f))) break;
             const EventRequest r = cardEventUrl(requestSettings(), f);
             show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;
-            issueRequest(r.url, RequestKind::Event);
+            issueRequest(r.url, RequestKind::event);
             break;
         }
-        case FromUnit::ClockReport:
+        case FromUnit::clockReport:
             if (clockReport::actedOn(f))
-                issueRequest(clockReportUrl(requestSettings(), f), RequestKind::ClockReport);
+                issueRequest(clockReportUrl(requestSettings(), f), RequestKind::clockReport);
             break;
         default:
             break;

@@ -66,44 +66,44 @@ std::string errorStatusCause(int status) {
 }  // namespace
 
 void Engine::processReply() {
-    if (m_state.serverPhase != ServerPhase::ReplyReady) return;
+    if (m_state.serverPhase != ServerPhase::replyReady) return;
     // The reply is processed exactly once, whatever happens while reading it.
     struct CleanUp {
         Engine& e;
         ~CleanUp() {
             e.m_state.slowFrameCounter = 0;
             e.deleteReplyFiles();
-            e.m_state.serverPhase = ServerPhase::Idle;
-            e.m_state.requestKind = RequestKind::None;
+            e.m_state.serverPhase = ServerPhase::idle;
+            e.m_state.requestKind = RequestKind::none;
             e.purgePortAfterReply();
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
     // An event is delivered only once its reply says what became of it (answerEvent).
-    if (outcome.succeeded() && m_state.requestKind != RequestKind::Event)
+    if (outcome.succeeded() && m_state.requestKind != RequestKind::event)
         delivered();
     else if (!outcome.succeeded())
         deliveryFailed(errorStatusCause(outcome.status));
     switch (m_state.requestKind) {
-        case RequestKind::Tables:
+        case RequestKind::tables:
             downloadTables();
             break;
-        case RequestKind::Event:
+        case RequestKind::event:
             answerEvent();
             break;
-        case RequestKind::Recalculation:
+        case RequestKind::recalculation:
             if (serverAnswered())
                 show(Field::statpc, "99");
             else
                 showFault(Field::statpc, "Err");
             break;
-        case RequestKind::Poll:
+        case RequestKind::poll:
             if (m_http.outcome().succeeded()) readPollReply();
             break;
-        case RequestKind::ClockReport:
-            sendWithTime(ToUnit::SetClock);
+        case RequestKind::clockReport:
+            sendWithTime(ToUnit::setClock);
             break;
-        case RequestKind::None:
+        case RequestKind::none:
             break;
     }
 }
@@ -234,7 +234,7 @@ void Engine::replaceSkippedWarning(const std::string& warning) {
 
 void Engine::answerEvent() {
     CommandFrame& f = m_state.frame;
-    f.setCode(ToUnit::Answer);
+    f.setCode(ToUnit::answer);
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
@@ -327,7 +327,7 @@ void Engine::triggerFileCheck() {
 void Engine::tableSyncStep() {
     if (m_state.tableSyncCountdown == 1) {
         if (m_state.tableRetryAt && m_clock.monotonicMs() < *m_state.tableRetryAt) return;
-        sendWithTime(ToUnit::TablesChanged);
+        sendWithTime(ToUnit::tablesChanged);
         m_state.tableSyncCountdown = kTableSyncRepeat;
     }
     if (m_state.tableSyncCountdown > 1) --m_state.tableSyncCountdown;

@@ -61,7 +61,7 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
     FilePtr in(openFile(getTxt, false));
     if (!in) return 0;
     FilePtr out(openFile(getTmp, true));
-    if (!out) fail(FileFailure::Create, getTmp, errno);
+    if (!out) fail(FileFailure::create, getTmp, errno);
 
     std::vector<char> buffer(kChunk);
     std::string head;  // the bytes read before the reply is known to be long enough
@@ -83,17 +83,17 @@ std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesys
         }
         const std::size_t n = crBeforeLf(chunk, afterCr, converted.data());
         if (std::fwrite(converted.data(), 1, n, out.get()) != n)
-            fail(FileFailure::Write, getTmp, errno);
+            fail(FileFailure::write, getTmp, errno);
     }
-    if (std::ferror(in.get())) fail(FileFailure::Read, getTxt, errno);
+    if (std::ferror(in.get())) fail(FileFailure::read, getTxt, errno);
     in.reset();
-    if (std::fclose(out.release()) != 0) fail(FileFailure::Write, getTmp, errno);
+    if (std::fclose(out.release()) != 0) fail(FileFailure::write, getTmp, errno);
     return size;
 }
 
 ReplyLineReader::ReplyLineReader(const std::filesystem::path& file) : m_buffer(kChunk) {
     m_file = openFile(file, false);
-    if (!m_file) fail(FileFailure::Open, file, errno);
+    if (!m_file) fail(FileFailure::open, file, errno);
     // The reader keeps its own buffer; the stream's would only add a copy.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
 }

@@ -20,7 +20,7 @@ constexpr std::int64_t kHeldUpMs = 1000;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
-    if (f.fromUnitCode() != FromUnit::CardEvent) return "kód " + std::to_string(event::code(f));
+    if (f.fromUnitCode() != FromUnit::cardEvent) return "kód " + std::to_string(event::code(f));
     return "čip " + cardEvent::cardText(f);
 }
 }  // namespace
@@ -54,7 +54,7 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     show(Field::urls, url);
     // The tables and the poll only read: sent again, they do no harm.
     const Repeat repeat =
-        kind == RequestKind::Tables || kind == RequestKind::Poll ? Repeat::allowed : Repeat::never;
+        kind == RequestKind::tables || kind == RequestKind::poll ? Repeat::allowed : Repeat::never;
     // An event the server records while its reply cannot be kept would leave the unit without
     // an answer, and its repeat would be recorded twice: no request without room for the reply.
     const std::string diskFault = replyRoomFault();
@@ -63,7 +63,7 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
         showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
-        m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
+        m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
         const RequestKind was = std::exchange(m_state.requestKind, kind);
         deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault);
         m_state.requestKind = was;
@@ -71,22 +71,22 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     }
     qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
                              << QByteArray::fromStdString(url);
-    m_state.serverPhase = ServerPhase::Issued;
+    m_state.serverPhase = ServerPhase::issued;
     m_state.requestKind = kind;
     m_state.requestedEvent = m_state.frame;
     m_state.laterIdentification.reset();
-    m_identification = kind == RequestKind::Event ? identificationOf(m_state.frame) : "";
+    m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
     return true;
 }
 
 void Engine::awaitReply() {
     const std::int64_t now = m_clock.monotonicMs();
-    if (m_state.serverPhase == ServerPhase::Issued) {
-        m_state.serverPhase = ServerPhase::Waiting;
+    if (m_state.serverPhase == ServerPhase::issued) {
+        m_state.serverPhase = ServerPhase::waiting;
         m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
         m_state.replyLookMs = now;
     }
-    if (m_state.serverPhase != ServerPhase::Waiting) return;
+    if (m_state.serverPhase != ServerPhase::waiting) return;
     // What has arrived is looked at before the time-out.  After the process was held up, a
     // reply that came meanwhile may still wait in the network layer: the event loop hands it
     // over before the next tick, which judges.
@@ -97,12 +97,12 @@ void Engine::awaitReply() {
         showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
         showFault(Field::stavprac, "Doch.server timeout!");
         showFault(Field::stavdatum, cp1250("Špatná adresa?"));
-        m_state.serverPhase = ServerPhase::Idle;
+        m_state.serverPhase = ServerPhase::idle;
         showFault(Field::statpc, "Err");
         deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
-        m_state.requestKind = RequestKind::None;
+        if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
+        m_state.requestKind = RequestKind::none;
         m_state.replyDeadline.reset();
         m_http.cancel();
         deleteReplyFiles();
@@ -110,11 +110,11 @@ void Engine::awaitReply() {
     if (m_http.outcome().complete()) {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
-        m_state.serverPhase = ServerPhase::ReplyReady;
+        m_state.serverPhase = ServerPhase::replyReady;
         return;
     }
     const HttpOutcome outcome = m_http.outcome();
-    if (m_state.serverPhase == ServerPhase::Waiting && outcome.state == HttpState::failed)
+    if (m_state.serverPhase == ServerPhase::waiting && outcome.state == HttpState::failed)
         serverUnreachable(outcome.cause);
 }
 
@@ -131,9 +131,9 @@ void Engine::serverUnreachable(const std::string& cause) {
               cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"));
     showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
-    if (m_state.requestKind == RequestKind::Tables) tableDownloadFailed();
-    m_state.serverPhase = ServerPhase::Idle;
-    m_state.requestKind = RequestKind::None;
+    if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
+    m_state.serverPhase = ServerPhase::idle;
+    m_state.requestKind = RequestKind::none;
     m_state.replyDeadline.reset();
     deleteReplyFiles();
 }

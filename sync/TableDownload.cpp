@@ -65,20 +65,20 @@ void TableDownload::begin() {
 
 bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t total) {
     ReplyLineReader reply(replyFile);
-    ToUnit section = ToUnit::Section1Record;
+    ToUnit section = ToUnit::section1Record;
     begin();
-    if (!m_engine.sendWithTime(ToUnit::TablesBegin)) return false;
+    if (!m_engine.sendWithTime(ToUnit::tablesBegin)) return false;
     m_engine.m_state.slowFrameCounter = 1;
     std::string line;
     while (reply.next(line)) {
         if (isSeparator(line)) {
-            section = ToUnit::Section2Record;
+            section = ToUnit::section2Record;
             continue;
         }
-        if (!isRecordLine(line, section == ToUnit::Section2Record)) continue;
+        if (!isRecordLine(line, section == ToUnit::section2Record)) continue;
         CommandFrame& f = m_engine.m_state.frame;
         f.setCode(section);
-        const bool ok = section == ToUnit::Section1Record ? parseSection1Record(line, f)
+        const bool ok = section == ToUnit::section1Record ? parseSection1Record(line, f)
                                                           : parseSection2Record(line, f);
         if (!ok) {
             ++m_skipped;  // a record that cannot be converted is left out
@@ -88,7 +88,7 @@ bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t to
         m_engine.progress(Engine::Progress::tableRecord, ++m_sent, total);
         if (m_engine.ending() && !finishesBeforeTheEnd(total)) return false;
     }
-    if (!m_engine.sendWithTime(ToUnit::TablesEnd)) return false;
+    if (!m_engine.sendWithTime(ToUnit::tablesEnd)) return false;
     m_engine.progress(Engine::Progress::tablesClosed, m_sent, total);
     m_finished = true;
     std::error_code ec;

@@ -149,7 +149,7 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     ASSERT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.http->calls()[0].url, "http://127.0.0.1/kw/gcalc.php?firma=12&httphost=server");
-    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::Recalculation);
+    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::recalculation);
     // A second click while the first is under way does not replace it.
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);
@@ -158,7 +158,7 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.http->complete("anything at all");
     w.tick();
     EXPECT_EQ(w.text("statpc"), "99");
-    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::None);
+    EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::none);
 }
 
 TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnTheLine) {

@@ -81,7 +81,7 @@ TEST_P(EnvironmentFault, IsToldInCzechAndNothingHeldIsLost) {
     } else {
         EXPECT_TRUE(e.w->prompts.shown.empty()) << e.said().toStdString();
     }
-    EXPECT_EQ(e.w->form->engine().state().requestKind, RequestKind::None);
+    EXPECT_EQ(e.w->form->engine().state().requestKind, RequestKind::none);
     if (c.recover) c.recover(e);
     if (e.w->fs) e.w->fs->setReadOnly(false);
     EXPECT_EQ(readFile(e.w->workDir / "terminal.cfg"), c.config);

@@ -139,10 +139,10 @@ TEST(Start, WithoutAPortOpensNothing) {
 TEST(Start, PortThatDoesNotOpenLeavesCommunicationStopped) {
     ComPortMapping com4(4, kMissingDevice);
     Window w(config("4", "0"));
-    w.prompts.answers = {PromptAnswer::Retry, PromptAnswer::Abort};
+    w.prompts.answers = {PromptAnswer::retry, PromptAnswer::abort};
     w.form->terminalstart();
     EXPECT_EQ(w.prompts.shown.size(), 2u);
-    EXPECT_EQ(w.prompts.shown.at(0).kind, ScriptedPrompts::Kind::AbortRetry);
+    EXPECT_EQ(w.prompts.shown.at(0).kind, ScriptedPrompts::Kind::abortRetry);
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->Timer1().isActive());
 }

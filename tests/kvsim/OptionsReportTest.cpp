@@ -21,7 +21,7 @@ TEST(CommandLine, DefaultsAreThoseOfTheHelp) {
     EXPECT_EQ(o.unit.events, 10);
     EXPECT_DOUBLE_EQ(o.unit.intervalS, 2);
     EXPECT_EQ(o.unit.cardEvery, 0);
-    EXPECT_EQ(o.unit.nameRequest, NameRequest::Alternate);
+    EXPECT_EQ(o.unit.nameRequest, NameRequest::alternate);
     EXPECT_DOUBLE_EQ(o.unit.answerTimeoutS, 35);
     EXPECT_DOUBLE_EQ(o.unit.lingerS, 2);
     EXPECT_EQ(o.unit.chips, defaultChips());
@@ -70,7 +70,7 @@ TEST(CommandLine, ValuesInBothSpellingsAndFlags) {
     EXPECT_EQ(o.unit.events, 0);
     EXPECT_DOUBLE_EQ(o.unit.intervalS, 0.5);
     EXPECT_EQ(o.unit.cardEvery, 3);
-    EXPECT_EQ(o.unit.nameRequest, NameRequest::Never);
+    EXPECT_EQ(o.unit.nameRequest, NameRequest::never);
     EXPECT_DOUBLE_EQ(o.unit.answerTimeoutS, 1.5);
     EXPECT_DOUBLE_EQ(o.unit.statsEveryS, 4);
     EXPECT_DOUBLE_EQ(o.unit.clockReportEveryS, 9);

@@ -101,11 +101,11 @@ TEST(UnitEvents, NameRequestByMode) {
         std::vector<int> expected;  // byte 13 of the FrameCode-2 events among the first six
     };
     const Row rows[] = {
-        {NameRequest::Always, 0, {1, 1, 1, 1, 1, 1}},
-        {NameRequest::Never, 0, {0, 0, 0, 0, 0, 0}},
-        {NameRequest::Alternate, 0, {1, 0, 1, 0, 1, 0}},
+        {NameRequest::always, 0, {1, 1, 1, 1, 1, 1}},
+        {NameRequest::never, 0, {0, 0, 0, 0, 0, 0}},
+        {NameRequest::alternate, 0, {1, 0, 1, 0, 1, 0}},
         // Card events do not count: events 1, 2, 4, 5 are the FrameCode-2 ones.
-        {NameRequest::Alternate, 3, {1, 0, 1, 0}},
+        {NameRequest::alternate, 3, {1, 0, 1, 0}},
     };
     for (const Row& row : rows) {
         UnitOptions o = quickOptions();

@@ -67,7 +67,7 @@ const std::string kEventUrl =
 void request(EngineHarness& h, const CommandFrame& frame) {
     h.unitSends(frame);
     h.ticks(3);
-    if (h.engine->state().serverPhase != ServerPhase::Waiting)
+    if (h.engine->state().serverPhase != ServerPhase::waiting)
         ADD_FAILURE() << "the frame's request is not awaited";
 }
 

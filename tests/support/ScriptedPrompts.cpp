@@ -5,23 +5,23 @@
 namespace kv::test {
 
 PromptAnswer ScriptedPrompts::abortRetry(const QString& caption, const QString& text) {
-    const Shown prompt{Kind::AbortRetry, caption, text};
+    const Shown prompt{Kind::abortRetry, caption, text};
     shown.push_back(prompt);
     if (whileShown) whileShown(prompt);
-    if (answers.empty()) return PromptAnswer::Abort;
+    if (answers.empty()) return PromptAnswer::abort;
     const PromptAnswer answer = answers.front();
     answers.pop_front();
     return answer;
 }
 
 void ScriptedPrompts::message(const QString& caption, const QString& text) {
-    const Shown prompt{Kind::Message, caption, text};
+    const Shown prompt{Kind::message, caption, text};
     shown.push_back(prompt);
     if (whileShown) whileShown(prompt);
 }
 
 bool ScriptedPrompts::confirm(const QString& caption, const QString& text) {
-    const Shown prompt{Kind::Confirm, caption, text};
+    const Shown prompt{Kind::confirm, caption, text};
     shown.push_back(prompt);
     if (whileShown) whileShown(prompt);
     if (confirmations.empty()) return false;

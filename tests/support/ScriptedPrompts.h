@@ -12,7 +12,7 @@ namespace kv::test {
 // Answers message boxes from a script and records every one shown.
 class ScriptedPrompts : public Prompts {
 public:
-    enum class Kind { AbortRetry, Message, Confirm };
+    enum class Kind { abortRetry, message, confirm };
     struct Shown {
         Kind kind;
         QString caption;

@@ -14,10 +14,10 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     h.clock.setWall(2024, 3, 5, 7, 4, 45, 750);
     h.unitSends(kEvent);
     h.ticks(3);  // issued during the tick at second 45.950
-    ASSERT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
+    ASSERT_EQ(h.engine->state().serverPhase, ServerPhase::waiting);
     // Timed out at the first tick at or after second 15 of the next minute.
     int ticks = 0;
-    while (h.engine->state().serverPhase == ServerPhase::Waiting && ticks < 400) {
+    while (h.engine->state().serverPhase == ServerPhase::waiting && ticks < 400) {
         h.tick();
         ++ticks;
     }
@@ -31,7 +31,7 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
     EXPECT_EQ(h.fields.text(Field::statpc), "Err");
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
     // A good reply ends the failure, and its words go with it.
@@ -49,19 +49,19 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
 }
 
 TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
-    for (RequestKind kind : {RequestKind::Event, RequestKind::Tables}) {
+    for (RequestKind kind : {RequestKind::event, RequestKind::tables}) {
         SCOPED_TRACE(int(kind));
         EngineHarness h;
-        h.unitSends(kind == RequestKind::Event ? kEvent : frameOf({1}));
+        h.unitSends(kind == RequestKind::event ? kEvent : frameOf({1}));
         h.ticks(3);
         h.http.fail("spojen\xC3\xAD odm\xC3\xADtnuto");
         h.tick();
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
         EXPECT_EQ(h.fields.text(Field::statpc), "Err");
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
         // The unit's tables are announced again after the back-off, so that it asks again.
-        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::Tables ? 1u : 0u);
+        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::tables ? 1u : 0u);
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         h.unitSends(kEvent);
         h.ticks(3);
@@ -136,7 +136,7 @@ TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {
     h.clock.advanceMs(2'000);                 // and the program was held up past the second
     h.tick();                                 // the network layer hands over what came meanwhile
     h.tick();
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
 }
 
@@ -168,7 +168,7 @@ TEST(AwaitReply, AReplyThatArrivedIsNoTimeOut) {
         if (row.completeAfterIt) h.http.complete(body);
         h.tick();
         const bool answered = row.completeBeforeTheTick || row.completeAfterIt;
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
         EXPECT_EQ(h.sentCodes(), answered ? std::vector<int>{6} : std::vector<int>{});
         EXPECT_EQ(h.fields.text(Field::stavprac),
                   answered ? "Jan Nov\xE1k" : "Doch.server timeout!");
@@ -181,8 +181,8 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     h.http.setRefusal(std::string("bad address"));
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
     EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
     EXPECT_EQ(h.fields.text(Field::stavprac),
@@ -191,7 +191,7 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     h.http.setRefusal(std::nullopt);
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Waiting);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::waiting);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ struct PtyEngine {
     void replyArrived(RequestKind kind) {
         http.getDoc("http://127.0.0.1/", work / "status.tmp", Repeat::allowed);
         http.complete("", 200);  // the reply itself is already in get.txt
-        EngineProbe::state(*engine).serverPhase = ServerPhase::ReplyReady;
+        EngineProbe::state(*engine).serverPhase = ServerPhase::replyReady;
         EngineProbe::state(*engine).requestKind = kind;
     }
 
@@ -123,7 +123,7 @@ TEST(Load, TwoHundredThousandRecordsReachTheUnitWithFlatMemory) {
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak count from here
     const auto start = std::chrono::steady_clock::now();
-    p.replyArrived(RequestKind::Tables);
+    p.replyArrived(RequestKind::tables);
     p.engine->processReply();
     const auto took = std::chrono::steady_clock::now() - start;
     const long peak = statusKb("VmHWM");
@@ -137,7 +137,7 @@ TEST(Load, TwoHundredThousandRecordsReachTheUnitWithFlatMemory) {
         EXPECT_LT(peak - before, 10 * 1024) << "kB";
     }
     EXPECT_FALSE(std::filesystem::exists(p.work / "get.txt"));
-    EXPECT_EQ(p.engine->state().serverPhase, ServerPhase::Idle);
+    EXPECT_EQ(p.engine->state().serverPhase, ServerPhase::idle);
 }
 
 TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
@@ -152,7 +152,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
     EngineProbe::state(*p.engine).nameRequested = 1;
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
-    p.replyArrived(RequestKind::Event);
+    p.replyArrived(RequestKind::event);
     p.engine->processReply();
     const long peak = statusKb("VmHWM");
     if (!kSanitized) {

@@ -11,20 +11,20 @@ namespace {
 TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsIt) {
     EngineHarness h;
     ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Recalculation);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::recalculation);
     EXPECT_EQ(h.engine->recalculate(), OperationResult::requestUnderWay);
     EXPECT_EQ(h.http.calls().size(), 1u);
 
     // No port chosen: refused, and the running communication with its request goes on.
     EXPECT_FALSE(h.engine->startCommunication(0, 12));
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Issued);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Recalculation);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::issued);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::recalculation);
     EXPECT_EQ(h.engine->state().companyId, 0);
     EXPECT_EQ(h.engine->commState(), CommState::running);
     EXPECT_TRUE(h.com->Opened());
     // A start on a port resets the request and takes the company over, unless none is given.
     EXPECT_TRUE(h.engine->startCommunication(1, 12));
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_EQ(h.engine->state().companyId, 12);
     EXPECT_TRUE(h.engine->startCommunication(1, std::nullopt));
     EXPECT_EQ(h.engine->state().companyId, 12) << "no company id given: the last one stays";
@@ -43,8 +43,8 @@ TEST(Operations, ACommandThePortDidNotTakeIsRefusedAndShowsNoFrameCode) {
     h.tick();
     ASSERT_EQ(h.engine->commState(), CommState::portLost);
     h.line->written.clear();
-    for (ToUnit code : {ToUnit::SetClock, ToUnit::ChipNumberRequest, ToUnit::TablesChanged,
-                        ToUnit::StatisticsRequest}) {
+    for (ToUnit code : {ToUnit::setClock, ToUnit::chipNumberRequest, ToUnit::tablesChanged,
+                        ToUnit::statisticsRequest}) {
         h.fields.setText(Field::statpc, "11");
         EXPECT_EQ(h.engine->command(code), OperationResult::notSent) << int(code);
         EXPECT_EQ(h.fields.text(Field::statpc), "11");
@@ -97,7 +97,7 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     EXPECT_EQ(history.back(), kUnitSilentText);
 
     const std::string notAnswering = "RJ neodpovídá – zkontrolujte port a kabel";
-    ASSERT_EQ(h.engine->command(ToUnit::StatisticsRequest), OperationResult::done);
+    ASSERT_EQ(h.engine->command(ToUnit::statisticsRequest), OperationResult::done);
     h.ticks(50);
     EXPECT_NE(fromCp1250(h.fields.text(Field::stavprac)).toStdString(), notAnswering);
     h.tick();
@@ -113,7 +113,7 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     EXPECT_GT(h.engine->status().lastUnitFrameMs.value_or(0), h.clock.monotonicMs() - 500);
     // Answered in time, a question is not told.
     const std::size_t told = history.size();
-    h.engine->command(ToUnit::ChipNumberRequest);
+    h.engine->command(ToUnit::chipNumberRequest);
     h.unitSends(frameOf({4}));
     h.ticks(100);
     EXPECT_EQ(history.size(), told);

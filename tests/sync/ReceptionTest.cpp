@@ -24,9 +24,9 @@ TEST(Reception, FrameIsReadTwoTicksAfterItsMarkerAndNoiseIsDropped) {
     EXPECT_EQ(h.fields.text(Field::stavdatum), "5.3.2024 7:4:9");
     EXPECT_EQ(h.fields.text(Field::urls), kEventUrl);
     EXPECT_EQ(h.engine->state().nameRequested, 1);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::Event);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::event);
     EXPECT_EQ(h.engine->state().serverPhase,
-              ServerPhase::Waiting);  // issued and awaited within the same tick
+              ServerPhase::waiting);  // issued and awaited within the same tick
 }
 
 TEST(Reception, FrameSplitAcrossTicksIsReassembled) {
@@ -213,32 +213,32 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
         RequestKind kind;
     };
     const Row rows[] = {
-        {"tables", frameOf({1}), kBase + "?prikaz=1&httphost=127.0.0.1", RequestKind::Tables},
+        {"tables", frameOf({1}), kBase + "?prikaz=1&httphost=127.0.0.1", RequestKind::tables},
         {"card", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}),
          kBase + "?prikaz=6&karta=060504030201&kod=7&typpr=8&misto=9&datum=2099-12-31%2023:59:58"
                  "&httphost=127.0.0.1",
-         RequestKind::Event},
+         RequestKind::event},
         {"clock_report", frameOf({6, 1, 24, 3, 5, 7, 4}),
          kBase + "?prikaz=7&rok=1&mes=24&den=3&hod=5&min=7&sec=4&httphost=127.0.0.1",
-         RequestKind::ClockReport},
-        {"clock_byte_0", frameOf({6, 0, 24}), "", RequestKind::None},
-        {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::None},
-        {"unknown_9", frameOf({9, 1}), "", RequestKind::None},
-        {"zero", frameOf({0, 1}), "", RequestKind::None},
+         RequestKind::clockReport},
+        {"clock_byte_0", frameOf({6, 0, 24}), "", RequestKind::none},
+        {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::none},
+        {"unknown_9", frameOf({9, 1}), "", RequestKind::none},
+        {"zero", frameOf({0, 1}), "", RequestKind::none},
         // Impossible dates and times: noise shaped like an event is not recorded.
-        {"event_hour_24", frameOf({2, 1, 2, 3, 4, 5, 24, 4, 9, 5, 3, 24}), "", RequestKind::None},
-        {"event_minute_60", frameOf({2, 1, 2, 3, 4, 5, 7, 60, 9, 5, 3, 24}), "", RequestKind::None},
-        {"event_second_61", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 61, 5, 3, 24}), "", RequestKind::None},
-        {"event_day_0", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 0, 3, 24}), "", RequestKind::None},
+        {"event_hour_24", frameOf({2, 1, 2, 3, 4, 5, 24, 4, 9, 5, 3, 24}), "", RequestKind::none},
+        {"event_minute_60", frameOf({2, 1, 2, 3, 4, 5, 7, 60, 9, 5, 3, 24}), "", RequestKind::none},
+        {"event_second_61", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 61, 5, 3, 24}), "", RequestKind::none},
+        {"event_day_0", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 0, 3, 24}), "", RequestKind::none},
         {"event_30_february", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 30, 2, 24}), "",
-         RequestKind::None},
-        {"event_month_13", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 13, 24}), "", RequestKind::None},
+         RequestKind::none},
+        {"event_month_13", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 13, 24}), "", RequestKind::none},
         {"card_month_0", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 0, 99}), "",
-         RequestKind::None},
+         RequestKind::none},
         {"event_29_february_2024", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 29, 2, 24}),
          kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-2-29%207:4:9"
                  "&httphost=127.0.0.1",
-         RequestKind::Event},
+         RequestKind::event},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -17,7 +17,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
     h.unitSends(frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
     h.ticks(3);
-    ASSERT_EQ(h.engine->state().requestKind, RequestKind::Event);
+    ASSERT_EQ(h.engine->state().requestKind, RequestKind::event);
 
     h.line->lostCause = "Input/output error";
     h.line->failingNames.insert(portDeviceName(1));
@@ -33,14 +33,14 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
 
     h.http.complete("---OK---\nJan Novak\n");
     h.ticks(2);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_TRUE(h.line->written.empty()) << "the answer is not kept for later";
     EXPECT_FALSE(h.engine->reopenPort());
     // Writes while it is lost (the tables announced, the clock frame) neither open the port nor
     // ask the operator: only the reconnect opens it, and nothing waits for a click.
     std::ofstream(h.driveC / "zamestnanci") << "1";
     h.ticks(3);
-    h.engine->command(ToUnit::SetClock);
+    h.engine->command(ToUnit::setClock);
     EXPECT_TRUE(h.prompts.shown.empty());
     EXPECT_EQ(h.engine->commState(), CommState::portLost);
     EXPECT_TRUE(h.line->written.empty());

@@ -25,8 +25,8 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EXPECT_EQ(f.code(), 6);
     EXPECT_EQ(std::string(f.bytes.begin() + 1, f.bytes.end()), "Zlutoucky kun P");
     EXPECT_EQ(h.fields.text(Field::statpc), "6");
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::None);
+    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_TRUE(h.line->input.empty());
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
@@ -337,7 +337,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.sentCodes(), row.codes);
         EXPECT_EQ(h.fields.text(row.field), row.shown);
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::Idle);
+        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
     }
 }
 
@@ -408,7 +408,7 @@ TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
         EngineHarness h;
         h.state().idleTicks = 2661;
         h.tick();
-        ASSERT_EQ(h.engine->state().requestKind, RequestKind::Poll);
+        ASSERT_EQ(h.engine->state().requestKind, RequestKind::poll);
         reply(h, row.body);
         EXPECT_EQ(h.sentCodes(), row.tabsync ? std::vector<int>{7} : std::vector<int>{});
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.tabsync ? 254 : 0);

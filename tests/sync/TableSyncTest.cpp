@@ -122,7 +122,7 @@ TEST(TableBackOff, ATriggerTheOperatorOrAWholeDownloadEndsIt) {
                 EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
                 break;
             case operatorCommand:
-                h.engine->command(ToUnit::TablesChanged);
+                h.engine->command(ToUnit::tablesChanged);
                 break;
             case wholeDownload:
                 request(h, frameOf({1}));
@@ -194,14 +194,14 @@ TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
         std::vector<int> waitedAfter;
         for (int i = 1; i <= 12; ++i) {
             const auto before = h.clock.sleptMs();
-            h.engine->sendWithTime(ToUnit::Section1Record);
+            h.engine->sendWithTime(ToUnit::section1Record);
             if (h.clock.sleptMs() != before) waitedAfter.push_back(i);
             EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
         }
         EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
         h.state().slowFrameCounter = 0;
         const auto before = h.clock.sleptMs();
-        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::SetClock);
+        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::setClock);
         EXPECT_EQ(h.clock.sleptMs(), before);
     }
 }
@@ -213,7 +213,7 @@ TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
     h.setOption(&TerminalConfig::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 9, 700);
     h.state().slowFrameCounter = 1;
-    for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::Section1Record);
+    for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::section1Record);
     EXPECT_EQ(h.clock.now().second, 11);
     EXPECT_EQ(h.clock.now().millisecond, 0);
 }
@@ -223,7 +223,7 @@ TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
     h.setOption(&TerminalConfig::slowcom, true);
     h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
     h.state().slowFrameCounter = 5;
-    h.engine->sendWithTime(ToUnit::Section1Record);
+    h.engine->sendWithTime(ToUnit::section1Record);
     EXPECT_EQ(h.clock.now().second, 1);
     EXPECT_EQ(h.clock.now().millisecond, 0);
     EXPECT_EQ(h.engine->state().slowFrameCounter, 1);

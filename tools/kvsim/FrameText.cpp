@@ -51,31 +51,31 @@ std::string trimmedName(const kv::CommandFrame& f) {
 
 std::string describeFromBridge(const kv::CommandFrame& f) {
     switch (f.toUnitCode()) {
-        case kv::ToUnit::SetClock:
+        case kv::ToUnit::setClock:
             return "set clock to " + stamp(f, 2);
-        case kv::ToUnit::TablesBegin:
+        case kv::ToUnit::tablesBegin:
             return "table download begins " + stamp(f, 2);
-        case kv::ToUnit::Section1Record:
+        case kv::ToUnit::section1Record:
             return format(
                 "section-1 record: index %u chip %s time %02u%02u number %u balance %u %u",
                 f.word(2), chipHex(f, 4).c_str(), f[10], f[11], f[12], f[13], f[14]);
-        case kv::ToUnit::Section2Record:
+        case kv::ToUnit::section2Record:
             return format("section-2 record: %u %u %u:%02u %u:%02u %u", f[2], f[3], f[4], f[5],
                           f[6], f[7], f[8]);
-        case kv::ToUnit::TablesEnd:
+        case kv::ToUnit::tablesEnd:
             return "table download ends " + stamp(f, 2);
-        case kv::ToUnit::Answer:
+        case kv::ToUnit::answer:
             if (f[2] == 0) return "answer: OK, no name";
             return "answer: OK, name \"" + printable(f) + "\"";
-        case kv::ToUnit::TablesChanged:
+        case kv::ToUnit::tablesChanged:
             return "tables changed " + stamp(f, 2);
-        case kv::ToUnit::StatisticsRequest:
+        case kv::ToUnit::statisticsRequest:
             return "statistics request " + stamp(f, 2);
-        case kv::ToUnit::ChipNumberRequest:
+        case kv::ToUnit::chipNumberRequest:
             return "chip number request " + stamp(f, 2);
-        case kv::ToUnit::FictitiousEvent:
+        case kv::ToUnit::fictitiousEvent:
             return format("fictitious event #%u ", f.word(2)) + stamp(f, 7);
-        case kv::ToUnit::StartOfCommunication:
+        case kv::ToUnit::startOfCommunication:
             return "start of communication, clock " + stamp(f, 2);
         default:
             return format("unknown FrameCode %u", f.code());
@@ -84,13 +84,13 @@ std::string describeFromBridge(const kv::CommandFrame& f) {
 
 std::string describeFromUnit(const kv::CommandFrame& f) {
     switch (f.fromUnitCode()) {
-        case kv::FromUnit::TableRequest:
+        case kv::FromUnit::tableRequest:
             return "table request";
-        case kv::FromUnit::Event:
+        case kv::FromUnit::event:
             return format("event #%u kod %u type %u place %u ", kv::event::index(f),
                           kv::event::code(f), kv::event::kind(f), kv::event::place(f)) +
                    stamp(kv::event::time(f)) + format(" name-request %u", kv::event::wantsName(f));
-        case kv::FromUnit::Statistics:
+        case kv::FromUnit::statistics:
             return format(
                 "statistics: memory %s, errors %u, transmissions %u, last terminal %u, "
                 "positions %u %u %u %u, lost %u",
@@ -98,15 +98,15 @@ std::string describeFromUnit(const kv::CommandFrame& f) {
                 : f[2] == 0x80 ? "32 kB"
                                : "?",
                 f[3], f[4], f[5], f.word(6), f.word(8), f.word(10), f.word(12), f[14]);
-        case kv::FromUnit::ChipNumber:
+        case kv::FromUnit::chipNumber:
             return "chip number " + chipHex(f, 2) +
                    format(", positions %u %u %u", f.word(8), f.word(10), f.word(12));
-        case kv::FromUnit::CardEvent:
+        case kv::FromUnit::cardEvent:
             return "card event card " + chipHex(f, kv::cardEvent::kCardByte) +
                    format(" kod %u type %u place %u ", kv::cardEvent::code(f),
                           kv::cardEvent::kind(f), kv::cardEvent::place(f)) +
                    stamp(kv::cardEvent::time(f));
-        case kv::FromUnit::ClockReport:
+        case kv::FromUnit::clockReport:
             return format("clock report %02u.%02u. %02u:%02u:%02u", f[4], f[3], f[5], f[6], f[7]);
         default:
             return format("FrameCode %u", f.code());

@@ -136,11 +136,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& args) {
         {"--name-request",
          [&u](const std::string& v) {
              if (v == "always")
-                 u.nameRequest = NameRequest::Always;
+                 u.nameRequest = NameRequest::always;
              else if (v == "never")
-                 u.nameRequest = NameRequest::Never;
+                 u.nameRequest = NameRequest::never;
              else if (v == "alternate")
-                 u.nameRequest = NameRequest::Alternate;
+                 u.nameRequest = NameRequest::alternate;
              else
                  return std::string("expects always, never or alternate");
              return std::string();

@@ -95,8 +95,8 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
 
     using kv::ToUnit;
     switch (f.toUnitCode()) {
-        case ToUnit::SetClock:
-        case ToUnit::StartOfCommunication:
+        case ToUnit::setClock:
+        case ToUnit::startOfCommunication:
             if (const auto t = stampOf(f)) {
                 m_clock.set(*t, nowMs);
                 ++m_sum.clockSets;
@@ -105,10 +105,10 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             } else {
                 log("unit    time out of range, clock left as it is");
             }
-            if (f.toUnitCode() == ToUnit::SetClock && m_exchange == Exchange::ClockReport)
-                setExchange(Exchange::None, 0);
+            if (f.toUnitCode() == ToUnit::setClock && m_exchange == Exchange::clockReport)
+                setExchange(Exchange::none, 0);
             break;
-        case ToUnit::TablesBegin:
+        case ToUnit::tablesBegin:
             if (m_downloading) {
                 ++m_sum.incompleteDownloads;
                 log("unit    previous table download never ended; discarded");
@@ -116,40 +116,40 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
             m_incoming = {};
             m_downloading = true;
             m_downloadDeadlineMs = nowMs + m_opt.downloadGapMs;
-            if (m_exchange == Exchange::Tables) setExchange(Exchange::None, 0);
+            if (m_exchange == Exchange::tables) setExchange(Exchange::none, 0);
             break;
-        case ToUnit::Section1Record:
-        case ToUnit::Section2Record:
+        case ToUnit::section1Record:
+        case ToUnit::section2Record:
             if (!m_downloading) {
                 log("unit    table record outside a download; ignored");
                 break;
             }
-            (f.toUnitCode() == ToUnit::Section1Record ? m_incoming.section1 : m_incoming.section2)
+            (f.toUnitCode() == ToUnit::section1Record ? m_incoming.section1 : m_incoming.section2)
                 .push_back(f);
             m_downloadDeadlineMs = nowMs + m_opt.downloadGapMs;
             break;
-        case ToUnit::TablesEnd:
+        case ToUnit::tablesEnd:
             if (m_downloading)
                 finishDownload(nowMs);
             else
                 log("unit    end of a download that never began; ignored");
             break;
-        case ToUnit::Answer:
+        case ToUnit::answer:
             handleAnswer(f, nowMs);
             break;
-        case ToUnit::TablesChanged:
+        case ToUnit::tablesChanged:
             ++m_sum.tablesChanged;
             m_wantTables = true;
             break;
-        case ToUnit::StatisticsRequest:
+        case ToUnit::statisticsRequest:
             ++m_sum.statsRequests;
             m_wantStats = true;
             break;
-        case ToUnit::ChipNumberRequest:
+        case ToUnit::chipNumberRequest:
             ++m_sum.chipRequests;
             m_wantChip = true;
             break;
-        case ToUnit::FictitiousEvent:
+        case ToUnit::fictitiousEvent:
             ++m_sum.fictitiousEvents;
             break;
         default:
@@ -159,7 +159,7 @@ void Unit::handleFrame(const kv::CommandFrame& f, std::int64_t nowMs) {
 }
 
 void Unit::handleAnswer(const kv::CommandFrame& f, std::int64_t /*nowMs*/) {
-    if (m_exchange != Exchange::Event || !m_awaiting) {
+    if (m_exchange != Exchange::event || !m_awaiting) {
         ++m_sum.unexpectedAnswers;
         log("unit    answer while no event awaits one");
         return;
@@ -174,7 +174,7 @@ void Unit::handleAnswer(const kv::CommandFrame& f, std::int64_t /*nowMs*/) {
     log("unit    event #" + std::to_string(m_awaiting->ordinal) + " answered: " + verdict);
     m_awaiting.reset();
     m_resendDue = false;
-    setExchange(Exchange::None, 0);
+    setExchange(Exchange::none, 0);
 }
 
 void Unit::finishDownload(std::int64_t nowMs) {
@@ -201,9 +201,9 @@ void Unit::checkDeadlines(std::int64_t nowMs) {
         ++m_sum.incompleteDownloads;
         log("unit    table download stopped without its end; tables kept as they were");
     }
-    if (m_exchange != Exchange::None && nowMs >= m_exchangeDeadlineMs) {
+    if (m_exchange != Exchange::none && nowMs >= m_exchangeDeadlineMs) {
         switch (m_exchange) {
-            case Exchange::Event:
+            case Exchange::event:
                 if (m_awaiting && m_awaiting->damaged) {
                     m_resendDue = true;
                     log("unit    no answer to damaged event #" +
@@ -215,16 +215,16 @@ void Unit::checkDeadlines(std::int64_t nowMs) {
                     m_awaiting.reset();
                 }
                 break;
-            case Exchange::Tables:
+            case Exchange::tables:
                 log("unit    tables asked for but not sent");
                 break;
-            case Exchange::ClockReport:
+            case Exchange::clockReport:
                 log("unit    clock reported but not set");
                 break;
-            case Exchange::None:
+            case Exchange::none:
                 break;
         }
-        setExchange(Exchange::None, 0);
+        setExchange(Exchange::none, 0);
     }
     const auto periodic = [nowMs](std::optional<std::int64_t>& next, double everyS, bool& want) {
         if (!next || nowMs < *next) return;
@@ -270,12 +270,12 @@ std::int64_t Unit::nextWakeMs() const {
     const auto consider = [&wake](std::int64_t t) { wake = std::min(wake, t); };
     if (const auto t = m_parser.expiryMs()) consider(*t);
     if (m_downloading) consider(m_downloadDeadlineMs);
-    if (m_exchange != Exchange::None) consider(m_exchangeDeadlineMs);
+    if (m_exchange != Exchange::none) consider(m_exchangeDeadlineMs);
     if (!m_splitRest.empty()) consider(m_splitRestMs);
     if (!m_burst.empty()) consider(m_burstNextMs);
     if (m_nextStatsMs) consider(*m_nextStatsMs);
     if (m_nextClockReportMs) consider(*m_nextClockReportMs);
-    const bool lineFree = m_sessionStarted && m_exchange == Exchange::None && !m_downloading &&
+    const bool lineFree = m_sessionStarted && m_exchange == Exchange::none && !m_downloading &&
                           m_splitRest.empty() && m_burst.empty();
     if (lineFree) {
         if (m_wantTables || m_wantStats || m_wantChip || m_wantClockReport || m_resendDue)
@@ -290,7 +290,7 @@ std::int64_t Unit::nextWakeMs() const {
 
 bool Unit::finished(std::int64_t nowMs) const {
     return !m_opt.forever && m_eventsDoneMs &&
-           nowMs >= *m_eventsDoneMs + secondsToMs(m_opt.lingerS) && m_exchange == Exchange::None &&
+           nowMs >= *m_eventsDoneMs + secondsToMs(m_opt.lingerS) && m_exchange == Exchange::none &&
            !m_downloading && m_splitRest.empty();
 }
 

@@ -23,14 +23,14 @@ inline std::int64_t secondsToMs(double seconds) {
     return static_cast<std::int64_t>(std::llround(seconds * 1000));
 }
 
-enum class NameRequest { Always, Never, Alternate };
+enum class NameRequest { always, never, alternate };
 
 struct UnitOptions {
     std::vector<Chip> chips;  // event k reads chip (k-1) mod size; empty: built-in list
     long events = 10;         // in total; negative: without end
     double intervalS = 2;     // between the starts of two events
     int cardEvery = 0;        // every k-th event is a card event (FrameCode 5); 0 never
-    NameRequest nameRequest = NameRequest::Alternate;
+    NameRequest nameRequest = NameRequest::alternate;
     double answerTimeoutS = 35;
     double clockReportEveryS = 0;
     bool clockReportAtStart = false;
@@ -133,7 +133,7 @@ public:
     kv::WallTime clock(std::int64_t nowMs) const { return m_clock.now(nowMs); }
 
 private:
-    enum class Exchange { None, Event, Tables, ClockReport };
+    enum class Exchange { none, event, tables, clockReport };
     struct PendingEvent {
         long ordinal = 0;
         kv::CommandFrame frame;
@@ -172,7 +172,7 @@ private:
     std::optional<std::int64_t> m_eventsDoneMs;
     bool m_lingerOver = false;
 
-    Exchange m_exchange = Exchange::None;
+    Exchange m_exchange = Exchange::none;
     std::int64_t m_exchangeDeadlineMs = 0;
     std::optional<PendingEvent> m_awaiting;
     bool m_resendDue = false;

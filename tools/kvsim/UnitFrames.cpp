@@ -27,7 +27,7 @@ std::string onWire(const kv::CommandFrame& f) {
 // ---------------------------------------------------------------------------
 
 void Unit::sendNext(std::int64_t nowMs) {
-    if (!m_sessionStarted || m_exchange != Exchange::None || m_downloading ||
+    if (!m_sessionStarted || m_exchange != Exchange::none || m_downloading ||
         !m_splitRest.empty() || !m_burst.empty() || nowMs < m_earliestSendMs)
         return;
 
@@ -35,10 +35,10 @@ void Unit::sendNext(std::int64_t nowMs) {
         m_wantTables = false;
         ++m_sum.tableRequests;
         kv::CommandFrame f;
-        f.setCode(kv::FromUnit::TableRequest);
+        f.setCode(kv::FromUnit::tableRequest);
         // A damaged request is not waited for: the bridge repeats its "tables changed".
         if (!transmit(f, nowMs, true))
-            setExchange(Exchange::Tables, nowMs + secondsToMs(m_opt.answerTimeoutS));
+            setExchange(Exchange::tables, nowMs + secondsToMs(m_opt.answerTimeoutS));
         for (int i = 0; i < m_opt.burstWithTables; ++i) {
             kv::CommandFrame b = i % 2 ? chipFrame(nowMs) : statisticsFrame(nowMs);
             b[16] = static_cast<std::uint8_t>(i);  // each frame of the burst its own
@@ -65,7 +65,7 @@ void Unit::sendNext(std::int64_t nowMs) {
         m_wantClockReport = false;
         ++m_sum.clockReports;
         if (!transmit(clockReportFrame(nowMs), nowMs, true))
-            setExchange(Exchange::ClockReport, nowMs + secondsToMs(m_opt.answerTimeoutS));
+            setExchange(Exchange::clockReport, nowMs + secondsToMs(m_opt.answerTimeoutS));
         return;
     }
     if (m_resendDue && m_awaiting) {
@@ -73,7 +73,7 @@ void Unit::sendNext(std::int64_t nowMs) {
         ++m_sum.eventsResent;
         transmit(m_awaiting->frame, nowMs, false);
         m_awaiting->damaged = false;
-        setExchange(Exchange::Event, nowMs + secondsToMs(m_opt.answerTimeoutS));
+        setExchange(Exchange::event, nowMs + secondsToMs(m_opt.answerTimeoutS));
         return;
     }
     if (m_awaiting || (m_opt.events >= 0 && m_nextOrdinal > m_opt.events) ||
@@ -87,7 +87,7 @@ void Unit::sendNext(std::int64_t nowMs) {
     m_lastTerminal = m_opt.place;
     const bool damaged = transmit(f, nowMs, true);
     m_awaiting = PendingEvent{ordinal, f, damaged};
-    setExchange(Exchange::Event,
+    setExchange(Exchange::event,
                 nowMs + (damaged ? m_opt.resendAfterMs : secondsToMs(m_opt.answerTimeoutS)));
     m_nextEventDueMs = nowMs + secondsToMs(m_opt.intervalS);
 }
@@ -154,7 +154,7 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     const kv::WallTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
     if (m_opt.cardEvery > 0 && ordinal % m_opt.cardEvery == 0) {
-        f.setCode(kv::FromUnit::CardEvent);
+        f.setCode(kv::FromUnit::cardEvent);
         kv::cardEvent::setCard(f, chip);
         kv::cardEvent::setCode(f, kod);
         kv::cardEvent::setKind(f, m_opt.eventType);
@@ -164,9 +164,9 @@ kv::CommandFrame Unit::eventFrame(long ordinal, std::int64_t nowMs) const {
     }
     // Alternation counts the events that can ask for a name, so card events do not skew it.
     const long withIndex = m_opt.cardEvery > 0 ? ordinal - ordinal / m_opt.cardEvery : ordinal;
-    const bool askName = m_opt.nameRequest == NameRequest::Always ||
-                         (m_opt.nameRequest == NameRequest::Alternate && withIndex % 2 == 1);
-    f.setCode(kv::FromUnit::Event);
+    const bool askName = m_opt.nameRequest == NameRequest::always ||
+                         (m_opt.nameRequest == NameRequest::alternate && withIndex % 2 == 1);
+    f.setCode(kv::FromUnit::event);
     kv::event::setIndex(f, static_cast<std::uint16_t>(ordinal & 0xFFFF));
     kv::event::setCode(f, kod);
     kv::event::setKind(f, m_opt.eventType);
@@ -206,7 +206,7 @@ kv::CommandFrame Unit::statisticsFrame(std::int64_t nowMs) const {
     const Layout l = layout(m_opt.memory32k, m_table.section1.size(), m_table.section2.size(),
                             queuedEvents(nowMs));
     kv::CommandFrame f;
-    f.setCode(kv::FromUnit::Statistics);
+    f.setCode(kv::FromUnit::statistics);
     f[2] = m_opt.memory32k ? 0x80 : 0;
     f[3] = static_cast<std::uint8_t>(m_parser.errors() & 0xFF);
     f[4] = static_cast<std::uint8_t>(m_transmissions & 0xFF);
@@ -224,7 +224,7 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
     const Layout l = layout(m_opt.memory32k, m_table.section1.size(), m_table.section2.size(),
                             queuedEvents(nowMs));
     kv::CommandFrame f;
-    f.setCode(kv::FromUnit::ChipNumber);
+    f.setCode(kv::FromUnit::chipNumber);
     if (m_lastChip)
         for (int i = 0; i < 6; ++i) f[2 + i] = (*m_lastChip)[static_cast<std::size_t>(i)];
     f.setWord(8, static_cast<std::uint16_t>(l.queueEnd));
@@ -239,7 +239,7 @@ kv::CommandFrame Unit::chipFrame(std::int64_t nowMs) const {
 kv::CommandFrame Unit::clockReportFrame(std::int64_t nowMs) const {
     const kv::WallTime t = m_clock.now(nowMs);
     kv::CommandFrame f;
-    f.setCode(kv::FromUnit::ClockReport);
+    f.setCode(kv::FromUnit::clockReport);
     f[2] = 1;
     f[3] = static_cast<std::uint8_t>(t.month);
     f[4] = static_cast<std::uint8_t>(t.day);
