@@ -226,8 +226,9 @@ void TForm1::cfgulozClick() {
         appstop();
         terminalstart();
     }
-    deleteErrDatFiles();
-    deleteWorkFile("send.tmp");
+    removeErrDatFiles(m_services.workDir);
+    std::error_code ec;
+    std::filesystem::remove(m_services.workDir / "send.tmp", ec);
 }
 
 void TForm1::skrytClick() { hide(); }
@@ -330,29 +331,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
     QWidget::closeEvent(event);
     if (event->isAccepted()) QCoreApplication::quit();
-}
-
-void TForm1::deleteWorkFile(const char* name) {
-    std::error_code ec;
-    std::filesystem::remove(m_services.workDir / name, ec);
-}
-
-void TForm1::deleteErrDatFiles() {
-    // Each match is deleted once; one that cannot be deleted is passed over.
-    std::error_code ec;
-    std::vector<std::filesystem::path> matches;
-    for (auto it = std::filesystem::directory_iterator(m_services.workDir, ec);
-         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-        std::error_code kindEc;
-        if (it->is_directory(kindEc)) continue;  // files only, whatever a folder is called
-        std::string name = it->path().filename().string();
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return char(std::tolower(c)); });
-        if (name.size() >= 7 && name.rfind("err", 0) == 0 &&
-            name.compare(name.size() - 4, 4, ".dat") == 0)
-            matches.push_back(it->path());
-    }
-    for (const auto& path : matches) std::filesystem::remove(path, ec);
 }
 
 // --- Operator commands --------------------------------------------------------------------

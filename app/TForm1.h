@@ -100,8 +100,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void deleteWorkFile(const char* name);
-    void deleteErrDatFiles();
     // Tells the operator why an operation was refused; nothing when it was done.
     void tell(OperationResult result);
     // Runs a handler; a failure ends it and reaches the general error handler.

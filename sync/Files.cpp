@@ -1,8 +1,12 @@
 #include "sync/Files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "link/Errors.h"
 #include "link/PathText.h"
@@ -110,6 +114,23 @@ void replaceFile(const std::filesystem::path& path, std::string_view bytes) {
         std::filesystem::remove(temporary, ignored);
         throw HandlerError(fileFailureText(FileFailure::write, path, systemCauseText(ec.value())));
     }
+}
+
+void removeErrDatFiles(const std::filesystem::path& dir) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> matches;
+    for (auto it = std::filesystem::directory_iterator(dir, ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code kindEc;
+        if (it->is_directory(kindEc)) continue;  // files only, whatever a folder is called
+        std::string name = it->path().filename().string();
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return char(std::tolower(c)); });
+        if (name.size() >= 7 && name.rfind("err", 0) == 0 &&
+            name.compare(name.size() - 4, 4, ".dat") == 0)
+            matches.push_back(it->path());
+    }
+    for (const auto& path : matches) std::filesystem::remove(path, ec);
 }
 
 }  // namespace kv

@@ -31,4 +31,8 @@ std::string systemCauseText(int error);
 // the Windows code page).
 std::FILE* openBinaryFile(const std::filesystem::path& path, bool write);
 
+// Uložit's clean-up: err*.dat files in the directory (any case), each deleted once; one that
+// cannot be deleted is passed over.
+void removeErrDatFiles(const std::filesystem::path& dir);
+
 }  // namespace kv
