@@ -67,9 +67,7 @@ Check portCheck(int port) {
 void WidgetFields::show(Field field, const ShownText& shown) {
     QLineEdit* edit = lineEdit(m_form, fieldName(field));
     setEditText(*edit, shown.text);
-    const FieldKind kind = fieldKind(field);
-    if (kind != FieldKind::setting)
-        applyFieldLook(*edit, fieldLook(kind, shown.tone != Tone::normal));
+    applyFieldLook(*edit, fieldLook(fieldKind(field), shown.tone != Tone::normal));
 }
 
 void WidgetFields::showAll(const Display& display) {
