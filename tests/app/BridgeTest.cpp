@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "app/FailureNotices.h"
 #include "app/TForm1.h"
+#include "app/Tray.h"
 #include "app/WindowLook.h"
 #include "support/EngineProbe.h"
 #include "support/Pty.h"
@@ -26,8 +28,20 @@ std::string unitFrame(std::initializer_list<int> bytes) {
     return f;
 }
 
+// The system's clock, whose monotonic time a test can move on: a failure's minute passes at once.
+class ShiftedClock : public Clock {
+public:
+    WallTime now() const override { return m_system.now(); }
+    std::int64_t monotonicMs() const override { return m_system.monotonicMs() + shiftMs; }
+    void sleepMs(std::int64_t ms) override { m_system.sleepMs(ms); }
+    std::int64_t shiftMs = 0;
+
+private:
+    SystemClock m_system;
+};
+
 struct WindowOnPty {
-    WindowOnPty() : com1(1, unit.slaveName()) {
+    explicit WindowOnPty(bool desktopTray = false) : com1(1, unit.slaveName()) {
         work = std::filesystem::path(dir.path().toStdString());
         driveC = work / "c";
         std::filesystem::create_directories(driveC);
@@ -41,6 +55,7 @@ struct WindowOnPty {
         s.serialFactory = [] { return makeQtSerialDevice(); };
         s.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
         s.workDir = work;
+        s.trayAvailable = [desktopTray] { return desktopTray; };
         form = std::make_unique<TForm1>(s);
         form->appstart();
         start = unit.readMaster(19, 10s);  // generous: a loaded machine may be slow to start
@@ -72,7 +87,7 @@ struct WindowOnPty {
     ComPortMapping com1;
     QTemporaryDir dir;
     std::filesystem::path work, driveC;
-    SystemClock clock;
+    ShiftedClock clock;
     ScriptedPrompts prompts;
     std::unique_ptr<TForm1> form;
     std::string start;
@@ -112,6 +127,37 @@ TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
     // The server's refusal is no worker's name and does not look like one.
     EXPECT_EQ(b.form->findChild<QLineEdit*>("stavprac")->palette().color(QPalette::Text),
               fieldLook(FieldKind::status, true).text);
+}
+
+// A web application that answers 404 for a minute is told once in the tray, with the cause and
+// what to check, not again within the hour, and its end once when an event is delivered.
+TEST(Bridge, AServerFailureThatLastsIsToldOnceInTheTrayAndSoIsItsEnd) {
+    WindowOnPty b(true);
+    Tray tray(b.form->bridge());
+    b.form->connectTray(tray);
+    std::vector<Notice> told;
+    QObject::connect(&tray, &Tray::noticeShown, [&](const Notice& n) { told.push_back(n); });
+    b.web.setReply({.status = 404, .body = "Not Found"});
+    b.unit.writeMaster(unitFrame({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
+    ASSERT_TRUE(
+        pumpUntil([&] { return b.form->bridge().status().state == CommState::serverFailing; }, 5s));
+    auto* notices = b.form->findChild<FailureNotices*>();
+    const auto after = [&](std::int64_t ms) {
+        b.clock.shiftMs += ms;
+        notices->check();
+        return told.size();
+    };
+    EXPECT_EQ(after(59'000), 0u);
+    EXPECT_EQ(after(1'000), 1u);
+    EXPECT_EQ(after(30 * 60'000), 1u);
+    b.web.setReply({.body = "---OK---\nJi\xF8\xED Dvo\xF8\xE1k\n# stand-in padding line\n"});
+    b.unit.writeMaster(unitFrame({2, 2, 2, 3, 4, 5, 7, 5, 9, 5, 3, 24, 1}));
+    ASSERT_TRUE(pumpUntil([&] { return told.size() >= 2; }, 5s));
+    EXPECT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].title, "Kordavo – porucha komunikace");
+    EXPECT_NE(told[0].text.find("404"), std::string::npos) << told[0].text;
+    EXPECT_NE(told[0].text.find("Zkontrolujte připojení k síti"), std::string::npos);
+    EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
 }
 
 TEST(Bridge, TablesAreDownloadedIntoTheUnit) {
