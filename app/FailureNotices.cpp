@@ -44,8 +44,13 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
                       Tone::normal};
     }
     if (!m_sinceMs) m_sinceMs = nowMs;
+    if (!m_toldMs || status.state != m_kind) {
+        m_kind = status.state;
+        m_kindSinceMs = nowMs;
+    }
     if (nowMs < *nextDueMs()) return std::nullopt;
     m_toldMs = nowMs;
+    m_toldKind = m_kind;
     return Notice{"Kordavo – porucha komunikace",
                   statusWords(status, nowMs).lines().front() + "\n" + advice(status),
                   Tone::failure};
@@ -53,7 +58,9 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
 
 std::optional<std::int64_t> FailureWatch::nextDueMs() const {
     if (!m_sinceMs) return std::nullopt;
-    return m_toldMs ? *m_toldMs + kAgainAfterMs : *m_sinceMs + kFirstAfterMs;
+    if (!m_toldMs) return *m_sinceMs + kFirstAfterMs;
+    if (m_kind != m_toldKind) return m_kindSinceMs + kFirstAfterMs;
+    return *m_toldMs + kAgainAfterMs;
 }
 
 FailureNotices::FailureNotices(Bridge& bridge, Show show, QObject* parent)

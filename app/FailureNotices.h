@@ -23,7 +23,8 @@ struct Notice {
 // When a failure (the server failing, the port lost, the tables failing) has lasted long enough
 // to be told, again while it lasts, and when it is over.  One episode runs from the first
 // failing status to the first status that is not failing; Stop ends it without a word, since the
-// operator pressed it.
+// operator pressed it.  A failure of another kind within a told episode (the converter pulled
+// while the server fails) asks for another check: it is told once it has lasted as long.
 class FailureWatch {
 public:
     static constexpr std::int64_t kFirstAfterMs = 60'000;
@@ -37,6 +38,9 @@ public:
 private:
     std::optional<std::int64_t> m_sinceMs;  // the episode began
     std::optional<std::int64_t> m_toldMs;   // its last notice
+    CommState m_kind = CommState::stopped;  // the failure now (running: the tables failing)
+    std::int64_t m_kindSinceMs = 0;
+    CommState m_toldKind = CommState::stopped;
 };
 
 // The watch over a bridge's status and clock: every notice is logged as a warning (the journal

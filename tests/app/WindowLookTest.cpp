@@ -95,8 +95,8 @@ TEST(Tray, TooltipsAndStatusTellTheSameWords) {
     }
 }
 
-// A failure is told once it has lasted a minute, again each hour, and its end once; a failure
-// that ends sooner, and one ended by Stop, are not told.
+// A failure is told once it has lasted a minute, again each hour or when another kind has lasted
+// a minute, and its end once; a failure that ends sooner, and one ended by Stop, are not told.
 TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
     const struct {
         std::int64_t atMs;
@@ -111,6 +111,10 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {100'000, CommState::serverFailing, 0, Tone::failure},  // one episode, two kinds
         {100'000 + 3'599'999, CommState::serverFailing, 0, {}},
         {100'000 + 3'600'000, CommState::serverFailing, 0, Tone::failure},
+        {3'800'000, CommState::portLost, 0, {}},  // another kind: told after its own minute
+        {3'859'999, CommState::portLost, 0, {}},
+        {3'860'000, CommState::portLost, 0, Tone::failure},
+        {3'900'000, CommState::portLost, 0, {}},
         {4'000'000, CommState::running, 0, Tone::normal},
         {4'000'001, CommState::running, 2, {}},  // the tables failing
         {4'060'001, CommState::running, 2, Tone::failure},
