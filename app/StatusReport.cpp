@@ -50,6 +50,8 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
             qint64(std::max<std::int64_t>(nowMs - *status.lastDeliveryMs, 0) / 1000);
     else
         json[QStringLiteral("lastDeliverySecondsAgo")] = QJsonValue::Null;
+    json[QStringLiteral("identifications")] = qint64(status.identifications);
+    json[QStringLiteral("requests")] = qint64(status.eventRequests);
     json[QStringLiteral("forwarded")] = qint64(status.forwarded);
     json[QStringLiteral("failed")] = qint64(status.failed);
     json[QStringLiteral("tableDownloads")] = qint64(status.tableDownloads);
@@ -111,6 +113,9 @@ QString statusText(const QJsonObject& status) {
     lines << QStringLiteral("Události od spuštění: předáno %1, nepředáno %2")
                  .arg(number("forwarded"))
                  .arg(number("failed"));
+    lines << QStringLiteral("Identifikace od spuštění: %1, požadavků na server %2")
+                 .arg(number("identifications"))
+                 .arg(number("requests"));
     QString tables = QStringLiteral("Stažení tabulek: %1").arg(number("tableDownloads"));
     if (number("tableFailures") > 0)
         tables += QStringLiteral(", nezdařilo se %1×").arg(number("tableFailures"));

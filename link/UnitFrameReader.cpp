@@ -66,6 +66,7 @@ bool UnitFrameReader::feed(std::string_view bytes, std::int64_t nowMs) {
 void UnitFrameReader::drop(std::size_t n, Result* r) {
     if (r) r->dropped += m_text.substr(0, n);
     m_text.erase(0, n);
+    m_taken += n;
     std::erase_if(m_bursts, [n](std::size_t b) { return b < n; });
     for (std::size_t& b : m_bursts) b -= n;
 }
@@ -145,18 +146,22 @@ UnitFrameReader::Result UnitFrameReader::read() {
     return r;
 }
 
-Bytes UnitFrameReader::nextFrameSoFar() const {
-    const std::size_t m = firstStart(m_text, 0);
-    return m == Bytes::npos ? Bytes() : m_text.substr(m + 1, kFrameSize);
+std::vector<Bytes> UnitFrameReader::framesSoFar() const {
+    std::vector<Bytes> frames;
+    for (std::size_t m = firstStart(m_text, 0); m < m_text.size() && m_text[m] == kMarker;
+         m += kLink)
+        frames.push_back(m_text.substr(m + 1, kFrameSize));
+    return frames;
 }
 
 Bytes UnitFrameReader::abandon() {
-    Bytes lost = std::move(m_text);
+    Bytes lost = m_text;
     purge();
     return lost;
 }
 
 void UnitFrameReader::purge() {
+    m_taken += m_text.size();
     m_text.clear();
     m_bursts.clear();
     m_verified = 0;

@@ -78,8 +78,15 @@ public:
     // Drops all pending input and the frame under way.
     void purge();
 
-    // What has come of the next frame: the bytes after the first marker pending, at most 16.
-    Bytes nextFrameSoFar() const;
+    // What has come of the frames pending, in the order they came: each frame's bytes after
+    // its marker (16, or fewer for the last one while it is still arriving), following the
+    // markers every 17 bytes from the first one as far as they run.
+    std::vector<Bytes> framesSoFar() const;
+    // Bytes handed over since the reader was made, and how many of them have been taken or
+    // dropped: right after a read, the frame read ends at taken(), so it came before any
+    // moment at which received() was at least that.
+    std::uint64_t received() const { return m_taken + m_text.size(); }
+    std::uint64_t taken() const { return m_taken; }
 
     bool pending() const { return !m_text.empty(); }
     std::size_t pendingSize() const { return m_text.size(); }
@@ -97,6 +104,7 @@ private:
     bool m_afterBreak = false;          // a broken chain was dropped; only later bursts count
     bool m_quiet = false;  // the last look found nothing, kQuietMs or more after the input
     std::int64_t m_lastInputMs = 0;
+    std::uint64_t m_taken = 0;  // bytes gone from the front of m_text
 };
 
 }  // namespace kv

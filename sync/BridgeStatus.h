@@ -49,10 +49,12 @@ struct BridgeStatus {
     std::string lastIdentification;              // "07:02:15 Jiří Dvořák", Czech (UTF-8)
     std::optional<WallTime> lastDelivery;        // the last good delivery to the web application
     std::optional<std::int64_t> lastDeliveryMs;  // the same on the monotonic clock
-    std::uint64_t forwarded = 0;                 // identifications delivered since the start
-    std::uint64_t failed = 0;                    // deliveries that failed since the start
-    std::uint64_t tableDownloads = 0;            // table downloads finished since the start
-    std::uint64_t tableFailures = 0;             // table downloads that failed in a row
+    std::uint64_t identifications = 0;  // identifications the unit sent since the start, each once
+    std::uint64_t eventRequests = 0;    // requests that carried one to the web application
+    std::uint64_t forwarded = 0;        // identifications delivered since the start
+    std::uint64_t failed = 0;           // deliveries that failed since the start
+    std::uint64_t tableDownloads = 0;   // table downloads finished since the start
+    std::uint64_t tableFailures = 0;    // table downloads that failed in a row
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
     std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit

@@ -19,12 +19,17 @@ constexpr int kReadTimeoutSeconds = 3;
 constexpr int kMaxReadsPerSearch = 64;      // a line flooded with noise must not hold the tick
 constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
 
-// A date and time that a clock can show.
-bool possibleTime(const WallTime& t) {
+// A date and time that a clock's fields can hold: a unit whose clock was never set sends
+// 0.0.2000 0:00:00, and its identifications are real all the same.
+bool clockCanShow(const WallTime& t) {
+    return t.hour < 24 && t.minute < 60 && t.second < 60 && t.day <= 31 && t.month <= 12;
+}
+
+bool calendarDate(const WallTime& t) {
     using namespace std::chrono;
-    const year_month_day date{year{t.year}, month{static_cast<unsigned>(t.month)},
-                              day{static_cast<unsigned>(t.day)}};
-    return t.hour < 24 && t.minute < 60 && t.second < 60 && date.ok();
+    return year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
+                          day{static_cast<unsigned>(t.day)}}
+        .ok();
 }
 
 bool isIdentification(std::uint8_t code) {
@@ -37,27 +42,31 @@ void Engine::noteLaterIdentification(const CommandFrame& f) {
     if (m_state.requestKind != RequestKind::event || m_state.laterIdentification) return;
     if (!isIdentification(f.code()) || f == m_state.requestedEvent) return;  // a repeat is no other
     const WallTime t = f.fromUnitCode() == FromUnit::event ? event::time(f) : cardEvent::time(f);
-    if (possibleTime(t)) m_state.laterIdentification = f;
+    if (clockCanShow(t)) m_state.laterIdentification = f;
 }
 
 bool Engine::answerOverdue() {
-    // What has arrived counts as well: after the process was held up, the unit's next frame may
-    // be waiting in front of the reply.
+    // What has arrived counts as well: after the process was held up, everything the unit sent
+    // meanwhile waits in front of the reply, the unit's next identification anywhere in it.
     if (m_com.InCount() > 0) collectInput();
     QString later;
     if (m_state.laterIdentification) {
         later = describeFromUnit(*m_state.laterIdentification);
     } else {
-        const Bytes next = m_reader.nextFrameSoFar();
         const CommandFrame& asked = m_state.requestedEvent;
-        const bool sameSoFar =
-            std::equal(next.begin(), next.end(), asked.bytes.begin(),
-                       [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
-        if (next.empty() || !isIdentification(std::uint8_t(next[0])) || sameSoFar) return false;
-        later = QStringLiteral("a frame under way, ") + QString::fromStdString(hexDump(next));
+        for (const Bytes& held : m_reader.framesSoFar()) {
+            const bool sameSoFar =
+                std::equal(held.begin(), held.end(), asked.bytes.begin(),
+                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+            if (held.empty() || !isIdentification(std::uint8_t(held[0])) || sameSoFar) continue;
+            later = QStringLiteral("a frame waiting to be read, ") +
+                    QString::fromStdString(hexDump(held));
+            break;
+        }
+        if (later.isEmpty()) return false;
     }
     qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
-                                   "identification since the request; answered:"
+                                   "identification since the one answered:"
                                 << describeFromUnit(m_state.requestedEvent)
                                 << "| sent since:" << later;
     note(m_identification +
@@ -67,14 +76,48 @@ bool Engine::answerOverdue() {
     return true;
 }
 
+bool Engine::unitRepeat(const CommandFrame& f) {
+    // The unit sends an identification again when it hears no answer within its own time, so
+    // a held-up bridge finds several copies of it queued, and the later ones are no new
+    // identifications: forwarded, they would be recorded again and their answers would go out
+    // while the unit waits for the next one.  A copy that came after the answer went out is
+    // the unit not having heard it, and is forwarded as any other.
+    if (!m_forwarded || !isIdentification(f.code()) || f != m_forwarded->frame) return false;
+    if (m_forwarded->settledAt && m_reader.taken() > *m_forwarded->settledAt) return false;
+    ++m_forwarded->repeats;
+    qCInfo(lcSync).noquote().nospace()
+        << "the unit's repeat " << m_forwarded->repeats
+        << " of the identification already forwarded, not forwarded again: " << describeFromUnit(f);
+    return true;
+}
+
+void Engine::countIdentification(const CommandFrame& f) {
+    // A copy forwarded again, after its answer went out unheard, is the same identification.
+    if (f == m_lastIdentification) return;
+    m_lastIdentification = f;
+    ++m_status.identifications;
+    publish();
+}
+
+void Engine::eventSettled() {
+    if (m_forwarded) m_forwarded->settledAt = m_reader.received();
+}
+
 bool Engine::possibleEvent(const WallTime& when) {
-    // The frames carry no checksum: their date and time are the one field that shows a frame
-    // made of noise, which the server would record as an identification.
-    if (possibleTime(when)) return true;
-    qCWarning(lcSync) << "event with an impossible date and time dropped:"
-                      << hexDump(m_state.frame.bytes).c_str();
-    note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
-    return false;
+    // The frames carry no checksum: a date and time no clock shows is the one field that tells a
+    // frame made of noise, which the server would record as an identification.  A date that
+    // is no calendar date (a clock never set, 29 February in another year) is still the unit's.
+    if (!clockCanShow(when)) {
+        qCWarning(lcSync) << "event with an impossible date and time dropped:"
+                          << hexDump(m_state.frame.bytes).c_str();
+        note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
+        return false;
+    }
+    if (!calendarDate(when))
+        qCWarning(lcSync).nospace() << "event dated " << when.day << "." << when.month << "."
+                                    << when.year << ", which is no calendar date (is the unit's "
+                                    << "clock set?), forwarded all the same";
+    return true;
 }
 
 void Engine::countIdle() {
@@ -118,12 +161,14 @@ void Engine::purgePortAfterReply() {
     // A frame under way takes what has come of it first: a purge inside it would splice it
     // with the next, and the reader would drop the frames behind the splice.
     if (m_state.receiveSettle != 0 && m_com.InCount() > 0) collectInput();
+    // What the port holds goes with its queues, and bytes read behind a frame whose marker no
+    // search has taken yet go with them, but not without a trace: after a table download they
+    // are the identifications the unit sent meanwhile.
+    Bytes dropped = m_com.InCount() > 0 ? m_com.ReadText() : Bytes();
     m_com.Purge();
-    if (m_state.receiveSettle != 0 || !m_reader.pending()) return;
-    // Bytes read behind a frame, whose marker no search has taken yet: they go as the port's
-    // queues go, but not without a trace.
-    qCInfo(lcSync) << "input from the unit dropped after a reply:"
-                   << hexDump(m_reader.abandon()).c_str();
+    if (m_state.receiveSettle == 0 && m_reader.pending()) dropped = m_reader.abandon() + dropped;
+    if (!dropped.empty())
+        qCInfo(lcSync) << "input from the unit dropped after a reply:" << hexDump(dropped).c_str();
 }
 
 void Engine::searchMarker() {
@@ -186,6 +231,7 @@ void Engine::readFrame() {
     m_state.frame = r.frame;
     unitHeard();
     qCDebug(lcSync) << "received" << hexDump(m_state.frame.bytes).c_str();
+    if (unitRepeat(m_state.frame)) return;
     if (m_state.requestKind != RequestKind::none) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
         // chip numbers need none and are shown at once.
@@ -211,6 +257,7 @@ void Engine::dispatch() {
             break;
         case FromUnit::event: {
             if (!possibleEvent(event::time(f))) break;
+            countIdentification(f);
             const EventRequest r = eventUrl(requestSettings(), f);
             show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = event::wantsName(f);
@@ -225,6 +272,7 @@ void Engine::dispatch() {
             break;
         case FromUnit::cardEvent: {
             if (!possibleEvent(cardEvent::time(f))) break;
+            countIdentification(f);
             const EventRequest r = cardEventUrl(requestSettings(), f);
             show(Field::stavdatum, r.stavdatum);
             m_state.nameRequested = 0;

@@ -175,6 +175,32 @@ TEST(Reception, AnAnswerGoesOnlyToTheIdentificationItAnswers) {
     }
 }
 
+// The process was held up while the unit sent an identification, repeated it three times and
+// went on to the next: all of it arrives in one read.
+TEST(Reception, CopiesQueuedDuringAStallAreOneIdentificationAnsweredOnce) {
+    EngineHarness h;
+    CommandFrame next = kEvent;
+    event::setIndex(next, 259);
+    const std::string copy = "Z" + frameText(kEvent);
+    h.line->input = copy + copy + copy + copy + "Z" + frameText(next);
+    h.ticks(3);
+    ASSERT_EQ(h.http.calls().size(), 1u);
+    reply(h, "Docházka zapsána do databáze\n---OK---\nJan Novák\n");
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{}) << "the unit waits for the next one's answer";
+    for (int i = 0; i < 30 && h.http.calls().size() < 2; ++i) h.tick();
+    ASSERT_EQ(h.http.calls().size(), 2u) << "the copies are not forwarded";
+    EXPECT_NE(h.http.calls()[1].url.find("indexza=259&"), std::string::npos);
+    reply(h, "Docházka zapsána do databáze\n---OK---\nEva Mala\n");
+    const std::vector<CommandFrame> answers = h.sentFrames();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(std::string(answers[0].bytes.begin() + 1, answers[0].bytes.end()), "Eva Mala       ");
+    // A copy sent after its answer went out: the unit did not hear it.
+    request(h, next);
+    EXPECT_EQ(h.http.calls().size(), 3u);
+    EXPECT_EQ(h.engine->status().identifications, 2u);
+    EXPECT_EQ(h.engine->status().eventRequests, 3u);
+}
+
 TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {
     EngineHarness h;
     h.unitSends(kEvent);
@@ -225,16 +251,21 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
         {"clock_byte_2", frameOf({6, 2, 24}), "", RequestKind::none},
         {"unknown_9", frameOf({9, 1}), "", RequestKind::none},
         {"zero", frameOf({0, 1}), "", RequestKind::none},
-        // Impossible dates and times: noise shaped like an event is not recorded.
+        // Dates and times no clock shows: noise shaped like an event is not recorded.
         {"event_hour_24", frameOf({2, 1, 2, 3, 4, 5, 24, 4, 9, 5, 3, 24}), "", RequestKind::none},
         {"event_minute_60", frameOf({2, 1, 2, 3, 4, 5, 7, 60, 9, 5, 3, 24}), "", RequestKind::none},
         {"event_second_61", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 61, 5, 3, 24}), "", RequestKind::none},
-        {"event_day_0", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 0, 3, 24}), "", RequestKind::none},
-        {"event_30_february", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 30, 2, 24}), "",
-         RequestKind::none},
+        {"event_day_32", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 32, 3, 24}), "", RequestKind::none},
         {"event_month_13", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 13, 24}), "", RequestKind::none},
-        {"card_month_0", frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 0, 99}), "",
-         RequestKind::none},
+        // What a clock's fields hold is the unit's, also from a clock never set.
+        {"event_clock_not_set", frameOf({2, 1, 2, 3, 4, 5, 0, 0, 0, 0, 0, 0}),
+         kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2000-0-0%200:0:0"
+                 "&httphost=127.0.0.1",
+         RequestKind::event},
+        {"event_30_february", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 30, 2, 24}),
+         kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-2-30%207:4:9"
+                 "&httphost=127.0.0.1",
+         RequestKind::event},
         {"event_29_february_2024", frameOf({2, 1, 2, 3, 4, 5, 7, 4, 9, 29, 2, 24}),
          kBase + "?prikaz=2&indexza=258&kod=3&typpr=4&misto=5&datum=2024-2-29%207:4:9"
                  "&httphost=127.0.0.1",
