@@ -339,7 +339,7 @@ void TForm1::sendtimeClick() { tell(engine().command(ToUnit::setClock)); }
 void TForm1::Button2Click() { tell(engine().command(ToUnit::chipNumberRequest)); }
 void TForm1::Button1Click() { tell(engine().command(ToUnit::tablesChanged)); }
 void TForm1::statbutClick() { tell(engine().command(ToUnit::statisticsRequest)); }
-void TForm1::Button3Click() { tell(engine().recalculate()); }
+void TForm1::Button3Click() { tell(m_bridge->recalculate()); }
 
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(toCp1250(m_ui->fiktud->text()));

@@ -58,7 +58,7 @@ bool Bridge::guarded(const std::function<void()>& operation) {
 }
 
 void Bridge::followState(const BridgeStatus& status) {
-    const bool ticking = status.state != CommState::stopped;
+    const bool ticking = status.state != CommState::stopped || m_engine->requestOutstanding();
     if (ticking && !m_tick.isActive()) m_tick.start();
     if (!ticking) m_tick.stop();
     if (status.state == CommState::portLost) {
@@ -131,10 +131,20 @@ void Bridge::delayedStartTick() {
 }
 
 void Bridge::tick() {
-    if (m_delayedUntilMs)
+    if (m_delayedUntilMs) {
         delayedStartTick();
-    else
+    } else if (m_engine->status().state == CommState::stopped) {
+        m_engine->serverStep();
+        if (!m_engine->requestOutstanding()) m_tick.stop();
+    } else {
         m_engine->tick();
+    }
+}
+
+OperationResult Bridge::recalculate() {
+    const OperationResult result = m_engine->recalculate();
+    if (m_engine->requestOutstanding() && !m_tick.isActive()) m_tick.start();
+    return result;
 }
 
 void Bridge::unattendedStart() {

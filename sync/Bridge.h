@@ -87,6 +87,9 @@ public:
 
     // One attempt to reopen a lost port now; true when it is open.
     bool retryPortNow();
+    // The recalculation of attendance on the server, running or stopped: the tick runs for
+    // its reply while communication is stopped, and stops again once the reply is processed.
+    OperationResult recalculate();
 
 signals:
     void statusChanged(const kv::BridgeStatus& status);
@@ -107,7 +110,8 @@ private:
     // A start that nobody watches: a chosen port that does not open is waited for.
     void unattendedStart();
     void delayedStartTick();
-    // The tick and the wait for the port follow the state.
+    // The tick and the wait for the port follow the state (and a request awaited while
+    // stopped).
     void followState(const BridgeStatus& status);
 
     BridgeParts m_parts;

@@ -110,9 +110,14 @@ public:
     //
     // A single command to the unit (FrameCode with the time).
     OperationResult command(ToUnit frameCode);
-    // The recalculation of attendance on the server; refused, and nothing issued, also while
-    // another request is under way.
+    // The recalculation of attendance on the server, also while communication is stopped;
+    // refused, and nothing issued, while another request is under way.
     OperationResult recalculate();
+    // A web request is issued or awaited.
+    bool requestOutstanding() const { return m_state.serverPhase != ServerPhase::idle; }
+    // What a tick does for the outstanding request alone, while communication is stopped: the
+    // wait for its reply and the reply's processing.  Nothing is read from or sent to the unit.
+    void serverStep();
     // count fictitious events (numbered from 1, paced), then the statistics request.
     OperationResult sendFictitiousEvents(std::uint16_t count);
 
@@ -189,10 +194,11 @@ private:
     // A field's new text, handed on when it changed.
     void show(Field field, std::string_view cp1250, Tone tone = Tone::normal);
     // A failure's text (the server, the port, the line, the unit's silence), in the failure
-    // tone: it goes when its failure ends (a good delivery after failures, Start, the port's
-    // return, Stop), unless another text has taken its place meanwhile.
+    // tone: the text stays until another takes its place, its tone fades to normal when its
+    // failure ends (a good delivery after failures, Start, the port's return, Stop).
     void showFault(Field field, std::string_view cp1250);
     void clearFaults();
+    void fadeFault(Field field);
     // Tone recomputed, the change logged and handed on.
     void publish();
     void note(const std::string& text, Tone tone = Tone::normal);
@@ -224,6 +230,8 @@ private:
     // A failed table download: the tables are announced again once the back-off has run, so that
     // a failing server is not asked without pause.  A new trigger or a whole download ends it.
     void tableDownloadFailed();
+    // A table reply with no worker in it: the unit keeps its tables; a warning, not a failure.
+    void tablesWithoutWorkers(const std::string& logged);
     void endTableBackOff();
     // The warning of records a whole download left out, in place of the last one's.
     void replaceSkippedWarning(const std::string& warning);
@@ -231,6 +239,15 @@ private:
     bool possibleEvent(const WallTime& when);
     // An identification read while the answer to another one is awaited.
     void noteLaterIdentification(const CommandFrame& frame);
+    // A copy of the identification last forwarded that the unit sent before its answer went
+    // out: logged with its count, and true (it is not forwarded again).
+    bool unitRepeat(const CommandFrame& frame);
+    void countIdentification(const CommandFrame& frame);
+    // The request of the identification last forwarded is done with: what the reader has
+    // received up to now came before its answer.
+    void eventSettled();
+    // The outstanding request is over, whatever became of it.
+    void endRequest();
     // The unit has sent another identification since the event request, or is sending one: the
     // answer would go to the wrong one.  Logged with both when so.
     bool answerOverdue();
@@ -239,8 +256,11 @@ private:
     void downloadTables();
     void sendTables();
     void answerEvent();
-    // A 2xx event reply without "---OK---" or "---Err--": a failed delivery.
-    void replyWithoutVerdict();
+    // A 2xx event reply without "---OK---" or "---Err--", or too short to be read (of that size):
+    // a failed delivery.
+    void replyWithoutVerdict(std::optional<std::uint64_t> shortSize);
+    // An identification the server refused, or accepted: refusals in a row raise a warning.
+    void countRefusal(bool refused);
     void readPollReply();
 
     TQCCom32& m_com;
@@ -261,12 +281,23 @@ private:
     StatusListener m_statusListener;
     HistoryListener m_historyListener;
     std::string m_identification;  // whose identification the request under way carries
+    // The identification last forwarded, and how far the reader had received when its request
+    // was done with (none while it is under way); the unit's copies of it up to there.
+    struct Forwarded {
+        CommandFrame frame;
+        std::optional<std::uint64_t> settledAt;
+        std::uint32_t repeats = 0;
+    };
+    std::optional<Forwarded> m_forwarded;
+    std::uint32_t m_refusalsInRow = 0;
+    CommandFrame m_lastIdentification;  // the identification last read, repeats included
     bool m_portLostLogged = false;
     std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
     std::string m_skippedWarning;     // in m_status.warnings while it stands
     std::optional<std::int64_t> m_unitAskedAtMs;  // the operator's question to the unit went out
     std::optional<std::int64_t> m_startedAtMs;    // communication started (Start, a start)
     bool m_unitHeardSinceStart = false;
+    bool m_notAnsweringShown = false;  // stavprac says the unit did not answer a question
 };
 
 }  // namespace kv

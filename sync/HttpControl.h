@@ -33,6 +33,8 @@ struct HttpOutcome {
     std::uint64_t bytes = 0;
     // From getDoc to the end of the download, or until now while it runs.
     std::chrono::milliseconds elapsed{0};
+    // The failure was writing the file (a full disk), not the server or the network.
+    bool localFault = false;
 
     bool complete() const { return state == HttpState::complete; }
     // A whole document with a 2xx status: content the bridge may use.

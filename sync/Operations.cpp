@@ -29,9 +29,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
         setCommState(CommState::stopped);
     }
     m_state.receiveSettle = 0;
-    m_state.requestKind = RequestKind::none;
-    m_state.serverPhase = ServerPhase::idle;
-    m_state.replyDeadline.reset();
+    endRequest();
     if (companyId) {
         m_state.companyId = *companyId;
         m_state.idleTicks = 0;
@@ -137,6 +135,7 @@ void Engine::publish() {
 
 void Engine::show(Field field, std::string_view cp1250, Tone tone) {
     m_faultShown.reset(std::size_t(field));
+    if (field == Field::stavprac) m_notAnsweringShown = false;
     if (m_display.set(field, cp1250, tone) && m_displayListener)
         m_displayListener(field, m_display[field]);
 }
@@ -148,7 +147,14 @@ void Engine::showFault(Field field, std::string_view cp1250) {
 
 void Engine::clearFaults() {
     for (std::size_t i = 0; i < kFieldCount; ++i)
-        if (m_faultShown.test(i)) show(Field(i), "");
+        if (m_faultShown.test(i)) fadeFault(Field(i));
+}
+
+void Engine::fadeFault(Field field) {
+    // The text stays until something overwrites it: the operator who comes back sees what
+    // happened; only its tone says it is over.
+    if (!m_faultShown.test(std::size_t(field))) return;
+    show(field, m_display.text(field), Tone::normal);
 }
 
 void Engine::note(const std::string& text, Tone tone) {
@@ -239,13 +245,24 @@ OperationResult Engine::command(ToUnit frameCode) {
 }
 
 OperationResult Engine::recalculate() {
-    // Without ticks its reply would never be taken, and every later click would be refused.
-    if (communicationStopped()) return OperationResult::communicationStopped;
+    // The recalculation is the server's alone and needs no unit: it goes out while
+    // communication is stopped too, and the bridge ticks for its reply (serverStep).
     // Replacing the outstanding request would lose the answer the unit is waiting for.
     if (m_state.serverPhase != ServerPhase::idle) return OperationResult::requestUnderWay;
-    m_state.requestUrl = recalculationUrl(requestSettings());
-    issueRequest(m_state.requestUrl, RequestKind::recalculation);
+    RequestSettings settings = requestSettings();
+    // Stopped, the company is the one the settings give: Start has not taken it over yet.
+    if (communicationStopped())
+        if (const auto id = parseIntegerText(m_settings.idfirmy))
+            settings.companyId = std::uint16_t(*id);
+    m_state.requestUrl = recalculationUrl(settings);
+    if (issueRequest(m_state.requestUrl, RequestKind::recalculation))
+        note("Přepočet docházky odeslán na server");
     return OperationResult::done;
+}
+
+void Engine::serverStep() {
+    awaitReply();
+    processReply();
 }
 
 OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {

@@ -123,6 +123,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file, 
     m_state = State::idle;
     m_status = 0;
     m_cause.clear();
+    m_localFault = false;
     m_repeat = repeat;
     m_received = 0;
     m_wire = 0;
@@ -208,7 +209,7 @@ void QtHttpControl::cancel() {
 
 HttpOutcome QtHttpControl::outcome() const {
     const qint64 ms = m_state == State::running ? m_started.elapsed() : m_elapsedMs;
-    return {m_state, m_status, m_cause, m_received, std::chrono::milliseconds(ms)};
+    return {m_state, m_status, m_cause, m_received, std::chrono::milliseconds(ms), m_localFault};
 }
 
 void QtHttpControl::drain(QNetworkReply* reply) {
@@ -235,7 +236,7 @@ void QtHttpControl::drain(QNetworkReply* reply) {
         return;
     }
     if (m_file.write(decoded) != decoded.size()) {
-        fail(writeCause());
+        failWriting();
         return;
     }
     m_received += static_cast<std::uint64_t>(decoded.size());
@@ -274,7 +275,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     release(reply);
     m_file.close();  // flushes
     if (m_file.error() != QFileDevice::NoError) {
-        fail(writeCause());
+        failWriting();
         return;
     }
     m_state = State::complete;
@@ -305,7 +306,7 @@ void QtHttpControl::follow(QNetworkReply* reply, const QUrl& location) {
     } else if (target.scheme() != u"http" && target.scheme() != u"https") {
         fail("přesměrování na adresu, která není http");
     } else if (!m_file.resize(0)) {  // nothing of the redirect's own page stays
-        fail(writeCause());
+        failWriting();
     } else {
         m_received = 0;
         m_wire = 0;
@@ -331,6 +332,11 @@ std::string QtHttpControl::writeCause() const {
     // Less room than Qt's write buffer holds: the disk is full, whatever the system calls it.
     if (!ec && space.available < kReadBufferSize) return cause + ": disk je plný";
     return cause + " (" + m_file.errorString().toStdString() + ")";
+}
+
+void QtHttpControl::failWriting() {
+    fail(writeCause());
+    m_localFault = true;
 }
 
 void QtHttpControl::fail(std::string cause) {

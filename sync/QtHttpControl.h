@@ -77,6 +77,8 @@ private:
     void release(QNetworkReply* reply);
     // Ends the running download as failed: abandons it, deletes its file, logs the cause.
     void fail(std::string cause);
+    // The document could not be written to its file: the local disk's fault, not the server's.
+    void failWriting();
     void abandon();
     std::string writeCause() const;
     void logEnd() const;
@@ -101,6 +103,7 @@ private:
     State m_state = State::idle;
     int m_status = 0;
     std::string m_cause;
+    bool m_localFault = false;
 };
 
 }  // namespace kv

@@ -19,6 +19,9 @@ constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-chan
 // long each time, at most 10 minutes apart.
 constexpr std::int64_t kFirstTableRetryMs = 30'000;
 constexpr std::int64_t kLongestTableRetryMs = 600'000;
+constexpr std::uint32_t kRefusalsToWarn = 10;
+constexpr const char* kRefusalsWarning =
+    "Server odmítl 10 identifikací za sebou – zkontrolujte webovou aplikaci docházky";
 
 // "404 Not Found": the status with the words administrators know it by.
 std::string httpStatusText(int status) {
@@ -73,8 +76,7 @@ void Engine::processReply() {
         ~CleanUp() {
             e.m_state.slowFrameCounter = 0;
             e.deleteReplyFiles();
-            e.m_state.serverPhase = ServerPhase::idle;
-            e.m_state.requestKind = RequestKind::none;
+            e.endRequest();
             e.purgePortAfterReply();
         }
     } cleanUp{*this};
@@ -92,10 +94,14 @@ void Engine::processReply() {
             answerEvent();
             break;
         case RequestKind::recalculation:
-            if (serverAnswered())
+            if (serverAnswered()) {
                 show(Field::statpc, "99");
-            else
+                note("Přepočet docházky na serveru proveden");
+            } else {
                 showFault(Field::statpc, "Err");
+                note("Přepočet docházky se nezdařil: " + errorStatusCause(outcome.status),
+                     Tone::failure);
+            }
             break;
         case RequestKind::poll:
             if (m_http.outcome().succeeded()) readPollReply();
@@ -119,8 +125,7 @@ bool Engine::serverAnswered() {
 void Engine::tablesNotSent(const std::string& why, const std::string& logged, bool lineFault) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
     showFault(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
-    showFault(Field::stavprac, cp1250("Chyba přenosu tabulek!"));
-    note("tabulky nepřeneseny: " + why, Tone::failure);
+    note("Tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
     if (lineFault)
@@ -173,22 +178,23 @@ void Engine::sendTables() {
                       "the server answered with an error status");
         return;
     }
-    // A reply this short carries no table: "-------" alone is what a web application prints
-    // when it fails between its two queries, and would empty the unit's tables.
+    // A reply this short carries no table: "-------" alone is what a web application without
+    // workers prints, and would empty the unit's tables.
     const std::uint64_t size = prevedfile(getTxt(), getTmp());
-    const TableShape shape = size > kEmptyReplySize ? tableShape(getTmp()) : TableShape{};
+    if (size <= kEmptyReplySize) return tablesWithoutWorkers(std::to_string(size) + " bytes");
+    const TableShape shape = tableShape(getTmp());
     if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
                       "the reply is no table (" + std::to_string(size) + " bytes)");
         return;
     }
     if (const std::string fault = shape.fault(); !fault.empty()) {
-        tablesNotSent("tabulka má chybný tvar: " + fault + ".",
-                      "the table is malformed: " + std::to_string(shape.unreadable) +
-                          " unreadable records, second separator at line " +
-                          std::to_string(shape.secondSeparatorLine));
+        tablesNotSent(
+            "tabulka má chybný tvar: " + fault + ".",
+            "the table is malformed: " + std::to_string(shape.unreadable) + " unreadable records");
         return;
     }
+    if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
     TableDownload download(*this, m_clock, m_paths.workDir);
     if (!download.run(getTmp(), shape.records)) {
         if (ending()) return;  // cut short for the end; tables.unfinished stays for the next start
@@ -202,12 +208,10 @@ void Engine::sendTables() {
         return;
     }
     ++m_status.tableDownloads;
-    show(Field::stavprac, cp1250("Tabulky odeslány"));
-    show(Field::stavdatum,
-         cp1250(clockText(m_clock.now()) + ", " + std::to_string(download.sent()) + " záz."));
     // Records left out are workers or categories the unit no longer knows: the operator is
-    // told, in the history and as a warning that stands until the next download.
-    std::string sent = "tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
+    // told, in the history and as a warning that stands until the next download.  The
+    // identification fields keep the last worker's name.
+    std::string sent = "Tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
     if (const std::uint64_t skipped = download.skipped(); skipped > 0)
         sent += ", " + countText(skipped) +
                 (skipped == 1  ? " vynechán"
@@ -219,6 +223,21 @@ void Engine::sendTables() {
     m_state.tableSyncCountdown = 0;
     m_state.slowFrameCounter = 0;
     endTableBackOff();
+}
+
+void Engine::tablesWithoutWorkers(const std::string& logged) {
+    // A company without workers yet, or a web application that failed between its queries:
+    // either way the unit keeps the tables it has, and asking again would get the same.  The
+    // next tables-changed signal or the operator's command tries again.
+    static constexpr const char* kKept =
+        "server neposlal žádného pracovníka – tabulky v RJ ponechány";
+    qCWarning(lcSync).noquote() << "tables not sent to the unit, the reply has no worker ("
+                                << QString::fromStdString(logged) << ")";
+    show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
+    note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
+    m_state.tableSyncCountdown = 0;
+    endTableBackOff();
+    replaceSkippedWarning(std::string("Tabulky nepřeneseny: ") + kKept);
 }
 
 void Engine::replaceSkippedWarning(const std::string& warning) {
@@ -238,7 +257,8 @@ void Engine::answerEvent() {
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return replyWithoutVerdict();
+    if (const std::uint64_t size = prevedfile(getTxt(), getTmp()); size <= kEmptyReplySize)
+        return replyWithoutVerdict(size);
     bool ok = false;
     bool verdict = false;
     std::string text;
@@ -257,7 +277,7 @@ void Engine::answerEvent() {
             }
         }
     }
-    if (!verdict) return replyWithoutVerdict();
+    if (!verdict) return replyWithoutVerdict(std::nullopt);
     ++m_status.forwarded;
     delivered();
     const std::string shown = fromCp1250(text).toStdString();
@@ -267,18 +287,43 @@ void Engine::answerEvent() {
     } else {
         note(m_identification + " – odmítnuto: " + shown, Tone::warning);
     }
+    countRefusal(!ok);
     publish();
     if (ok && m_state.nameRequested == 1) pridejmeno(f, text);
     if (ok && !answerOverdue()) zobraz();
 }
 
-void Engine::replyWithoutVerdict() {
+void Engine::countRefusal(bool refused) {
+    // One refusal is the server's verdict on one chip; every identification refused is a web
+    // application that cannot record any (its database down), which the status must not hide.
+    m_refusalsInRow = refused ? m_refusalsInRow + 1 : 0;
+    auto& warnings = m_status.warnings;
+    const auto standing = std::find(warnings.begin(), warnings.end(), kRefusalsWarning);
+    if (m_refusalsInRow >= kRefusalsToWarn && standing == warnings.end()) {
+        qCWarning(lcSync) << "the attendance server has refused" << kRefusalsToWarn
+                          << "identifications in a row";
+        warnings.push_back(kRefusalsWarning);
+        note(kRefusalsWarning, Tone::warning);
+    } else if (!refused && standing != warnings.end()) {
+        qCInfo(lcSync) << "the attendance server accepts identifications again";
+        warnings.erase(standing);
+        note("Server opět přijímá identifikace");
+    }
+}
+
+void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
     // Nothing for the unit, which repeats the event; but a web application that answers every
     // event so (a PHP error page served with 200) leaves every terminal unanswered, and must
     // not pass for one that delivers.
-    qCWarning(lcSync).noquote() << "the event reply says neither \"---OK---\" nor \"---Err--\":"
+    qCWarning(lcSync).noquote() << (shortSize ? "the event reply is too short to hold a verdict:"
+                                              : "the event reply says neither \"---OK---\" nor "
+                                                "\"---Err--\":")
                                 << QString::fromStdString(replyStart(getTxt()));
-    deliveryFailed("Server odpověděl bez výsledku – chyba webové aplikace?");
+    showFault(Field::stavprac,
+              cp1250(shortSize ? "Doch.server: krátká odpověď" : "Doch.server: bez výsledku"));
+    deliveryFailed(shortSize ? "Odpověď serveru je příliš krátká (" + std::to_string(*shortSize) +
+                                   " B), výsledek se nečte"
+                             : "Server odpověděl bez výsledku – chyba webové aplikace?");
 }
 
 void Engine::readPollReply() {

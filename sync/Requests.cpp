@@ -76,6 +76,11 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_state.requestedEvent = m_state.frame;
     m_state.laterIdentification.reset();
     m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
+    if (kind == RequestKind::event) {
+        m_forwarded = Forwarded{m_state.frame, std::nullopt, 0};
+        ++m_status.eventRequests;
+        publish();
+    }
     return true;
 }
 
@@ -102,8 +107,7 @@ void Engine::awaitReply() {
         deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
-        m_state.requestKind = RequestKind::none;
-        m_state.replyDeadline.reset();
+        endRequest();
         m_http.cancel();
         deleteReplyFiles();
     }
@@ -120,8 +124,10 @@ void Engine::awaitReply() {
 
 void Engine::serverUnreachable(const std::string& cause) {
     // Nothing more will come: the bridge is free for the next frame at once, not after the
-    // time-out.  A reply the local disk could not hold is no fault of the server's.
-    const std::string diskFault = replyRoomFault();
+    // time-out.  A reply the local disk could not hold is no fault of the server's, also when
+    // the room it took is free again once the file was removed.
+    std::string diskFault = replyRoomFault();
+    if (diskFault.empty() && m_http.outcome().localFault) diskFault = "Místní disk: " + cause;
     qCWarning(lcSync).noquote() << (diskFault.empty() ? "attendance server unreachable:"
                                                       : "the reply could not be kept:")
                                 << QString::fromStdString(cause);
@@ -129,13 +135,20 @@ void Engine::serverUnreachable(const std::string& cause) {
               cp1250(diskFault.empty() ? "Doch.server nedostupný: " + cause : diskFault));
     showFault(Field::stavprac,
               cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"));
+    // A wrong address is what a refused connection or an unknown host most often means.
+    if (diskFault.empty()) showFault(Field::stavdatum, cp1250("Špatná adresa?"));
     showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
     if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
+    endRequest();
+    deleteReplyFiles();
+}
+
+void Engine::endRequest() {
+    if (m_state.requestKind == RequestKind::event) eventSettled();
     m_state.serverPhase = ServerPhase::idle;
     m_state.requestKind = RequestKind::none;
     m_state.replyDeadline.reset();
-    deleteReplyFiles();
 }
 
 }  // namespace kv

@@ -28,8 +28,6 @@ TableShape tableShape(const std::filesystem::path& reply) {
     for (ReplyLineReader reader(reply); reader.next(line);) {
         ++number;
         if (isSeparator(line)) {
-            if (shape.separator && shape.secondSeparatorLine == 0)
-                shape.secondSeparatorLine = number;
             shape.separator = true;
             continue;
         }
@@ -37,6 +35,7 @@ TableShape tableShape(const std::filesystem::path& reply) {
         if (shape.separator ? parseSection2Record(line, scratch)
                             : parseSection1Record(line, scratch)) {
             ++shape.records;
+            if (!shape.separator) ++shape.workers;
         } else if (++shape.unreadable == 1) {
             shape.firstUnreadableLine = number;
         }
@@ -45,8 +44,6 @@ TableShape tableShape(const std::filesystem::path& reply) {
 }
 
 std::string TableShape::fault() const {
-    if (secondSeparatorLine != 0)
-        return "druhý oddělovač sekcí na řádku " + std::to_string(secondSeparatorLine);
     if (unreadable > 3 && unreadable * 100 > records + unreadable)
         return std::to_string(unreadable) + " nečitelných záznamů z " +
                std::to_string(records + unreadable) + ", první na řádku " +

@@ -16,14 +16,15 @@ struct TableShape {
     std::uint64_t records = 0;     // records that can be read
     std::uint64_t unreadable = 0;  // record lines that cannot be (left out of the download)
     std::uint64_t firstUnreadableLine = 0;  // 1-based; 0: none
-    std::uint64_t secondSeparatorLine = 0;  // 1-based; 0: none
+    std::uint64_t workers = 0;              // first-section records that can be read
     bool separator = false;                 // the line between the two sections
     // A table has the separator line or at least one first-section record.  An empty reply,
     // or a page whose lines are not records (a PHP error, an HTML page with status 200) is none.
     bool isTable() const { return separator || records > 0; }
-    // Empty when the table is whole; otherwise, in Czech, why it is refused all the same: a
-    // second separator, or more than 3 records (and more than 1 %) that cannot be read, is a
-    // table the web application broke, and the unit keeps the tables it holds.
+    // Empty when the table is whole; otherwise, in Czech, why it is refused all the same: more
+    // than 3 records (and more than 1 %) that cannot be read is a table the web application
+    // broke, and the unit keeps the tables it holds.  (A separator line in the second section
+    // changes nothing; one among the first section's records makes them unreadable.)
     std::string fault() const;
 };
 TableShape tableShape(const std::filesystem::path& reply);

@@ -1,4 +1,6 @@
 // What the bridge tells of the unit without asking it anything: whether it answers.
+#include <utility>
+
 #include "link/Cp1250.h"
 #include "sync/Engine.h"
 #include "sync/Logging.h"
@@ -13,10 +15,9 @@ void Engine::unitHeard() {
     m_status.lastUnitFrameMs = m_clock.monotonicMs();
     m_unitAskedAtMs.reset();
     m_unitHeardSinceStart = true;
-    // The unit answers after all: the words that said it did not go.
-    if (m_display.text(Field::stavprac) == cp1250(kNotAnswering) &&
-        m_display.tone(Field::stavprac) == Tone::failure)
-        show(Field::stavprac, "");
+    // The unit answers after all: the words that said it did not fade, unless others have
+    // taken their place.
+    if (std::exchange(m_notAnsweringShown, false)) fadeFault(Field::stavprac);
     if (!m_status.unitSilent) return;
     m_status.unitSilent = false;
     note("RJ se ozvala");
@@ -29,6 +30,7 @@ void Engine::watchUnit() {
         m_unitAskedAtMs.reset();
         qCWarning(lcSync) << "the unit did not answer the operator's question within 5 s";
         showFault(Field::stavprac, cp1250(kNotAnswering));
+        m_notAnsweringShown = true;
         note(kNotAnswering, Tone::failure);
     }
     // A unit is silent at night too; only one that never spoke since Start is suspicious.

@@ -29,12 +29,12 @@ TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
 TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {
     Window w(config("2", "0"));
     w.form->findChild<QLineEdit*>("fiktud")->setText("3");
-    for (const char* button : {"sendtime", "Button2", "Button1", "statbut", "Button3", "Button4"})
+    for (const char* button : {"sendtime", "Button2", "Button1", "statbut", "Button4"})
         w.form->findChild<QPushButton*>(button)->click();
     EXPECT_EQ(w.devicesMade, 0);
     EXPECT_EQ(w.prompts.count(
                   QString::fromUtf8("Komunikace s RJ je zastavena. Nejprve stiskněte Start.")),
-              6);
+              5);
     EXPECT_TRUE(w.http->calls().empty());
     EXPECT_FALSE(w.running());
 }
@@ -141,10 +141,10 @@ TEST(Commands, FictitiousEventCountOutsideRangeSendsNothing) {
     EXPECT_EQ(unit.readMaster(19), frameWithTime(8, w.clock, std::string(7, '\0')));
 }
 
+// The recalculation is the server's: it needs no unit, and goes out while stopped too.
 TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
-    PtyPair unit;
-    ComPortMapping com1(1, unit.slaveName());
-    Window w(config("1", "1", "12"));
+    Window w(config("1", "0", "12"));
+    ASSERT_FALSE(w.running());
     w.form->findChild<QLineEdit*>("cfghttphost")->setText("server");
     w.form->Button3Click();
     ASSERT_EQ(w.http->calls().size(), 1u);
@@ -154,11 +154,14 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.prompts.shown.size(), 1u);
+    EXPECT_TRUE(w.form->bridge().tickTimer().isActive()) << "ticking for the reply";
     w.tick();
     w.http->complete("anything at all");
     w.tick();
     EXPECT_EQ(w.text("statpc"), "99");
     EXPECT_EQ(w.form->engine().state().requestKind, RequestKind::none);
+    EXPECT_FALSE(w.form->bridge().tickTimer().isActive());
+    EXPECT_FALSE(w.running());
 }
 
 TEST(Progress, ALongRunShowsRecordsSentOfTheTotalAndStopEndsItAfterTheFrameOnTheLine) {

@@ -34,13 +34,15 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
-    // A good reply ends the failure, and its words go with it.
+    // A good reply ends the failure: its words stay until overwritten, their tone fades.
     ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
     h.tick();
     reply(h, "ok");
     EXPECT_EQ(h.engine->commState(), CommState::running);
-    EXPECT_EQ(h.fields.text(Field::stavprac), "");
-    EXPECT_EQ(h.fields.text(Field::stavdatum), "");
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
+    EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::normal);
+    EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
+    EXPECT_EQ(h.fields.tone(Field::stavdatum), Tone::normal);
     EXPECT_EQ(h.fields.text(Field::statpc), "99");
     // The next event is forwarded normally.
     h.unitSends(kEvent);
@@ -58,6 +60,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.tick();
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
+        EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
         EXPECT_EQ(h.fields.text(Field::statpc), "Err");
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
         // The unit's tables are announced again after the back-off, so that it asks again.

@@ -60,7 +60,8 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     ASSERT_EQ(h.engine->commState(), CommState::portLost);
     h.line->lostCause.clear();
     h.engine->stopCommunication();
-    EXPECT_EQ(h.fields.text(Field::stavprac), "") << "the failure's text goes with it";
+    EXPECT_EQ(h.fields.text(Field::stavprac), "Port COM1 ztracen") << "the text stays";
+    EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::normal) << "its tone goes with the failure";
     const int opens = h.line->opens;
     EXPECT_FALSE(h.engine->reopenPort());
     EXPECT_EQ(h.line->opens, opens);

@@ -111,7 +111,7 @@ TEST(TableBackOff, ATriggerTheOperatorOrAWholeDownloadEndsIt) {
         SCOPED_TRACE(end);
         EngineHarness h;
         request(h, frameOf({1}));
-        reply(h, "Fatal error\n");
+        reply(h, "Fatal error: database gone away in kvsync\n");
         ASSERT_EQ(h.engine->tableDownloadFailures(), 1u);
         h.tick();
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
