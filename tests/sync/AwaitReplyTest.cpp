@@ -63,18 +63,24 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
         EXPECT_EQ(h.fields.text(Field::statpc), "Err");
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
+        // A reply the disk could not hold, its room free again once the file is gone.
+        h.unitSends(frameOf({1}));
+        h.ticks(3);
+        h.http.fail("nelze zapsat soubor get.tmp: disk je pln\xC3\xBD", true);
+        h.tick();
+        EXPECT_EQ(h.engine->status().cause, "Místní disk: nelze zapsat soubor get.tmp: disk je plný");
         // The unit's tables are announced again after the back-off, so that it asks again.
-        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::tables ? 1u : 0u);
+        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::tables ? 2u : 1u);
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         h.unitSends(kEvent);
         h.ticks(3);
-        EXPECT_EQ(h.http.calls().size(), 2u);
+        EXPECT_EQ(h.http.calls().size(), 3u);
         h.http.complete("", 404);
         h.tick();
         EXPECT_EQ(h.engine->commState(), CommState::serverFailing) << "an error page is no answer";
         EXPECT_EQ(h.engine->status().cause,
                   "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
-        EXPECT_EQ(h.engine->status().failed, 2u);
+        EXPECT_EQ(h.engine->status().failed, 3u);
         h.unitSends(kEvent);
         h.ticks(3);
         h.http.complete("---OK---\nJan Novak\n# the event is stored\n");

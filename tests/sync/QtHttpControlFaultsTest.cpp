@@ -238,6 +238,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         const HttpOutcome outcome = http.outcome();
         EXPECT_EQ(outcome.state, State::failed);
         EXPECT_EQ(outcome.cause.substr(0, row.cause.size()), row.cause) << outcome.cause;
+        EXPECT_EQ(outcome.localFault, row.file == full) << "the disk's fault, not the server's";
         EXPECT_LE(outcome.bytes, cap);
         EXPECT_FALSE(http.outcome().complete());
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(row.file)));

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "link/EventFields.h"
 #include "support/EngineHarness.h"
 
 namespace kv::test {
@@ -63,6 +64,26 @@ TEST(EventReply, OneWithoutAVerdictIsAFailedDelivery) {
         EXPECT_EQ(h.engine->status().failed, row.cause.empty() ? 0u : 1u);
         EXPECT_EQ(h.engine->status().forwarded, row.cause.empty() ? 1u : 0u);
     }
+}
+
+// One refusal is the server's word on one chip; ten in a row are a web application that records
+// nothing, which the status must not hide until one is accepted.
+TEST(EventReply, TenRefusalsInARowStandAsAWarning) {
+    EngineHarness h;
+    const auto answer = [&h](int index, const std::string& verdict) {
+        CommandFrame f = kEventWithName;
+        event::setIndex(f, std::uint16_t(index));
+        request(h, f);
+        reply(h, verdict + "\nNezn\xE1m\xFD \xE8ip nebo chyba datab\xE1ze\n");
+    };
+    for (int i = 1; i < 10; ++i) answer(i, "---Err--");
+    EXPECT_TRUE(h.engine->status().warnings.empty());
+    answer(10, "---Err--");
+    ASSERT_EQ(h.engine->status().warnings.size(), 1u);
+    EXPECT_EQ(h.engine->status().tone, Tone::warning);
+    answer(11, "---OK---");
+    EXPECT_TRUE(h.engine->status().warnings.empty());
+    EXPECT_EQ(h.engine->status().tone, Tone::normal);
 }
 
 TEST(EventReply, OkWithoutTheNameRequestAnswersByteTwoZero) {
@@ -324,9 +345,12 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.fields.text(row.field), row.shown);
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
         EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
-        // Only a table download that failed is announced again.
-        if (row.asked == tables)
+        // Only a table download that failed is announced again; none writes into the
+        // identification fields.
+        if (row.asked == tables) {
             EXPECT_EQ(h.engine->commState() == CommState::serverFailing, row.countdown == 1);
+            EXPECT_EQ(h.fields.text(Field::stavprac), "Pracovn\xEDk");
+        }
     }
 }
 
