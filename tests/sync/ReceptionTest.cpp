@@ -139,6 +139,27 @@ TEST(Reception, AReplyPurgesThePortButNotAFrameWhoseMarkerWasSeen) {
     EXPECT_NE(h.http.calls()[1].url.find("indexza=259&"), std::string::npos);
 }
 
+// A table download holds the tick; what the unit sent meanwhile goes with the port's queues,
+// but the log keeps it.
+TEST(Reception, InputPurgedAfterAReplyIsLoggedWithItsBytes) {
+    static QStringList* logged = nullptr;
+    QStringList lines;
+    logged = &lines;
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { logged->append(text); });
+    EngineHarness h;
+    request(h, frameOf({1}));
+    h.unitSends(kEvent);
+    h.http.complete("1|000000000001|0800|1|0\n-------\n");
+    h.engine->awaitReply();
+    h.engine->processReply();
+    qInstallMessageHandler(before);
+    EXPECT_TRUE(h.line->input.empty());
+    EXPECT_TRUE(lines.filter("dropped after a reply").join("").contains(
+        QString::fromStdString(hexDump("Z" + frameText(kEvent)))))
+        << lines.join("\n").toStdString();
+}
+
 // The answer frame does not say which identification it answers: once the unit has sent
 // another one, it would take the late answer for that one's.
 TEST(Reception, AnAnswerGoesOnlyToTheIdentificationItAnswers) {
