@@ -44,11 +44,11 @@ std::string httpStatusText(int status) {
     return text;
 }
 // The first bytes of a reply for the log, each byte that is not printable ASCII as \xNN.
-std::string replyStart(const std::filesystem::path& file) {
-    constexpr std::size_t kShown = 80;
-    char bytes[kShown];
+std::string replyStart(const std::filesystem::path& file, std::size_t shown = 80) {
+    char bytes[200];
+    shown = std::min(shown, sizeof bytes);
     std::ifstream in(file, std::ios::binary);
-    in.read(bytes, kShown);
+    in.read(bytes, shown);
     std::string text = "\"";
     for (std::streamsize i = 0; i < in.gcount(); ++i) {
         const auto c = static_cast<unsigned char>(bytes[i]);
@@ -59,7 +59,7 @@ std::string replyStart(const std::filesystem::path& file) {
             text += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
         }
     }
-    return text + (in.gcount() == std::streamsize(kShown) ? "\"…" : "\"");
+    return text + (in.gcount() == std::streamsize(shown) ? "\"…" : "\"");
 }
 // The server answered, with an error: a wrong address, or the web application failing.
 std::string errorStatusCause(int status) {
@@ -84,8 +84,13 @@ void Engine::processReply() {
     // An event is delivered only once its reply says what became of it (answerEvent).
     if (outcome.succeeded() && m_state.requestKind != RequestKind::event)
         delivered();
-    else if (!outcome.succeeded())
+    else if (!outcome.succeeded()) {
+        // What the server said with its error is what its administrator looks for.
+        qCWarning(lcSync).noquote()
+            << "reply with status" << outcome.status
+            << "begins:" << QString::fromStdString(replyStart(getTxt(), 200));
         deliveryFailed(errorStatusCause(outcome.status));
+    }
     switch (m_state.requestKind) {
         case RequestKind::tables:
             downloadTables();
