@@ -11,13 +11,15 @@ namespace kv {
 // from it.  On unix: the device number; for a USB converter its vendor, product and serial number
 // as the system reports them, which it keeps when it comes back under another number; for a
 // pseudo-terminal also the moment it was made, because the number of one that ends is handed to
-// the next at once.  On Windows the port name (COMn) is the identity: the system already gives a
-// converter its COM number by its serial number.
+// the next at once; and whether the name opened is a link to the device.  On Windows the port
+// name (COMn) is the identity: the system already gives a converter its COM number by its serial
+// number.
 struct DeviceIdentity {
     std::string device;       // the resolved name: /dev/ttyUSB0, COM3; empty when unknown
     std::string number;       // "188:0": the major and minor device number
     std::string usbSerial;    // "0403:6001:A50285BI"
     std::int64_t madeNs = 0;  // pseudo-terminals only
+    bool viaLink = false;  // the name opened is not the device's own: /dev/ttyVIRT0 -> /dev/pts/7
 
     bool known() const { return !device.empty(); }
     // "/dev/ttyUSB0 188:0 usb 0403:6001:A50285BI", for the log.
@@ -27,9 +29,11 @@ struct DeviceIdentity {
 bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b);
 
 // Whether found, what a lost port's name leads to now, is that port back: a USB converter by
-// its serial number where it has one, a pseudo-terminal by its name alone (whatever the name
-// leads to now: the program that makes it makes a new one for each connection), other hardware
-// by its device.
+// its serial number where it has one, other hardware by its device.  A pseudo-terminal opened
+// through a link (a virtual port's fixed name) is back with whatever the link leads to now: the
+// program that makes it makes a new one for each connection.  One opened by its own name
+// (/dev/pts/7) is never back once it has ended: its number goes to the next terminal made, which
+// is another program's.
 bool isReturnOf(const DeviceIdentity& original, const DeviceIdentity& found);
 
 // The device the name leads to now; unknown when there is none.

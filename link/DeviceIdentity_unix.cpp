@@ -51,7 +51,13 @@ DeviceIdentity identityOf(const struct stat& st, const std::string& name) {
     DeviceIdentity id;
     std::error_code ec;
     const fs::path resolved = fs::canonical(name, ec);
-    id.device = ec ? name : resolved.string();
+    if (ec) {
+        id.device = name;
+    } else {
+        id.device = resolved.string();
+        // Against the name made absolute and tidied: "/dev//pts/7" is the device's own name.
+        id.viaLink = fs::absolute(name, ec).lexically_normal() != resolved;
+    }
     if (!S_ISCHR(st.st_mode)) return id;
     id.number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     id.usbSerial = usbSerial(st.st_rdev);

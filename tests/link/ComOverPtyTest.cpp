@@ -55,6 +55,12 @@ protected:
             com.WaitForInput(100);
         return com.InCount();
     }
+    // Waits on the port until it is found lost or 3 s pass.
+    bool waitForLoss() {
+        const auto deadline = std::chrono::steady_clock::now() + 3s;
+        while (!com.Lost() && std::chrono::steady_clock::now() < deadline) com.WaitForInput(100);
+        return com.Lost();
+    }
 
     PtyPair unit;
     ComPortMapping com1{1, unit.slaveName()};
@@ -188,10 +194,10 @@ TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed)
     EXPECT_TRUE(next.Open());
 }
 
-// A lost pseudo-terminal is known by its name: whatever the name leads to when it is back is the
-// port's return (its maker makes a new one for each connection).  Something that is no serial
-// port is named as such, also for a port that was never open.
-TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsName) {
+// A lost pseudo-terminal behind a link is known by the link: whatever it leads to when it is back
+// is the port's return (its maker makes a new one for each connection).  Something that is no
+// serial port is named as such, also for a port that was never open.
+TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsLink) {
     QTemporaryDir dir;
     const std::string link = dir.filePath("unit").toStdString();
     std::optional<PtyPair> first(std::in_place);
@@ -201,9 +207,7 @@ TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsName) {
     ASSERT_TRUE(com.Open());
 
     first.reset();  // the unit's line hangs up
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (!com.Lost() && std::chrono::steady_clock::now() < deadline) com.WaitForInput(100);
-    ASSERT_TRUE(com.Lost());
+    ASSERT_TRUE(waitForLoss());
     const QString port = QString::fromStdString("Port COM1 (" + link + ")");
 
     std::filesystem::remove(link);
@@ -228,6 +232,22 @@ TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsName) {
     EXPECT_EQ(fresh.reopenSameDevice().cause, PortCause::notSerial);
     EXPECT_EQ(fresh.ReopenText(),
               QString::fromUtf8("Port COM1 (/dev/null): zařízení není sériový port"));
+}
+
+// A pseudo-terminal opened by its own name is that terminal alone: once it has ended, the next one
+// made under its number belongs to another program, and the port is left alone.
+TEST_F(ComOverPty, AnEndedPseudoTerminalOpenedByItsOwnNameIsNeverTakenBack) {
+    std::optional<PtyPair> first(std::in_place);
+    const std::string name = first->slaveName();
+    ComPortMapping toFirst(1, name);
+    ASSERT_TRUE(com.Open());
+    first.reset();
+    ASSERT_TRUE(waitForLoss());
+
+    PtyPair next;  // the lowest free number: the one just freed, unless another took it meanwhile
+    const PortCause cause = com.reopenSameDevice().cause;
+    EXPECT_NE(cause, PortCause::done);
+    if (next.slaveName() == name) EXPECT_EQ(cause, PortCause::otherDevice);
 }
 
 // The environment decides first, then the device the operator chose in the picker (porty.cfg in
