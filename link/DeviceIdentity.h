@@ -50,7 +50,7 @@ public:
 // Takes the device open on handle for this program alone.  The kernel's exclusive open is not
 // enough: root passes it, and the lock file of the serial layer goes by the name, so two names of
 // one device both open.  Null when another holds it; holder then names that one when it can
-// ("kvbridge v /srv/x (proces 1234)").
+// ("kvbridge 1.1.0 v /srv/x (proces 1234)", without " v /srv/x" when its directory is unknown).
 std::unique_ptr<DeviceLock> lockOpenDevice(qintptr handle, const DeviceIdentity& identity,
                                            std::string& holder);
 

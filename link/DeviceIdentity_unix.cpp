@@ -76,15 +76,18 @@ fs::path lockFileOf(const std::string& number) {
     return dir / name;
 }
 
-// "kvbridge v /srv/x (proces 1234)" from a lock file whose process still lives.
+// "kvbridge 1.1.0 v /srv/x (proces 1234)" from a lock file whose process still lives: its lines
+// are the process, the program with its version (older bridges wrote the name alone) and the
+// working directory, empty when the holder could not tell it (a directory removed under it).
 std::string holderIn(const fs::path& lockFile) {
     std::ifstream in(lockFile);
     std::string pid, program, dir;
-    if (!std::getline(in, pid) || !std::getline(in, program) || !std::getline(in, dir)) return {};
+    if (!std::getline(in, pid) || !std::getline(in, program)) return {};
+    std::getline(in, dir);
     char* end = nullptr;
     const long n = std::strtol(pid.c_str(), &end, 10);
     if (n <= 0 || *end != '\0' || (::kill(pid_t(n), 0) != 0 && errno != EPERM)) return {};
-    return program + " v " + dir + " (proces " + pid + ")";
+    return program + (dir.empty() ? "" : " v " + dir) + " (proces " + pid + ")";
 }
 
 class LockFile final : public DeviceLock {
@@ -167,8 +170,10 @@ std::unique_ptr<DeviceLock> lockOpenDevice(qintptr handle, const DeviceIdentity&
         return std::make_unique<DeviceLock>();
     }
     std::error_code ec;
-    const std::string text = std::to_string(::getpid()) + "\n" +
-                             QCoreApplication::applicationName().toStdString() + "\n" +
+    QString program = QCoreApplication::applicationName();
+    if (const QString version = QCoreApplication::applicationVersion(); !version.isEmpty())
+        program += QLatin1Char(' ') + version;
+    const std::string text = std::to_string(::getpid()) + "\n" + program.toStdString() + "\n" +
                              fs::current_path(ec).string() + "\n";
     if (::ftruncate(lockFd, 0) != 0 || ::write(lockFd, text.data(), text.size()) < 0)
         qCDebug(lcLink) << "lock file" << path.c_str() << "not written:" << strerror(errno);

@@ -23,7 +23,7 @@ enum class PortCause {
 struct PortFailure {
     PortCause cause = PortCause::unknown;
     // noPermission: the device's group when the user is not a member of it.  busy: the program
-    // holding the device when it is known ("kvbridge v /srv/x (proces 1234)").  unknown: the
+    // holding the device when it is known ("kvbridge 1.1.0 v /srv/x (proces 1234)").  unknown: the
     // system's description.  Empty otherwise.
     std::string detail;
 };

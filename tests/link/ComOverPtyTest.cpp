@@ -166,28 +166,41 @@ TEST_F(ComOverPty, PurgeKeepsWhatWasWrittenJustBefore) {
 }
 
 // One device serves one bridge, whichever name the second is given and even for root, which
-// passes the kernel's exclusive open; the second is told who has the device.
+// passes the kernel's exclusive open; the second is told who has the device: its program and
+// version, and its directory unless the holder could not tell it (removed under it).
 TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed) {
-    ASSERT_TRUE(com.Open());  // port 1, by the device's own name
     QTemporaryDir dir;
     const std::string link = dir.filePath("by-id-link").toStdString();
     std::filesystem::create_symlink(unit.slaveName(), link);
-    const std::string holder = QCoreApplication::applicationName().toStdString() + " v " +
-                               std::filesystem::current_path().string() + " (proces " +
-                               std::to_string(::getpid()) + ")";
-    for (const std::string& name : {unit.slaveName(), link}) {
-        SCOPED_TRACE(name);
-        ComPortMapping com2(2, name);
-        TQCCom32 second([] { return makeQtSerialDevice(); }, clock);
-        second.setPort(2);
-        const PortResult opened = second.Open();
-        EXPECT_EQ(opened.cause, PortCause::busy);
-        EXPECT_EQ(portErrorText(2, name, opened),
-                  QString::fromStdString("COM2 (" + name +
-                                         "): zařízení používá jiný program: " + holder));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1.0"));
+    const std::string program = QCoreApplication::applicationName().toStdString() + " 1.1.0";
+    const std::string process = " (proces " + std::to_string(::getpid()) + ")";
+    for (const bool dirGone : {false, true}) {
+        std::optional<test::CurrentDirectory> inGone;
+        if (dirGone) {
+            const std::filesystem::path gone = dir.filePath("gone").toStdString();
+            std::filesystem::create_directory(gone);
+            inGone.emplace(gone);
+            std::filesystem::remove(gone);
+        }
+        ASSERT_TRUE(com.Open());  // port 1, by the device's own name
+        const std::string holder =
+            program + (dirGone ? "" : " v " + std::filesystem::current_path().string()) + process;
+        for (const std::string& name : {unit.slaveName(), link}) {
+            SCOPED_TRACE(name);
+            ComPortMapping com2(2, name);
+            TQCCom32 second([] { return makeQtSerialDevice(); }, clock);
+            second.setPort(2);
+            const PortResult opened = second.Open();
+            EXPECT_EQ(opened.cause, PortCause::busy);
+            EXPECT_EQ(portErrorText(2, name, opened),
+                      QString::fromStdString("COM2 (" + name +
+                                             "): zařízení používá jiný program: " + holder));
+        }
+        com.Close();
     }
+    QCoreApplication::setApplicationVersion({});
     // Released with the close: the next one gets it.
-    com.Close();
     TQCCom32 next([] { return makeQtSerialDevice(); }, clock);
     ComPortMapping com2(2, link);
     next.setPort(2);

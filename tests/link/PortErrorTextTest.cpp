@@ -17,8 +17,8 @@ TEST(PortErrorText, NamesThePortItsDeviceAndTheCauseInCzech) {
     } rows[] = {
         {{PortCause::missing, ""}, "COM2 (/dev/ttyS1): zařízení neexistuje"},
         {{PortCause::busy, ""}, "COM2 (/dev/ttyS1): zařízení je obsazeno jiným programem"},
-        {{PortCause::busy, "kvbridge v /srv/x (proces 1234)"},
-         "COM2 (/dev/ttyS1): zařízení používá jiný program: kvbridge v /srv/x (proces 1234)"},
+        {{PortCause::busy, "kvbridge 1.1.0 v /srv/x (proces 1234)"},
+         "COM2 (/dev/ttyS1): zařízení používá jiný program: kvbridge 1.1.0 v /srv/x (proces 1234)"},
         // The fix, with the real user's name (Windows: the plain refusal).
         {{PortCause::noPermission, "uucp"}, "COM2 (/dev/ttyS1): NO_PERMISSION(uucp)"},
         {{PortCause::noPermission, ""}, "COM2 (/dev/ttyS1): NO_PERMISSION(dialout)"},
