@@ -22,7 +22,9 @@ bool showsWindowAtStart(bool minimized, bool trayAvailable, const std::filesyste
 
 TerminalConfig firstConfigFromEnvironment(const std::filesystem::path& workDir) {
     TerminalConfig config = defaultTerminalConfig();
-    if (!isFirstStart(workDir)) return config;
+    // An empty terminal.cfg is not written, so nothing is taken for it (nor porty.cfg written).
+    std::error_code ec;
+    if (std::filesystem::exists(workDir / "terminal.cfg", ec)) return config;
 
     const QString port = qEnvironmentVariable("KVBRIDGE_PORT").trimmed();
     if (port.size() == 1 && port[0] >= QLatin1Char('1') && port[0] <= QLatin1Char('4')) {

@@ -94,7 +94,13 @@ TForm1::TForm1(FormServices services, QWidget* parent)
         connect(button, &QAbstractButton::toggled, this, &TForm1::settingsEdited);
     connect(m_bridge.get(), &Bridge::historyAdded, this,
             [this](const HistoryEntry& entry) { addHistory(*m_ui->historie, entry); });
-    connect(m_bridge.get(), &Bridge::configCreated, this, &TForm1::firstStartNotice);
+    connect(m_bridge.get(), &Bridge::configCreated, this, [this] {
+        firstStartNotice(
+            u8("Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím "
+               "nastavením."));
+    });
+    connect(m_bridge.get(), &Bridge::configEmpty, this,
+            [this] { firstStartNotice(u8("Soubor terminal.cfg je prázdný.")); });
     connect(m_bridge.get(), &Bridge::idle, this, &TForm1::endLongRun);
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
@@ -183,15 +189,14 @@ bool TForm1::communicationOn() const { return kv::communicationOn(m_bridge->stat
 
 void TForm1::appstart() { m_bridge->programStart(Bridge::AutoStart::asConfigured); }
 
-void TForm1::firstStartNotice() {
-    QTimer::singleShot(0, this, [this] {
+void TForm1::firstStartNotice(const QString& found) {
+    QTimer::singleShot(0, this, [this, found] {
         m_services.prompts->notice(
             u8("Kordavo"),
-            u8("Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím "
-               "nastavením.\n\nNastavte sériový port, na kterém je řídící jednotka "
-               "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
-               "Potom nastavení uložte tlačítkem Uložit a komunikaci spusťte tlačítkem "
-               "Start."));
+            found + u8("\n\nNastavte sériový port, na kterém je řídící jednotka "
+                       "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
+                       "Potom nastavení uložte tlačítkem Uložit a komunikaci spusťte tlačítkem "
+                       "Start."));
     });
 }
 

@@ -109,7 +109,8 @@ private:
     bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
     void endLongRun();
     void showStatus(const BridgeStatus& status);
-    void firstStartNotice();
+    // The set-up hint of a start without settings; found says what became of terminal.cfg.
+    void firstStartNotice(const QString& found);
     // The operator changed a setting: the bridge takes it at once, as the engine did when it
     // read the window (the address of the next request, slower transfer); saved by Uložit.
     void settingsEdited();

@@ -71,16 +71,19 @@ void Bridge::followState(const BridgeStatus& status) {
 void Bridge::loadConfig() {
     const std::filesystem::path cfg = configPath();
     std::error_code ec;
-    // An empty file is what a full disk left of an earlier first start: written anew too.
-    const bool missing =
-        !std::filesystem::exists(cfg, ec) ||
-        (std::filesystem::is_regular_file(cfg, ec) && std::filesystem::file_size(cfg, ec) == 0);
-    if (missing) {
+    if (!std::filesystem::exists(cfg, ec)) {
         replaceFile(cfg, formatTerminalConfig(m_parts.firstConfig));
         qCWarning(lcSync) << "terminal.cfg was missing: created";
         emit configCreated();
     }
-    TerminalConfig config = parseTerminalConfig(readWholeFile(cfg));
+    const Bytes bytes = readWholeFile(cfg);
+    // An empty file is left as it is, its settings empty until Uložit writes them: defaults
+    // written over it would pass for settings somebody chose.
+    if (bytes.empty()) {
+        qCWarning(lcSync) << "terminal.cfg is empty: no settings";
+        emit configEmpty();
+    }
+    TerminalConfig config = parseTerminalConfig(bytes);
     const bool tooLong = config.adresa.size() > kMaxAddressLength;
     if (tooLong) config.adresa.clear();
     m_engine->setSettings(config);

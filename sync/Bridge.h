@@ -100,12 +100,14 @@ signals:
     void settingsLoaded(const kv::TerminalConfig& settings);
     // terminal.cfg was missing and has been created with the defaults.
     void configCreated();
+    // terminal.cfg is empty: the settings are empty and the file is left as it is.
+    void configEmpty();
     // The outermost tick or operation has ended.
     void idle();
 
 private:
     void report(const QString& text);
-    // terminal.cfg read into the settings; created first when missing or empty.
+    // terminal.cfg read into the settings; created first when missing.
     void loadConfig();
     // A start that nobody watches: a chosen port that does not open is waited for.
     void unattendedStart();

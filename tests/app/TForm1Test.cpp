@@ -9,19 +9,35 @@
 namespace kv::test {
 namespace {
 
-// A missing terminal.cfg, and an empty one (what a full disk left of an earlier first start),
-// are written with the defaults.
-TEST(Appstart, FirstStartCreatesTheDefaultFileAndStaysStopped) {
-    for (const std::optional<std::string>& file : {std::optional<std::string>(), {""}}) {
-        Window w(file);
-        EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), kDefaults);
+// A missing terminal.cfg is written with the defaults; an empty one is left as it is, its
+// settings empty.  Either way the bridge stays stopped and tells the operator what it found.
+TEST(Appstart, AStartWithoutSettingsStaysStoppedAndTellsWhatItFound) {
+    const struct {
+        std::optional<std::string> file;
+        std::string written, adresa, httphost, idfirmy;
+        const char* told;
+    } rows[] = {
+        {std::nullopt, kDefaults, "http://localhost/kordavoweb/", "localhost", "0",
+         "Soubor terminal.cfg nebyl nalezen, byl proto vytvořen s výchozím nastavením.\n\n"},
+        {"", "", "", "", "", "Soubor terminal.cfg je prázdný.\n\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.told);
+        Window w(row.file);
+        QCoreApplication::processEvents();  // the hint comes once the window is up
+        EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), row.written);
         WidgetFields& f = w.form->fields();
-        EXPECT_TRUE(f.checked(Check::cfgport2));
-        EXPECT_EQ(f.text(Setting::cfgadresa), "http://localhost/kordavoweb/");
-        EXPECT_EQ(f.text(Setting::cfghttphost), "localhost");
-        EXPECT_EQ(f.text(Setting::idfirmy), "0");
-        for (Check c : {Check::cfgstart, Check::slowstart, Check::slowcom, Check::cas5min})
+        EXPECT_EQ(f.checked(Check::cfgport2), row.file == std::nullopt);
+        EXPECT_EQ(f.text(Setting::cfgadresa), row.adresa);
+        EXPECT_EQ(f.text(Setting::cfghttphost), row.httphost);
+        EXPECT_EQ(f.text(Setting::idfirmy), row.idfirmy);
+        for (Check c : {Check::cfgport1, Check::cfgport3, Check::cfgport4, Check::cfgstart,
+                        Check::slowstart, Check::slowcom, Check::cas5min})
             EXPECT_FALSE(f.checked(c));
+        ASSERT_EQ(w.prompts.shown.size(), 1u);
+        EXPECT_TRUE(w.prompts.shown[0].text.startsWith(QString::fromUtf8(row.told)) &&
+                    w.prompts.shown[0].text.endsWith(QString::fromUtf8("tlačítkem Start.")))
+            << w.prompts.shown[0].text.toStdString();
         EXPECT_TRUE(f.checked(Check::stavstoji));
         EXPECT_FALSE(w.form->Timer1().isActive());
         EXPECT_EQ(w.devicesMade, 0);
