@@ -260,7 +260,9 @@ TEST_F(ComOverPty, AnEndedPseudoTerminalOpenedByItsOwnNameIsNeverTakenBack) {
     PtyPair next;  // the lowest free number: the one just freed, unless another took it meanwhile
     const PortCause cause = com.reopenSameDevice().cause;
     EXPECT_NE(cause, PortCause::done);
-    if (next.slaveName() == name) EXPECT_EQ(cause, PortCause::otherDevice);
+    if (next.slaveName() == name) {
+        EXPECT_EQ(cause, PortCause::otherDevice);
+    }
 }
 
 // The environment decides first, then the device the operator chose in the picker (porty.cfg in

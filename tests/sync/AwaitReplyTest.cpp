@@ -68,7 +68,8 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.ticks(3);
         h.http.fail("nelze zapsat soubor get.tmp: disk je pln\xC3\xBD", true);
         h.tick();
-        EXPECT_EQ(h.engine->status().cause, "Místní disk: nelze zapsat soubor get.tmp: disk je plný");
+        EXPECT_EQ(h.engine->status().cause,
+                  "Místní disk: nelze zapsat soubor get.tmp: disk je plný");
         // The unit's tables are announced again after the back-off, so that it asks again.
         EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::tables ? 2u : 1u);
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});

@@ -155,8 +155,9 @@ TEST(Reception, InputPurgedAfterAReplyIsLoggedWithItsBytes) {
     h.engine->processReply();
     qInstallMessageHandler(before);
     EXPECT_TRUE(h.line->input.empty());
-    EXPECT_TRUE(lines.filter("dropped after a reply").join("").contains(
-        QString::fromStdString(hexDump("Z" + frameText(kEvent)))))
+    EXPECT_TRUE(lines.filter("dropped after a reply")
+                    .join("")
+                    .contains(QString::fromStdString(hexDump("Z" + frameText(kEvent)))))
         << lines.join("\n").toStdString();
 }
 
