@@ -15,7 +15,7 @@ bool failing(const BridgeStatus& status) {
         case CommState::serverFailing:
             return true;
         case CommState::running:
-            return status.tableFailures > 0;
+            return status.tableFailures > 0 || status.serverRefusing;
         case CommState::stopped:
         case CommState::delayedStart:
             break;
@@ -29,6 +29,9 @@ const char* advice(const BridgeStatus& status) {
         return "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.";
     if (status.state == CommState::serverFailing)
         return "Zkontrolujte připojení k síti, webovou aplikaci a její adresu v okně.";
+    if (status.serverRefusing)
+        return "Server odmítá všechny identifikace – zkontrolujte webovou aplikaci docházky a "
+               "její databázi.";
     return "Zkontrolujte webovou aplikaci a linku k RJ; tabulky se stáhnou znovu samy.";
 }
 

@@ -20,7 +20,8 @@ struct Notice {
     Tone tone = Tone::failure;
 };
 
-// When a failure (the server failing, the port lost, the tables failing) has lasted long enough
+// When a failure (the server failing or refusing every identification, the port lost, the
+// tables failing) has lasted long enough
 // to be told, again while it lasts, and when it is over.  One episode runs from the first
 // failing status to the first status that is not failing; Stop ends it without a word, since the
 // operator pressed it.  A failure of another kind within a told episode (the converter pulled

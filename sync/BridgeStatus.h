@@ -55,6 +55,7 @@ struct BridgeStatus {
     std::uint64_t failed = 0;           // deliveries that failed since the start
     std::uint64_t tableDownloads = 0;   // table downloads finished since the start
     std::uint64_t tableFailures = 0;    // table downloads that failed in a row
+    bool serverRefusing = false;        // the server refused every identification of late
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
     std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit

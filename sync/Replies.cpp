@@ -302,6 +302,7 @@ void Engine::countRefusal(bool refused) {
     // One refusal is the server's verdict on one chip; every identification refused is a web
     // application that cannot record any (its database down), which the status must not hide.
     m_refusalsInRow = refused ? m_refusalsInRow + 1 : 0;
+    m_status.serverRefusing = m_refusalsInRow >= kRefusalsToWarn;
     auto& warnings = m_status.warnings;
     const auto standing = std::find(warnings.begin(), warnings.end(), kRefusalsWarning);
     if (m_refusalsInRow >= kRefusalsToWarn && standing == warnings.end()) {

@@ -103,6 +103,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         CommState state;
         std::uint64_t tableFailures;
         std::optional<Tone> told;
+        bool refusing = false;
     } rows[] = {
         {0, CommState::serverFailing, 0, {}},
         {30'000, CommState::running, 0, {}},  // over within the minute
@@ -118,6 +119,9 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {4'000'000, CommState::running, 0, Tone::normal},
         {4'000'001, CommState::running, 2, {}},  // the tables failing
         {4'060'001, CommState::running, 2, Tone::failure},
+        {4'065'000, CommState::running, 0, Tone::normal},
+        {4'065'001, CommState::running, 0, {}, true},  // every identification refused
+        {4'125'001, CommState::running, 0, Tone::failure, true},
         {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
         {9'000'000, CommState::stopped, 0, {}},
     };
@@ -127,6 +131,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         BridgeStatus status;
         status.state = row.state;
         status.tableFailures = row.tableFailures;
+        status.serverRefusing = row.refusing;
         const auto notice = watch.observe(status, row.atMs);
         ASSERT_EQ(notice.has_value(), row.told.has_value());
         if (notice) {

@@ -81,6 +81,7 @@ TEST(EventReply, TenRefusalsInARowStandAsAWarning) {
     answer(10, "---Err--");
     ASSERT_EQ(h.engine->status().warnings.size(), 1u);
     EXPECT_EQ(h.engine->status().tone, Tone::warning);
+    EXPECT_TRUE(h.engine->status().serverRefusing) << "told as a lasting failure";
     answer(11, "---OK---");
     EXPECT_TRUE(h.engine->status().warnings.empty());
     EXPECT_EQ(h.engine->status().tone, Tone::normal);
