@@ -48,7 +48,7 @@ QString openFailurePrompt(int port, const std::string& device, const PortResult&
     if (result.cause == PortCause::missing)
         text += QStringLiteral(
                     "\n\nJiné zařízení (např. USB převodník) vyberete nebo zadáte pro COM%1 "
-                    "tlačítkem Porty?.")
+                    "tlačítkem Porty? v hlavním okně.")
                     .arg(port);
     return text;
 }
