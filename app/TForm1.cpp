@@ -206,8 +206,10 @@ void TForm1::terminalstart() {
         const PortResult opened = m_bridge->start();
         if (opened.done()) return;
         const int port = QCCom321().Port();
-        const PromptAnswer answer = m_services.prompts->abortRetry(
-            u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
+        const PromptAnswer answer = m_bridge->whileAsking([&] {
+            return m_services.prompts->abortRetry(
+                u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
+        });
         if (answer == PromptAnswer::abort) return;
     }
 }
@@ -356,10 +358,12 @@ void TForm1::Button4Click() {
     // The server records them as attendance: asked only where they would really go out.
     const CommState state = m_bridge->status().state;
     if (*count > 0 && state != CommState::stopped && state != CommState::delayedStart &&
-        !m_services.prompts->confirm(
-            u8("Kordavo"),
-            u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
-                .arg(*count)))
+        !m_bridge->whileAsking([&] {
+            return m_services.prompts->confirm(
+                u8("Kordavo"),
+                u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
+                    .arg(*count));
+        }))
         return;
     const OperationResult result =
         engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count));
@@ -375,7 +379,8 @@ void TForm1::tell(OperationResult result) {
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!m_picker->select(this, configuredPort(m_bridge->settings()))) {
+    if (!m_bridge->whileAsking(
+            [this] { return m_picker->select(this, configuredPort(m_bridge->settings())); })) {
         if (!m_picker->refusal().isEmpty())
             m_services.prompts->message(
                 u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());

@@ -189,6 +189,8 @@ void Bridge::end() {
     m_tick.stop();
     m_retry.stop();
     stop();
+    // Stop keeps the tick for a request still awaited; at the end nothing is awaited.
+    m_tick.stop();
     m_http->cancel();
     std::error_code ec;
     std::filesystem::remove(m_engine->getTmp(), ec);

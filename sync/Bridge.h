@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "link/Clock.h"
 #include "link/SerialDevice.h"
@@ -84,6 +85,18 @@ public:
     bool guarded(const std::function<void()>& operation);
     // One tick: the delayed start's countdown, or the engine's steps.
     void tick();
+    // A question to the operator (a modal box, the port picker) asked from inside an operation:
+    // the operation lets go of its hold while the question stands, so that the ticks go on
+    // under it and the unit is served however long the operator takes.
+    template <class Ask>
+    auto whileAsking(Ask&& ask) {
+        struct Hold {
+            bool& busy;
+            bool was;
+            ~Hold() { busy = was; }
+        } hold{m_busy, std::exchange(m_busy, false)};
+        return ask();
+    }
 
     // One attempt to reopen a lost port now; true when it is open.
     bool retryPortNow();

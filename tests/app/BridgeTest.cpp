@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
 
 #include "app/FailureNotices.h"
+#include "app/PortPicker.h"
 #include "app/TForm1.h"
 #include "app/Tray.h"
 #include "app/WindowLook.h"
@@ -113,6 +115,31 @@ TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
               "Jiri Dvorak    ");
     EXPECT_EQ(b.text(Field::stavprac), "Ji\xF8\xED Dvo\xF8\xE1k");
     EXPECT_EQ(b.text(Field::stavdatum), "5.3.2024 7:4:9");
+}
+
+// A question the operator leaves standing (Porty?, the fictitious events' confirmation) holds
+// nothing up: the unit's identifications are forwarded and answered under it.
+TEST(Bridge, AQuestionStandingHoldsUpNoIdentification) {
+    for (const char* button : {"Button5", "Button4"}) {
+        SCOPED_TRACE(button);
+        WindowOnPty b;
+        b.web.setReply({.body = "---OK---\nJan Novak\n# stand-in padding line\n"});
+        std::vector<std::string> answered;
+        const auto underTheQuestion = [&] {
+            b.unit.writeMaster(unitFrame({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
+            answered = b.framesFromBridge(1);
+        };
+        b.form->portPicker().runPickDialog = [&](TformPickPort&) {
+            underTheQuestion();
+            return int(QDialog::Rejected);
+        };
+        b.prompts.whileShown = [&](const ScriptedPrompts::Shown&) { underTheQuestion(); };
+        b.form->findChild<QLineEdit*>("fiktud")->setText("3");
+        b.form->findChild<QPushButton*>(button)->click();
+        ASSERT_EQ(answered.size(), 1u);
+        EXPECT_EQ(answered[0], "\xF0\xF0\xA5\x06Jan Novak      ");
+        EXPECT_EQ(b.web.targets().size(), 1u);
+    }
 }
 
 TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
