@@ -70,7 +70,9 @@ constexpr const char* kEnvironment =
     "  když pomine; bez oznamovací oblasti se ukáže okno.  Se --service jdou tytéž řádky do\n"
     "  záznamu jako varování.\n"
     "  Z RJ 10 minut od startu nic nepřišlo: upozornění \"Z RJ zatím nic nepřišlo – je vybrán\n"
-    "  správný port?\" (--status dál končí 0; --json dává lastUnitFrameSecondsAgo).\n"
+    "  správný port?\".  RJ, která mluvila a 30 minut mlčí, se zeptá na statistiku (a znovu\n"
+    "  každých 30 minut); bez odpovědi do 5 s upozornění \"RJ neodpovídá\".  Obojí: --status\n"
+    "  končí 1, --json to má ve warnings, oznámení po minutě.\n"
     "  Ztracený port se vrátí sám, je-li to týž port: převodník USB podle sériového čísla,\n"
     "  pevný port podle zařízení, pseudoterminál podle jména.\n"
     "\nSoubory, návratové kódy a terminal.cfg řádek po řádku: man kvbridge\n";

@@ -15,7 +15,7 @@ bool failing(const BridgeStatus& status) {
         case CommState::serverFailing:
             return true;
         case CommState::running:
-            return status.tableFailures > 0 || status.serverRefusing;
+            return status.tableFailures > 0 || status.serverRefusing || status.unitSilent;
         case CommState::stopped:
         case CommState::delayedStart:
             break;
@@ -29,6 +29,7 @@ const char* advice(const BridgeStatus& status) {
         return "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.";
     if (status.state == CommState::serverFailing)
         return "Zkontrolujte připojení k síti, webovou aplikaci a její adresu v okně.";
+    if (status.unitSilent) return "Zkontrolujte, zda je RJ zapnutá, a kabel a převodník k ní.";
     if (status.serverRefusing)
         return "Server odmítá všechny identifikace – zkontrolujte webovou aplikaci docházky a "
                "její databázi.";

@@ -62,6 +62,7 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     else
         json[QStringLiteral("nextTableAttemptInSeconds")] = QJsonValue::Null;
     QJsonArray warnings;
+    if (status.unitSilent) warnings.append(utf8(unitSilenceText(status)));
     for (const std::string& w : status.warnings) warnings.append(utf8(w));
     json[QStringLiteral("warnings")] = warnings;
     // A monitoring system sets its own limit on the unit's silence.

@@ -51,7 +51,7 @@ StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
     else if (words.cause.rfind(words.state + ": ", 0) == 0)
         words.cause.erase(0, words.state.size() + 2);
     words.notes = status.warnings;
-    if (status.unitSilent) words.notes.insert(words.notes.begin(), kUnitSilentText);
+    if (status.unitSilent) words.notes.insert(words.notes.begin(), unitSilenceText(status));
     // Only what really happened: before the first identification there is no such line.
     if (!status.lastIdentification.empty())
         words.notes.push_back("Poslední identifikace: " + status.lastIdentification);
@@ -67,8 +67,13 @@ StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
 std::string statusLine(const BridgeStatus& status) {
     StatusWords words = statusWords(status, 0);
     words.notes = status.warnings;
-    if (status.unitSilent) words.notes.insert(words.notes.begin(), kUnitSilentText);
+    if (status.unitSilent) words.notes.insert(words.notes.begin(), unitSilenceText(status));
     return words.line();
+}
+
+std::string unitSilenceText(const BridgeStatus& status) {
+    if (!status.unitSilent) return {};
+    return status.unitSpokeBefore ? kUnitNotAnsweringText : kUnitSilentText;
 }
 
 std::string countText(std::uint64_t count) {

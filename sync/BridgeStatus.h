@@ -59,8 +59,11 @@ struct BridgeStatus {
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
     std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit
-    // Communication has run a while since Start and not one frame came: a wrong port, likely.
+    // The unit is silent: not one frame 10 minutes after Start (a wrong port, likely), or a
+    // question to it (the operator's, or the bridge's after 30 quiet minutes) unanswered for 5 s
+    // (the unit switched off, its cable pulled).  Any frame from the unit ends it.
     bool unitSilent = false;
+    bool unitSpokeBefore = false;  // silent after it had spoken: not answering, no wrong port
 
     bool operator==(const BridgeStatus&) const = default;
 };
@@ -83,6 +86,10 @@ std::string statusLine(const BridgeStatus& status);
 
 // The standing warning of a unit that has sent nothing since Start.
 inline constexpr const char* kUnitSilentText = "Z RJ zatím nic nepřišlo – je vybrán správný port?";
+// The unit spoke, and now does not answer.
+inline constexpr const char* kUnitNotAnsweringText = "RJ neodpovídá – zkontrolujte port a kabel";
+// The warning of a silent unit in words, empty when it is not silent.
+std::string unitSilenceText(const BridgeStatus& status);
 
 // A line of the operator's history: what happened to an identification, the tables, the port.
 struct HistoryEntry {

@@ -171,11 +171,16 @@ public:
 
     // A whole frame came from the unit: it is there and the port is the right one.
     void unitHeard();
-    // The unit's silence, told without asking it anything: a question of the operator's
-    // (statistics, the chip number) unanswered for 5 s, nothing at all 10 minutes after Start.
+    // The unit is silent (spokeBefore: it had spoken since Start, and does not answer now).
+    void unitIsSilent(bool spokeBefore);
+    // The unit's silence: nothing at all 10 minutes after Start, or a question unanswered for
+    // 5 s: the operator's (statistics, the chip number), or the statistics the bridge asks for
+    // after 30 minutes without a frame from a unit that has spoken, and every 30 minutes while
+    // it stays silent.
     void watchUnit();
     static constexpr std::int64_t kUnitAnswerMs = 5'000;
     static constexpr std::int64_t kUnitSilentMs = 600'000;
+    static constexpr std::int64_t kUnitQuietMs = 1'800'000;
 
     // Input from the unit: bytes in the frame reader or still in the port.
     bool inputWaiting();
@@ -294,8 +299,9 @@ private:
     bool m_portLostLogged = false;
     std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
     std::string m_skippedWarning;     // in m_status.warnings while it stands
-    std::optional<std::int64_t> m_unitAskedAtMs;  // the operator's question to the unit went out
-    std::optional<std::int64_t> m_startedAtMs;    // communication started (Start, a start)
+    std::optional<std::int64_t> m_unitAskedAtMs;   // the operator's question to the unit went out
+    std::optional<std::int64_t> m_startedAtMs;     // communication started (Start, a start)
+    std::optional<std::int64_t> m_unitProbedAtMs;  // the bridge last asked a quiet unit
     bool m_unitHeardSinceStart = false;
     bool m_notAnsweringShown = false;  // stavprac says the unit did not answer a question
 };

@@ -60,7 +60,9 @@ void Engine::stopCommunication() {
     clearFaults();
     m_startedAtMs.reset();
     m_unitAskedAtMs.reset();
+    m_unitProbedAtMs.reset();
     m_status.unitSilent = false;
+    m_status.unitSpokeBefore = false;
     setCommState(CommState::stopped);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QTreeWidget>
 
 #include "app/FailureNotices.h"
@@ -104,6 +105,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         std::uint64_t tableFailures;
         std::optional<Tone> told;
         bool refusing = false;
+        bool unitSilent = false;
     } rows[] = {
         {0, CommState::serverFailing, 0, {}},
         {30'000, CommState::running, 0, {}},  // over within the minute
@@ -122,6 +124,9 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {4'065'000, CommState::running, 0, Tone::normal},
         {4'065'001, CommState::running, 0, {}, true},  // every identification refused
         {4'125'001, CommState::running, 0, Tone::failure, true},
+        {4'126'000, CommState::running, 0, Tone::normal},
+        {4'126'001, CommState::running, 0, {}, false, true},  // the unit does not answer
+        {4'186'001, CommState::running, 0, Tone::failure, false, true},
         {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
         {9'000'000, CommState::stopped, 0, {}},
     };
@@ -132,6 +137,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         status.state = row.state;
         status.tableFailures = row.tableFailures;
         status.serverRefusing = row.refusing;
+        status.unitSilent = row.unitSilent;
         const auto notice = watch.observe(status, row.atMs);
         ASSERT_EQ(notice.has_value(), row.told.has_value());
         if (notice) {
@@ -179,20 +185,22 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
     }
 }
 
-// A unit silent since Start is a standing warning in the words and the tone, and --status
-// --json tells how long the unit has been quiet, yet the exit status stays 0: a unit is silent at
-// night too.
-TEST(Tray, ASilentUnitIsAWarningThatLeavesTheExitStatusAlone) {
+// A silent unit is a warning in the words, the tone, --status (exit 1) and --json's warnings,
+// which also tell how long the unit has been quiet; its words say whether it ever spoke.
+TEST(Tray, ASilentUnitIsAWarningInTheStatus) {
     BridgeStatus status;
     status.state = CommState::running;
     status.unitSilent = true;
     status.lastUnitFrameMs = 1'000;
     const QJsonObject json = statusJson(status, "/srv/kv", "", 61'000);
-    EXPECT_EQ(statusExitCode(json), 0);
+    EXPECT_EQ(statusExitCode(json), 1);
+    EXPECT_EQ(json["warnings"].toArray().first().toString(), QString::fromUtf8(kUnitSilentText));
     EXPECT_EQ(json["lastUnitFrameSecondsAgo"].toInteger(), 60);
     EXPECT_TRUE(json["unitSilent"].toBool());
     EXPECT_TRUE(statusText(json).contains(QString::fromUtf8(kUnitSilentText)));
     EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitSilentText);
+    status.unitSpokeBefore = true;
+    EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitNotAnsweringText);
 }
 
 // The package's icon is built in at the sizes desktops ask for.  The tray's states differ by

@@ -84,9 +84,10 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
                            "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
 }
 
-// The unit is watched without asking it anything new: a question of the operator's unanswered
-// for 5 s is told in stavprac and the history; nothing at all for 10 minutes since Start stands
-// as a warning, which the first frame clears.
+// A question of the operator's unanswered for 5 s is told in stavprac and the history; nothing at
+// all for 10 minutes since Start stands as a warning, which the first frame clears.  A unit that
+// has spoken and then goes quiet for 30 minutes is asked for its statistics, and not answering
+// is the same warning.
 TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     EngineHarness h;
     std::vector<std::string> history;
@@ -121,6 +122,25 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     h.unitSends(frameOf({4}));
     h.ticks(100);
     EXPECT_EQ(history.size(), told);
+
+    // Switched off after it spoke: quiet for 30 minutes, asked, and silent.
+    h.line->written.clear();
+    h.clock.advanceMs(Engine::kUnitQuietMs - 10'000);
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{}) << "quiet, but not for 30 minutes yet";
+    h.clock.advanceMs(10'000);
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), std::vector<int>{8});
+    h.ticks(51);
+    EXPECT_TRUE(h.engine->status().unitSilent);
+    EXPECT_EQ(statusWords(h.engine->status(), 0).notes.front(), kUnitNotAnsweringText);
+    EXPECT_EQ(history.back(), kUnitNotAnsweringText);
+    h.clock.advanceMs(Engine::kUnitQuietMs);
+    h.tick();
+    EXPECT_EQ(h.sentCodes(), (std::vector<int>{8, 8})) << "asked again while it stays silent";
+    h.unitSends(frameOf({3}));
+    h.ticks(5);
+    EXPECT_FALSE(h.engine->status().unitSilent);
 }
 
 }  // namespace
