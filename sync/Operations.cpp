@@ -3,6 +3,7 @@
 
 #include "link/Cp1250.h"
 #include "link/EventFields.h"
+#include "link/PortErrorText.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -27,6 +28,9 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
         setCommState(CommState::stopped);
+        note(
+            "Start se nezdařil: " + portErrorText(port, portDeviceName(port), opened).toStdString(),
+            Tone::failure);
     }
     m_state.receiveSettle = 0;
     endRequest();
@@ -243,6 +247,24 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (!sendWithTime(frameCode)) return OperationResult::notSent;
     if (frameCode == ToUnit::statisticsRequest || frameCode == ToUnit::chipNumberRequest)
         m_unitAskedAtMs = m_clock.monotonicMs();
+    // The operator's commands leave their line: what they changed in the fields is overwritten
+    // by the next frame.
+    switch (frameCode) {
+        case ToUnit::setClock:
+            note("Čas odeslán do RJ");
+            break;
+        case ToUnit::chipNumberRequest:
+            note("Dotaz na číslo čipu odeslán do RJ");
+            break;
+        case ToUnit::statisticsRequest:
+            note("Dotaz na statistiku odeslán do RJ");
+            break;
+        case ToUnit::tablesChanged:
+            note("Do RJ oznámena změna tabulek");
+            break;
+        default:
+            break;
+    }
     return OperationResult::done;
 }
 

@@ -65,7 +65,7 @@ void Engine::watchUnit() {
         m_unitProbedAtMs = now;
         qCInfo(lcSync) << "nothing from the unit for" << (now - quietSince) / 60'000
                        << "min: its statistics asked";
-        command(ToUnit::statisticsRequest);
+        if (sendWithTime(ToUnit::statisticsRequest)) m_unitAskedAtMs = now;
     }
 }
 

@@ -116,12 +116,13 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     EXPECT_FALSE(h.engine->status().unitSilent);
     EXPECT_EQ(h.engine->status().tone, Tone::normal);
     EXPECT_GT(h.engine->status().lastUnitFrameMs.value_or(0), h.clock.monotonicMs() - 500);
-    // Answered in time, a question is not told.
+    // Answered in time, a question leaves only its own line.
     const std::size_t told = history.size();
     h.engine->command(ToUnit::chipNumberRequest);
     h.unitSends(frameOf({4}));
     h.ticks(100);
-    EXPECT_EQ(history.size(), told);
+    EXPECT_EQ(history.size(), told + 1);
+    EXPECT_EQ(history.back(), "Dotaz na číslo čipu odeslán do RJ");
 
     // Switched off after it spoke: quiet for 30 minutes, asked, and silent.
     h.line->written.clear();
