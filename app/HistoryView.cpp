@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace kv {
 
@@ -9,6 +10,20 @@ namespace {
 
 constexpr int kShownEntries = 100;
 constexpr int kPinnedRole = Qt::UserRole + 1;
+constexpr int kDayRole = Qt::UserRole + 2;      // the entry's date as yyyymmdd
+constexpr int kRepeatsRole = Qt::UserRole + 3;  // how many times its text came
+constexpr int kTextRole = Qt::UserRole + 4;     // its text without the count
+// A repeat folds into a line this near the top: an identification that fails on every repeat
+// through an hour's outage keeps one line, and its start stays in view.
+constexpr int kFoldWithin = 5;
+
+int dayOf(const WallTime& t) { return (t.year * 100 + t.month) * 100 + t.day; }
+
+// "8.12. 07:02:15" for an entry of another day than the newest.
+QString shownTime(const WallTime& t, bool withDate) {
+    const QString clock = QString::fromStdString(clockText(t));
+    return withDate ? QStringLiteral("%1.%2. %3").arg(t.day).arg(t.month).arg(clock) : clock;
+}
 
 int pinnedCount(const QTreeWidget& view) {
     int count = 0;
@@ -32,15 +47,44 @@ void setUpHistory(QTreeWidget& view) {
     view.setRootIsDecorated(false);
     view.setUniformRowHeights(true);
     view.header()->setStretchLastSection(true);
-    view.setColumnWidth(0, 60);
+    view.header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 }
 
 void addHistory(QTreeWidget& view, const HistoryEntry& entry) {
     const QString text = QString::fromStdString(entry.text);
-    auto* item = new QTreeWidgetItem({QString::fromStdString(clockText(entry.time)), text});
+    const int pinned = pinnedCount(view);
+    const int day = dayOf(entry.time);
+    for (int i = pinned; i < std::min(view.topLevelItemCount(), pinned + kFoldWithin); ++i) {
+        QTreeWidgetItem* item = view.topLevelItem(i);
+        if (item->data(0, kTextRole).toString() != text || item->data(0, kDayRole).toInt() != day)
+            continue;
+        const int repeats = item->data(0, kRepeatsRole).toInt() + 1;
+        item->setData(0, kRepeatsRole, repeats);
+        item->setText(1, QStringLiteral("%1 (%2×)").arg(text).arg(repeats));
+        item->setToolTip(
+            1, QStringLiteral("%1\nnaposledy %2").arg(text, shownTime(entry.time, false)));
+        return;
+    }
+    // Once the day has changed, the entries of earlier days show their date.
+    for (int i = pinned; i < view.topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = view.topLevelItem(i);
+        if (item->data(0, kDayRole).toInt() == day || item->text(0).contains('.')) continue;
+        const auto older = item->data(0, Qt::UserRole).value<QList<int>>();
+        if (older.size() == 6)
+            item->setText(
+                0, shownTime(WallTime{older[0], older[1], older[2], older[3], older[4], older[5]},
+                             true));
+    }
+    auto* item = new QTreeWidgetItem({shownTime(entry.time, false), text});
+    const WallTime& t = entry.time;
+    item->setData(
+        0, Qt::UserRole,
+        QVariant::fromValue(QList<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}));
+    item->setData(0, kDayRole, day);
+    item->setData(0, kRepeatsRole, 1);
+    item->setData(0, kTextRole, text);
     item->setToolTip(1, text);
     paint(*item, entry.tone);
-    const int pinned = pinnedCount(view);
     view.insertTopLevelItem(pinned, item);
     while (view.topLevelItemCount() > pinned + kShownEntries)
         delete view.takeTopLevelItem(pinned + kShownEntries);

@@ -56,9 +56,18 @@ StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
     if (!status.lastIdentification.empty())
         words.notes.push_back("Poslední identifikace: " + status.lastIdentification);
     if (status.lastDelivery) {
-        std::string note = "Poslední úspěšné předání: " + clockText(*status.lastDelivery);
-        if (status.lastDeliveryMs && nowMs >= *status.lastDeliveryMs)
-            note += " (před " + std::to_string((nowMs - *status.lastDeliveryMs) / 60'000) + " min)";
+        const WallTime& at = *status.lastDelivery;
+        std::string note = "Poslední úspěšné předání: ";
+        if (status.lastDeliveryMs && nowMs >= *status.lastDeliveryMs) {
+            const std::int64_t ageMs = nowMs - *status.lastDeliveryMs;
+            // After a weekend the time alone would read as today's.
+            const std::int64_t sinceMidnightMs =
+                ((at.hour * 60 + at.minute) * 60 + at.second) * 1000LL + at.millisecond;
+            if (sinceMidnightMs + ageMs >= 86'400'000) note += dateText(at) + " ";
+            note += clockText(at) + " (" + ageText(ageMs) + ")";
+        } else {
+            note += clockText(at);
+        }
         words.notes.push_back(note);
     }
     return words;
@@ -80,6 +89,20 @@ std::string countText(std::uint64_t count) {
     std::string text = std::to_string(count);
     for (int at = int(text.size()) - 3; at > 0; at -= 3) text.insert(std::size_t(at), " ");
     return text;
+}
+
+std::string ageText(std::int64_t ms) {
+    const std::int64_t minutes = ms / 60'000;
+    if (minutes < 90) return "před " + std::to_string(minutes) + " min";
+    if (minutes < 24 * 60)
+        return "před " + std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) +
+               " min";
+    const std::int64_t days = minutes / (24 * 60);
+    return "před " + std::to_string(days) + (days == 1 ? " dnem" : " dny");
+}
+
+std::string dateText(const WallTime& t) {
+    return std::to_string(t.day) + "." + std::to_string(t.month) + "." + std::to_string(t.year);
 }
 
 std::string clockText(const WallTime& t) {

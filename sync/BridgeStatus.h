@@ -103,5 +103,10 @@ std::string countText(std::uint64_t count);
 
 // "07:02:15": hours, minutes and seconds padded to two digits.
 std::string clockText(const WallTime& t);
+// "7.12.2026".
+std::string dateText(const WallTime& t);
+// How long ago, as a reader takes it in: "před 12 min", past 90 minutes "před 2 h 15 min", past a
+// day "před 1 dnem", "před 3 dny".
+std::string ageText(std::int64_t ms);
 
 }  // namespace kv

@@ -4,6 +4,7 @@
 #include <QTreeWidget>
 
 #include "app/FailureNotices.h"
+#include "app/HistoryView.h"
 #include "app/StatusReport.h"
 #include "app/WindowRig.h"
 
@@ -28,6 +29,18 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     EXPECT_TRUE(tip.contains("Poslední identifikace: 07:02:15 Jiří Dvořák")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Poslední úspěšné předání: 07:02:16 (před 3 min)"))
         << tip.toStdString();
+    // After a weekend: the date, and the age in words a reader takes in.
+    const struct {
+        std::int64_t ageMs;
+        const char* told;
+    } ages[] = {{89 * 60'000, "07:02:16 (před 89 min)"},
+                {(2 * 60 + 15) * 60'000, "07:02:16 (před 2 h 15 min)"},
+                {17 * 3'600'000, "7.12.2026 07:02:16 (před 17 h 0 min)"},
+                {3 * 86'400'000LL + 5'000, "7.12.2026 07:02:16 (před 3 dny)"}};
+    for (const auto& age : ages)
+        EXPECT_TRUE(Tray::toolTipFor(status, 1'000 + age.ageMs)
+                        .contains(QString("Poslední úspěšné předání: ") + age.told))
+            << age.told;
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     w.form->engine().addStandingWarning(warning.toStdString());
@@ -201,6 +214,25 @@ TEST(Tray, ASilentUnitIsAWarningInTheStatus) {
     EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitSilentText);
     status.unitSpokeBefore = true;
     EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitNotAnsweringText);
+}
+
+// A history that reads after a weekend: the repeats of one failure fold into its line, and the
+// entries of earlier days show their date.
+TEST(History, RepeatsFoldAndEarlierDaysShowTheirDate) {
+    QTreeWidget view;
+    setUpHistory(view);
+    const std::string failed = "kód 1 – nepředáno: Server neodpověděl do 30 s";
+    addHistory(view, {WallTime{2026, 12, 4, 17, 0, 5}, failed, Tone::failure});
+    for (int i = 0; i < 4; ++i)
+        addHistory(view, {WallTime{2026, 12, 4, 17, 30, 0}, failed, Tone::failure});
+    addHistory(view, {WallTime{2026, 12, 4, 17, 31, 0}, "Server opět odpovídá"});
+    ASSERT_EQ(view.topLevelItemCount(), 2);
+    EXPECT_EQ(view.topLevelItem(1)->text(1), QString::fromStdString(failed + " (5×)"));
+    EXPECT_EQ(view.topLevelItem(1)->text(0), "17:00:05");
+    addHistory(view, {WallTime{2026, 12, 7, 7, 2, 15}, failed, Tone::failure});
+    ASSERT_EQ(view.topLevelItemCount(), 3) << "another day's failure is a line of its own";
+    EXPECT_EQ(view.topLevelItem(0)->text(0), "07:02:15");
+    EXPECT_EQ(view.topLevelItem(2)->text(0), "4.12. 17:00:05");
 }
 
 // The package's icon is built in at the sizes desktops ask for.  The tray's states differ by
