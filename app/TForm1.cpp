@@ -79,6 +79,11 @@ TForm1::TForm1(FormServices services, QWidget* parent)
             return showProgress(what, done, total);
         });
     connect(m_bridge.get(), &Bridge::statusChanged, this, &TForm1::showStatus);
+    connect(&m_ageRefresh, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            showBridgeStatus(*this, m_bridge->status(), m_bridge->clock().monotonicMs());
+    });
+    m_ageRefresh.start(10'000);
     connect(m_bridge.get(), &Bridge::displayChanged, this,
             [this](Field field, const ShownText& shown) { m_fields.show(field, shown); });
     connect(m_bridge.get(), &Bridge::settingsLoaded, this, [this](const TerminalConfig& settings) {

@@ -135,6 +135,7 @@ private:
     std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
     std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
     QProgressBar* m_progress = nullptr;
+    QTimer m_ageRefresh;  // the indicator's tooltip tells how long ago, and that moves on
     QRect m_historyHome;  // where the layout puts the history, out of view at the normal size
 };
 

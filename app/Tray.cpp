@@ -13,7 +13,7 @@ namespace kv {
 
 namespace {
 // The time since the last delivery is told in minutes.
-constexpr int kRefreshMs = 30'000;
+constexpr int kRefreshMs = 10'000;  // the tooltip's "před N min" moves on while shown
 }  // namespace
 
 Tray::Tray(Bridge& bridge, QObject* parent) : QObject(parent), m_bridge(bridge) {
