@@ -36,13 +36,13 @@ int runService(int argc, char** argv) {
     parts.firstConfig = firstConfigFromEnvironment(parts.workDir);
     Bridge bridge(std::move(parts));
     process.serve(bridge);
-    // What the window would show of the last identification, logged with its Czech label.
+    // What the window would show of the last identification.  The same fields carry a
+    // worker's name, a date and the state's words, which no one of the window's labels fits;
+    // a field emptied says nothing.
     QObject::connect(&bridge, &Bridge::displayChanged, [](Field field, const ShownText& shown) {
-        if (field == Field::stavprac || field == Field::stavdatum || field == Field::stavcip) {
-            const std::string_view label = fieldLabel(field);
-            qCInfo(lcApp).noquote() << QString::fromUtf8(label.data(), qsizetype(label.size())) +
-                                           ": " + fromCp1250(shown.text);
-        }
+        if ((field == Field::stavprac || field == Field::stavdatum || field == Field::stavcip) &&
+            !shown.text.empty())
+            qCInfo(lcApp).noquote() << QStringLiteral("V okně: ") + fromCp1250(shown.text);
     });
     // Ready once the bridge does its steady work: serving the unit, or waiting for a port that
     // is not there (which may last; STATUS= says so).  A delayed start is still starting.

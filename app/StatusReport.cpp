@@ -54,6 +54,7 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     json[QStringLiteral("requests")] = qint64(status.eventRequests);
     json[QStringLiteral("forwarded")] = qint64(status.forwarded);
     json[QStringLiteral("failed")] = qint64(status.failed);
+    json[QStringLiteral("otherFailed")] = qint64(status.otherFailed);
     json[QStringLiteral("tableDownloads")] = qint64(status.tableDownloads);
     json[QStringLiteral("tableFailures")] = qint64(status.tableFailures);
     if (status.nextTableAttemptMs)
@@ -114,6 +115,9 @@ QString statusText(const QJsonObject& status) {
     lines << QStringLiteral("Události od spuštění: předáno %1, nepředáno %2")
                  .arg(number("forwarded"))
                  .arg(number("failed"));
+    if (number("otherFailed") > 0)
+        lines << QStringLiteral("Jiné nezdařené požadavky (dotazy na změny, tabulky, čas): %1")
+                     .arg(number("otherFailed"));
     lines << QStringLiteral("Identifikace od spuštění: %1, požadavků na server %2")
                  .arg(number("identifications"))
                  .arg(number("requests"));

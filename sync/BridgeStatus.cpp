@@ -43,7 +43,10 @@ std::vector<std::string> StatusWords::lines() const {
 
 StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
     StatusWords words;
-    words.state = stateLook(status.state).name;
+    // A port that was not there at Start was never lost.
+    words.state = status.state == CommState::portLost && status.portAwaited
+                      ? "Čekám na port"
+                      : stateLook(status.state).name;
     // A cause that starts with the state's own words would only say them twice.
     words.cause = status.cause;
     if (words.cause == words.state)

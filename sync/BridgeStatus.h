@@ -52,10 +52,12 @@ struct BridgeStatus {
     std::uint64_t identifications = 0;  // identifications the unit sent since the start, each once
     std::uint64_t eventRequests = 0;    // requests that carried one to the web application
     std::uint64_t forwarded = 0;        // identifications delivered since the start
-    std::uint64_t failed = 0;           // deliveries that failed since the start
+    std::uint64_t failed = 0;           // identifications whose delivery failed since the start
+    std::uint64_t otherFailed = 0;      // other requests that failed: polls, tables, clock
     std::uint64_t tableDownloads = 0;   // table downloads finished since the start
     std::uint64_t tableFailures = 0;    // table downloads that failed in a row
     bool serverRefusing = false;        // the server refused every identification of late
+    bool portAwaited = false;           // port lost: it was not there at Start, so nothing was lost
     std::optional<std::int64_t> nextTableAttemptMs;  // monotonic: the tables announced again
     std::vector<std::string> warnings;               // standing until the next program start
     std::optional<std::int64_t> lastUnitFrameMs;     // monotonic: the last frame from the unit

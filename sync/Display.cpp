@@ -6,38 +6,36 @@ namespace {
 
 struct FieldNames {
     std::string_view name;
-    std::string_view label;
     std::string_view initial;  // Windows-1250
 };
 
 // In the order of Field.
 constexpr FieldNames kFields[] = {
-    {"stavprac", "Pracovník", "Pracovn\xEDk"},
-    {"stavdatum", "Datum a čas",
+    {"stavprac", "Pracovn\xEDk"},
+    {"stavdatum",
      "Datum a \xE8"
      "as "},
-    {"stavcip", "Číslo čipu", "\xC8\xEDslo \xE8ipu"},
-    {"urls", "HTTP požadavek", "HTTP pozadavek"},
-    {"statram", "Paměť RAM", "??"},
-    {"statneterr", "Chyby přenosu", "??"},
-    {"statout", "Počet vysílání", "??"},
-    {"statadr", "Poslední term.", "??"},
-    {"statwramt", "Terminály", "??"},
-    {"statsubj", "Subjekty", "??"},
-    {"statopr", "Oprávnění", "??"},
-    {"statud", "Fronta ID", "??"},
-    {"statfree", "Volná RAM", "??"},
-    {"statfreeid", "Prostor pro ID", "??"},
-    {"statlost", "Ztracené ID", "??"},
-    {"statpc", "Akce PC", "??"},
-    {"statrj", "RJ", "??"},
+    {"stavcip", "\xC8\xEDslo \xE8ipu"},
+    {"urls", "HTTP pozadavek"},
+    {"statram", "??"},
+    {"statneterr", "??"},
+    {"statout", "??"},
+    {"statadr", "??"},
+    {"statwramt", "??"},
+    {"statsubj", "??"},
+    {"statopr", "??"},
+    {"statud", "??"},
+    {"statfree", "??"},
+    {"statfreeid", "??"},
+    {"statlost", "??"},
+    {"statpc", "??"},
+    {"statrj", "??"},
 };
 static_assert(std::size(kFields) == kFieldCount);
 
 }  // namespace
 
 std::string_view fieldName(Field field) { return kFields[std::size_t(field)].name; }
-std::string_view fieldLabel(Field field) { return kFields[std::size_t(field)].label; }
 
 Display::Display() {
     for (std::size_t i = 0; i < kFieldCount; ++i) m_fields[i].text = Bytes(kFields[i].initial);

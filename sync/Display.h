@@ -35,8 +35,6 @@ inline constexpr std::size_t kFieldCount = std::size_t(Field::statrj) + 1;
 
 // The field's key: the window's name for it.
 std::string_view fieldName(Field field);
-// What the field is called in Czech (UTF-8), for a log that has no window beside it.
-std::string_view fieldLabel(Field field);
 
 // A field's text (Windows-1250 bytes) and how it strikes the reader (a refused identification, a
 // time-out), whatever its words are.

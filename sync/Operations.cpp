@@ -54,6 +54,7 @@ void Engine::resumeCommunication(const std::string& cause) {
     }
     // A failure's text does not outlive the failure.
     clearFaults();
+    m_status.portAwaited = false;
     if (!cause.empty()) show(Field::stavprac, cp1250(cause));
     setCommState(CommState::running, cause);
 }
@@ -98,6 +99,7 @@ void Engine::waitForPort(int port, const PortResult& why) {
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
     showFault(Field::stavprac,
               cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
+    m_status.portAwaited = true;
     setCommState(CommState::portLost, cause);
 }
 
@@ -180,7 +182,8 @@ void Engine::delivered() {
 }
 
 void Engine::deliveryFailed(const std::string& cause) {
-    ++m_status.failed;
+    // A failed poll is no identification lost: counted apart.
+    ++(m_state.requestKind == RequestKind::event ? m_status.failed : m_status.otherFailed);
     if (m_state.requestKind == RequestKind::event && !m_identification.empty())
         note(m_identification + " – nepředáno: " + cause, Tone::failure);
     showFailure(cause);

@@ -191,7 +191,7 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
         if (!desktopTray) continue;
         ASSERT_EQ(told.size(), 2u);
         EXPECT_EQ(told[0].text,
-                  "Port ztracen: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
+                  "Čekám na port: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
                   "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.");
         EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
         EXPECT_EQ(after(2 * 3'600'000), 2u);
