@@ -55,8 +55,10 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
     if (nowMs < *nextDueMs()) return std::nullopt;
     m_toldMs = nowMs;
     m_toldKind = m_kind;
-    return Notice{"Kordavo – porucha komunikace",
-                  statusWords(status, nowMs).lines().front() + "\n" + advice(status),
+    // A cause that says itself what to check ("– zkontrolujte adresu") needs no second advice.
+    const std::string told = statusWords(status, nowMs).lines().front();
+    const bool advised = told.find("zkontrolujte") != std::string::npos;
+    return Notice{"Kordavo – porucha komunikace", advised ? told : told + "\n" + advice(status),
                   Tone::failure};
 }
 
@@ -78,8 +80,9 @@ FailureNotices::FailureNotices(Bridge& bridge, Show show, QObject* parent)
 void FailureNotices::check() {
     const std::int64_t now = m_bridge.clock().monotonicMs();
     if (const auto notice = m_watch.observe(m_bridge.status(), now)) {
+        // One line for the log, its sentences kept apart.
         qCWarning(lcApp).noquote() << QString::fromStdString(notice->title + ": " + notice->text)
-                                          .replace(QLatin1Char('\n'), QLatin1String(" "));
+                                          .replace(QLatin1Char('\n'), QLatin1String(". "));
         if (m_show) m_show(*notice);
     }
     if (const auto due = m_watch.nextDueMs())

@@ -13,6 +13,9 @@ MessageBoxPrompts::~MessageBoxPrompts() {
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Abort | QMessageBox::Retry,
                     m_window);
+    // In Czech whether or not Qt's catalogue is installed.
+    box.button(QMessageBox::Abort)->setText(QStringLiteral("Přerušit"));
+    box.button(QMessageBox::Retry)->setText(QStringLiteral("Opakovat"));
     // A stray Enter gives up instead of asking again and again.
     box.setDefaultButton(QMessageBox::Abort);
     box.setEscapeButton(QMessageBox::Abort);
