@@ -39,18 +39,30 @@ const char* advice(const BridgeStatus& status) {
 }  // namespace
 
 std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int64_t nowMs) {
+    // A port told lost that is back is told as that, and only that: whatever else fails goes
+    // on failing, and is not told again for it.
+    const auto portBack = [&status] {
+        return Notice{"Kordavo – port je zpět", "Port " + status.port + " je zpět", Tone::normal};
+    };
     if (!failing(status)) {
         const bool told = m_toldMs.has_value();
+        const bool wasPort = m_kind == CommState::portLost;
         m_sinceMs.reset();
         m_toldMs.reset();
         if (!told || status.state == CommState::stopped) return std::nullopt;
+        if (wasPort) return portBack();
         return Notice{"Kordavo – komunikace opět běží", statusWords(status, nowMs).lines().front(),
                       Tone::normal};
     }
     if (!m_sinceMs) m_sinceMs = nowMs;
     if (!m_toldMs || status.state != m_kind) {
+        const bool back = m_toldMs && m_kind == CommState::portLost && m_toldKind == m_kind;
         m_kind = status.state;
         m_kindSinceMs = nowMs;
+        if (back) {
+            m_toldKind = m_kind;
+            return portBack();
+        }
     }
     if (nowMs < *nextDueMs()) return std::nullopt;
     m_toldMs = nowMs;

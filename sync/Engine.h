@@ -297,6 +297,7 @@ private:
     std::uint32_t m_refusalsInRow = 0;
     CommandFrame m_lastIdentification;  // the identification last read, repeats included
     bool m_portLostLogged = false;
+    std::optional<std::string> m_serverFault;  // the last delivery failed, and why
     std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
     std::string m_skippedWarning;     // in m_status.warnings while it stands
     std::optional<std::int64_t> m_unitAskedAtMs;   // the operator's question to the unit went out

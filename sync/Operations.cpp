@@ -22,6 +22,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     m_com.setPort(port);
     m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)"
     const PortResult opened = m_com.Open();
+    m_serverFault.reset();  // Start judges the server afresh, by its next delivery
     if (opened.done()) {
         resumeCommunication();
         note(std::string(stateLook(CommState::running).name) + " – " + portText());
@@ -119,6 +120,9 @@ bool Engine::reopenPort() {
     resumeCommunication(portText() + " je zpět");
     show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
     note(portText() + " je zpět");
+    // The port's return ends the port's failure only: a server that failed before stays
+    // failing until a delivery.
+    if (m_serverFault) setCommState(CommState::serverFailing, *m_serverFault);
     return true;
 }
 
@@ -170,6 +174,7 @@ void Engine::note(const std::string& text, Tone tone) {
 }
 
 void Engine::delivered() {
+    m_serverFault.reset();
     m_status.lastDelivery = m_clock.now();
     m_status.lastDeliveryMs = m_clock.monotonicMs();
     if (m_status.state == CommState::serverFailing) {
@@ -190,6 +195,7 @@ void Engine::deliveryFailed(const std::string& cause) {
 }
 
 void Engine::showFailure(const std::string& cause) {
+    m_serverFault = cause;
     if (m_status.state == CommState::running || m_status.state == CommState::serverFailing) {
         m_status.state = CommState::serverFailing;
         m_status.cause = cause;

@@ -131,6 +131,8 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {3'859'999, CommState::portLost, 0, {}},
         {3'860'000, CommState::portLost, 0, Tone::failure},
         {3'900'000, CommState::portLost, 0, {}},
+        {3'950'000, CommState::serverFailing, 0, Tone::normal},  // the port back, the server not
+        {3'999'999, CommState::serverFailing, 0, {}},  // and not told again for it
         {4'000'000, CommState::running, 0, Tone::normal},
         {4'000'001, CommState::running, 2, {}},  // the tables failing
         {4'060'001, CommState::running, 2, Tone::failure},
@@ -193,7 +195,8 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
         EXPECT_EQ(told[0].text,
                   "Čekám na port: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
                   "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.");
-        EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
+        EXPECT_EQ(told[1].title, "Kordavo – port je zpět") << "it names what recovered";
+        EXPECT_EQ(told[1].text, "Port COM2 (/dev/kvtest-unit) je zpět");
         EXPECT_EQ(after(2 * 3'600'000), 2u);
     }
 }

@@ -31,7 +31,8 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::failure);
     EXPECT_EQ(h.engine->status().cause, port + " ztracen, čekám na jeho návrat");
 
-    h.http.complete("---OK---\nJan Novak\n");
+    // The server fails meanwhile: the port's return will not end that.
+    h.http.complete("Not Found", 404);
     h.ticks(2);
     EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
     EXPECT_TRUE(h.line->written.empty()) << "the answer is not kept for later";
@@ -49,7 +50,8 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.line->lostCause.clear();
     ASSERT_TRUE(h.engine->reopenPort());
     EXPECT_EQ(h.sentCodes(), std::vector<int>({11}));
-    EXPECT_EQ(h.engine->commState(), CommState::running);
+    EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
+    EXPECT_EQ(h.engine->status().cause, "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
     // Good news is not painted as a failure, whatever its first words.
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 je zpět"));
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::normal);
