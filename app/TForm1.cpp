@@ -261,6 +261,7 @@ void TForm1::updateHideButton() {
 void TForm1::showEvent(QShowEvent* event) {
     updateHideButton();
     QWidget::showEvent(event);
+    m_fields.showStarts();
 }
 
 void TForm1::resizeEvent(QResizeEvent* event) {

@@ -67,7 +67,18 @@ Check portCheck(int port) {
 void WidgetFields::show(Field field, const ShownText& shown) {
     QLineEdit* edit = lineEdit(m_form, fieldName(field));
     setEditText(*edit, shown.text);
+    edit->setToolTip(edit->text());  // a long worker's name whole
     applyFieldLook(*edit, fieldLook(fieldKind(field), shown.tone != Tone::normal));
+}
+
+void WidgetFields::showStarts() {
+    // A window shown again may have scrolled or selected a field's text; a name reads from its
+    // start.
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        QLineEdit* edit = lineEdit(m_form, fieldName(Field(i)));
+        edit->deselect();
+        edit->setCursorPosition(0);
+    }
 }
 
 void WidgetFields::showAll(const Display& display) {

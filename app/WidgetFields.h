@@ -37,6 +37,8 @@ public:
     // A field of the engine's display, its text and the look of its tone.
     void show(Field field, const ShownText& shown);
     void showAll(const Display& display);
+    // Every display field scrolled back to the start of its text.
+    void showStarts();
 
     // terminal.cfg's lines into the settings they belong to; "1" to "4" selects a port, only
     // "1" ticks an option.

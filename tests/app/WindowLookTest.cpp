@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QTreeWidget>
 
 #include "app/FailureNotices.h"
@@ -57,10 +58,16 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     EXPECT_EQ(actions, QStringList({"Zobrazit okno", "Start", "Stop", "Ukončit"}));
 
     w.form->show();
+    auto* name = w.form->findChild<QLineEdit*>("stavprac");
+    name->setText("Alžběta Nováková-Přibyslavská z Horních Počernic a Zbraslavi");
+    name->setFocus();
+    name->selectAll();  // as focus leaves a read-only field's text
     w.form->findChild<QPushButton*>("skryt")->click();
     EXPECT_FALSE(w.form->isVisible());
     emit tray.icon().activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(w.form->isVisible());
+    EXPECT_EQ(name->cursorPosition(), 0) << "a long name reads from its start";
+    EXPECT_FALSE(name->hasSelectedText());
 
     tray.menu().actions().at(2)->trigger();  // Stop
     EXPECT_FALSE(w.running());
@@ -132,7 +139,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {3'860'000, CommState::portLost, 0, Tone::failure},
         {3'900'000, CommState::portLost, 0, {}},
         {3'950'000, CommState::serverFailing, 0, Tone::normal},  // the port back, the server not
-        {3'999'999, CommState::serverFailing, 0, {}},  // and not told again for it
+        {3'999'999, CommState::serverFailing, 0, {}},            // and not told again for it
         {4'000'000, CommState::running, 0, Tone::normal},
         {4'000'001, CommState::running, 2, {}},  // the tables failing
         {4'060'001, CommState::running, 2, Tone::failure},
