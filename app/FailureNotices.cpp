@@ -36,6 +36,23 @@ const char* advice(const BridgeStatus& status) {
     return "Zkontrolujte webovou aplikaci a linku k RJ; tabulky se stáhnou znovu samy.";
 }
 
+// Which failure it is: a running bridge fails in more than one way.
+int failureKind(const BridgeStatus& status) {
+    if (status.state != CommState::running) return int(status.state);
+    return 100 + (status.tableFailures > 0 ? 1 : 0) + (status.serverRefusing ? 2 : 0) +
+           (status.unitSilent ? 4 : 0);
+}
+
+// "3 výpadky serveru za posledních 30 min".
+std::string flappingSummary(int outages, CommState kind, std::int64_t ms) {
+    const char* what = kind == CommState::portLost        ? "portu"
+                       : kind == CommState::serverFailing ? "serveru"
+                                                          : "komunikace";
+    const char* word = outages == 1 ? " výpadek " : outages < 5 ? " výpadky " : " výpadků ";
+    return std::to_string(outages) + word + what + " za posledních " +
+           std::to_string((ms + 59'999) / 60'000) + " min";
+}
+
 }  // namespace
 
 std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int64_t nowMs) {
@@ -45,10 +62,19 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
         return Notice{"Kordavo – port je zpět", "Port " + status.port + " je zpět", Tone::normal};
     };
     if (!failing(status)) {
-        const bool told = m_toldMs.has_value();
+        const bool told = m_toldMs.has_value() && !m_toldSilently;
         const bool wasPort = m_kind == CommState::portLost;
         m_sinceMs.reset();
         m_toldMs.reset();
+        m_toldSilently = false;
+        if (status.state == CommState::stopped) m_outages = 0;
+        if (m_outages > 0 && nowMs >= *m_lastFailureNoticeMs + kFlappingMs) {
+            // The flapping is over: once, how often it failed.
+            const std::string summary =
+                flappingSummary(m_outages + 1, m_lastFailureKind, nowMs - *m_firstOfOutagesMs);
+            m_outages = 0;
+            return Notice{"Kordavo – komunikace opět běží", summary, Tone::normal};
+        }
         if (!told || status.state == CommState::stopped) return std::nullopt;
         if (wasPort) return portBack();
         return Notice{"Kordavo – komunikace opět běží", statusWords(status, nowMs).lines().front(),
@@ -67,6 +93,18 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
     if (nowMs < *nextDueMs()) return std::nullopt;
     m_toldMs = nowMs;
     m_toldKind = m_kind;
+    // A failure that comes and goes is told once in 10 minutes (unless its kind changes); the
+    // outages meanwhile are counted, and told in one summary when the flapping is over.
+    if (m_lastFailureNoticeMs && nowMs - *m_lastFailureNoticeMs < kFlappingMs &&
+        failureKind(status) == m_lastFailureKey) {
+        if (m_outages++ == 0) m_firstOfOutagesMs = *m_lastFailureNoticeMs;
+        m_toldSilently = true;
+        return std::nullopt;
+    }
+    m_toldSilently = false;
+    m_lastFailureNoticeMs = nowMs;
+    m_lastFailureKind = m_kind;
+    m_lastFailureKey = failureKind(status);
     // A cause that says itself what to check ("– zkontrolujte adresu") needs no second advice.
     const std::string told = statusWords(status, nowMs).lines().front();
     const bool advised = told.find("zkontrolujte") != std::string::npos;
@@ -75,7 +113,8 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
 }
 
 std::optional<std::int64_t> FailureWatch::nextDueMs() const {
-    if (!m_sinceMs) return std::nullopt;
+    if (!m_sinceMs)
+        return m_outages > 0 ? std::optional(*m_lastFailureNoticeMs + kFlappingMs) : std::nullopt;
     if (!m_toldMs) return *m_sinceMs + kFirstAfterMs;
     if (m_kind != m_toldKind) return m_kindSinceMs + kFirstAfterMs;
     return *m_toldMs + kAgainAfterMs;

@@ -30,6 +30,8 @@ class FailureWatch {
 public:
     static constexpr std::int64_t kFirstAfterMs = 60'000;
     static constexpr std::int64_t kAgainAfterMs = 3'600'000;
+    // Failures of one kind that come and go are told at most once in this time.
+    static constexpr std::int64_t kFlappingMs = 600'000;
 
     // The status as it is at nowMs (monotonic); the notice that is due, if any.
     std::optional<Notice> observe(const BridgeStatus& status, std::int64_t nowMs);
@@ -42,6 +44,12 @@ private:
     CommState m_kind = CommState::stopped;  // the failure now (running: the tables failing)
     std::int64_t m_kindSinceMs = 0;
     CommState m_toldKind = CommState::stopped;
+    bool m_toldSilently = false;  // the episode was due while the flapping was held back
+    std::optional<std::int64_t> m_lastFailureNoticeMs;
+    CommState m_lastFailureKind = CommState::stopped;
+    int m_lastFailureKey = -1;
+    int m_outages = 0;  // episodes held back since the last failure notice
+    std::optional<std::int64_t> m_firstOfOutagesMs;
 };
 
 // The watch over a bridge's status and clock: every notice is logged as a warning (the journal

@@ -126,6 +126,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         std::optional<Tone> told;
         bool refusing = false;
         bool unitSilent = false;
+        const char* text = nullptr;
     } rows[] = {
         {0, CommState::serverFailing, 0, {}},
         {30'000, CommState::running, 0, {}},  // over within the minute
@@ -151,6 +152,18 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {4'186'001, CommState::running, 0, Tone::failure, false, true},
         {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
         {9'000'000, CommState::stopped, 0, {}},
+        // A server that comes and goes: told once in 10 minutes, then one summary.
+        {9'100'000, CommState::serverFailing, 0, {}},
+        {9'160'000, CommState::serverFailing, 0, Tone::failure},
+        {9'200'000, CommState::running, 0, Tone::normal},
+        {9'300'000, CommState::serverFailing, 0, {}},
+        {9'360'000, CommState::serverFailing, 0, {}},
+        {9'400'000, CommState::running, 0, {}},
+        {9'500'000, CommState::serverFailing, 0, {}},
+        {9'560'000, CommState::serverFailing, 0, {}},
+        {9'600'000, CommState::running, 0, {}},
+        {9'760'000, CommState::running, 0, Tone::normal, false, false,
+         "3 výpadky serveru za posledních 10 min"},
     };
     FailureWatch watch;
     for (const auto& row : rows) {
@@ -164,6 +177,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         ASSERT_EQ(notice.has_value(), row.told.has_value());
         if (notice) {
             EXPECT_EQ(notice->tone, *row.told);
+            if (row.text) EXPECT_EQ(notice->text, row.text);
         }
     }
 }
