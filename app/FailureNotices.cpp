@@ -1,6 +1,7 @@
 #include "app/FailureNotices.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/Logging.h"
 #include "sync/Bridge.h"
@@ -102,6 +103,7 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
         return std::nullopt;
     }
     m_toldSilently = false;
+    m_heldNoticeMs = m_lastFailureNoticeMs;
     m_lastFailureNoticeMs = nowMs;
     m_lastFailureKind = m_kind;
     m_lastFailureKey = failureKind(status);
@@ -110,6 +112,11 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
     const bool advised = told.find("zkontrolujte") != std::string::npos;
     return Notice{"Kordavo – porucha komunikace", advised ? told : told + "\n" + advice(status),
                   Tone::failure};
+}
+
+void FailureWatch::holdBack() {
+    m_toldSilently = true;
+    m_lastFailureNoticeMs = m_heldNoticeMs;
 }
 
 std::optional<std::int64_t> FailureWatch::nextDueMs() const {
@@ -124,22 +131,44 @@ FailureNotices::FailureNotices(Bridge& bridge, Show show, QObject* parent)
     : QObject(parent), m_bridge(bridge), m_show(std::move(show)) {
     m_due.setSingleShot(true);
     connect(&m_due, &QTimer::timeout, this, &FailureNotices::check);
+    // The question to the server ends after the status it changed: looked at after each tick.
+    connect(&bridge, &Bridge::idle, this, [this] {
+        if (m_unconfirmed) check();
+    });
     connect(&bridge, &Bridge::statusChanged, this, &FailureNotices::check);
     check();
 }
 
 void FailureNotices::check() {
     const std::int64_t now = m_bridge.clock().monotonicMs();
-    if (const auto notice = m_watch.observe(m_bridge.status(), now)) {
-        // One line for the log, its sentences kept apart.
-        qCWarning(lcApp).noquote() << QString::fromStdString(notice->title + ": " + notice->text)
-                                          .replace(QLatin1Char('\n'), QLatin1String(". "));
-        if (m_show) m_show(*notice);
+    if (m_unconfirmed) {
+        // The server was asked again: only a failure that is still there once the question
+        // has its answer is told.
+        if (m_bridge.status().state != CommState::serverFailing) {
+            m_unconfirmed.reset();
+            m_watch.holdBack();
+        } else if (!m_bridge.engine().requestOutstanding()) {
+            tell(*std::exchange(m_unconfirmed, std::nullopt));
+        }
+    }
+    if (auto notice = m_watch.observe(m_bridge.status(), now)) {
+        if (notice->tone == Tone::failure && m_bridge.status().state == CommState::serverFailing &&
+            m_bridge.engine().pollServer())
+            m_unconfirmed = std::move(notice);
+        else
+            tell(*notice);
     }
     if (const auto due = m_watch.nextDueMs())
         m_due.start(int(std::clamp<std::int64_t>(*due - now, 0, kv::FailureWatch::kAgainAfterMs)));
     else
         m_due.stop();
+}
+
+void FailureNotices::tell(const Notice& notice) {
+    // One line for the log, its sentences kept apart.
+    qCWarning(lcApp).noquote() << QString::fromStdString(notice.title + ": " + notice.text)
+                                      .replace(QLatin1Char('\n'), QLatin1String(". "));
+    if (m_show) m_show(notice);
 }
 
 }  // namespace kv

@@ -37,6 +37,9 @@ public:
     std::optional<Notice> observe(const BridgeStatus& status, std::int64_t nowMs);
     // When the next notice falls due should the status not change; none outside an episode.
     std::optional<std::int64_t> nextDueMs() const;
+    // The failure notice just given was not shown (the failure was over when checked): its
+    // episode ends without a word, and it does not count as told.
+    void holdBack();
 
 private:
     std::optional<std::int64_t> m_sinceMs;  // the episode began
@@ -48,7 +51,8 @@ private:
     std::optional<std::int64_t> m_lastFailureNoticeMs;
     CommState m_lastFailureKind = CommState::stopped;
     int m_lastFailureKey = -1;
-    int m_outages = 0;  // episodes held back since the last failure notice
+    std::optional<std::int64_t> m_heldNoticeMs;  // the last failure notice before this one
+    int m_outages = 0;                           // episodes held back since the last failure notice
     std::optional<std::int64_t> m_firstOfOutagesMs;
 };
 
@@ -61,12 +65,18 @@ public:
     using Show = std::function<void(const Notice&)>;
     explicit FailureNotices(Bridge& bridge, Show show = {}, QObject* parent = nullptr);
 
-    // Looks at the bridge's status now; the timer calls it when a notice falls due.
+    // Looks at the bridge's status now; the timer calls it when a notice falls due.  A server
+    // failure due to be told is checked first: the server is asked again with the poll, and the
+    // notice goes out only if that fails too.
     void check();
 
 private:
+    void tell(const Notice& notice);
+
     Bridge& m_bridge;
     Show m_show;
+    // A server failure's notice, held until the server, asked again, has answered or not.
+    std::optional<Notice> m_unconfirmed;
     FailureWatch m_watch;
     QTimer m_due;
 };

@@ -115,6 +115,10 @@ public:
     OperationResult recalculate();
     // A web request is issued or awaited.
     bool requestOutstanding() const { return m_state.serverPhase != ServerPhase::idle; }
+    // Asks the server whether it answers, with the poll (which only reads): before a failure
+    // is told, so that only what still fails is.  False when nothing was asked (a request or a
+    // frame is under way).
+    bool pollServer();
     // What a tick does for the outstanding request alone, while communication is stopped: the
     // wait for its reply and the reply's processing.  Nothing is read from or sent to the unit.
     void serverStep();

@@ -137,6 +137,14 @@ void Engine::periodicStep() {
     issueRequest(pollUrl(requestSettings()), RequestKind::poll);
 }
 
+bool Engine::pollServer() {
+    if (m_state.requestKind != RequestKind::none || m_state.receiveSettle != 0 ||
+        m_state.serverPhase != ServerPhase::idle || communicationStopped())
+        return false;
+    qCInfo(lcSync) << "the server is asked again before its failure is told";
+    return issueRequest(pollUrl(requestSettings()), RequestKind::poll);
+}
+
 bool Engine::inputWaiting() { return m_reader.pending() || m_com.InCount() > 0; }
 
 bool Engine::collectInput() {
