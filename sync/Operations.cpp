@@ -108,11 +108,12 @@ bool Engine::reopenPort() {
     // Stop, or a start of the operator's, has decided since.
     if (m_status.state != CommState::portLost || m_com.Opened()) return m_com.Opened();
     if (!m_com.reopenSameDevice().done()) {
-        // Another device behind the name, or none: the state says why it still waits.
+        // Another device behind the name, or none: the state says why it still waits, with the
+        // device, and so does the history; the narrow field keeps its short words.
         const std::string why = m_com.ReopenText().toStdString();
         if (!why.empty() && why != m_status.cause) {
-            showFault(Field::stavprac, cp1250(why));
             m_status.cause = why;
+            note(why, Tone::failure);
             publish();
         }
         return false;

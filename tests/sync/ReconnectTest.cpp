@@ -30,6 +30,10 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::failure);
     EXPECT_EQ(h.engine->status().cause, port + " ztracen, čekám na jeho návrat");
+    // A retry says why it still waits in the status; the narrow field keeps its short words.
+    EXPECT_FALSE(h.engine->reopenPort());
+    EXPECT_EQ(h.engine->status().cause, port + " není k dispozici, čekám na něj");
+    EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
 
     // The server fails meanwhile: the port's return will not end that.
     h.http.complete("Not Found", 404);
