@@ -259,22 +259,15 @@ OperationResult Engine::command(ToUnit frameCode) {
         m_unitAskedAtMs = m_clock.monotonicMs();
     // The operator's commands leave their line: what they changed in the fields is overwritten
     // by the next frame.
-    switch (frameCode) {
-        case ToUnit::setClock:
-            note("Čas odeslán do RJ");
-            break;
-        case ToUnit::chipNumberRequest:
-            note("Dotaz na číslo čipu odeslán do RJ");
-            break;
-        case ToUnit::statisticsRequest:
-            note("Dotaz na statistiku odeslán do RJ");
-            break;
-        case ToUnit::tablesChanged:
-            note("Do RJ oznámena změna tabulek");
-            break;
-        default:
-            break;
-    }
+    static constexpr struct {
+        ToUnit code;
+        const char* told;
+    } kTold[] = {{ToUnit::setClock, "Čas odeslán do RJ"},
+                 {ToUnit::chipNumberRequest, "Dotaz na číslo čipu odeslán do RJ"},
+                 {ToUnit::statisticsRequest, "Dotaz na statistiku odeslán do RJ"},
+                 {ToUnit::tablesChanged, "Do RJ oznámena změna tabulek"}};
+    for (const auto& command : kTold)
+        if (command.code == frameCode) note(command.told);
     return OperationResult::done;
 }
 
