@@ -177,7 +177,9 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         ASSERT_EQ(notice.has_value(), row.told.has_value());
         if (notice) {
             EXPECT_EQ(notice->tone, *row.told);
-            if (row.text) EXPECT_EQ(notice->text, row.text);
+            if (row.text) {
+                EXPECT_EQ(notice->text, row.text);
+            }
         }
     }
 }
