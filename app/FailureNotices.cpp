@@ -131,10 +131,6 @@ FailureNotices::FailureNotices(Bridge& bridge, Show show, QObject* parent)
     : QObject(parent), m_bridge(bridge), m_show(std::move(show)) {
     m_due.setSingleShot(true);
     connect(&m_due, &QTimer::timeout, this, &FailureNotices::check);
-    // The question to the server ends after the status it changed: looked at after each tick.
-    connect(&bridge, &Bridge::idle, this, [this] {
-        if (m_unconfirmed) check();
-    });
     connect(&bridge, &Bridge::statusChanged, this, &FailureNotices::check);
     check();
 }
@@ -147,13 +143,13 @@ void FailureNotices::check() {
         if (m_bridge.status().state != CommState::serverFailing) {
             m_unconfirmed.reset();
             m_watch.holdBack();
-        } else if (!m_bridge.engine().requestOutstanding()) {
+        } else if (!m_bridge.status().requestUnderWay) {
             tell(*std::exchange(m_unconfirmed, std::nullopt));
         }
     }
     if (auto notice = m_watch.observe(m_bridge.status(), now)) {
         if (notice->tone == Tone::failure && m_bridge.status().state == CommState::serverFailing &&
-            m_bridge.engine().pollServer())
+            m_bridge.pollServer())
             m_unconfirmed = std::move(notice);
         else
             tell(*notice);

@@ -39,11 +39,11 @@ bool ProcessWiring::claim() {
 
 void ProcessWiring::serve(Bridge& bridge, std::function<void()> beforeQuit) {
     m_instance.setStatusAnswer([&bridge] { return statusAnswer(bridge, QDir::currentPath()); });
-    // A table download under way breaks off first: on a slow line it would hold the end for
-    // minutes.
-    QObject::connect(&*m_termination, &TerminationSignals::terminationRequested, &bridge,
-                     [&bridge] { bridge.engine().setEnding(); });
-    quitOnTermination(*m_termination, std::move(beforeQuit));
+    // A table download under way breaks off first (on a slow line it would hold the end for
+    // minutes), unless it is through within 10 s.
+    quitOnTermination(*m_termination, std::move(beforeQuit), [&bridge](std::function<void()> quit) {
+        bridge.whenRunEnds(std::move(quit));
+    });
 }
 
 int ProcessWiring::exec(const std::function<void()>& beforeEnd) {

@@ -33,9 +33,8 @@ QString u8(const char* text) { return QString::fromUtf8(text); }
 constexpr int kHistoryMinHeight = 160;
 constexpr int kGap = 6;
 
-// A run that takes longer than this shows its progress; meanwhile the window paints this often.
+// A run that takes longer than this shows its progress.
 constexpr std::int64_t kShowProgressAfterMs = 1000;
-constexpr std::int64_t kPaintEveryMs = 50;
 
 }  // namespace
 
@@ -74,10 +73,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     parts.driveC = driveCRoot();
     m_bridge = std::make_unique<Bridge>(std::move(parts));
     m_picker = std::make_unique<PortPicker>(m_bridge->com(), m_services.serialFactory);
-    m_bridge->engine().setProgressHook(
-        [this](Engine::Progress what, std::uint64_t done, std::uint64_t total) {
-            return showProgress(what, done, total);
-        });
+    connect(m_bridge.get(), &Bridge::jobProgress, this, &TForm1::showProgress);
     connect(m_bridge.get(), &Bridge::statusChanged, this, &TForm1::showStatus);
     connect(&m_ageRefresh, &QTimer::timeout, this, [this] {
         if (isVisible())
@@ -106,10 +102,10 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     });
     connect(m_bridge.get(), &Bridge::configEmpty, this,
             [this] { firstStartNotice(u8("Soubor terminal.cfg je prázdný.")); });
-    connect(m_bridge.get(), &Bridge::idle, this, &TForm1::endLongRun);
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, b, handler] { clicked(b, handler); });
+        connect(b, &QPushButton::clicked, this,
+                [this, handler] { guarded([&] { (this->*handler)(); }); });
     };
     on(m_ui->stavstart, &TForm1::terminalstart);
     on(m_ui->stavstop, &TForm1::appstop);
@@ -124,7 +120,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     on(m_ui->Button5, &TForm1::Button5Click);
 
     fitToSize();
-    m_fields.showAll(m_bridge->engine().display());
+    m_fields.showAll(m_bridge->display());
     m_fields.showSettings(m_bridge->settings());
     showStatus(m_bridge->status());
 }
@@ -135,50 +131,17 @@ TForm1::~TForm1() {
     m_bridge.reset();
 }
 
-void TForm1::guarded(const std::function<void()>& handler) { m_bridge->guarded(handler); }
+void TForm1::guarded(const std::function<void()>& handler) { m_bridge->handle(handler); }
 
-void TForm1::clicked(QPushButton* button, void (TForm1::*handler)()) {
-    if (!m_bridge->busy()) {
-        guarded([&] { (this->*handler)(); });
-        return;
-    }
-    // Only a long run lets clicks through.  Stop ends it where it may end; nothing else may
-    // cut into it.
-    if (button == m_ui->stavstop) {
-        m_stopPending = true;
-        qCInfo(lcApp) << "Stop pressed during a long run; taken once the frame on the line is out";
-    } else {
-        QApplication::beep();
-    }
-}
-
-bool TForm1::showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total) {
-    if (what == Engine::Progress::tablesClosed) {
-        m_progress->hide();
-        return true;
-    }
-    const std::int64_t now = m_services.clock->monotonicMs();
-    if (m_runStartMs < 0) m_runStartMs = m_lastPaintMs = now;
-    if (now - m_lastPaintMs < kPaintEveryMs) return !m_stopPending;
-    m_lastPaintMs = now;
-    if (now - m_runStartMs >= kShowProgressAfterMs) {
-        const bool tables = what == Engine::Progress::tableRecord;
-        m_progress->setFormat((tables ? u8("Tabulky: %v z %m") : u8("Události: %v z %m")));
-        m_progress->setRange(0, int(std::min<std::uint64_t>(std::max(total, done), INT_MAX)));
-        m_progress->setValue(int(std::min<std::uint64_t>(done, INT_MAX)));
-        m_progress->show();
-    }
-    // Paints, and takes a click on Stop; ticks stay out, since a run is under way.
-    QCoreApplication::processEvents();
-    return !m_stopPending;
-}
-
-void TForm1::endLongRun() {
-    m_runStartMs = -1;
-    m_progress->hide();
-    if (!m_stopPending) return;
-    m_stopPending = false;
-    appstop();
+void TForm1::showProgress(const JobProgress& progress) {
+    if (progress.kind == JobProgress::Kind::none) return m_progress->hide();
+    if (m_services.clock->monotonicMs() - progress.startedMs < kShowProgressAfterMs) return;
+    const bool tables = progress.kind == JobProgress::Kind::tables;
+    m_progress->setFormat(tables ? u8("Tabulky: %v z %m") : u8("Události: %v z %m"));
+    m_progress->setRange(
+        0, int(std::min<std::uint64_t>(std::max(progress.total, progress.done), INT_MAX)));
+    m_progress->setValue(int(std::min<std::uint64_t>(progress.done, INT_MAX)));
+    m_progress->show();
 }
 
 void TForm1::showStatus(const BridgeStatus& status) {
@@ -211,10 +174,8 @@ void TForm1::terminalstart() {
         const PortResult opened = m_bridge->start();
         if (opened.done()) return;
         const int port = QCCom321().Port();
-        const PromptAnswer answer = m_bridge->whileAsking([&] {
-            return m_services.prompts->abortRetry(
-                u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
-        });
+        const PromptAnswer answer = m_services.prompts->abortRetry(
+            u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
         if (answer == PromptAnswer::abort) return;
     }
 }
@@ -343,15 +304,16 @@ void TForm1::closeEvent(QCloseEvent* event) {
         m_closeBy = CloseBy::window;
     }
     QWidget::closeEvent(event);
-    if (event->isAccepted()) QCoreApplication::quit();
+    // A table download through within 10 s finishes first, so the unit keeps whole tables.
+    if (event->isAccepted()) m_bridge->whenRunEnds([] { QCoreApplication::quit(); });
 }
 
 // --- Operator commands --------------------------------------------------------------------
 
-void TForm1::sendtimeClick() { tell(engine().command(ToUnit::setClock)); }
-void TForm1::Button2Click() { tell(engine().command(ToUnit::chipNumberRequest)); }
-void TForm1::Button1Click() { tell(engine().command(ToUnit::tablesChanged)); }
-void TForm1::statbutClick() { tell(engine().command(ToUnit::statisticsRequest)); }
+void TForm1::sendtimeClick() { tell(m_bridge->command(ToUnit::setClock)); }
+void TForm1::Button2Click() { tell(m_bridge->command(ToUnit::chipNumberRequest)); }
+void TForm1::Button1Click() { tell(m_bridge->command(ToUnit::tablesChanged)); }
+void TForm1::statbutClick() { tell(m_bridge->command(ToUnit::statisticsRequest)); }
 void TForm1::Button3Click() { tell(m_bridge->recalculate()); }
 
 void TForm1::Button4Click() {
@@ -364,15 +326,13 @@ void TForm1::Button4Click() {
     // The server records them as attendance: asked only where they would really go out.
     const CommState state = m_bridge->status().state;
     if (*count > 0 && state != CommState::stopped && state != CommState::delayedStart &&
-        !m_bridge->whileAsking([&] {
-            return m_services.prompts->confirm(
-                u8("Kordavo"),
-                u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
-                    .arg(*count));
-        }))
+        !m_services.prompts->confirm(
+            u8("Kordavo"),
+            u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
+                .arg(*count)))
         return;
     const OperationResult result =
-        engine().sendFictitiousEvents(static_cast<std::uint16_t>(*count));
+        m_bridge->sendFictitiousEvents(static_cast<std::uint16_t>(*count));
     if (result == OperationResult::done) m_ui->fiktud->setText(QStringLiteral("0"));
     tell(result);
 }
@@ -385,8 +345,7 @@ void TForm1::tell(OperationResult result) {
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!m_bridge->whileAsking(
-            [this] { return m_picker->select(this, configuredPort(m_bridge->settings())); })) {
+    if (!m_picker->select(this, configuredPort(m_bridge->settings()))) {
         if (!m_picker->refusal().isEmpty())
             m_services.prompts->message(
                 u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());

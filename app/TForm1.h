@@ -78,7 +78,6 @@ public:
     void Button5Click();
 
     Bridge& bridge() { return *m_bridge; }
-    Engine& engine() { return m_bridge->engine(); }
     TQCCom32& QCCom321() { return m_bridge->com(); }
     PortPicker& portPicker() { return *m_picker; }
     QTimer& Timer1() { return m_bridge->tickTimer(); }
@@ -104,10 +103,8 @@ private:
     void tell(OperationResult result);
     // Runs a handler; a failure ends it and reaches the general error handler.
     void guarded(const std::function<void()>& handler);
-    // A click while a handler or a tick runs: only Stop is taken, once the run allows.
-    void clicked(QPushButton* button, void (TForm1::*handler)());
-    bool showProgress(Engine::Progress what, std::uint64_t done, std::uint64_t total);
-    void endLongRun();
+    // The bar over stavdatum, once a run has taken a second.
+    void showProgress(const JobProgress& progress);
     void showStatus(const BridgeStatus& status);
     // The set-up hint of a start without settings; found says what became of terminal.cfg.
     void firstStartNotice(const QString& found);
@@ -131,9 +128,6 @@ private:
     std::unique_ptr<Bridge> m_bridge;
     std::unique_ptr<PortPicker> m_picker;
     bool m_showingSettings = false;  // terminal.cfg going into the window: no edits
-    bool m_stopPending = false;      // Stop pressed during a long run
-    std::int64_t m_runStartMs = -1;  // the first frame of the long run under way
-    std::int64_t m_lastPaintMs = 0;  // the window was last let paint during it
     QProgressBar* m_progress = nullptr;
     QTimer m_ageRefresh;  // the indicator's tooltip tells how long ago, and that moves on
     QRect m_historyHome;  // where the layout puts the history, out of view at the normal size

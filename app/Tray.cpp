@@ -18,7 +18,7 @@ constexpr int kRefreshMs = 10'000;  // the tooltip's "před N min" moves on whil
 
 Tray::Tray(Bridge& bridge, QObject* parent) : QObject(parent), m_bridge(bridge) {
     const auto operation = [&bridge](void (Bridge::*op)()) {
-        if (!bridge.guarded([&] { (bridge.*op)(); })) QApplication::beep();
+        bridge.handle([&] { (bridge.*op)(); });
     };
     m_menu.addAction(QStringLiteral("Zobrazit okno"), this, &Tray::showWindowRequested);
     // Start as the window's button: a port that does not open asks Abort or Retry.

@@ -67,7 +67,7 @@ FuzzEngine::FuzzEngine() {
     static const bool ready = (emptyScratchDir(), true);
     (void)ready;
     line->clock = &clock;
-    com = std::make_unique<TQCCom32>(test::fakeSerialFactory(line), clock);
+    com = std::make_unique<TQCCom32>(test::fakeSerialFactory(line));
     com->setBaud(2400);
     engine = std::make_unique<Engine>(*com, http, clock,
                                       EnginePaths{scratchDir() / "work", scratchDir() / "c"});

@@ -35,6 +35,12 @@ public:
                          });
     }
 
+    void setInputListener(std::function<void()> listener) override {
+        QObject::disconnect(m_inputConnection);
+        if (listener)
+            m_inputConnection = QObject::connect(&m_port, &QSerialPort::readyRead, listener);
+    }
+
     bool open(const std::string& deviceName) override {
         m_port.setPortName(QString::fromLocal8Bit(deviceName.data(), qsizetype(deviceName.size())));
         // QSerialPort opens exclusively: a lock file plus TIOCEXCL on unix, share mode 0 on
@@ -147,14 +153,6 @@ public:
         return queued - pending;
     }
 
-    bool waitForInput(int timeoutMs) override {
-        if (!m_port.isOpen()) return false;
-        if (m_port.bytesAvailable() > 0) return true;
-        m_port.waitForReadyRead(std::max(timeoutMs, 0));
-        m_port.clearError();
-        return m_port.bytesAvailable() > 0;
-    }
-
     void purge() override {
         if (!m_port.isOpen()) return;
         // Only what came in is discarded.  A write here returns once the operating system has
@@ -188,6 +186,7 @@ private:
     }
 
     QSerialPort m_port;
+    QMetaObject::Connection m_inputConnection;
     DeviceIdentity m_identity;
     std::unique_ptr<DeviceLock> m_lock;
     PortFailure m_failure;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "link/CommandFrame.h"
-#include "link/Deadline.h"
 #include "link/Logging.h"
 
 namespace kv {
@@ -16,8 +15,8 @@ PortResult failureOf(const std::unique_ptr<SerialDevice>& device) {
 
 }  // namespace
 
-TQCCom32::TQCCom32(SerialDeviceFactory factory, Clock& clock, QObject* parent)
-    : QObject(parent), m_factory(std::move(factory)), m_clock(clock) {}
+TQCCom32::TQCCom32(SerialDeviceFactory factory, QObject* parent)
+    : QObject(parent), m_factory(std::move(factory)) {}
 
 TQCCom32::~TQCCom32() { Close(); }
 
@@ -50,6 +49,7 @@ PortResult TQCCom32::Open() {
         return failureOf(device);
     }
     m_device = std::move(device);
+    m_device->setInputListener([this] { emit inputArrived(); });
     // From now on this is the port's device: a reopen after a loss looks for it.
     m_identity = m_device->identity();
     m_device->applyLineSettings(m_baud, m_handshaking);
@@ -101,6 +101,7 @@ PortResult TQCCom32::reopenSameDevice() {
     }
     if (!m_identity.known()) m_identity = device->identity();
     m_device = std::move(device);
+    m_device->setInputListener([this] { emit inputArrived(); });
     m_lost = false;
     m_device->applyLineSettings(m_baud, m_handshaking);
     m_reopenText = portText() + QStringLiteral(" je zpět");
@@ -124,17 +125,6 @@ int TQCCom32::InCount() {
     if (!Opened()) return 0;
     const int waiting = std::max(m_device->bytesWaiting(), 0);
     return checkLost() ? 0 : waiting;
-}
-
-bool TQCCom32::WaitForInput(int timeoutMs) {
-    if (m_lost) {
-        // Nothing can arrive; a caller waiting for the unit must not spin meanwhile.
-        Deadline(m_clock, m_clock.monotonicMs() + std::max(timeoutMs, 0)).sleepSlice();
-        return false;
-    }
-    if (!Opened()) return false;
-    const bool waiting = m_device->waitForInput(std::max(timeoutMs, 0));
-    return !checkLost() && waiting;
 }
 
 std::string TQCCom32::ReadText() {

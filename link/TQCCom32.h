@@ -11,13 +11,14 @@
 
 namespace kv {
 
-// The serial port component: owns one port, synchronous, polled by the application.  It opens
+// The serial port component: owns one port; the application looks at it when it likes, and
+// hears of input as it arrives.  It opens
 // only when asked (Open, reopenSameDevice), never asks anybody anything, and says what each open
 // and write came to.  Every byte value passes ReadText and WriteText unchanged.
 class TQCCom32 : public QObject {
     Q_OBJECT
 public:
-    TQCCom32(SerialDeviceFactory factory, Clock& clock, QObject* parent = nullptr);
+    explicit TQCCom32(SerialDeviceFactory factory, QObject* parent = nullptr);
     ~TQCCom32() override;
 
     // Opens the port with the line settings, closing it first when open; one attempt.
@@ -29,10 +30,6 @@ public:
     std::string ReadText();
     // A closed or lost port takes nothing and says so; it is not opened for the write.
     PortResult WriteText(std::string_view text);
-
-    // Blocks until input is waiting or timeoutMs has passed, so callers that wait for the unit
-    // need not spin.  False at once when the port is closed; a lost port waits out the time.
-    bool WaitForInput(int timeoutMs);
 
     // The device went away while open: it is closed and deviceLost was emitted.  Open and Close
     // end the state.
@@ -60,6 +57,8 @@ public:
 signals:
     // The open device went away (unplugged, hung up); cause in the system's words.
     void deviceLost(const QString& cause);
+    // Input has arrived (where the device tells; the caller looks with InCount and ReadText).
+    void inputArrived();
 
 private:
     // Closes a device that reports itself gone; true when it did.
@@ -67,7 +66,6 @@ private:
     PortResult otherDevice(const DeviceIdentity& found);
 
     SerialDeviceFactory m_factory;
-    Clock& m_clock;
     std::unique_ptr<SerialDevice> m_device;  // null while closed
     int m_baud = 9600;
     Handshake m_handshaking = Handshake::hsNone;

@@ -35,7 +35,10 @@ private:
 
 // Every event loop ends at the first request, also a prompt's that waits for a click nobody
 // gives, and one that arrives before the main loop runs ends that loop as soon as it starts.
-// beforeQuit runs first (the window closes itself without asking).
-void quitOnTermination(TerminationSignals& termination, std::function<void()> beforeQuit = {});
+// beforeQuit runs first (the window closes itself without asking).  whenReady, when given, is
+// handed the quitting and runs it once what must finish first has (at once when nothing must).
+using WhenReady = std::function<void(std::function<void()> quit)>;
+void quitOnTermination(TerminationSignals& termination, std::function<void()> beforeQuit = {},
+                       WhenReady whenReady = {});
 
 }  // namespace kv

@@ -1,8 +1,9 @@
 #include "sync/Bridge.h"
 
-#include <QCoreApplication>
+#include <algorithm>
 #include <exception>
 #include <system_error>
+#include <utility>
 
 #include "link/Cp1250.h"
 #include "sync/Files.h"
@@ -11,15 +12,11 @@
 namespace kv {
 
 Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {
-    m_com = std::make_unique<TQCCom32>(m_parts.serialFactory, *m_parts.clock);
+    m_com = std::make_unique<TQCCom32>(m_parts.serialFactory);
     m_com->setObjectName(QStringLiteral("QCCom321"));
     m_http = m_parts.httpFactory(nullptr);
     m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.clock,
                                         EnginePaths{m_parts.workDir, m_parts.driveC});
-    // While the engine waits inside a tick (a frame, pacing, a long download) the loop turns:
-    // the window paints, signals are taken; clicks wait, and ticks that fall due are skipped.
-    m_engine->setWaitHook(
-        [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     m_engine->setStatusListener([this](const BridgeStatus& status) {
         followState(status);
         emit statusChanged(status);
@@ -27,12 +24,25 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     m_engine->setHistoryListener([this](const HistoryEntry& entry) { emit historyAdded(entry); });
     m_engine->setDisplayListener(
         [this](Field field, const ShownText& shown) { emit displayChanged(field, shown); });
-    connect(m_com.get(), &TQCCom32::deviceLost, this, [this] { m_engine->portLost(); });
+    m_engine->setJobListener([this](const JobProgress& progress) {
+        if (progress.kind == JobProgress::Kind::none && m_afterRun)
+            QTimer::singleShot(0, this, std::exchange(m_afterRun, nullptr));
+        emit jobProgress(progress);
+    });
+    // The loss is taken after the write that found it, never inside it.
+    connect(
+        m_com.get(), &TQCCom32::deviceLost, this, [this] { m_engine->portLost(); },
+        Qt::QueuedConnection);
 
     m_tick.setObjectName(QStringLiteral("Timer1"));
     m_tick.setInterval(kTickMs);
     m_tick.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
-    connect(&m_tick, &QTimer::timeout, this, [this] { guarded([this] { tick(); }); });
+    connect(&m_tick, &QTimer::timeout, this, [this] { handle([this] { tick(); }); });
+    m_job.setSingleShot(true);
+    m_job.setTimerType(Qt::PreciseTimer);  // slower transfer's bursts start on the second
+    connect(&m_job, &QTimer::timeout, this, [this] { handle([this] { m_engine->wake(); }); });
+    connect(m_com.get(), &TQCCom32::inputArrived, this,
+            [this] { handle([this] { m_engine->inputArrived(); }); });
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &Bridge::retryPortNow);
 }
@@ -44,17 +54,38 @@ void Bridge::report(const QString& text) {
     m_parts.prompts->report(QStringLiteral("Kordavo"), text);
 }
 
-bool Bridge::guarded(const std::function<void()>& operation) {
-    if (m_busy) return false;
-    m_busy = true;
+void Bridge::handle(const std::function<void()>& operation) {
     try {
         operation();
     } catch (const std::exception& e) {
         report(QString::fromUtf8(e.what()));
     }
-    m_busy = false;
-    emit idle();
-    return true;
+    followJob();
+}
+
+void Bridge::followJob() {
+    const auto due = m_engine->wakeDueMs();
+    if (!due) return m_job.stop();
+    const std::int64_t in = *due - m_parts.clock->monotonicMs();
+    m_job.start(int(std::clamp<std::int64_t>(in, 0, kTickMs)));
+}
+
+OperationResult Bridge::command(ToUnit frameCode) { return m_engine->command(frameCode); }
+
+OperationResult Bridge::sendFictitiousEvents(std::uint16_t count) {
+    return m_engine->sendFictitiousEvents(count);
+}
+
+bool Bridge::pollServer() { return m_engine->pollServer(); }
+
+void Bridge::whenRunEnds(std::function<void()> then) {
+    if (m_engine->askJobToEnd()) {
+        qCInfo(lcSync) << "the end waits for the table download to finish";
+        m_afterRun = std::move(then);
+        followJob();
+        return;
+    }
+    then();
 }
 
 void Bridge::followState(const BridgeStatus& status) {
@@ -188,6 +219,7 @@ void Bridge::stop() {
 void Bridge::end() {
     m_tick.stop();
     m_retry.stop();
+    m_job.stop();
     stop();
     // Stop keeps the tick for a request still awaited; at the end nothing is awaited.
     m_tick.stop();
@@ -203,7 +235,7 @@ void Bridge::saveConfig() {
 }
 
 bool Bridge::retryPortNow() {
-    guarded([this] { m_engine->reopenPort(); });
+    handle([this] { m_engine->reopenPort(); });
     return m_com->Opened();
 }
 

@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "link/Clock.h"
 #include "link/SerialDevice.h"
@@ -78,25 +77,21 @@ public:
     Clock& clock() { return *m_parts.clock; }
     std::filesystem::path configPath() const { return m_parts.workDir / "terminal.cfg"; }
 
-    // A tick or an operation is running (a long run lets the loop turn meanwhile).
-    bool busy() const { return m_busy; }
-    // Runs an operation unless one runs already; a failure ends it and is reported.  False
-    // when it did not run.
-    bool guarded(const std::function<void()>& operation);
+    // Runs an operation (a tick, a button's); a failure ends it and is reported.  Nothing
+    // inside waits for the line, the server or the clock, so nothing runs inside another.
+    void handle(const std::function<void()>& operation);
     // One tick: the delayed start's countdown, or the engine's steps.
     void tick();
-    // A question to the operator (a modal box, the port picker) asked from inside an operation:
-    // the operation lets go of its hold while the question stands, so that the ticks go on
-    // under it and the unit is served however long the operator takes.
-    template <class Ask>
-    auto whileAsking(Ask&& ask) {
-        struct Hold {
-            bool& busy;
-            bool was;
-            ~Hold() { busy = was; }
-        } hold{m_busy, std::exchange(m_busy, false)};
-        return ask();
-    }
+
+    // The operator's commands to the unit, and the run of fictitious events.
+    OperationResult command(ToUnit frameCode);
+    OperationResult sendFictitiousEvents(std::uint16_t count);
+    // Asks the server, with the poll, whether it still fails; false when nothing was asked.
+    bool pollServer();
+    const Display& display() const { return m_engine->display(); }
+    // The program's end: a run under way ends before its next frame, except a table download
+    // through within 10 s, which finishes first; then (at once or after it) then runs.
+    void whenRunEnds(std::function<void()> then);
 
     // One attempt to reopen a lost port now; true when it is open.
     bool retryPortNow();
@@ -115,8 +110,8 @@ signals:
     void configCreated();
     // terminal.cfg is empty: the settings are empty and the file is left as it is.
     void configEmpty();
-    // The outermost tick or operation has ended.
-    void idle();
+    // How far a table download or a run of fictitious events has come; kind none at its end.
+    void jobProgress(const kv::JobProgress& progress);
 
 private:
     void report(const QString& text);
@@ -128,6 +123,8 @@ private:
     // The tick and the wait for the port follow the state (and a request awaited while
     // stopped).
     void followState(const BridgeStatus& status);
+    // The timer of a run's next frame follows the engine.
+    void followJob();
 
     BridgeParts m_parts;
     std::unique_ptr<TQCCom32> m_com;
@@ -135,7 +132,8 @@ private:
     std::unique_ptr<Engine> m_engine;
     QTimer m_tick;
     QTimer m_retry;
-    bool m_busy = false;
+    QTimer m_job;  // a run's next frame between ticks: at once, or after the pause
+    std::function<void()> m_afterRun;              // the end, waiting for a run to finish
     std::optional<std::int64_t> m_delayedUntilMs;  // monotonic end of the delayed start
     int m_delayedShown = -1;                       // the seconds stavprac shows
 };

@@ -66,6 +66,7 @@ struct BridgeStatus {
     // (the unit switched off, its cable pulled).  Any frame from the unit ends it.
     bool unitSilent = false;
     bool unitSpokeBefore = false;  // silent after it had spoken: not answering, no wrong port
+    bool requestUnderWay = false;  // a web request is issued, awaited or its reply processed
 
     bool operator==(const BridgeStatus&) const = default;
 };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,12 +19,14 @@
 #include "sync/OperationResult.h"
 #include "sync/RequestUrls.h"
 #include "sync/TerminalConfig.h"
+#include "sync/UnitJob.h"
 
 namespace kv {
 
 namespace test {
 struct EngineProbe;
 }
+class TableDownload;
 
 // Where the engine keeps its exchange files (get.tmp, get.txt) and where drive C: is.
 struct EnginePaths {
@@ -58,8 +61,16 @@ public:
     void settleCountdown();
     void periodicStep();
     void searchMarker();
+    // The frame under way is read once the settle ticks are over; a frame not yet whole is
+    // looked at again as its input arrives, or when the line has been quiet or its time is up.
     void readFrame();
     void dispatch();
+    // Input from the unit has arrived: a frame waited for is read on.
+    void inputArrived();
+    // When a run's next frame or a frame under way is due between ticks (monotonic ms), and
+    // what is done then.
+    std::optional<std::int64_t> wakeDueMs() const;
+    void wake();
     // Web requests.
     void awaitReply();
     // Replies and the tables-changed signalling.
@@ -71,8 +82,9 @@ public:
     std::uint32_t tableDownloadFailures() const { return m_state.tableFailures; }
     std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_state.tableRetryAt; }
 
-    // Sends the frame (F0 F0 A5 + 16 bytes), shows its code in statpc, paces bursts.  False when
-    // the line did not take the frame whole.
+    // Sends the frame (F0 F0 A5 + 16 bytes) and shows its code in statpc; in a burst with
+    // slower transfer, every fifth frame sets the pause before the next.  False when the line
+    // did not take the frame whole.
     bool zobraz();
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
@@ -128,31 +140,22 @@ public:
     std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
 
-    // Called now and then while the engine waits inside a step (frame read, pacing, a long
-    // download), so the window can repaint.  It must not run other steps or send frames.
-    void setWaitHook(std::function<void()> hook) { m_waitHook = std::move(hook); }
-    void waitHook() {
-        if (m_waitHook) m_waitHook();
-    }
-
-    // Long runs report every frame sent, so the window can show how far they are and keep
-    // painting.  The hook returns false when the operator asked to stop: a run of fictitious
-    // events then ends after the frame on the line, while a table download always runs to its
-    // closing frame, so it is never left open in the unit.  tablesClosed follows that frame.
-    enum class Progress { tableRecord, tablesClosed, fictitiousEvent };
-    // The program is ending (SIGTERM while a table download runs): a download with less than
-    // 10 s to go runs to its closing frame; a longer one (minutes on a slow line) breaks off
-    // after the frame on the line, and the next start announces the tables again.
-    void setEnding() { m_ending = true; }
-    bool ending() const { return m_ending; }
-    using ProgressHook =
-        std::function<bool(Progress what, std::uint64_t done, std::uint64_t total)>;
-    void setProgressHook(ProgressHook hook) { m_progressHook = std::move(hook); }
-    bool progress(Progress what, std::uint64_t done, std::uint64_t total) {
-        if (m_progressHook) return m_progressHook(what, done, total);
-        waitHook();
-        return true;
-    }
+    // Runs of frames longer than a tick (a table download, fictitious events) go to the line
+    // as it takes them, a slice at a time; while one runs, a tick does nothing else.
+    bool jobRunning() const { return m_job != nullptr; }
+    // Sends what the run may send now: frames until the slice's time is used, or until the
+    // pause of slower transfer.  The tick calls it, and so does whoever keeps the time of
+    // jobDueMs between ticks.
+    void driveJob();
+    // When driveJob next has a frame to send (monotonic ms); none while no run goes on.
+    std::optional<std::int64_t> jobDueMs() const;
+    // Stop or the program's end: the run ends before its next frame, except a table download
+    // through within 10 s, which runs to its closing frame first.  True while it still runs.
+    bool askJobToEnd();
+    // How far the run under way has come, and each change of it (its end: kind none).
+    const JobProgress& jobProgress() const { return m_jobProgress; }
+    using JobListener = std::function<void(const JobProgress& progress)>;
+    void setJobListener(JobListener listener) { m_jobListener = std::move(listener); }
 
     // What the engine publishes about itself; every change is logged and handed to the
     // listener, which passes it on to whoever shows or reports it.
@@ -197,7 +200,6 @@ public:
 
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
-    friend class TableDownload;       // a step of the engine's, in a file of its own
 
     void setCommState(CommState state, const std::string& cause = {});
     // A field's new text, handed on when it changed.
@@ -264,6 +266,14 @@ private:
     void showChipNumber();
     void downloadTables();
     void sendTables();
+    // A table download's end: what the unit got, and the reply done with.
+    void tablesJobEnded(const TableDownload& download, UnitJob::End how);
+    // The reply is done with: its files removed, the request over, the port's input purged.
+    void replyDone();
+    void startJob(std::unique_ptr<UnitJob> job,
+                  std::function<void(UnitJob& job, UnitJob::End how)> onEnd);
+    void finishJob(UnitJob::End how);
+    void publishJobProgress();
     void answerEvent();
     // A 2xx event reply without "---OK---" or "---Err--", or too short to be read (of that size):
     // a failed delivery.
@@ -282,9 +292,11 @@ private:
     DisplayListener m_displayListener;
     EngineState m_state;
     UnitFrameReader m_reader;
-    std::function<void()> m_waitHook;
-    ProgressHook m_progressHook;
-    bool m_ending = false;
+    std::unique_ptr<UnitJob> m_job;                                // the run of frames under way
+    std::function<void(UnitJob& job, UnitJob::End how)> m_jobEnd;  // what its end does
+    std::optional<std::int64_t> m_pauseUntilMs;  // slower transfer: the run's next frame waits
+    JobProgress m_jobProgress;
+    JobListener m_jobListener;
     BridgeStatus m_status;
     BridgeStatus m_published;
     StatusListener m_statusListener;

@@ -44,6 +44,9 @@ struct EngineState {
     // Reception.
     std::uint16_t idleTicks = 0;
     std::uint16_t receiveSettle = 0;  // 3 marker seen, counts down, read at 1
+    // The frame under way is read until then (monotonic ms), and looked at again at wakeAt.
+    std::optional<std::int64_t> readDeadline;
+    std::optional<std::int64_t> readWakeAt;
 
     // Tables-changed signalling.
     std::uint8_t tableSyncCountdown = 0;

@@ -13,10 +13,55 @@ namespace kv {
 
 namespace {
 constexpr int kUnitBaud = 2400;
+
+// Events the unit is sent as if its terminals had read them, numbered from 1, and then the
+// request for its statistics, which count them.  Asked to end, the run ends before its next
+// frame, without the request.
+class FictitiousEvents : public UnitJob {
+public:
+    FictitiousEvents(std::uint16_t count, const CommandFrame& first)
+        : m_count(count), m_frame(first) {}
+    JobProgress::Kind kind() const override { return JobProgress::Kind::fictitiousEvents; }
+    std::optional<Frame> next(const WallTime& now) override {
+        if (m_asked) return std::nullopt;
+        if (m_number == m_count) {
+            m_frame.setCode(ToUnit::statisticsRequest);
+            pridejcas(m_frame, now);
+            return Frame{m_frame};
+        }
+        m_frame.setCode(ToUnit::fictitiousEvent);
+        const auto number = static_cast<std::uint16_t>(m_number + 1);
+        // An event's layout: the number as its index, its low byte also as code, type and place.
+        const auto low = static_cast<std::uint8_t>(number & 0xFF);
+        event::setIndex(m_frame, number);
+        event::setCode(m_frame, low);
+        event::setKind(m_frame, low);
+        event::setPlace(m_frame, low);
+        event::setTime(m_frame, now);
+        return Frame{m_frame};
+    }
+    void sent() override {
+        if (m_number < m_count)
+            ++m_number;
+        else
+            m_asked = true;
+    }
+    std::uint64_t done() const override { return m_number; }
+    std::uint64_t total() const override { return m_count; }
+
+private:
+    std::uint16_t m_count;
+    std::uint16_t m_number = 0;  // events sent
+    bool m_asked = false;        // the statistics request went out
+    CommandFrame m_frame;
+};
 }  // namespace
 
 PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> companyId) {
     if (port < 1 || port > 4) return PortCause::missing;
+    // Start again during a run: the port is opened anew, and a table download is announced
+    // again.
+    if (m_job) finishJob(UnitJob::End::cutShort);
     m_state.slowFrameCounter = 0;
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
@@ -34,6 +79,8 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
             Tone::failure);
     }
     m_state.receiveSettle = 0;
+    m_state.readDeadline.reset();
+    m_state.readWakeAt.reset();
     endRequest();
     if (companyId) {
         m_state.companyId = *companyId;
@@ -61,7 +108,9 @@ void Engine::resumeCommunication(const std::string& cause) {
 }
 
 void Engine::stopCommunication() {
-    m_com.Close();
+    // A run under way ends before its next frame; a table download through within 10 s runs to
+    // its closing frame first, and the port closes after it.
+    if (!askJobToEnd()) m_com.Close();
     if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
     clearFaults();
     m_startedAtMs.reset();
@@ -241,6 +290,9 @@ std::string operationMessage(OperationResult result) {
             return "Komunikace s RJ je zastavena. Nejprve stiskněte Start.";
         case OperationResult::requestUnderWay:
             return "Požadavek na docházkový server právě probíhá. Zkuste to znovu za chvíli.";
+        case OperationResult::unitBusy:
+            return "Do RJ se právě posílají tabulky nebo fiktivní události. Zkuste to znovu, až "
+                   "přenos skončí.";
         case OperationResult::notSent:
             return "Příkaz nebyl do RJ odeslán: sériový port není k dispozici (odpojen nebo "
                    "zavřen).";
@@ -252,6 +304,8 @@ bool Engine::communicationStopped() const { return !communicationOn(m_status.sta
 
 OperationResult Engine::command(ToUnit frameCode) {
     if (communicationStopped()) return OperationResult::communicationStopped;
+    // A frame between a run's frames would be taken for one of them.
+    if (m_job) return OperationResult::unitBusy;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::tablesChanged) endTableBackOff();
     if (!sendWithTime(frameCode)) return OperationResult::notSent;
@@ -288,33 +342,20 @@ OperationResult Engine::recalculate() {
 }
 
 void Engine::serverStep() {
+    // A table download that Stop let finish.
+    if (m_job) return driveJob();
     awaitReply();
     processReply();
 }
 
 OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
     if (communicationStopped()) return OperationResult::communicationStopped;
-    std::uint16_t number = 0;
-    m_state.slowFrameCounter = 1;
-    bool stopped = false;
-    for (int i = 0; i < count && !stopped; ++i) {
-        const WallTime t = m_clock.now();
-        CommandFrame& f = m_state.frame;
-        f.setCode(ToUnit::fictitiousEvent);
-        ++number;
-        // An event's layout: the number as its index, its low byte also as code, type and place.
-        const auto low = static_cast<std::uint8_t>(number & 0xFF);
-        event::setIndex(f, number);
-        event::setCode(f, low);
-        event::setKind(f, low);
-        event::setPlace(f, low);
-        event::setTime(f, t);
-        zobraz();
-        stopped = !progress(Progress::fictitiousEvent, i + 1, count);
-    }
-    if (number > 0) note("Do RJ posláno " + std::to_string(number) + " fiktivních událostí");
-    if (!stopped) sendWithTime(ToUnit::statisticsRequest);
-    m_state.slowFrameCounter = 0;
+    if (m_job) return OperationResult::unitBusy;
+    startJob(std::make_unique<FictitiousEvents>(count, m_state.frame),
+             [this](UnitJob& job, UnitJob::End) {
+                 if (job.done() > 0)
+                     note("Do RJ posláno " + std::to_string(job.done()) + " fiktivních událostí");
+             });
     return OperationResult::done;
 }
 

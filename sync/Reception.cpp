@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "link/Deadline.h"
 #include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
@@ -16,8 +15,7 @@ namespace {
 constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle ticks
 constexpr std::uint16_t kSettleTicks = 3;       // the frame is read two ticks after its marker
 constexpr int kReadTimeoutSeconds = 3;
-constexpr int kMaxReadsPerSearch = 64;      // a line flooded with noise must not hold the tick
-constexpr std::int64_t kWaitSliceMs = 100;  // the window repaints at least this often
+constexpr int kMaxReadsPerSearch = 64;  // a line flooded with noise must not hold the tick
 
 // A date and time that a clock's fields can hold: a unit whose clock was never set sends
 // 0.0.2000 0:00:00, and its identifications are real all the same.
@@ -163,6 +161,8 @@ void Engine::purgeInput() {
     // splice two frames into one.
     m_reader.purge();
     m_state.receiveSettle = 0;
+    m_state.readDeadline.reset();
+    m_state.readWakeAt.reset();
 }
 
 void Engine::purgePortAfterReply() {
@@ -202,31 +202,30 @@ void Engine::settleCountdown() {
 
 void Engine::readFrame() {
     if (m_state.receiveSettle != 1) return;
-    const Deadline deadline = Deadline::secondsAhead(m_clock, kReadTimeoutSeconds);
-    m_state.receiveSettle = 0;
+    const std::int64_t now = m_clock.monotonicMs();
+    if (!m_state.readDeadline) m_state.readDeadline = now + kReadTimeoutSeconds * 1000;
+    // What arrived by the deadline still counts: the look at it is the last.
+    const bool lastLook = now >= *m_state.readDeadline;
     using Status = UnitFrameReader::Status;
     UnitFrameReader::Result r;
-    for (bool lastLook = false;;) {
-        if (!collectInput()) {
-            m_state.frame.clear();
-            return;
-        }
+    if (collectInput()) {
         r = m_reader.read();
         if (!r.dropped.empty())
             qCInfo(lcSync) << "damaged frame from the unit dropped:" << hexDump(r.dropped).c_str();
-        if (r.status == Status::frame || r.status == Status::none || lastLook) break;
-        // What arrived by the deadline still counts.
-        lastLook = deadline.expired();
-        if (lastLook) continue;
-        std::int64_t sliceMs = deadline.sliceMs(kWaitSliceMs);
-        if (r.status == Status::needQuiet)
-            sliceMs =
-                std::clamp<std::int64_t>(m_reader.quietAtMs() - m_clock.monotonicMs(), 0, sliceMs);
-        // A closed or failing port answers at once: sleep the slice out instead of spinning.
-        Deadline slice = Deadline::in(m_clock, sliceMs);
-        if (!m_com.WaitForInput(static_cast<int>(slice.remainingMs()))) slice.sleepSlice();
-        waitHook();
+        if ((r.status == Status::needMore || r.status == Status::needQuiet) && !lastLook) {
+            // Looked at again when input arrives, by the next tick, or when the line has been
+            // quiet long enough (or the deadline has come), whichever is first.
+            m_state.readWakeAt = r.status == Status::needQuiet
+                                     ? std::min(m_reader.quietAtMs(), *m_state.readDeadline)
+                                     : *m_state.readDeadline;
+            return;
+        }
+    } else {
+        r.status = Status::none;
     }
+    m_state.receiveSettle = 0;
+    m_state.readDeadline.reset();
+    m_state.readWakeAt.reset();
     if (r.status != Status::frame) {
         m_state.frame.clear();
         if (r.status != Status::none) {
@@ -253,6 +252,23 @@ void Engine::readFrame() {
     }
     show(Field::statrj, std::to_string(m_state.frame.code()));
     dispatch();
+}
+
+void Engine::inputArrived() {
+    if (!m_job && m_state.receiveSettle == 1) readFrame();
+}
+
+std::optional<std::int64_t> Engine::wakeDueMs() const {
+    if (m_job) return jobDueMs();
+    if (m_state.receiveSettle == 1) return m_state.readWakeAt;
+    return std::nullopt;
+}
+
+void Engine::wake() {
+    if (m_job)
+        driveJob();
+    else if (m_state.receiveSettle == 1 && !communicationStopped())
+        readFrame();
 }
 
 void Engine::dispatch() {

@@ -69,15 +69,13 @@ std::string errorStatusCause(int status) {
 }  // namespace
 
 void Engine::processReply() {
-    if (m_state.serverPhase != ServerPhase::replyReady) return;
+    // A table download under way still reads the reply: it is done with at the download's end.
+    if (m_state.serverPhase != ServerPhase::replyReady || m_job) return;
     // The reply is processed exactly once, whatever happens while reading it.
     struct CleanUp {
         Engine& e;
         ~CleanUp() {
-            e.m_state.slowFrameCounter = 0;
-            e.deleteReplyFiles();
-            e.endRequest();
-            e.purgePortAfterReply();
+            if (!e.m_job) e.replyDone();
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
@@ -117,6 +115,14 @@ void Engine::processReply() {
         case RequestKind::none:
             break;
     }
+}
+
+void Engine::replyDone() {
+    if (m_state.serverPhase != ServerPhase::replyReady) return;
+    m_state.slowFrameCounter = 0;
+    deleteReplyFiles();
+    endRequest();
+    purgePortAfterReply();
 }
 
 bool Engine::serverAnswered() {
@@ -168,8 +174,9 @@ void Engine::downloadTables() {
     try {
         sendTables();
     } catch (...) {
-        // A reply that cannot be read or converted is a failed download too.
-        tableDownloadFailed();
+        // A reply that cannot be read or converted is a failed download too (the download's
+        // own end has said so when it had begun).
+        if (m_state.serverPhase == ServerPhase::replyReady) tableDownloadFailed();
         throw;
     }
 }
@@ -200,23 +207,43 @@ void Engine::sendTables() {
         return;
     }
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
-    TableDownload download(*this, m_clock, m_paths.workDir);
-    if (!download.run(getTmp(), shape.records)) {
-        if (ending()) return;  // cut short for the end; tables.unfinished stays for the next start
-        // The closing frame tells the unit its tables are complete: it goes out only when
-        // every frame before it went out whole.
-        tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
-                          std::to_string(download.sent()) + " záznamech.",
-                      "the line did not take a frame; download broken off after " +
-                          std::to_string(download.sent()) + " records",
-                      true);
-        return;
+    startJob(std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records,
+                                             m_state.frame),
+             [this](UnitJob& job, UnitJob::End how) {
+                 tablesJobEnded(static_cast<const TableDownload&>(job), how);
+             });
+}
+
+void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
+    struct Done {
+        Engine& e;
+        ~Done() { e.replyDone(); }
+    } done{*this};
+    switch (how) {
+        case UnitJob::End::whole:
+            break;
+        case UnitJob::End::lineFault:
+            // The closing frame tells the unit its tables are complete: it goes out only when
+            // every frame before it went out whole.
+            return tablesNotSent("linka k RJ nepřijala rámec, přenos přerušen po " +
+                                     std::to_string(download.done()) + " záznamech.",
+                                 "the line did not take a frame; download broken off after " +
+                                     std::to_string(download.done()) + " records",
+                                 true);
+        case UnitJob::End::cutShort:
+            // Stop or the end: tables.unfinished stays for the next program start, and a start
+            // of communication before that announces them again too.
+            m_state.tableSyncCountdown = 1;
+            return;
+        case UnitJob::End::unreadable:
+            // A reply that cannot be read or converted is a failed download too.
+            return tableDownloadFailed();
     }
     ++m_status.tableDownloads;
     // Records left out are workers or categories the unit no longer knows: the operator is
     // told, in the history and as a warning that stands until the next download.  The
     // identification fields keep the last worker's name.
-    std::string sent = "Tabulky odeslány do RJ (" + countText(download.sent()) + " záznamů";
+    std::string sent = "Tabulky odeslány do RJ (" + countText(download.done()) + " záznamů";
     if (const std::uint64_t skipped = download.skipped(); skipped > 0)
         sent += ", " + countText(skipped) +
                 (skipped == 1  ? " vynechán"
@@ -226,7 +253,6 @@ void Engine::sendTables() {
     note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
     m_state.tableSyncCountdown = 0;
-    m_state.slowFrameCounter = 0;
     endTableBackOff();
 }
 

@@ -73,14 +73,15 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
                              << QByteArray::fromStdString(url);
     m_state.serverPhase = ServerPhase::issued;
     m_state.requestKind = kind;
+    m_status.requestUnderWay = true;
     m_state.requestedEvent = m_state.frame;
     m_state.laterIdentification.reset();
     m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
     if (kind == RequestKind::event) {
         m_forwarded = Forwarded{m_state.frame, std::nullopt, 0};
         ++m_status.eventRequests;
-        publish();
     }
+    publish();
     return true;
 }
 
@@ -149,6 +150,8 @@ void Engine::endRequest() {
     m_state.serverPhase = ServerPhase::idle;
     m_state.requestKind = RequestKind::none;
     m_state.replyDeadline.reset();
+    m_status.requestUnderWay = false;
+    publish();
 }
 
 }  // namespace kv

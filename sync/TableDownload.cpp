@@ -4,7 +4,6 @@
 #include <fstream>
 #include <string>
 
-#include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
 #include "sync/ReplyFiles.h"
@@ -51,55 +50,71 @@ std::string TableShape::fault() const {
     return {};
 }
 
-TableDownload::TableDownload(Engine& engine, Clock& clock, std::filesystem::path workDir)
-    : m_engine(engine), m_clock(clock), m_mark(markFile(workDir)) {}
+TableDownload::TableDownload(Clock& clock, std::filesystem::path workDir,
+                             const std::filesystem::path& reply, std::uint64_t total,
+                             const CommandFrame& first)
+    : m_clock(clock), m_mark(markFile(workDir)), m_reply(reply), m_total(total), m_frame(first) {}
 
-void TableDownload::begin() {
-    m_begun = true;
-    m_startMs = m_clock.monotonicMs();
-    std::ofstream(m_mark) << "a table download began and did not end\n";
-}
-
-bool TableDownload::run(const std::filesystem::path& replyFile, std::uint64_t total) {
-    ReplyLineReader reply(replyFile);
-    ToUnit section = ToUnit::section1Record;
-    begin();
-    if (!m_engine.sendWithTime(ToUnit::tablesBegin)) return false;
-    m_engine.m_state.slowFrameCounter = 1;
-    std::string line;
-    while (reply.next(line)) {
-        if (isSeparator(line)) {
-            section = ToUnit::section2Record;
-            continue;
-        }
-        if (!isRecordLine(line, section == ToUnit::section2Record)) continue;
-        CommandFrame& f = m_engine.m_state.frame;
-        f.setCode(section);
-        const bool ok = section == ToUnit::section1Record ? parseSection1Record(line, f)
-                                                          : parseSection2Record(line, f);
-        if (!ok) {
-            ++m_skipped;  // a record that cannot be converted is left out
-            continue;
-        }
-        if (!m_engine.zobraz()) return false;
-        m_engine.progress(Engine::Progress::tableRecord, ++m_sent, total);
-        if (m_engine.ending() && !finishesBeforeTheEnd(total)) return false;
+std::optional<UnitJob::Frame> TableDownload::next(const WallTime& now) {
+    switch (m_phase) {
+        case Phase::opening:
+            m_startMs = m_clock.monotonicMs();
+            std::ofstream(m_mark) << "a table download began and did not end\n";
+            m_frame.setCode(ToUnit::tablesBegin);
+            pridejcas(m_frame, now);
+            return Frame{m_frame, false};
+        case Phase::records:
+            for (std::string line; m_reply.next(line);) {
+                if (isSeparator(line)) {
+                    m_section = ToUnit::section2Record;
+                    continue;
+                }
+                if (!isRecordLine(line, m_section == ToUnit::section2Record)) continue;
+                m_frame.setCode(m_section);
+                const bool ok = m_section == ToUnit::section1Record
+                                    ? parseSection1Record(line, m_frame)
+                                    : parseSection2Record(line, m_frame);
+                if (ok) return Frame{m_frame, true};
+                ++m_skipped;  // a record that cannot be converted is left out
+            }
+            m_phase = Phase::closing;
+            [[fallthrough]];
+        case Phase::closing:
+            m_frame.setCode(ToUnit::tablesEnd);
+            pridejcas(m_frame, now);
+            return Frame{m_frame, true};
+        case Phase::closed:
+            break;
     }
-    if (!m_engine.sendWithTime(ToUnit::tablesEnd)) return false;
-    m_engine.progress(Engine::Progress::tablesClosed, m_sent, total);
-    m_finished = true;
-    std::error_code ec;
-    std::filesystem::remove(m_mark, ec);
-    logTablesSent(m_sent, m_skipped, m_clock.monotonicMs() - m_startMs);
-    return true;
+    return std::nullopt;
 }
 
-bool TableDownload::finishesBeforeTheEnd(std::uint64_t total) {
-    if (m_finishing) return true;
+void TableDownload::sent() {
+    switch (m_phase) {
+        case Phase::opening:
+            m_phase = Phase::records;
+            break;
+        case Phase::records:
+            ++m_sent;
+            break;
+        case Phase::closing: {
+            m_phase = Phase::closed;
+            std::error_code ec;
+            std::filesystem::remove(m_mark, ec);
+            logTablesSent(m_sent, m_skipped, m_clock.monotonicMs() - m_startMs);
+            break;
+        }
+        case Phase::closed:
+            break;
+    }
+}
+
+bool TableDownload::runsOnWhenAskedToEnd(int baud, bool slowcom) {
+    if (m_finishing || m_phase == Phase::closed) return true;
     // The frames left with the closing one, on the line and in the pauses after every fifth.
-    const std::int64_t frames = std::int64_t(total > m_sent ? total - m_sent : 0) + 1;
-    std::int64_t ms = frames * 19 * 10 * 1000 / std::max(m_engine.m_com.Baud(), 1);
-    if (optionOn(m_engine.m_settings.slowcom)) ms = std::max(ms, (frames / 5 + 1) * 1000);
+    const std::int64_t frames = std::int64_t(m_total > m_sent ? m_total - m_sent : 0) + 1;
+    std::int64_t ms = frames * 19 * 10 * 1000 / std::max(baud, 1);
+    if (slowcom) ms = std::max(ms, (frames / 5 + 1) * 1000);
     m_finishing = ms < kFinishBeforeTheEndMs;
     qCInfo(lcSync).nospace() << "asked to end during a table download, " << frames - 1
                              << " records left (about " << (ms + 999) / 1000 << " s): "
@@ -109,7 +124,8 @@ bool TableDownload::finishesBeforeTheEnd(std::uint64_t total) {
 }
 
 TableDownload::~TableDownload() {
-    if (m_begun && !m_finished) logTableDownloadCutShort(m_clock.monotonicMs() - m_startMs);
+    if (m_phase != Phase::opening && m_phase != Phase::closed)
+        logTableDownloadCutShort(m_clock.monotonicMs() - m_startMs);
 }
 
 bool TableDownload::takeUnfinished(const std::filesystem::path& workDir) {

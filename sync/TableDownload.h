@@ -5,10 +5,11 @@
 #include <string>
 
 #include "link/Clock.h"
+#include "link/CommandFrame.h"
+#include "sync/ReplyFiles.h"
+#include "sync/UnitJob.h"
 
 namespace kv {
-
-class Engine;
 
 // What a look through the whole reply tells before a download starts, since the opening frame
 // makes the unit drop the tables it holds: the records it holds, and whether it is a table.
@@ -31,25 +32,29 @@ TableShape tableShape(const std::filesystem::path& reply);
 
 // One table download to the unit, from the converted reply (get.tmp) to the closing frame:
 // the opening frame (the unit drops the tables it holds), a frame for every record that can be
-// converted, the closing frame (the unit takes the tables as complete).  The frames go out
-// through the engine, with progress reported after each record.
+// converted, the closing frame (the unit takes the tables as complete).  A job: the engine takes
+// its frames one at a time, as the line takes them.
 //
 // From its opening frame until its closing one the download leaves a mark in the working
-// directory: a download broken off (a frame the line did not take, the program ended) makes
-// the next program start announce the tables again, so that the unit gets them whole.
-class TableDownload {
+// directory: a download broken off (a frame the line did not take, Stop, the program ended)
+// makes the next program start announce the tables again, so that the unit gets them whole.
+class TableDownload : public UnitJob {
 public:
-    TableDownload(Engine& engine, Clock& clock, std::filesystem::path workDir);
-    ~TableDownload();
+    // The reply's total records at most; first is the frame the opening one is built on.
+    TableDownload(Clock& clock, std::filesystem::path workDir, const std::filesystem::path& reply,
+                  std::uint64_t total, const CommandFrame& first);
+    ~TableDownload() override;
     TableDownload(const TableDownload&) = delete;
     TableDownload& operator=(const TableDownload&) = delete;
 
-    // Sends the tables of reply, of which total records at most.  False when the line did not
-    // take a frame whole: the download is broken off there, without its closing frame.
-    bool run(const std::filesystem::path& reply, std::uint64_t total);
+    JobProgress::Kind kind() const override { return JobProgress::Kind::tables; }
+    std::optional<Frame> next(const WallTime& now) override;
+    void sent() override;
+    std::uint64_t done() const override { return m_sent; }
+    std::uint64_t total() const override { return m_total; }
+    bool runsOnWhenAskedToEnd(int baud, bool slowcom) override;
 
     // Records sent to the unit so far, and records left out because they cannot be converted.
-    std::uint64_t sent() const { return m_sent; }
     std::uint64_t skipped() const { return m_skipped; }
 
     static std::filesystem::path markFile(const std::filesystem::path& workDir) {
@@ -64,15 +69,16 @@ public:
     static constexpr std::int64_t kFinishBeforeTheEndMs = 10'000;
 
 private:
-    void begin();
-    bool finishesBeforeTheEnd(std::uint64_t total);
+    enum class Phase : std::uint8_t { opening, records, closing, closed };
 
-    Engine& m_engine;
     Clock& m_clock;
     std::filesystem::path m_mark;
+    ReplyLineReader m_reply;
+    std::uint64_t m_total;
+    CommandFrame m_frame;  // the frame last built: a record's bytes the parser leaves stay
+    Phase m_phase = Phase::opening;
+    ToUnit m_section = ToUnit::section1Record;
     std::int64_t m_startMs = 0;
-    bool m_begun = false;
-    bool m_finished = false;
     bool m_finishing = false;  // asked to end, and running to the closing frame first
     std::uint64_t m_sent = 0;
     std::uint64_t m_skipped = 0;

@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "app/FailureNotices.h"
-#include "app/PortPicker.h"
 #include "app/TForm1.h"
 #include "app/Tray.h"
 #include "app/WindowLook.h"
@@ -117,31 +116,6 @@ TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
     EXPECT_EQ(b.text(Field::stavdatum), "5.3.2024 7:4:9");
 }
 
-// A question the operator leaves standing (Porty?, the fictitious events' confirmation) holds
-// nothing up: the unit's identifications are forwarded and answered under it.
-TEST(Bridge, AQuestionStandingHoldsUpNoIdentification) {
-    for (const char* button : {"Button5", "Button4"}) {
-        SCOPED_TRACE(button);
-        WindowOnPty b;
-        b.web.setReply({.body = "---OK---\nJan Novak\n# stand-in padding line\n"});
-        std::vector<std::string> answered;
-        const auto underTheQuestion = [&] {
-            b.unit.writeMaster(unitFrame({2, 1, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
-            answered = b.framesFromBridge(1);
-        };
-        b.form->portPicker().runPickDialog = [&](TformPickPort&) {
-            underTheQuestion();
-            return int(QDialog::Rejected);
-        };
-        b.prompts.whileShown = [&](const ScriptedPrompts::Shown&) { underTheQuestion(); };
-        b.form->findChild<QLineEdit*>("fiktud")->setText("3");
-        b.form->findChild<QPushButton*>(button)->click();
-        ASSERT_EQ(answered.size(), 1u);
-        EXPECT_EQ(answered[0], "\xF0\xF0\xA5\x06Jan Novak      ");
-        EXPECT_EQ(b.web.targets().size(), 1u);
-    }
-}
-
 TEST(Bridge, CardEventErrorIsShownAndNothingIsSent) {
     WindowOnPty b;
     b.web.setReply({.body = "---Err--\nNezn\xE1m\xE1 karta 060504030201\n"});
@@ -173,7 +147,7 @@ TEST(Bridge, AServerFailureThatLastsIsToldOnceInTheTrayAndSoIsItsEnd) {
         b.clock.shiftMs += ms;
         notices->check();
         // A server failure due to be told is checked first, with a poll.
-        pumpUntil([&] { return !b.form->engine().requestOutstanding(); }, 5s);
+        pumpUntil([&] { return !b.form->bridge().engine().requestOutstanding(); }, 5s);
         return told.size();
     };
     EXPECT_EQ(after(59'000), 0u);
@@ -229,7 +203,7 @@ TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
 TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
     WindowOnPty b;
     b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
-    EngineProbe::state(b.form->engine()).idleTicks = 2660;
+    EngineProbe::state(b.form->bridge().engine()).idleTicks = 2660;
     auto frames = b.framesFromBridge(1);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");

@@ -38,7 +38,7 @@ struct Environment {
         for (const auto& p : w->prompts.shown) all += p.text + "\n";
         for (Field f : {Field::stavprac, Field::stavdatum, Field::stavcip, Field::urls})
             all += fromCp1250(w->form->fields().text(f)) + "\n";
-        all += QString::fromStdString(w->form->engine().status().cause);
+        all += QString::fromStdString(w->form->bridge().engine().status().cause);
         return all;
     }
 };
@@ -81,7 +81,7 @@ TEST_P(EnvironmentFault, IsToldInCzechAndNothingHeldIsLost) {
     } else {
         EXPECT_TRUE(e.w->prompts.shown.empty()) << e.said().toStdString();
     }
-    EXPECT_EQ(e.w->form->engine().state().requestKind, RequestKind::none);
+    EXPECT_FALSE(e.w->form->bridge().status().requestUnderWay);
     if (c.recover) c.recover(e);
     if (e.w->fs) e.w->fs->setReadOnly(false);
     EXPECT_EQ(readFile(e.w->workDir / "terminal.cfg"), c.config);
@@ -168,19 +168,21 @@ INSTANTIATE_TEST_SUITE_P(
                         {},
                         true},
         // The port's name leads to a plain file: it does not open, and the bridge waits for it.
-        EnvironmentCase{
-            "DeviceNotATty",
-            kRunning,
-            [](Environment& e) {
-                std::ofstream(e.w->workDir / "ttyS0") << "not a tty";
-                e.com1.emplace(1, (e.w->workDir / "ttyS0").string());
-                return true;
-            },
-            false,
-            [](Environment& e) { EXPECT_EQ(e.w->form->engine().commState(), CommState::portLost); },
-            "zařízení není sériový port",
-            {},
-            false}),
+        EnvironmentCase{"DeviceNotATty",
+                        kRunning,
+                        [](Environment& e) {
+                            std::ofstream(e.w->workDir / "ttyS0") << "not a tty";
+                            e.com1.emplace(1, (e.w->workDir / "ttyS0").string());
+                            return true;
+                        },
+                        false,
+                        [](Environment& e) {
+                            EXPECT_EQ(e.w->form->bridge().engine().commState(),
+                                      CommState::portLost);
+                        },
+                        "zařízení není sériový port",
+                        {},
+                        false}),
     [](const testing::TestParamInfo<EnvironmentCase>& info) {
         return std::string(info.param.name);
     });

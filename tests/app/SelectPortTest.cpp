@@ -46,8 +46,7 @@ protected:
     ComPortMapping com2{2, kMissingDevice};
     ComPortMapping com3{3, unit3.slaveName()};
     ComPortMapping com4{4, kMissingDevice};
-    SystemClock clock;
-    TQCCom32 com{makeQtSerialDevice, clock};
+    TQCCom32 com{makeQtSerialDevice};
     PortPicker picker{com, makeQtSerialDevice};
     Seen seen;
 };
@@ -217,7 +216,7 @@ TEST_F(PickDeviceTest, TheChosenDeviceIsTheCurrentPortsFromNowOn) {
         EXPECT_EQ(std::filesystem::exists(kPortDevicesFile), c.remembered);
     }
     // The next start of the bridge reads it again.
-    TQCCom32 afterRestart{makeQtSerialDevice, clock};
+    TQCCom32 afterRestart{makeQtSerialDevice};
     afterRestart.setPort(2);
     EXPECT_EQ(portDeviceName(2), byIdOfConverter);
     ASSERT_TRUE(afterRestart.Open());

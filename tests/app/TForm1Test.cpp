@@ -81,7 +81,7 @@ TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     EXPECT_TRUE(w.form->Timer1().isActive());
     EXPECT_EQ(w.form->QCCom321().Baud(), 2400);
     EXPECT_EQ(w.form->QCCom321().Port(), 2);
-    EXPECT_EQ(w.form->engine().state().companyId, 12);
+    EXPECT_EQ(w.form->bridge().engine().state().companyId, 12);
     EXPECT_EQ(w.text("statpc"), "11");
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(w.prompts.shown.empty());
@@ -96,13 +96,9 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     QStringList shown{w.text("stavprac")};
     QObject::connect(w.form->findChild<QLineEdit*>("stavprac"), &QLineEdit::textChanged,
                      [&](const QString& text) { shown << text; });
-    EXPECT_EQ(w.form->engine().commState(), CommState::delayedStart);
-    const auto tickFor = [&w](int ms) {
-        for (int t = 0; t < ms; t += 100) {
-            w.clock.advanceMs(100);
-            w.tick();
-        }
-    };
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::delayedStart);
+    const auto tickFor = [&w](int ms) { w.ticks(ms / 100); };
+    w.clock.advanceMs(100);  // the timer's first tick comes a tick after the start
     tickFor(49'900);
     EXPECT_FALSE(w.form->QCCom321().Opened());
     EXPECT_EQ(w.devicesMade, 0);
@@ -112,14 +108,14 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     expected << "Pracovnik";
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
-    EXPECT_EQ(w.form->engine().commState(), CommState::running);
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::running);
 
     // Stopped during the wait: nothing opens when the wait would have ended.
     w.form->appstop();
     w.form->appstart();
-    EXPECT_EQ(w.form->engine().commState(), CommState::delayedStart);
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::delayedStart);
     w.form->appstop();
-    EXPECT_EQ(w.form->engine().commState(), CommState::stopped);
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::stopped);
     tickFor(60'000);
     EXPECT_FALSE(w.form->QCCom321().Opened());
     EXPECT_EQ(w.text("stavprac"), "Pracovnik");
@@ -133,7 +129,7 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_TRUE(w.running());
     ASSERT_EQ(w.prompts.shown.size(), 1u);
     EXPECT_TRUE(w.prompts.shown[0].text.contains("abc"));
-    EXPECT_EQ(w.form->engine().state().companyId, 0);
+    EXPECT_EQ(w.form->bridge().engine().state().companyId, 0);
 }
 
 TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
@@ -176,7 +172,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     w.form->findChild<QPushButton*>("cfguloz")->click();
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_TRUE(w.running());
-    EXPECT_EQ(w.form->engine().state().companyId, 7);
+    EXPECT_EQ(w.form->bridge().engine().state().companyId, 7);
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "1", "7"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "err1.dat"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
@@ -377,8 +373,8 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     ComPortMapping com2(2, kMissingDevice);
     Window w(config("2", "1"));
     EXPECT_TRUE(w.prompts.shown.empty());
-    EXPECT_EQ(w.form->engine().commState(), CommState::portLost);
-    EXPECT_EQ(w.form->engine().status().cause,
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::portLost);
+    EXPECT_EQ(w.form->bridge().engine().status().cause,
               "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
     EXPECT_EQ(w.text("stavprac").toStdString(), "Čekám na port COM2");
     EXPECT_FALSE(w.form->bridge().retryPortNow());
@@ -387,7 +383,7 @@ TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
     ComPortMapping appears(2, unit.slaveName());
     ASSERT_TRUE(w.form->bridge().retryPortNow());
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
-    EXPECT_EQ(w.form->engine().commState(), CommState::running);
+    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::running);
     EXPECT_TRUE(w.form->Timer1().isActive());
 }
 

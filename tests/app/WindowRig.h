@@ -76,11 +76,21 @@ struct Window {
         form->appstart();
     }
 
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) tick();
+    }
+    // Ticks until the run of frames under way has gone out (at most n ticks).
+    void finishRun(int n = 1000) {
+        for (int i = 0; i < n && form->bridge().engine().jobRunning(); ++i) tick();
+    }
+
     QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }
     bool running() { return form->fields().checked(Check::stavjede); }
-    // One tick as the timer runs it: a failure is reported, not thrown.
+    // One tick as the timer runs it (a failure is reported, not thrown), and the clock moves
+    // on to the next.
     void tick() {
-        form->bridge().guarded([this] { form->bridge().tick(); });
+        form->bridge().handle([this] { form->bridge().tick(); });
+        clock.advanceMs(Bridge::kTickMs);
     }
 
     QTemporaryDir dir;

@@ -4,8 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QDate>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <fstream>
 
+#include "app/TForm1.h"
 #include "e2e/EndToEndFixture.h"
+#include "support/Pty.h"
+#include "support/ScriptedPrompts.h"
 
 namespace kv::e2e {
 namespace {
@@ -145,6 +152,50 @@ TEST_F(EndToEnd, AnEventLostInAServerOutageFailsAtOnceAndTheNextGoesThrough) {
     EXPECT_EQ(stored[0].toObject()["indexza"].toString(), "1");
     EXPECT_EQ(stored[1].toObject()["indexza"].toString(), "3");
     expectEventsAccountedFor(summary, stored);
+}
+
+// The window in this process, over the simulator and the web application: a question the
+// operator leaves standing (Porty?, then the fictitious events' confirmation) holds nothing up,
+// and the unit's identifications are forwarded and answered with the names under each.
+TEST_F(EndToEnd, AQuestionStandingHoldsUpNoIdentification) {
+    sim->start({"--chips", chipList(), "--events", "6", "--interval", "1", "--name-request",
+                "always", "--answer-timeout", "6"});
+    test::ComPortMapping com1(1, sim->device().toStdString());
+    const std::filesystem::path work = dir("work").toStdString();
+    std::ofstream(work / "terminal.cfg", std::ios::binary)
+        << "1\r\n"
+        << web->baseUrl().toStdString() << "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n";
+    qputenv("KVBRIDGE_DRIVE_C", dir("c").toUtf8());
+    SystemClock clock;
+    test::ScriptedPrompts prompts;
+    FormServices services;
+    services.prompts = &prompts;
+    services.clock = &clock;
+    services.serialFactory = [] { return makeQtSerialDevice(); };
+    services.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
+    services.workDir = work;
+    services.trayAvailable = [] { return false; };
+    TForm1 form(services);
+    form.appstart();
+    const auto storedWhileAsked = [&](int events) {
+        EXPECT_TRUE(waitUntil([&] { return web->events().size() >= events; }, scaled(30s)))
+            << sim->log().right(2000).toStdString();
+    };
+    form.portPicker().runPickDialog = [&](TformPickPort&) {
+        storedWhileAsked(3);
+        return int(QDialog::Rejected);
+    };
+    prompts.whileShown = [&](const test::ScriptedPrompts::Shown&) { storedWhileAsked(6); };
+    form.findChild<QLineEdit*>("fiktud")->setText("3");
+    form.findChild<QPushButton*>("Button5")->click();
+    form.findChild<QPushButton*>("Button4")->click();  // answered Ne: nothing is sent
+    ASSERT_TRUE(sim->waitFinished(scaled(30s))) << sim->log().right(4000).toStdString();
+    const QJsonObject summary = sim->summary();
+    // Every known worker answered with the name; the unknown chip is refused, unanswered.
+    EXPECT_EQ(count(summary, "answered"), 5);
+    EXPECT_EQ(names(summary).size(), 5);
+    EXPECT_EQ(web->events().size(), 6);
+    qunsetenv("KVBRIDGE_DRIVE_C");
 }
 
 // The unit bursts statistics and chip frames behind its table request, so frames arrive while

@@ -15,11 +15,10 @@ using test::FakeSerialLine;
 class ComOverFake : public ::testing::Test {
 protected:
     ComOverFake() { line->clock = &clock; }
-    std::int64_t elapsedSince(std::int64_t start) const { return clock.monotonicMs() - start; }
 
     FakeClock clock;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
-    TQCCom32 com{test::fakeSerialFactory(line), clock};
+    TQCCom32 com{test::fakeSerialFactory(line)};
 };
 
 TEST_F(ComOverFake, OpenAppliesTheLineSettingsAndReopensWhenOpen) {
@@ -109,7 +108,7 @@ TEST_F(ComOverFake, PurgeAndCloseOfAClosedPortDoNothing) {
 
 TEST_F(ComOverFake, DestructionClosesThePort) {
     {
-        TQCCom32 own(test::fakeSerialFactory(line), clock);
+        TQCCom32 own(test::fakeSerialFactory(line));
         ASSERT_TRUE(own.Open());
         EXPECT_TRUE(line->open);
     }

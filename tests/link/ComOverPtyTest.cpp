@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -38,39 +40,44 @@ std::string bytesOf(std::initializer_list<int> values) {
 // The port under test on the slave side of a pseudo-terminal, the test as the unit on the master.
 class ComOverPty : public ::testing::Test {
 protected:
-    // Waits on the port, never sleeps, until n bytes are read or 3 s pass.
+    // The event loop turns until the port tells of input or 100 ms pass.
+    void awaitInput() {
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        QObject::connect(&com, &TQCCom32::inputArrived, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    // Until n bytes are read or 3 s pass.
     std::string readAtLeast(std::size_t n) {
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        std::string got;
+        std::string got = com.ReadText();
         while (got.size() < n && std::chrono::steady_clock::now() < deadline) {
-            com.WaitForInput(100);
+            awaitInput();
             got += com.ReadText();
         }
         return got;
     }
-    // Waits on the port until at least n bytes are waiting or 3 s pass.
+    // Until at least n bytes are waiting or 3 s pass.
     int waitForCount(int n) {
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (com.InCount() < n && std::chrono::steady_clock::now() < deadline)
-            com.WaitForInput(100);
+        while (com.InCount() < n && std::chrono::steady_clock::now() < deadline) awaitInput();
         return com.InCount();
     }
-    // Waits on the port until it is found lost or 3 s pass.
+    // Until the port is found lost or 3 s pass.
     bool waitForLoss() {
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (!com.Lost() && std::chrono::steady_clock::now() < deadline) com.WaitForInput(100);
+        while (com.InCount() >= 0 && !com.Lost() && std::chrono::steady_clock::now() < deadline)
+            awaitInput();
         return com.Lost();
     }
 
     PtyPair unit;
     ComPortMapping com1{1, unit.slaveName()};
-    SystemClock clock;
     int devicesMade = 0;
     TQCCom32 com{[this] {
-                     ++devicesMade;
-                     return makeQtSerialDevice();
-                 },
-                 clock};
+        ++devicesMade;
+        return makeQtSerialDevice();
+    }};
 };
 
 TEST_F(ComOverPty, AllByteValuesPassBothWaysUnchanged) {
@@ -189,7 +196,7 @@ TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed)
         for (const std::string& name : {unit.slaveName(), link}) {
             SCOPED_TRACE(name);
             ComPortMapping com2(2, name);
-            TQCCom32 second([] { return makeQtSerialDevice(); }, clock);
+            TQCCom32 second([] { return makeQtSerialDevice(); });
             second.setPort(2);
             const PortResult opened = second.Open();
             EXPECT_EQ(opened.cause, PortCause::busy);
@@ -201,7 +208,7 @@ TEST_F(ComOverPty, ADeviceHeldElsewhereIsRefusedUnderEveryNameAndItsHolderNamed)
     }
     QCoreApplication::setApplicationVersion({});
     // Released with the close: the next one gets it.
-    TQCCom32 next([] { return makeQtSerialDevice(); }, clock);
+    TQCCom32 next([] { return makeQtSerialDevice(); });
     ComPortMapping com2(2, link);
     next.setPort(2);
     EXPECT_TRUE(next.Open());
@@ -240,7 +247,7 @@ TEST_F(ComOverPty, ALostPseudoTerminalComesBackByItsLink) {
     EXPECT_EQ(other.readMaster(1), "Q");
 
     // A port never opened: the same text, not a wait for an original there never was.
-    TQCCom32 fresh([] { return makeQtSerialDevice(); }, clock);
+    TQCCom32 fresh([] { return makeQtSerialDevice(); });
     ComPortMapping toNull(1, "/dev/null");
     EXPECT_EQ(fresh.reopenSameDevice().cause, PortCause::notSerial);
     EXPECT_EQ(fresh.ReopenText(),

@@ -6,7 +6,7 @@ namespace kv::test {
 
 EngineHarness::EngineHarness() {
     line->clock = &clock;
-    com = std::make_unique<TQCCom32>(fakeSerialFactory(line), clock);
+    com = std::make_unique<TQCCom32>(fakeSerialFactory(line));
     com->setBaud(2400);
     workDir = std::filesystem::path(dir.path().toStdString()) / "work";
     driveC = std::filesystem::path(dir.path().toStdString()) / "c";
@@ -22,7 +22,25 @@ EngineHarness::EngineHarness() {
 
 void EngineHarness::tick() {
     engine->tick();
-    clock.advanceMs(100);
+    // Until the next tick, what the bridge's timer and the port's notice of input would do:
+    // the engine is woken when it asked to be, and told of input as it arrives.
+    const std::int64_t next = clock.monotonicMs() + 100;
+    for (int steps = 0; steps < 100'000; ++steps) {
+        const std::int64_t now = clock.monotonicMs();
+        std::int64_t at = next;
+        if (const auto due = engine->wakeDueMs()) at = std::min(at, std::max(*due, now));
+        const bool input = !line->arrivals.empty() && line->arrivals.front().atMs < at;
+        if (input) at = std::max(line->arrivals.front().atMs, now);
+        if (at >= next) break;
+        clock.advanceMs(at - now);
+        if (input) {
+            line->deliverDue();
+            engine->inputArrived();
+        } else {
+            engine->wake();
+        }
+    }
+    clock.advanceMs(next - clock.monotonicMs());
 }
 
 std::string frameText(const CommandFrame& frame) {

@@ -17,7 +17,8 @@ namespace kv::test {
 
 // The engine on an in-memory line, a fake HTTP control and a settable clock, with
 // its working directory and drive C: in a temporary directory.  tick() runs one tick and moves
-// the clock on by 100 ms, as the timer would.
+// the clock on by 100 ms, as the timer would, waking the engine on the way when it asked to be
+// woken and when input arrives.
 struct EngineHarness {
     EngineHarness();
 

@@ -54,18 +54,6 @@ std::int64_t FakeSerialDevice::write(std::string_view bytes) {
     return std::int64_t(n);
 }
 
-bool FakeSerialDevice::waitForInput(int timeoutMs) {
-    if (!m_open) return false;
-    m_line->deliverDue();
-    if (!m_line->input.empty()) return true;
-    if (!m_line->clock) return false;
-    std::int64_t until = m_line->clock->monotonicMs() + std::max(timeoutMs, 0);
-    if (!m_line->arrivals.empty()) until = std::min(until, m_line->arrivals.front().atMs);
-    m_line->clock->advanceMs(until - m_line->clock->monotonicMs());
-    m_line->deliverDue();
-    return !m_line->input.empty();
-}
-
 void FakeSerialDevice::purge() {
     if (!m_open) return;
     ++m_line->purges;

@@ -32,8 +32,7 @@ struct FakeSerialLine {
     std::int64_t stallAt = -1;
     // Set: the open device reports itself gone (unplugged) with this cause.
     std::string lostCause;
-    // With a clock, waitForInput with nothing waiting advances it to the next arrival or by the
-    // full time-out, so reads with a time-out finish at once in test time.
+    // With a clock, arrivals come at their time.
     FakeClock* clock = nullptr;
 
     bool open = false;
@@ -65,7 +64,6 @@ public:
     int bytesWaiting() override;
     std::string read(int maxBytes) override;
     std::int64_t write(std::string_view bytes) override;
-    bool waitForInput(int timeoutMs) override;
     void purge() override;
     void close() override;
 

@@ -31,7 +31,7 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
     EXPECT_EQ(h.fields.text(Field::statpc), "Err");
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_EQ(h.http.cancelsWhileRunning(), 1);
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
     // A good reply ends the failure: its words stay until overwritten, their tone fades.
@@ -58,7 +58,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.ticks(3);
         h.http.fail("spojen\xC3\xAD odm\xC3\xADtnuto");
         h.tick();
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+        EXPECT_FALSE(h.engine->status().requestUnderWay);
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
         EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
         EXPECT_EQ(h.fields.text(Field::statpc), "Err");
@@ -148,7 +148,7 @@ TEST(AwaitReply, ALateTickOrAClockSetBackDoesNotSlipTheDeadlineByAMinute) {
     h.clock.advanceMs(2'000);                 // and the program was held up past the second
     h.tick();                                 // the network layer hands over what came meanwhile
     h.tick();
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
 }
 
@@ -180,7 +180,7 @@ TEST(AwaitReply, AReplyThatArrivedIsNoTimeOut) {
         if (row.completeAfterIt) h.http.complete(body);
         h.tick();
         const bool answered = row.completeBeforeTheTick || row.completeAfterIt;
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+        EXPECT_FALSE(h.engine->status().requestUnderWay);
         EXPECT_EQ(h.sentCodes(), answered ? std::vector<int>{6} : std::vector<int>{});
         EXPECT_EQ(h.fields.text(Field::stavprac),
                   answered ? "Jan Nov\xE1k" : "Doch.server timeout!");
@@ -193,8 +193,7 @@ TEST(AwaitReply, RefusedDownloadCountsAsNotIssuedAndSaysSo) {
     h.http.setRefusal(std::string("bad address"));
     h.unitSends(kEvent);
     h.ticks(3);
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_NE(h.fields.text(Field::urls).find("bad address"), std::string::npos);
     EXPECT_NE(h.fields.text(Field::urls).find(kEventUrl), std::string::npos);
     EXPECT_EQ(h.fields.text(Field::stavprac),

@@ -1,6 +1,7 @@
 // The bridge on the in-memory line: who opens the port and when, with nobody asked.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <fstream>
 
@@ -40,6 +41,8 @@ struct BridgeRig {
         for (int i = 0; i < n; ++i) {
             clock.advanceMs(Bridge::kTickMs);
             bridge->tick();
+            // What the tick posted (a port found lost) is taken after it, as the loop would.
+            QCoreApplication::sendPostedEvents();
         }
     }
     CommState state() const { return bridge->status().state; }

@@ -24,7 +24,7 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     EXPECT_TRUE(h.com->Opened());
     // A start on a port resets the request and takes the company over, unless none is given.
     EXPECT_TRUE(h.engine->startCommunication(1, 12));
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_EQ(h.engine->state().companyId, 12);
     EXPECT_TRUE(h.engine->startCommunication(1, std::nullopt));
     EXPECT_EQ(h.engine->state().companyId, 12) << "no company id given: the last one stays";

@@ -38,7 +38,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     // The server fails meanwhile: the port's return will not end that.
     h.http.complete("Not Found", 404);
     h.ticks(2);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_TRUE(h.line->written.empty()) << "the answer is not kept for later";
     EXPECT_FALSE(h.engine->reopenPort());
     // Writes while it is lost (the tables announced, the clock frame) neither open the port nor

@@ -26,8 +26,7 @@ TEST(EventReply, OkWithTheNameRequestedSendsTheNameWithoutDiacritics) {
     EXPECT_EQ(f.code(), 6);
     EXPECT_EQ(std::string(f.bytes.begin() + 1, f.bytes.end()), "Zlutoucky kun P");
     EXPECT_EQ(h.fields.text(Field::statpc), "6");
-    EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
-    EXPECT_EQ(h.engine->state().requestKind, RequestKind::none);
+    EXPECT_FALSE(h.engine->status().requestUnderWay);
     EXPECT_TRUE(h.line->input.empty());
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.txt"));
     EXPECT_FALSE(std::filesystem::exists(h.workDir / "get.tmp"));
@@ -345,7 +344,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.sentCodes(), row.codes);
         EXPECT_EQ(h.fields.text(row.field), row.shown);
         EXPECT_EQ(h.engine->state().tableSyncCountdown, row.countdown);
-        EXPECT_EQ(h.engine->state().serverPhase, ServerPhase::idle);
+        EXPECT_FALSE(h.engine->status().requestUnderWay);
         // Only a table download that failed is announced again; none writes into the
         // identification fields.
         if (row.asked == tables) {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "link/Errors.h"
+#include "link/EventFields.h"
 #include "support/EngineHarness.h"
 #include "sync/TableDownload.h"
 
@@ -54,24 +55,26 @@ TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
     EXPECT_EQ(h.engine->state().tableSyncCountdown, 0);
 }
 
-// Asked to end after the third record: 20 records at 2400 baud are through in 2 s and get their
-// closing frame; 60 paced five to a second would take 12 s and are broken off.
+// Asked to end during the pause after the first five records: 40 records paced five to a second
+// are through in 8 s and get their closing frame; 60 would take 12 s and are broken off before
+// their next frame, and announced again.
 TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
-    for (const bool slowcom : {false, true}) {
-        SCOPED_TRACE(slowcom);
+    for (const int records : {40, 60}) {
+        SCOPED_TRACE(records);
+        const bool finishes = records == 40;
         EngineHarness h;
-        h.setOption(&TerminalConfig::slowcom, slowcom);
+        h.setOption(&TerminalConfig::slowcom, true);
         std::string table;
-        for (int i = 1; i <= (slowcom ? 60 : 20); ++i)
-            table += std::to_string(i) + "|000000000001|0800|1|0\n";
-        h.engine->setProgressHook([&](Engine::Progress, std::uint64_t done, std::uint64_t) {
-            if (done == 3) h.engine->setEnding();
-            return true;
-        });
+        for (int i = 1; i <= records; ++i) table += std::to_string(i) + "|000000000001|0800|1|0\n";
         request(h, frameOf({1}));
         reply(h, table);
-        EXPECT_EQ(h.sentCodes().size(), slowcom ? 4u : 22u);
-        EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), slowcom);
+        EXPECT_EQ(h.engine->askJobToEnd(), finishes);
+        h.ticks(100);
+        std::vector<int> codes{2};
+        codes.insert(codes.end(), finishes ? records : 5, 3);
+        codes.push_back(finishes ? 5 : 7);  // broken off: the tables are announced again
+        EXPECT_EQ(h.sentCodes(), codes);
+        EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), !finishes);
     }
 }
 
@@ -184,49 +187,39 @@ TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs)
     EXPECT_EQ(told, (std::vector<std::size_t>{1, 0}));
 }
 
-TEST(Pacing, BurstsWaitForTheNextSecondAfterEveryFifthFrame) {
-    for (bool slowcom : {true, false}) {
-        SCOPED_TRACE(slowcom);
+// Fictitious events carry the second they went out in: with slower transfer five go out at the
+// start of each clock second once the five before them have left the line (2400 baud: 79 ms a
+// frame); the statistics request counts in the bursts too.
+TEST(Pacing, BurstsOfFiveStartOnTheSecondAfterTheFramesBeforeThemLeftTheLine) {
+    const struct {
+        bool slowcom;
+        int second, millisecond, events;
+        std::vector<int> seconds;  // of each event
+    } rows[] = {
+        {true, 9, 300, 12, {9, 9, 9, 9, 9, 10, 10, 10, 10, 10, 11, 11}},
+        {false, 9, 300, 12, std::vector<int>(12, 9)},
+        // From 9.700 the five frames leave the line at 10.096: the next waits for 11.
+        {true, 9, 700, 6, {9, 9, 9, 9, 9, 11}},
+        // After second 59 the pause ends at second 1.
+        {true, 59, 500, 6, {59, 59, 59, 59, 59, 1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << row.slowcom << " " << row.second << "." << row.millisecond);
         EngineHarness h;
-        h.setOption(&TerminalConfig::slowcom, slowcom);
-        h.clock.setWall(2024, 3, 5, 7, 4, 9, 300);
-        h.state().slowFrameCounter = 1;
-        std::vector<int> waitedAfter;
-        for (int i = 1; i <= 12; ++i) {
-            const auto before = h.clock.sleptMs();
-            h.engine->sendWithTime(ToUnit::section1Record);
-            if (h.clock.sleptMs() != before) waitedAfter.push_back(i);
-            EXPECT_EQ(h.clock.now().millisecond, waitedAfter.empty() ? 300 : 0);
-        }
-        EXPECT_EQ(waitedAfter, slowcom ? (std::vector<int>{5, 10}) : std::vector<int>{});
-        h.state().slowFrameCounter = 0;
-        const auto before = h.clock.sleptMs();
-        for (int i = 0; i < 7; ++i) h.engine->sendWithTime(ToUnit::setClock);
-        EXPECT_EQ(h.clock.sleptMs(), before);
+        h.setOption(&TerminalConfig::slowcom, row.slowcom);
+        h.clock.setWall(2024, 3, 5, 7, 4, row.second, row.millisecond);
+        ASSERT_EQ(h.engine->sendFictitiousEvents(std::uint16_t(row.events)), OperationResult::done);
+        h.ticks(40);
+        const std::vector<CommandFrame> frames = h.sentFrames();
+        ASSERT_EQ(frames.size(), std::size_t(row.events) + 1);
+        std::vector<int> seconds;
+        for (int i = 0; i < row.events; ++i)
+            seconds.push_back(event::time(frames[std::size_t(i)]).second);
+        EXPECT_EQ(seconds, row.seconds);
+        EXPECT_EQ(frames.back().code(), 8);
+        EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
     }
-}
-
-// The system takes the frames at once; five of them take 396 ms on the line at 2400 baud.  The
-// pause starts once they have left it: from 9.700 that is at 10.096, and the pause ends at 11.
-TEST(Pacing, ThePauseFollowsTheFramesOnTheLine) {
-    EngineHarness h;
-    h.setOption(&TerminalConfig::slowcom, true);
-    h.clock.setWall(2024, 3, 5, 7, 4, 9, 700);
-    h.state().slowFrameCounter = 1;
-    for (int i = 0; i < 5; ++i) h.engine->sendWithTime(ToUnit::section1Record);
-    EXPECT_EQ(h.clock.now().second, 11);
-    EXPECT_EQ(h.clock.now().millisecond, 0);
-}
-
-TEST(Pacing, AWaitStartedInSecond59EndsAtSecond1) {
-    EngineHarness h;
-    h.setOption(&TerminalConfig::slowcom, true);
-    h.clock.setWall(2024, 3, 5, 7, 4, 59, 500);
-    h.state().slowFrameCounter = 5;
-    h.engine->sendWithTime(ToUnit::section1Record);
-    EXPECT_EQ(h.clock.now().second, 1);
-    EXPECT_EQ(h.clock.now().millisecond, 0);
-    EXPECT_EQ(h.engine->state().slowFrameCounter, 1);
 }
 
 }  // namespace
