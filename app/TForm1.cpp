@@ -17,7 +17,6 @@
 #include "app/Logging.h"
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
-#include "link/Deadline.h"
 #include "link/Errors.h"
 #include "sync/DriveC.h"
 #include "sync/Files.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/TQCCom32.h"
+#include "support/BridgeTimers.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
@@ -29,13 +30,10 @@ const std::filesystem::path& scratchDir();
 void emptyScratchDir();
 
 // The engine on the in-memory line, the fake HTTP control of the tests and a settable clock,
-// with the port open.  tick() runs one tick and moves the clock on by 100 ms.
+// with the port open.  tick() runs one tick as the bridge does and moves the clock on by 100 ms.
 struct FuzzEngine {
     FuzzEngine();
-    void tick() {
-        engine->tick();
-        clock.advanceMs(100);
-    }
+    void tick() { test::tickAsTheBridgeDoes(*engine, clock, *line); }
 
     test::FakeClock clock;
     std::shared_ptr<test::FakeSerialLine> line = std::make_shared<test::FakeSerialLine>();

@@ -203,7 +203,9 @@ void Engine::settleCountdown() {
 void Engine::readFrame() {
     if (m_state.receiveSettle != 1) return;
     const std::int64_t now = m_clock.monotonicMs();
-    if (!m_state.readDeadline) m_state.readDeadline = now + kReadTimeoutSeconds * 1000;
+    // The frame's time runs to the start of the third clock second from now.
+    if (!m_state.readDeadline)
+        m_state.readDeadline = instantOfSecondsAhead(m_clock, kReadTimeoutSeconds);
     // What arrived by the deadline still counts: the look at it is the last.
     const bool lastLook = now >= *m_state.readDeadline;
     using Status = UnitFrameReader::Status;

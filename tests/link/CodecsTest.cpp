@@ -5,9 +5,7 @@
 #include <vector>
 
 #include "link/CommandFrame.h"
-#include "link/Deadline.h"
 #include "link/NumberText.h"
-#include "support/FakeClock.h"
 
 namespace kv {
 namespace {
@@ -279,48 +277,6 @@ TEST(ParseInt32, SignAndDigitsWithin32Bits) {
     for (const auto& row : rows) EXPECT_EQ(parseInt32(row.text), row.value) << row.text;
     EXPECT_EQ(parseInt32("7fffffff", 16, true), -INT32_MAX);
     EXPECT_EQ(parseInt32("80000001", 16, true), std::nullopt);
-}
-
-TEST(Deadline, RemainsExpiresAndSleepsInSlices) {
-    test::FakeClock clock;
-    Deadline deadline = Deadline::in(clock, 250);
-    EXPECT_EQ(deadline.sliceMs(100), 100);
-    deadline.sleepSlice(100);
-    deadline.sleepSlice(100);
-    EXPECT_EQ(deadline.remainingMs(), 50);
-    deadline.sleepSlice(100);  // only what remains
-    EXPECT_TRUE(deadline.expired());
-    EXPECT_EQ(clock.sleptMs(), 250);
-    clock.advanceMs(10);
-    EXPECT_EQ(deadline.remainingMs(), 0);
-}
-
-TEST(Deadline, SecondsAheadEndsWhenTheWallClockShowsTheSecond) {
-    // Made at 23:59:59.500 for the next second, the first of the next day; right after, the wall
-    // clock is set to hh:mm:ss.ms of 5 March.
-    struct Row {
-        const char* what;
-        int hour, minute, second, ms;
-        std::int64_t slept;
-    };
-    const Row rows[] = {
-        {"as reckoned", 23, 59, 59, 500, 500},
-        // The monotonic and the wall clock were read across the turn of a millisecond.
-        {"a millisecond behind the reckoning", 23, 59, 59, 499, 501},
-        {"set back half a second", 23, 59, 59, 0, 1000},
-        {"set back an hour, the wait does not slip", 22, 59, 59, 500, 500},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        test::FakeClock clock;
-        clock.setWall(2024, 3, 5, 23, 59, 59, 500);
-        Deadline deadline = Deadline::secondsAhead(clock, 1);
-        clock.setWall(2024, 3, 5, row.hour, row.minute, row.second, row.ms);
-        while (!deadline.expired()) deadline.sleepSlice(100);
-        EXPECT_EQ(clock.sleptMs(), row.slept);
-        EXPECT_EQ(clock.now().second, 0);
-        EXPECT_EQ(clock.now().millisecond, 0);
-    }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/BridgeTimers.h"
+
 namespace kv::test {
 
 EngineHarness::EngineHarness() {
@@ -20,28 +22,7 @@ EngineHarness::EngineHarness() {
     EngineProbe::setCommState(*engine, CommState::running);  // as after Start: the port is open
 }
 
-void EngineHarness::tick() {
-    engine->tick();
-    // Until the next tick, what the bridge's timer and the port's notice of input would do:
-    // the engine is woken when it asked to be, and told of input as it arrives.
-    const std::int64_t next = clock.monotonicMs() + 100;
-    for (int steps = 0; steps < 100'000; ++steps) {
-        const std::int64_t now = clock.monotonicMs();
-        std::int64_t at = next;
-        if (const auto due = engine->wakeDueMs()) at = std::min(at, std::max(*due, now));
-        const bool input = !line->arrivals.empty() && line->arrivals.front().atMs < at;
-        if (input) at = std::max(line->arrivals.front().atMs, now);
-        if (at >= next) break;
-        clock.advanceMs(at - now);
-        if (input) {
-            line->deliverDue();
-            engine->inputArrived();
-        } else {
-            engine->wake();
-        }
-    }
-    clock.advanceMs(next - clock.monotonicMs());
-}
+void EngineHarness::tick() { tickAsTheBridgeDoes(*engine, clock, *line); }
 
 std::string frameText(const CommandFrame& frame) {
     return std::string(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());

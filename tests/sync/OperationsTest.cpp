@@ -56,15 +56,6 @@ TEST(Operations, ACommandThePortDidNotTakeIsRefusedAndShowsNoFrameCode) {
     EXPECT_EQ(h.line->written, "");
 }
 
-TEST(Operations, FictitiousEventsAreNumberedFromOneAndEndWithTheStatisticsRequest) {
-    EngineHarness h;
-    h.engine->sendFictitiousEvents(3);
-    EXPECT_EQ(h.sentCodes(), (std::vector<int>{10, 10, 10, 8}));
-    const CommandFrame third = h.sentFrames()[2];
-    for (int n = 3; n <= 6; ++n) EXPECT_EQ(third[n], 3) << n;
-    EXPECT_EQ(h.engine->state().slowFrameCounter, 0);
-}
-
 // Start, a recovery of the server and Stop each leave one line in the history, and so does a
 // run of fictitious events.
 TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "support/FakeClock.h"
+#include "support/FakeSerialDevice.h"
+#include "sync/Engine.h"
+
+namespace kv::test {
+
+// One 100 ms tick of the engine over the in-memory line, as the bridge runs it: the tick, then
+// until the next one the engine is woken when it asked to be (Engine::wakeDueMs) and told of
+// input as it arrives; the clock ends a tick later.
+void tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line);
+
+}  // namespace kv::test
