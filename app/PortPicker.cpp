@@ -1,9 +1,64 @@
 #include "app/PortPicker.h"
 
+#include <QEventLoop>
 #include <QLineEdit>
+#include <QTimer>
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 namespace kv {
+
+namespace {
+
+// What a probe of each device found: opened (done), why not, or nothing yet.
+struct Probes {
+    std::mutex mutex;
+    std::vector<std::optional<PortResult>> found;
+    QEventLoop* waiting = nullptr;  // the loop to end once all are found
+};
+
+// Each device opened once and closed again, on a thread of its own: the window (and the bridge
+// under it) go on meanwhile.  A device still not answering at the deadline is left to its
+// thread and reported as not answering.
+std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& factory,
+                                                    const std::vector<std::string>& devices,
+                                                    int deadlineMs) {
+    auto probes = std::make_shared<Probes>();
+    probes->found.resize(devices.size());
+    QEventLoop loop;
+    {
+        std::lock_guard lock(probes->mutex);
+        probes->waiting = &loop;
+    }
+    std::thread([probes, factory, devices] {
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            std::unique_ptr<SerialDevice> probe = factory();
+            PortResult result = PortFailure{};
+            if (probe && probe->open(devices[i])) {
+                probe->close();
+                result = {};
+            } else if (probe) {
+                result = probe->openFailure();
+            }
+            probe.reset();
+            std::lock_guard lock(probes->mutex);
+            probes->found[i] = result;
+        }
+        std::lock_guard lock(probes->mutex);
+        if (probes->waiting)
+            QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    }).detach();
+    QTimer::singleShot(deadlineMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    std::lock_guard lock(probes->mutex);
+    probes->waiting = nullptr;
+    return probes->found;
+}
+
+}  // namespace
 
 bool PortPicker::select(QWidget* parent, int shownPort) {
     delete m_dialog;
@@ -18,19 +73,25 @@ bool PortPicker::select(QWidget* parent, int shownPort) {
     const std::vector<SystemSerialDevice> system =
         listSerialDevices ? listSerialDevices() : systemSerialDevices();
     const std::string inUse = m_com.Opened() ? portDeviceName(current) : std::string();
+    std::vector<std::string> probed;
+    for (int n = 1; n <= 4; ++n)
+        if (inUse.empty() || (n != current && !sameDevice(portDeviceName(n), inUse)))
+            probed.push_back(portDeviceName(n));
+    const std::vector<std::optional<PortResult>> found =
+        probeDevices(m_factory, probed, probeDeadlineMs);
     std::vector<PortInfo> ports;
-    for (int n = 1; n <= 4; ++n) {
+    for (int n = 1, next = 0; n <= 4; ++n) {
         PortInfo info;
         info.port = n;
         info.device = portDeviceName(n);
         if (!inUse.empty() && (n == current || sameDevice(info.device, inUse))) {
             info.opened = info.inUse = true;
-        } else if (std::unique_ptr<SerialDevice> probe = m_factory();
-                   probe && probe->open(info.device)) {
+        } else if (const std::optional<PortResult>& result = found[std::size_t(next++)]; !result) {
+            info.failure = {PortCause::unknown, "neodpovídá"};
+        } else if (result->done()) {
             info.opened = true;
-            probe->close();
         } else {
-            info.failure = probe ? probe->openFailure() : PortFailure{};
+            info.failure = {result->cause, result->detail};
         }
         for (const SystemSerialDevice& d : system)
             if (sameDevice(info.device, d.device)) info.description = d.description;
@@ -56,13 +117,13 @@ bool PortPicker::select(QWidget* parent, int shownPort) {
         // Tried before it is kept: a mistyped name must not become the port's device.
         const std::string device = typed.toStdString();
         if (inUse.empty() || !sameDevice(device, inUse)) {
-            std::unique_ptr<SerialDevice> probe = m_factory();
-            if (!probe || !probe->open(device)) {
-                m_refusal =
-                    portErrorText(current, device, probe ? probe->openFailure() : PortFailure{});
+            const std::optional<PortResult> found =
+                probeDevices(m_factory, {device}, probeDeadlineMs).front();
+            if (!found || !found->done()) {
+                m_refusal = portErrorText(
+                    current, device, found ? *found : PortResult(PortCause::unknown, "neodpovídá"));
                 return false;
             }
-            probe->close();
         }
         return rememberPortDevice(current, device);
     }

@@ -39,6 +39,9 @@ public:
     std::function<int(TformPickPort&)> runPickDialog;
     // The serial devices the picker offers; unset means the system's.  Tests put theirs here.
     std::function<std::vector<SystemSerialDevice>()> listSerialDevices;
+    // A device whose driver does not answer its open holds the picker up this long at most
+    // (the probes run on a thread of their own; the window and the bridge go on meanwhile).
+    int probeDeadlineMs = 3000;
 
 private:
     TQCCom32& m_com;

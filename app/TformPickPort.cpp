@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "link/PortProbe.h"
 #include "link/SerialDevice.h"
 #include "ui_TformPickPort.h"
 
@@ -130,7 +131,7 @@ void TformPickPort::showDevices(int port, const std::vector<SystemSerialDevice>&
             ? QStringLiteral("Další zařízení (COM%1 určuje proměnná KVBRIDGE_COM%1)").arg(port)
             : QStringLiteral("Další zařízení, vybrané bude COM%1").arg(port));
     for (const SystemSerialDevice& d : devices) {
-        QString text = QString::fromStdString(d.device);
+        QString text = QString::fromStdString(shownDeviceName(d.device));
         if (!d.description.empty())
             text += QStringLiteral(" – ") + QString::fromStdString(d.description);
         auto* item = new QRadioButton(text, m_devicesBox);

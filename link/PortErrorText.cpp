@@ -5,7 +5,11 @@
 namespace kv {
 
 QString portLabel(int port, const std::string& device) {
-    return QStringLiteral("COM%1 (%2)").arg(port).arg(QString::fromStdString(device));
+    const QString com = QStringLiteral("COM%1").arg(port);
+    const QString shown = QString::fromStdString(shownDeviceName(device));
+    // On Windows port n is COMn itself unless another device was chosen for it.
+    if (shown.compare(com, Qt::CaseInsensitive) == 0) return com;
+    return com + QStringLiteral(" (") + shown + QLatin1Char(')');
 }
 
 QString portCauseText(const PortResult& result) {

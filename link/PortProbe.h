@@ -29,6 +29,10 @@ std::vector<SystemSerialDevice> systemSerialDevices();
 // /dev/serial/by-id link of a USB converter); device itself when there is none.
 std::string stableDeviceName(const std::string& device);
 
+// The name the operator knows device by: COM5 where the system lists \\.\COM5 (as Device
+// Manager shows it); device itself elsewhere.
+std::string shownDeviceName(const std::string& device);
+
 // True when both names lead to the same device.
 bool sameDevice(const std::string& a, const std::string& b);
 

@@ -3,6 +3,8 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <climits>
+#include <mutex>
+#include <utility>
 
 #include "link/Logging.h"
 #include "link/PortProbe.h"
@@ -16,9 +18,14 @@ namespace {
 // pseudo-terminal nobody reads never hangs the program.
 constexpr qint64 kWriteStallMs = 5000;
 
-QString& lastOpenFailure() {
-    static QString failure;
-    return failure;
+// True when failure is not the open failure logged last (a repeat is logged quietly); it is the
+// last one from now on.  The port picker probes on a thread of its own while the bridge retries
+// a lost port: one at a time.
+bool newOpenFailure(const QString& failure) {
+    static std::mutex mutex;
+    static QString last;
+    std::lock_guard lock(mutex);
+    return std::exchange(last, failure) != failure;
 }
 
 class QtSerialDevice final : public SerialDevice {
@@ -50,11 +57,10 @@ public:
                                             m_port.errorString().toStdString());
             // A port waited for is tried every few seconds: the same failure is logged once.
             const QString failure = m_port.portName() + QStringLiteral(": ") + m_port.errorString();
-            if (failure != lastOpenFailure())
+            if (newOpenFailure(failure))
                 qCInfo(lcLink).noquote() << "cannot open" << failure;
             else
                 qCDebug(lcLink).noquote() << "cannot open" << failure;
-            lastOpenFailure() = failure;
             m_port.clearError();
             return false;
         }
@@ -68,11 +74,10 @@ public:
             m_failure = {PortCause::busy, holder};
             const QString failure = m_port.portName() + QStringLiteral(": held by ") +
                                     QString::fromStdString(holder.empty() ? "another" : holder);
-            if (failure != lastOpenFailure()) qCInfo(lcLink).noquote() << "cannot open" << failure;
-            lastOpenFailure() = failure;
+            if (newOpenFailure(failure)) qCInfo(lcLink).noquote() << "cannot open" << failure;
             return false;
         }
-        lastOpenFailure().clear();
+        newOpenFailure({});
         m_lost.clear();
         qCInfo(lcLink) << "opened" << m_port.portName() << "as" << m_identity.text().c_str();
         return true;

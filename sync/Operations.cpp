@@ -65,7 +65,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     m_state.slowFrameCounter = 0;
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
-    m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)"
+    m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)", on Windows "COM1"
     const PortResult opened = m_com.Open();
     m_serverFault.reset();  // Start judges the server afresh, by its next delivery
     if (opened.done()) {
@@ -123,9 +123,7 @@ void Engine::stopCommunication() {
 
 std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
 
-std::string Engine::portText() const {
-    return "Port COM" + std::to_string(m_com.Port()) + " (" + portDeviceName(m_com.Port()) + ")";
-}
+std::string Engine::portText() const { return m_com.portText().toStdString(); }
 
 void Engine::portLost() {
     // Lost while communication runs: the tick goes on for the reply that may be under way.

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <filesystem>
+#include <future>
 #include <optional>
 
 #include "app/PortPicker.h"
@@ -50,6 +51,49 @@ protected:
     PortPicker picker{com, makeQtSerialDevice};
     Seen seen;
 };
+
+// A driver that does not answer its open until it is let go.
+class StuckDevice : public SerialDevice {
+public:
+    explicit StuckDevice(std::shared_future<void> release) : m_release(std::move(release)) {}
+    bool open(const std::string&) override {
+        m_release.wait();
+        return false;
+    }
+    void applyLineSettings(int, Handshake) override {}
+    bool isOpen() const override { return false; }
+    int bytesWaiting() override { return 0; }
+    std::string read(int) override { return {}; }
+    std::int64_t write(std::string_view) override { return 0; }
+    void purge() override {}
+    void close() override {}
+
+private:
+    std::shared_future<void> m_release;
+};
+
+// Ports whose driver does not answer hold the picker up for its deadline only, the event loop
+// turning meanwhile, and are listed as not answering.
+TEST(PortPickerProbe, APortThatDoesNotAnswerIsListedAsSuchAfterTheDeadline) {
+    std::promise<void> release;
+    TQCCom32 com{makeQtSerialDevice};
+    PortPicker picker{com, [stuck = release.get_future().share()] {
+                          return std::make_unique<StuckDevice>(stuck);
+                      }};
+    picker.probeDeadlineMs = 300;
+    bool loopTurned = false;
+    QTimer::singleShot(50, [&] { loopTurned = true; });
+    QString info;
+    picker.runPickDialog = [&](TformPickPort& dialog) {
+        info = dialog.findChild<QLabel*>("portInfo")->text();
+        return int(QDialog::Rejected);
+    };
+    EXPECT_FALSE(picker.select(nullptr));
+    release.set_value();
+    EXPECT_TRUE(loopTurned);
+    EXPECT_EQ(info.count(QString::fromUtf8("zařízení nelze otevřít (neodpovídá)")), 4)
+        << info.toStdString();
+}
 
 TEST_F(SelectPortTest, ListsTheOpenablePortsWithTheCurrentOneSelected) {
     com.setPort(3);

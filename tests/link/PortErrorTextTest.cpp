@@ -33,6 +33,8 @@ TEST(PortErrorText, NamesThePortItsDeviceAndTheCauseInCzech) {
                              test::expectedNoPermission(group));
         EXPECT_EQ(portErrorText(2, "/dev/ttyS1", row.failure), expected);
     }
+    // Port n on the device COMn (Windows) is named once.
+    EXPECT_EQ(portErrorText(2, "com2", {PortCause::missing, ""}), "COM2: zařízení neexistuje");
     // Only a missing device gets the hint how to give the port another one: in the window.
     const QString missing = openFailurePrompt(3, "/dev/ttyS2", {PortCause::missing, ""});
     EXPECT_TRUE(missing.contains("Porty?"));

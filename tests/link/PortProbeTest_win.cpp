@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "link/PortErrorText.h"
 #include "link/PortProbe.h"
 
 namespace kv {
@@ -13,6 +14,10 @@ TEST(PortProbe, TheSystemsAndTheOperatorsNamesOfAPortAreOneDevice) {
     EXPECT_FALSE(sameDevice("\\\\.\\COM7", "COM1"));
     EXPECT_EQ(stableDeviceName("\\\\.\\COM7"), "COM7");
     EXPECT_EQ(stableDeviceName("COM12"), "COM12");
+    // Shown as Device Manager names it, and port n on COMn without the device repeated.
+    EXPECT_EQ(shownDeviceName("\\\\.\\COM5"), "COM5");
+    EXPECT_EQ(portLabel(2, "\\\\.\\COM5"), "COM2 (COM5)");
+    EXPECT_EQ(portLabel(1, "COM1"), "COM1");
 }
 
 }  // namespace
