@@ -24,8 +24,10 @@ TformPickPort::TformPickPort(QWidget* parent)
       m_devicesBox(new QGroupBox(m_below)),
       m_typed(new QLineEdit(m_devicesBox)) {
     m_ui->setupUi(this);
-    // A dialog border with a title only: no system menu, no close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // A dialog border with a title and a close box (Zrušit), nothing to minimise or maximise:
+    // Qt offers a window manager every function unless one of them is named.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(218, 114);
     m_ui->OKBtn->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     m_ui->CancelBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
@@ -50,6 +52,9 @@ TformPickPort::TformPickPort(QWidget* parent)
     m_typed->setObjectName(QStringLiteral("typedDevice"));
     m_typed->setPlaceholderText(QStringLiteral("nebo zadejte zařízení, např. %1")
                                     .arg(QString::fromStdString(defaultPortDevice(5))));
+    // The hint is read whole, at any scale: the field is at least as wide as it.
+    m_typed->setMinimumWidth(m_typed->fontMetrics().horizontalAdvance(m_typed->placeholderText()) +
+                             2 * m_typed->fontMetrics().averageCharWidth() + 8);
     m_devicesBox->layout()->addWidget(m_typed);
     m_portInfo->hide();
     m_devicesBox->hide();
