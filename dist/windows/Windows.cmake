@@ -101,12 +101,12 @@ set(CPACK_NSIS_DISPLAY_NAME "Kordavo – řídící jednotka")
 set(CPACK_NSIS_MUI_ICON ${winout}/kvbridge.ico)
 set(CPACK_NSIS_MUI_UNIICON ${winout}/kvbridge.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME kvbridge.exe)
-set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_UNINSTALL_NAME Uninstall)
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/copyright)
-# Czech texts: a Unicode installer, the script read as UTF-8.
+set(CPACK_RESOURCE_FILE_LICENSE ${win}/licence.txt)
+# The installer speaks Czech whatever the system's language: its own script (NSIS.template.in
+# here, found before CPack's), a Unicode installer read as UTF-8.
+list(PREPEND CMAKE_MODULE_PATH ${win})
 set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-INPUTCHARSET UTF8")
-set(CPACK_NSIS_DEFINES "Unicode true")
 # CPack writes these into a CMake file, so backslashes and quotes are escaped for it.
 foreach(part INSTALL UNINSTALL)
   string(TOLOWER ${part} file)

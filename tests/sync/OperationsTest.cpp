@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "link/Cp1250.h"
+#include "link/PortErrorText.h"
 #include "link/SerialDevice.h"
 #include "support/EngineHarness.h"
 
@@ -69,10 +70,11 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
     h.engine->sendFictitiousEvents(2);
     h.engine->stopCommunication();
     h.engine->stopCommunication();
-    EXPECT_EQ(history, (std::vector<std::string>{
-                           "Komunikace spuštěna – Port COM1 (" + portDeviceName(1) + ")",
-                           "Server opět odpovídá", "Jan Novák – předáno",
-                           "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
+    EXPECT_EQ(history,
+              (std::vector<std::string>{
+                  "Komunikace spuštěna – Port " + portLabel(1, portDeviceName(1)).toStdString(),
+                  "Server opět odpovídá", "Jan Novák – předáno",
+                  "Do RJ posláno 2 fiktivních událostí", "Komunikace zastavena"}));
 }
 
 // A question of the operator's unanswered for 5 s is told in stavprac and the history; nothing at

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "link/Cp1250.h"
+#include "link/PortErrorText.h"
 #include "support/EngineHarness.h"
 
 namespace kv::test {
@@ -25,7 +26,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.tick();
     EXPECT_EQ(h.engine->commState(), CommState::portLost);
     EXPECT_TRUE(h.com->Lost());
-    const std::string port = "Port COM1 (" + portDeviceName(1) + ")";
+    const std::string port = "Port " + portLabel(1, portDeviceName(1)).toStdString();
     // The narrow field has the words that say what happened; the status has the device too.
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::failure);
