@@ -4,13 +4,6 @@
 
 namespace kv {
 
-namespace {
-// A box has a title and a close button, nothing to minimise or maximise.  Qt offers a window
-// manager every function unless one of them is named, so the close button is named.
-constexpr Qt::WindowFlags kBoxFlags =
-    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
-}  // namespace
-
 MessageBoxPrompts::~MessageBoxPrompts() {
     delete m_report;
     delete m_notice;
@@ -19,7 +12,7 @@ MessageBoxPrompts::~MessageBoxPrompts() {
 
 PromptAnswer MessageBoxPrompts::abortRetry(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Abort | QMessageBox::Retry,
-                    m_window, kBoxFlags);
+                    m_window);
     // In Czech whether or not Qt's catalogue is installed.
     box.button(QMessageBox::Abort)->setText(QStringLiteral("Přerušit"));
     box.button(QMessageBox::Retry)->setText(QStringLiteral("Opakovat"));
@@ -39,7 +32,7 @@ void MessageBoxPrompts::message(const QString& caption, const QString& text) {
 
 bool MessageBoxPrompts::confirm(const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
-                    m_window, kBoxFlags);
+                    m_window);
     // In Czech whether or not Qt's catalogue is installed; a stray Enter changes nothing.
     box.button(QMessageBox::Yes)->setText(QStringLiteral("Ano"));
     box.button(QMessageBox::No)->setText(QStringLiteral("Ne"));
@@ -59,7 +52,7 @@ void MessageBoxPrompts::notice(const QString& caption, const QString& text) {
 void MessageBoxPrompts::showModeless(QPointer<QMessageBox>& box, QMessageBox::Icon icon,
                                      const QString& caption, const QString& text) {
     if (box == nullptr) {
-        box = new QMessageBox(icon, caption, text, QMessageBox::Ok, m_window, kBoxFlags);
+        box = new QMessageBox(icon, caption, text, QMessageBox::Ok, m_window);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
     } else {

@@ -24,10 +24,8 @@ TformPickPort::TformPickPort(QWidget* parent)
       m_devicesBox(new QGroupBox(m_below)),
       m_typed(new QLineEdit(m_devicesBox)) {
     m_ui->setupUi(this);
-    // A dialog border with a title and a close box (Zrušit), nothing to minimise or maximise:
-    // Qt offers a window manager every function unless one of them is named.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+    // A dialog border with a title only: no system menu, no close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(218, 114);
     m_ui->OKBtn->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     m_ui->CancelBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
