@@ -36,7 +36,10 @@ void Engine::unitIsSilent(bool spokeBefore) {
 
 void Engine::watchUnit() {
     const std::int64_t now = m_clock.monotonicMs();
-    if (m_unitAskedAtMs && now - *m_unitAskedAtMs >= kUnitAnswerMs) {
+    if (m_status.state == CommState::portLost) {
+        // A question the lost port took away is not the unit's to answer.
+        m_unitAskedAtMs.reset();
+    } else if (m_unitAskedAtMs && now - *m_unitAskedAtMs >= kUnitAnswerMs) {
         m_unitAskedAtMs.reset();
         qCWarning(lcSync) << "the unit did not answer a question within 5 s";
         showFault(Field::stavprac, cp1250(kUnitNotAnsweringText));

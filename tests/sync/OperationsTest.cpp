@@ -135,6 +135,14 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     h.unitSends(frameOf({3}));
     h.ticks(5);
     EXPECT_FALSE(h.engine->status().unitSilent);
+
+    // Asked, and the port lost before the answer: the port's failure, not the unit's silence.
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
+    h.engine->command(ToUnit::statisticsRequest);
+    h.line->lostCause = "Input/output error";
+    h.ticks(100);
+    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    EXPECT_FALSE(h.engine->status().unitSilent);
 }
 
 }  // namespace
