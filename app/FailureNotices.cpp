@@ -77,7 +77,7 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
             return Notice{"Kordavo – komunikace opět běží", summary, Tone::normal};
         }
         if (!told || status.state == CommState::stopped) return std::nullopt;
-        if (wasPort) return portBack();
+        if (wasPort && m_toldKind == CommState::portLost) return portBack();
         return Notice{"Kordavo – komunikace opět běží", statusWords(status, nowMs).lines().front(),
                       Tone::normal};
     }

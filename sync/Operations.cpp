@@ -104,7 +104,12 @@ void Engine::resumeCommunication(const std::string& cause) {
     clearFaults();
     m_status.portAwaited = false;
     if (!cause.empty()) show(Field::stavprac, cp1250(cause));
-    setCommState(CommState::running, cause);
+    // The port's return ends the port's failure only: a server that failed before stays
+    // failing until a delivery, without a moment of "running" in between to be told.
+    if (m_serverFault)
+        setCommState(CommState::serverFailing, *m_serverFault);
+    else
+        setCommState(CommState::running, cause);
 }
 
 void Engine::stopCommunication() {
@@ -168,9 +173,6 @@ bool Engine::reopenPort() {
     resumeCommunication(portText() + " je zpět");
     show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
     note(portText() + " je zpět");
-    // The port's return ends the port's failure only: a server that failed before stays
-    // failing until a delivery.
-    if (m_serverFault) setCommState(CommState::serverFailing, *m_serverFault);
     return true;
 }
 

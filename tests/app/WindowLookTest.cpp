@@ -164,6 +164,12 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {9'600'000, CommState::running, 0, {}},
         {9'760'000, CommState::running, 0, Tone::normal, false, false,
          "3 výpadky serveru za posledních 10 min"},
+        // The server's failure told, the port lost for a moment: its return is no news, the
+        // server's recovery is.
+        {20'000'000, CommState::serverFailing, 0, {}},
+        {20'060'000, CommState::serverFailing, 0, Tone::failure},
+        {20'070'000, CommState::portLost, 0, {}},
+        {20'075'000, CommState::running, 0, Tone::normal, false, false, "Komunikace spuštěna"},
     };
     FailureWatch watch;
     for (const auto& row : rows) {

@@ -53,7 +53,11 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
 
     h.line->failingNames.clear();
     h.line->lostCause.clear();
+    std::vector<CommState> states;
+    h.engine->setStatusListener([&](const BridgeStatus& s) { states.push_back(s.state); });
     ASSERT_TRUE(h.engine->reopenPort());
+    EXPECT_EQ(std::count(states.begin(), states.end(), CommState::running), 0)
+        << "no moment of running for a notice to take for the server's recovery";
     EXPECT_EQ(h.sentCodes(), std::vector<int>({11}));
     EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
     EXPECT_EQ(h.engine->status().cause, "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
