@@ -44,6 +44,12 @@ int runService(int argc, char** argv) {
             !shown.text.empty())
             qCInfo(lcApp).noquote() << QStringLiteral("V okně: ") + fromCp1250(shown.text);
     });
+    // The history the window would keep, a line each: what an administrator reads back after a
+    // weekend, dated by the log.
+    QObject::connect(&bridge, &Bridge::historyAdded, [](const HistoryEntry& entry) {
+        qCInfo(lcApp).noquote() << QStringLiteral("Historie: ") +
+                                       QString::fromStdString(entry.text);
+    });
     // Ready once the bridge does its steady work: serving the unit, or waiting for a port that
     // is not there (which may last; STATUS= says so).  A delayed start is still starting.
     const QString instanceName = QDir::toNativeSeparators(QDir::currentPath());
