@@ -2,12 +2,12 @@
 
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace kv {
 
@@ -33,7 +33,8 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
         std::lock_guard lock(probes->mutex);
         probes->waiting = &loop;
     }
-    std::thread([probes, factory, devices] {
+    // A QThread: the serial layer watches its device with notifiers, which want one.
+    QThread* thread = QThread::create([probes, factory, devices] {
         for (std::size_t i = 0; i < devices.size(); ++i) {
             std::unique_ptr<SerialDevice> probe = factory();
             PortResult result = PortFailure{};
@@ -50,7 +51,10 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
         std::lock_guard lock(probes->mutex);
         if (probes->waiting)
             QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
-    }).detach();
+    });
+    // Left to run past the deadline if it must, and deleted once it has ended.
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
     QTimer::singleShot(deadlineMs, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     std::lock_guard lock(probes->mutex);
@@ -128,10 +132,9 @@ bool PortPicker::select(QWidget* parent, int shownPort) {
         return rememberPortDevice(current, device);
     }
     if (const int chosen = dialog.itemIndex(); chosen >= 0) {
-        // The digit after "COM"; a port in use stays the component's port until the window
-        // moves communication.
+        // The digit after "COM": the window makes it the settings' port, which the next Start
+        // opens (and moves a running communication to it at once).
         m_chosenPort = dialog.items().at(chosen).mid(3, 1).toInt();
-        if (!m_com.Opened()) m_com.setPort(m_chosenPort);
         return true;
     }
     if (const int chosen = dialog.deviceIndex(); chosen >= 0 && chosen < int(others.size()))

@@ -22,8 +22,9 @@ public:
         : m_com(com), m_factory(std::move(probeFactory)) {}
     ~PortPicker() { delete m_dialog; }
 
-    // Shown in front of parent.  True after OK with a choice: a port (chosenPort; a closed
-    // port's number becomes it) or a device for the current port (remembered in porty.cfg).
+    // Shown in front of parent.  True after OK with a choice: a port (chosenPort, for the
+    // window to make the settings' port) or a device for the current port (remembered in
+    // porty.cfg).  The serial component is not touched.
     // The current port is the one in use, else shownPort (the one the window shows chosen; 0
     // for the component's).
     bool select(QWidget* parent, int shownPort = 0);
