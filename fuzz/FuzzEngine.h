@@ -33,7 +33,10 @@ void emptyScratchDir();
 // with the port open.  tick() runs one tick as the bridge does and moves the clock on by 100 ms.
 struct FuzzEngine {
     FuzzEngine();
-    void tick() { test::tickAsTheBridgeDoes(*engine, clock, *line); }
+    void tick() {
+        require(test::tickAsTheBridgeDoes(*engine, clock, *line),
+                "the engine asked to be woken again at once and changed nothing");
+    }
 
     test::FakeClock clock;
     std::shared_ptr<test::FakeSerialLine> line = std::make_shared<test::FakeSerialLine>();

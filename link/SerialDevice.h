@@ -36,8 +36,9 @@ public:
     virtual std::string read(int maxBytes) = 0;
     // Writes all bytes, blocking until the device has taken them; returns the count taken.
     virtual std::int64_t write(std::string_view bytes) = 0;
-    // Called from the event loop whenever input has arrived; devices that cannot tell are
-    // looked at by the tick alone.
+    // Called whenever input has arrived: from the event loop, and also from inside this
+    // device's own calls (a look at what waits, a write).  Devices that cannot tell are looked
+    // at by the tick alone.
     virtual void setInputListener(std::function<void()> listener) { (void)listener; }
     // Discards what is waiting to be read.  What was written still goes out: the answer to the
     // unit is written just before the purge that ends an exchange.

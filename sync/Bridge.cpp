@@ -41,8 +41,10 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     m_job.setSingleShot(true);
     m_job.setTimerType(Qt::PreciseTimer);  // slower transfer's bursts start on the second
     connect(&m_job, &QTimer::timeout, this, [this] { handle([this] { m_engine->wake(); }); });
-    connect(m_com.get(), &TQCCom32::inputArrived, this,
-            [this] { handle([this] { m_engine->inputArrived(); }); });
+    // Queued: the serial layer also tells of input from inside a look at the port or a write.
+    connect(
+        m_com.get(), &TQCCom32::inputArrived, this,
+        [this] { handle([this] { m_engine->inputArrived(); }); }, Qt::QueuedConnection);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &Bridge::retryPortNow);
 }
@@ -65,9 +67,13 @@ void Bridge::handle(const std::function<void()>& operation) {
 
 void Bridge::followJob() {
     const auto due = m_engine->wakeDueMs();
-    if (!due) return m_job.stop();
-    const std::int64_t in = *due - m_parts.clock->monotonicMs();
-    m_job.start(int(std::clamp<std::int64_t>(in, 0, kTickMs)));
+    const std::int64_t now = m_parts.clock->monotonicMs();
+    // A wake that left the same instant due changed nothing: woken again at once it would spin.
+    // The tick looks again.
+    const bool stuck = due && due == m_lastWake && *due <= now && !m_engine->jobRunning();
+    m_lastWake = due;
+    if (!due || stuck) return m_job.stop();
+    m_job.start(int(std::clamp<std::int64_t>(*due - now, 0, kTickMs)));
 }
 
 OperationResult Bridge::command(ToUnit frameCode) { return m_engine->command(frameCode); }

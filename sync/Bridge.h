@@ -134,6 +134,7 @@ private:
     QTimer m_retry;
     QTimer m_job;  // a run's next frame between ticks: at once, or after the pause
     std::function<void()> m_afterRun;              // the end, waiting for a run to finish
+    std::optional<std::int64_t> m_lastWake;        // what the engine asked to be woken at last
     std::optional<std::int64_t> m_delayedUntilMs;  // monotonic end of the delayed start
     int m_delayedShown = -1;                       // the seconds stavprac shows
 };

@@ -129,7 +129,10 @@ std::optional<std::int64_t> Engine::jobDueMs() const {
 
 bool Engine::askJobToEnd() {
     if (!m_job) return false;
-    if (m_job->runsOnWhenAskedToEnd(m_com.Baud(), optionOn(m_settings.slowcom))) return true;
+    const std::int64_t backlogMs =
+        std::max<std::int64_t>(m_lineFreeAtMs - m_clock.monotonicMs(), 0);
+    if (m_job->runsOnWhenAskedToEnd(m_com.Baud(), optionOn(m_settings.slowcom), backlogMs))
+        return true;
     finishJob(UnitJob::End::cutShort);
     return false;
 }

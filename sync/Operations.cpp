@@ -116,6 +116,10 @@ void Engine::stopCommunication() {
     // A run under way ends before its next frame; a table download through within 10 s runs to
     // its closing frame first, and the port closes after it.
     if (!askJobToEnd()) m_com.Close();
+    // A frame under way is not read on: nothing is due until the next Start.
+    m_state.receiveSettle = 0;
+    m_state.readDeadline.reset();
+    m_state.readWakeAt.reset();
     if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
     clearFaults();
     m_startedAtMs.reset();

@@ -262,7 +262,7 @@ void Engine::inputArrived() {
 
 std::optional<std::int64_t> Engine::wakeDueMs() const {
     if (m_job) return jobDueMs();
-    if (m_state.receiveSettle == 1) return m_state.readWakeAt;
+    if (m_state.receiveSettle == 1 && !communicationStopped()) return m_state.readWakeAt;
     return std::nullopt;
 }
 

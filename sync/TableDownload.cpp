@@ -109,12 +109,14 @@ void TableDownload::sent() {
     }
 }
 
-bool TableDownload::runsOnWhenAskedToEnd(int baud, bool slowcom) {
+bool TableDownload::runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t lineBacklogMs) {
     if (m_finishing || m_phase == Phase::closed) return true;
-    // The frames left with the closing one, on the line and in the pauses after every fifth.
+    // The frames left with the closing one, on the line and in the pauses after every fifth,
+    // after those the system still holds for the line.
     const std::int64_t frames = std::int64_t(m_total > m_sent ? m_total - m_sent : 0) + 1;
     std::int64_t ms = frames * 19 * 10 * 1000 / std::max(baud, 1);
     if (slowcom) ms = std::max(ms, (frames / 5 + 1) * 1000);
+    ms += lineBacklogMs;
     m_finishing = ms < kFinishBeforeTheEndMs;
     qCInfo(lcSync).nospace() << "asked to end during a table download, " << frames - 1
                              << " records left (about " << (ms + 999) / 1000 << " s): "

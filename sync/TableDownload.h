@@ -52,7 +52,7 @@ public:
     void sent() override;
     std::uint64_t done() const override { return m_sent; }
     std::uint64_t total() const override { return m_total; }
-    bool runsOnWhenAskedToEnd(int baud, bool slowcom) override;
+    bool runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t lineBacklogMs) override;
 
     // Records sent to the unit so far, and records left out because they cannot be converted.
     std::uint64_t skipped() const { return m_skipped; }

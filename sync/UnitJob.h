@@ -42,11 +42,13 @@ public:
     virtual void sent() = 0;
     virtual std::uint64_t done() const = 0;
     virtual std::uint64_t total() const = 0;
-    // Asked to end with the line at baud: true when the run goes on to its last frame all the
-    // same (a table download that is through within 10 s), false when it ends now.
-    virtual bool runsOnWhenAskedToEnd(int baud, bool slowcom) {
+    // Asked to end with the line at baud, still busy for lineBacklogMs with frames handed over
+    // before: true when the run goes on to its last frame all the same (a table download that
+    // is through within 10 s), false when it ends now.
+    virtual bool runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t lineBacklogMs) {
         (void)baud;
         (void)slowcom;
+        (void)lineBacklogMs;
         return false;
     }
     virtual void ended(End how) { (void)how; }

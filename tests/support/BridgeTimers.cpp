@@ -4,10 +4,10 @@
 
 namespace kv::test {
 
-void tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line) {
+bool tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line) {
     engine.tick();
     const std::int64_t next = clock.monotonicMs() + 100;
-    for (int steps = 0; steps < 100'000; ++steps) {
+    for (;;) {
         const std::int64_t now = clock.monotonicMs();
         std::int64_t at = next;
         if (const auto due = engine.wakeDueMs()) at = std::min(at, std::max(*due, now));
@@ -18,11 +18,16 @@ void tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line)
         if (input) {
             line.deliverDue();
             engine.inputArrived();
-        } else {
-            engine.wake();
+            continue;
         }
+        const auto due = engine.wakeDueMs();
+        const std::size_t written = line.written.size();
+        engine.wake();
+        if (engine.wakeDueMs() == due && line.written.size() == written && !engine.jobRunning())
+            return false;
     }
     clock.advanceMs(next - clock.monotonicMs());
+    return true;
 }
 
 }  // namespace kv::test

@@ -22,7 +22,10 @@ EngineHarness::EngineHarness() {
     EngineProbe::setCommState(*engine, CommState::running);  // as after Start: the port is open
 }
 
-void EngineHarness::tick() { tickAsTheBridgeDoes(*engine, clock, *line); }
+void EngineHarness::tick() {
+    if (!tickAsTheBridgeDoes(*engine, clock, *line))
+        ADD_FAILURE() << "the engine asked to be woken again at once and changed nothing";
+}
 
 std::string frameText(const CommandFrame& frame) {
     return std::string(reinterpret_cast<const char*>(frame.bytes.data()), frame.bytes.size());

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 #include "link/Errors.h"
 #include "link/EventFields.h"
@@ -45,13 +46,26 @@ TEST(Reception, TailArrivingDuringTheReadIsTakenOnceTheLineIsQuietBehindIt) {
     const std::string text = frameText(kEvent);
     h.line->input = "Z" + text.substr(0, 10);
     h.ticks(2);
-    const auto arrival = h.clock.monotonicMs() + 1500;
+    // Between two ticks: read as it arrives, sent the moment the line has been quiet behind it.
+    const auto arrival = h.clock.monotonicMs() + 1550;
     h.line->arrivals.push_back({arrival, text.substr(10)});
-    while (h.http.calls().empty() && h.clock.monotonicMs() < arrival + 1000) h.tick();
+    std::optional<std::int64_t> sentAt;
+    h.engine->setStatusListener([&](const BridgeStatus& s) {
+        if (s.requestUnderWay && !sentAt) sentAt = h.clock.monotonicMs();
+    });
+    h.ticks(20);
     EXPECT_EQ(h.http.calls().size(), 1u);
-    // Sent in the tick in which the quiet behind the tail began.
-    EXPECT_GT(h.clock.monotonicMs(), arrival + UnitFrameReader::kQuietMs);
-    EXPECT_LE(h.clock.monotonicMs(), arrival + UnitFrameReader::kQuietMs + 100);
+    EXPECT_EQ(sentAt, arrival + UnitFrameReader::kQuietMs);
+}
+
+// Stop while a frame is still arriving: nothing is due until the next Start, nothing spins.
+TEST(Reception, StopWhileAFrameArrivesLeavesNothingDue) {
+    EngineHarness h;
+    h.line->input = "Z" + frameText(kEvent).substr(0, 10);
+    h.ticks(3);
+    ASSERT_TRUE(h.engine->wakeDueMs());
+    h.engine->stopCommunication();
+    EXPECT_EQ(h.engine->wakeDueMs(), std::nullopt);
 }
 
 // A frame whose tail never comes is dropped at the start of the third clock second after its
