@@ -17,28 +17,31 @@ namespace {
 struct Probes {
     std::mutex mutex;
     std::vector<std::optional<PortResult>> found;
+    std::size_t left = 0;           // probes still running
     QEventLoop* waiting = nullptr;  // the loop to end once all are found
 };
 
-// Each device opened once and closed again, on a thread of its own: the window (and the bridge
-// under it) go on meanwhile.  A device still not answering at the deadline is left to its
-// thread and reported as not answering.
+// Each device opened once and closed again, each on a thread of its own: the window (and the
+// bridge under it) go on meanwhile, and a device that does not answer holds up no other.  One
+// still not answering at the deadline is left to its thread and reported as not answering.
 std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& factory,
                                                     const std::vector<std::string>& devices,
                                                     int deadlineMs) {
     auto probes = std::make_shared<Probes>();
     probes->found.resize(devices.size());
+    probes->left = devices.size();
+    if (devices.empty()) return {};
     QEventLoop loop;
     {
         std::lock_guard lock(probes->mutex);
         probes->waiting = &loop;
     }
-    // A QThread: the serial layer watches its device with notifiers, which want one.
-    QThread* thread = QThread::create([probes, factory, devices] {
-        for (std::size_t i = 0; i < devices.size(); ++i) {
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        // A QThread: the serial layer watches its device with notifiers, which want one.
+        QThread* thread = QThread::create([probes, factory, device = devices[i], i] {
             std::unique_ptr<SerialDevice> probe = factory();
             PortResult result = PortFailure{};
-            if (probe && probe->open(devices[i])) {
+            if (probe && probe->open(device)) {
                 probe->close();
                 result = {};
             } else if (probe) {
@@ -47,14 +50,13 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
             probe.reset();
             std::lock_guard lock(probes->mutex);
             probes->found[i] = result;
-        }
-        std::lock_guard lock(probes->mutex);
-        if (probes->waiting)
-            QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    // Left to run past the deadline if it must, and deleted once it has ended.
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+            if (--probes->left == 0 && probes->waiting)
+                QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        // Left to run past the deadline if it must, and deleted once it has ended.
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        thread->start();
+    }
     QTimer::singleShot(deadlineMs, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     std::lock_guard lock(probes->mutex);
