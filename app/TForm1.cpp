@@ -104,7 +104,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
 
     const auto on = [this](QPushButton* b, void (TForm1::*handler)()) {
         connect(b, &QPushButton::clicked, this,
-                [this, handler] { guarded([&] { (this->*handler)(); }); });
+                [this, handler] { handle([&] { (this->*handler)(); }); });
     };
     on(m_ui->stavstart, &TForm1::terminalstart);
     on(m_ui->stavstop, &TForm1::appstop);
@@ -130,7 +130,7 @@ TForm1::~TForm1() {
     m_bridge.reset();
 }
 
-void TForm1::guarded(const std::function<void()>& handler) { m_bridge->handle(handler); }
+void TForm1::handle(const std::function<void()>& handler) { m_bridge->handle(handler); }
 
 void TForm1::showProgress(const JobProgress& progress) {
     if (progress.kind == JobProgress::Kind::none) return m_progress->hide();

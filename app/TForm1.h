@@ -102,7 +102,7 @@ private:
     // Tells the operator why an operation was refused; nothing when it was done.
     void tell(OperationResult result);
     // Runs a handler; a failure ends it and reaches the general error handler.
-    void guarded(const std::function<void()>& handler);
+    void handle(const std::function<void()>& handler);
     // The bar over stavdatum, once a run has taken a second.
     void showProgress(const JobProgress& progress);
     void showStatus(const BridgeStatus& status);

@@ -11,7 +11,7 @@ namespace kv {
 
 void TForm1::connectTray(Tray& tray) {
     connect(&tray, &Tray::showWindowRequested, this, [this] { Tray::showWindow(*this); });
-    connect(&tray, &Tray::startRequested, this, [this] { guarded([this] { terminalstart(); }); });
+    connect(&tray, &Tray::startRequested, this, [this] { handle([this] { terminalstart(); }); });
     connect(&tray, &Tray::quitRequested, this, &TForm1::quitAsking);
     connect(this, &TForm1::hiddenToTray, &tray, &Tray::tellHidden);
     new FailureNotices(
