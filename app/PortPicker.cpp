@@ -17,7 +17,6 @@ namespace {
 struct Probes {
     std::mutex mutex;
     std::vector<std::optional<PortResult>> found;
-    std::size_t left = 0;           // probes still running
     QEventLoop* waiting = nullptr;  // the loop to end once all are found
 };
 
@@ -29,7 +28,6 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
                                                     int deadlineMs) {
     auto probes = std::make_shared<Probes>();
     probes->found.resize(devices.size());
-    probes->left = devices.size();
     if (devices.empty()) return {};
     QEventLoop loop;
     {
@@ -50,7 +48,10 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
             probe.reset();
             std::lock_guard lock(probes->mutex);
             probes->found[i] = result;
-            if (--probes->left == 0 && probes->waiting)
+            const auto& found = probes->found;
+            const bool all = std::all_of(found.begin(), found.end(),
+                                         [](const auto& f) { return f.has_value(); });
+            if (all && probes->waiting)
                 QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
         });
         // Left to run past the deadline if it must, and deleted once it has ended.

@@ -143,7 +143,6 @@ void Engine::finishJob(UnitJob::End how) {
     m_jobEnd = nullptr;
     m_pauseUntilMs.reset();
     m_state.slowFrameCounter = 0;
-    job->ended(how);
     m_jobProgress = JobProgress{};
     if (m_jobListener) m_jobListener(m_jobProgress);
     // Stop let a run finish on the open port: closed once it is through.

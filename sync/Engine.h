@@ -152,8 +152,7 @@ public:
     // Stop or the program's end: the run ends before its next frame, except a table download
     // through within 10 s, which runs to its closing frame first.  True while it still runs.
     bool askJobToEnd();
-    // How far the run under way has come, and each change of it (its end: kind none).
-    const JobProgress& jobProgress() const { return m_jobProgress; }
+    // Each change of how far the run under way has come (its end: kind none).
     using JobListener = std::function<void(const JobProgress& progress)>;
     void setJobListener(JobListener listener) { m_jobListener = std::move(listener); }
 

@@ -126,7 +126,9 @@ bool TableDownload::runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t li
 }
 
 TableDownload::~TableDownload() {
-    if (m_phase != Phase::opening && m_phase != Phase::closed)
+    // The mark stands from the opening frame until the closing one went out.
+    std::error_code ec;
+    if (std::filesystem::exists(m_mark, ec))
         logTableDownloadCutShort(m_clock.monotonicMs() - m_startMs);
 }
 

@@ -51,7 +51,6 @@ public:
         (void)lineBacklogMs;
         return false;
     }
-    virtual void ended(End how) { (void)how; }
 };
 
 }  // namespace kv
