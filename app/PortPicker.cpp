@@ -5,6 +5,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,10 @@
 namespace kv {
 
 namespace {
+
+// Probe threads started and not yet deleted; one whose device never answers may outlive its
+// picker.
+std::atomic<int> probeThreads{0};
 
 // What a probe of each device found: opened (done), why not, or nothing yet.
 struct Probes {
@@ -55,7 +60,9 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
                 QMetaObject::invokeMethod(probes->waiting, &QEventLoop::quit, Qt::QueuedConnection);
         });
         // Left to run past the deadline if it must, and deleted once it has ended.
+        ++probeThreads;
         QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        QObject::connect(thread, &QObject::destroyed, [] { --probeThreads; });
         thread->start();
     }
     QTimer::singleShot(deadlineMs, &loop, &QEventLoop::quit);
@@ -66,6 +73,8 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
 }
 
 }  // namespace
+
+int PortPicker::probesRunning() { return probeThreads.load(); }
 
 bool PortPicker::select(QWidget* parent, int shownPort) {
     delete m_dialog;

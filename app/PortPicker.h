@@ -43,6 +43,8 @@ public:
     // A device whose driver does not answer its open holds the picker up this long at most
     // (the probes run on a thread of their own; the window and the bridge go on meanwhile).
     int probeDeadlineMs = 3000;
+    // Probe threads not yet ended and deleted (a stuck device's outlives the picker).
+    static int probesRunning();
 
 private:
     TQCCom32& m_com;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <chrono>
 #include <filesystem>
 #include <future>
 #include <optional>
@@ -90,6 +92,13 @@ TEST(PortPickerProbe, APortThatDoesNotAnswerIsListedAsSuchAfterTheDeadline) {
     };
     EXPECT_FALSE(picker.select(nullptr));
     release.set_value();
+    // The threads left behind end once their devices answer, and are deleted.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (PortPicker::probesRunning() > 0 && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_EQ(PortPicker::probesRunning(), 0);
     EXPECT_TRUE(loopTurned);
     EXPECT_EQ(info.count(QString::fromUtf8("zařízení nelze otevřít (neodpovídá)")), 4)
         << info.toStdString();
