@@ -71,8 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TerminalConfig settings = e.engine->settings();
     settings.slowcom = (flags & 0x01) ? "1" : "0";
     e.engine->setSettings(settings);
-    test::EngineProbe::state(*e.engine).nameRequested = (flags & 0x02) ? 1 : 0;
-    test::EngineProbe::state(*e.engine).frame[13] = e.engine->state().nameRequested;
+    EngineState& state = test::EngineProbe::state(*e.engine);
+    state.nameRequested = (flags & 0x02) ? 1 : 0;
+    state.frame[13] = state.nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
     e.tick();  // the request is under way
     const int status = kStatuses[(flags >> 4) & 7];
@@ -82,10 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     else
         e.http.complete(body, status);
     // The reply is taken within a few ticks (a failure at the latest when its deadline passes).
-    for (int i = 0; i < 400 && e.engine->state().requestKind != RequestKind::none; ++i) e.tick();
+    for (int i = 0; i < 400 && e.engine->status().requestUnderWay; ++i) e.tick();
 
-    const EngineState& s = e.engine->state();
-    require(s.requestKind == RequestKind::none && s.serverPhase == ServerPhase::idle,
+    require(!e.engine->status().requestUnderWay && !e.engine->requestOutstanding(),
             "the reply left a request outstanding");
     std::error_code ec;
     require(!std::filesystem::exists(e.engine->getTxt(), ec) &&

@@ -45,8 +45,6 @@ class Engine {
 public:
     Engine(TQCCom32& com, HttpControl& http, Clock& clock, EnginePaths paths);
 
-    const EngineState& state() const { return m_state; }
-
     // The settings as terminal.cfg holds them, or as the operator has just changed them: the
     // address and host of every request, slower transfer and the clock with every poll take
     // effect at once.

@@ -135,7 +135,7 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     ASSERT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.http->calls()[0].url, "http://127.0.0.1/kw/gcalc.php?firma=12&httphost=server");
-    EXPECT_EQ(w.form->bridge().engine().state().requestKind, RequestKind::recalculation);
+    EXPECT_TRUE(w.form->bridge().status().requestUnderWay);
     // A second click while the first is under way does not replace it.
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);

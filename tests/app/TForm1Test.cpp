@@ -81,7 +81,7 @@ TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     EXPECT_TRUE(w.form->Timer1().isActive());
     EXPECT_EQ(w.form->QCCom321().Baud(), 2400);
     EXPECT_EQ(w.form->QCCom321().Port(), 2);
-    EXPECT_EQ(w.form->bridge().engine().state().companyId, 12);
+    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 12);
     EXPECT_EQ(w.text("statpc"), "11");
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(w.prompts.shown.empty());
@@ -129,7 +129,7 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_TRUE(w.running());
     ASSERT_EQ(w.prompts.shown.size(), 1u);
     EXPECT_TRUE(w.prompts.shown[0].text.contains("abc"));
-    EXPECT_EQ(w.form->bridge().engine().state().companyId, 0);
+    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 0);
 }
 
 TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
@@ -172,7 +172,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     w.form->findChild<QPushButton*>("cfguloz")->click();
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_TRUE(w.running());
-    EXPECT_EQ(w.form->bridge().engine().state().companyId, 7);
+    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 7);
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "1", "7"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "err1.dat"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));

@@ -54,6 +54,19 @@ std::vector<int> EngineHarness::sentCodes() const {
     return codes;
 }
 
+std::optional<int> EngineHarness::ticksUntilTablesAnnounced(int limit) {
+    const auto announced = [this] {
+        const std::vector<int> codes = sentCodes();
+        return std::count(codes.begin(), codes.end(), 7);
+    };
+    const auto before = announced();
+    for (int n = 1; n <= limit; ++n) {
+        tick();
+        if (announced() > before) return n;
+    }
+    return std::nullopt;
+}
+
 CommandFrame frameOf(std::initializer_list<int> bytes) {
     CommandFrame f;
     int i = 1;
@@ -69,8 +82,7 @@ const std::string kEventUrl =
 void request(EngineHarness& h, const CommandFrame& frame) {
     h.unitSends(frame);
     h.ticks(3);
-    if (h.engine->state().serverPhase != ServerPhase::waiting)
-        ADD_FAILURE() << "the frame's request is not awaited";
+    if (!h.engine->status().requestUnderWay) ADD_FAILURE() << "the frame's request is not awaited";
 }
 
 void reply(EngineHarness& h, const std::string& body) {

@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ struct EngineHarness {
     // Frames written to the unit so far (each checked for its F0 F0 A5 header).
     std::vector<CommandFrame> sentFrames() const;
     std::vector<int> sentCodes() const;
+    // Ticks until the unit is told its tables changed (frame 7), at most limit: how many it
+    // took, or none.
+    std::optional<int> ticksUntilTablesAnnounced(int limit);
+    // Sets up a state that takes long to reach.
     EngineState& state() { return EngineProbe::state(*engine); }
     // An option of terminal.cfg ("1" or "0") as the operator sets it.
     void setOption(Bytes TerminalConfig::*option, bool on) {

@@ -18,7 +18,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
     h.unitSends(frameOf({2, 0, 7, 3, 4, 5, 7, 4, 9, 5, 3, 24, 1}));
     h.ticks(3);
-    ASSERT_EQ(h.engine->state().requestKind, RequestKind::event);
+    ASSERT_TRUE(h.engine->status().requestUnderWay);
 
     h.line->lostCause = "Input/output error";
     h.line->failingNames.insert(portDeviceName(1));
