@@ -71,9 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TerminalConfig settings = e.engine->settings();
     settings.slowcom = (flags & 0x01) ? "1" : "0";
     e.engine->setSettings(settings);
-    EngineState& state = test::EngineProbe::state(*e.engine);
-    state.nameRequested = (flags & 0x02) ? 1 : 0;
-    state.frame[13] = state.nameRequested;
+    const std::uint8_t nameRequested = (flags & 0x02) ? 1 : 0;
+    test::EngineProbe::exchange(*e.engine).nameRequested = nameRequested;
+    test::EngineProbe::frame(*e.engine)[13] = nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
     e.tick();  // the request is under way
     const int status = kStatuses[(flags >> 4) & 7];

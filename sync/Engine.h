@@ -11,13 +11,14 @@
 #include "link/Clock.h"
 #include "link/CommandFrame.h"
 #include "link/TQCCom32.h"
-#include "link/UnitFrameReader.h"
 #include "sync/BridgeStatus.h"
 #include "sync/Display.h"
-#include "sync/EngineState.h"
+#include "sync/FrameQueue.h"
 #include "sync/HttpControl.h"
 #include "sync/OperationResult.h"
+#include "sync/Reception.h"
 #include "sync/RequestUrls.h"
+#include "sync/ServerExchange.h"
 #include "sync/TerminalConfig.h"
 #include "sync/UnitJob.h"
 
@@ -54,11 +55,10 @@ public:
     // One 100 ms tick: every step in its fixed order.
     void tick();
 
-    // The steps of the tick, in order (reception and dispatch).
+    // The steps of the tick that are the engine's own, in order (the reception's are between
+    // them): the idle count and the poll, the read frame dispatched.
     void countIdle();
-    void settleCountdown();
     void periodicStep();
-    void searchMarker();
     // The frame under way is read once the settle ticks are over; a frame not yet whole is
     // looked at again as its input arrives, or when the line has been quiet or its time is up.
     void readFrame();
@@ -77,12 +77,11 @@ public:
     void tableSyncStep();
     // Table downloads failed in a row, and when the tables are announced again after them
     // (monotonic ms; none while no back-off runs).
-    std::uint32_t tableDownloadFailures() const { return m_state.tableFailures; }
-    std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_state.tableRetryAt; }
+    std::uint32_t tableDownloadFailures() const { return m_tables.failures; }
+    std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_tables.retryAt; }
 
-    // Sends the frame (F0 F0 A5 + 16 bytes) and shows its code in statpc; in a burst with
-    // slower transfer, every fifth frame sets the pause before the next.  False when the line
-    // did not take the frame whole.
+    // Sends the frame through the queue and shows its code in statpc; false when the line did
+    // not take the frame whole.
     bool zobraz();
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
@@ -124,7 +123,7 @@ public:
     // refused, and nothing issued, while another request is under way.
     OperationResult recalculate();
     // A web request is issued or awaited.
-    bool requestOutstanding() const { return m_state.serverPhase != ServerPhase::idle; }
+    bool requestOutstanding() const { return m_exchange.phase != ServerPhase::idle; }
     // Asks the server whether it answers, with the poll (which only reads): before a failure
     // is told, so that only what still fails is.  False when nothing was asked (a request or a
     // frame is under way).
@@ -186,14 +185,9 @@ public:
     static constexpr std::int64_t kUnitSilentMs = 600'000;
     static constexpr std::int64_t kUnitQuietMs = 1'800'000;
 
-    // Input from the unit: bytes in the frame reader or still in the port.
-    bool inputWaiting();
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
-    void purgeInput();
-    // After a reply: the port's queues are discarded, but a frame whose marker was seen keeps
-    // what was read of it and is read in its own time.
-    void purgePortAfterReply();
+    void purgeInput() { m_reception.purge(); }
 
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
@@ -222,9 +216,6 @@ private:
     std::string shortPortText() const;
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
-    // Hands what the port holds to the frame reader; false when that overflowed it and all
-    // input was purged.
-    bool collectInput();
     void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
@@ -287,18 +278,20 @@ private:
     Display m_display;
     std::bitset<kFieldCount> m_faultShown;  // the field holds a failure's text
     DisplayListener m_displayListener;
-    EngineState m_state;
-    UnitFrameReader m_reader;
+    // What each part of the engine keeps between ticks.
+    CommandFrame m_frame;  // the frame last received, built or sent
+    Reception m_reception{m_com, m_clock};
+    FrameQueue m_queue{m_com, m_clock};
+    ServerExchange m_exchange;
+    TableSignalling m_tables;
     std::unique_ptr<UnitJob> m_job;                                // the run of frames under way
     std::function<void(UnitJob& job, UnitJob::End how)> m_jobEnd;  // what its end does
-    std::optional<std::int64_t> m_pauseUntilMs;  // slower transfer: the run's next frame waits
     JobProgress m_jobProgress;
     JobListener m_jobListener;
     BridgeStatus m_status;
     BridgeStatus m_published;
     StatusListener m_statusListener;
     HistoryListener m_historyListener;
-    std::string m_identification;  // whose identification the request under way carries
     // The identification last forwarded, and how far the reader had received when its request
     // was done with (none while it is under way); the unit's copies of it up to there.
     struct Forwarded {
@@ -310,9 +303,8 @@ private:
     std::uint32_t m_refusalsInRow = 0;
     CommandFrame m_lastIdentification;  // the identification last read, repeats included
     bool m_portLostLogged = false;
-    std::optional<std::string> m_serverFault;  // the last delivery failed, and why
-    std::int64_t m_lineFreeAtMs = 0;  // monotonic: when the frames written have left the line
-    std::string m_skippedWarning;     // in m_status.warnings while it stands
+    std::optional<std::string> m_serverFault;      // the last delivery failed, and why
+    std::string m_skippedWarning;                  // in m_status.warnings while it stands
     std::optional<std::int64_t> m_unitAskedAtMs;   // the operator's question to the unit went out
     std::optional<std::int64_t> m_startedAtMs;     // communication started (Start, a start)
     std::optional<std::int64_t> m_unitProbedAtMs;  // the bridge last asked a quiet unit

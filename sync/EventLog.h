@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "link/CommandFrame.h"
-#include "sync/EngineState.h"
+#include "sync/ServerExchange.h"
 
 namespace kv {
 

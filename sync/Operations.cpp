@@ -62,7 +62,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     // Start again during a run: the port is opened anew, and a table download is announced
     // again.
     if (m_job) finishJob(UnitJob::End::cutShort);
-    m_state.slowFrameCounter = 0;
+    m_queue.endBurst();
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
     m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)", on Windows "COM1"
@@ -78,14 +78,12 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
             "Start se nezdařil: " + portErrorText(port, portDeviceName(port), opened).toStdString(),
             Tone::failure);
     }
-    m_state.receiveSettle = 0;
-    m_state.readDeadline.reset();
-    m_state.readWakeAt.reset();
+    m_reception.reset();
     endRequest();
     if (companyId) {
-        m_state.companyId = *companyId;
-        m_state.idleTicks = 0;
-        m_state.nameRequested = 0;
+        m_exchange.companyId = *companyId;
+        m_exchange.idleTicks = 0;
+        m_exchange.nameRequested = 0;
     }
     return opened;
 }
@@ -117,9 +115,7 @@ void Engine::stopCommunication() {
     // its closing frame first, and the port closes after it.
     if (!askJobToEnd()) m_com.Close();
     // A frame under way is not read on: nothing is due until the next Start.
-    m_state.receiveSettle = 0;
-    m_state.readDeadline.reset();
-    m_state.readWakeAt.reset();
+    m_reception.reset();
     if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
     clearFaults();
     m_startedAtMs.reset();
@@ -242,9 +238,9 @@ void Engine::delivered() {
 
 void Engine::deliveryFailed(const std::string& cause) {
     // A failed poll is no identification lost: counted apart.
-    ++(m_state.requestKind == RequestKind::event ? m_status.failed : m_status.otherFailed);
-    if (m_state.requestKind == RequestKind::event && !m_identification.empty())
-        note(m_identification + " – nepředáno: " + cause, Tone::failure);
+    ++(m_exchange.kind == RequestKind::event ? m_status.failed : m_status.otherFailed);
+    if (m_exchange.kind == RequestKind::event && !m_exchange.identification.empty())
+        note(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
     showFailure(cause);
 }
 
@@ -266,13 +262,13 @@ void Engine::addStandingWarning(const std::string& warning) {
 }
 
 void Engine::resetForProgramStart() {
-    m_state.tableSyncCountdown = 0;
+    m_tables.countdown = 0;
     endTableBackOff();
-    m_state.slowFrameCounter = 0;
-    m_state.triggerFileError = false;
+    m_queue.endBurst();
+    m_tables.triggerFileError = false;
     m_status.warnings.clear();
     publish();
-    if (TableDownload::takeUnfinished(m_paths.workDir)) m_state.tableSyncCountdown = 1;
+    if (TableDownload::takeUnfinished(m_paths.workDir)) m_tables.countdown = 1;
 }
 
 void Engine::showDelayedStart(int secondsLeft) {
@@ -333,14 +329,13 @@ OperationResult Engine::recalculate() {
     // The recalculation is the server's alone and needs no unit: it goes out while
     // communication is stopped too, and the bridge ticks for its reply (serverStep).
     // Replacing the outstanding request would lose the answer the unit is waiting for.
-    if (m_state.serverPhase != ServerPhase::idle) return OperationResult::requestUnderWay;
+    if (m_exchange.phase != ServerPhase::idle) return OperationResult::requestUnderWay;
     RequestSettings settings = requestSettings();
     // Stopped, the company is the one the settings give: Start has not taken it over yet.
     if (communicationStopped())
         if (const auto id = parseIntegerText(m_settings.idfirmy))
             settings.companyId = std::uint16_t(*id);
-    m_state.requestUrl = recalculationUrl(settings);
-    if (issueRequest(m_state.requestUrl, RequestKind::recalculation))
+    if (issueRequest(recalculationUrl(settings), RequestKind::recalculation))
         note("Přepočet docházky odeslán na server");
     return OperationResult::done;
 }
@@ -355,7 +350,7 @@ void Engine::serverStep() {
 OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     if (m_job) return OperationResult::unitBusy;
-    startJob(std::make_unique<FictitiousEvents>(count, m_state.frame),
+    startJob(std::make_unique<FictitiousEvents>(count, m_frame),
              [this](UnitJob& job, UnitJob::End) {
                  if (job.done() > 0)
                      note("Do RJ posláno " + std::to_string(job.done()) + " fiktivních událostí");

@@ -70,7 +70,7 @@ std::string errorStatusCause(int status) {
 
 void Engine::processReply() {
     // A table download under way still reads the reply: it is done with at the download's end.
-    if (m_state.serverPhase != ServerPhase::replyReady || m_job) return;
+    if (m_exchange.phase != ServerPhase::replyReady || m_job) return;
     // The reply is processed exactly once, whatever happens while reading it.
     struct CleanUp {
         Engine& e;
@@ -80,7 +80,7 @@ void Engine::processReply() {
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
     // An event is delivered only once its reply says what became of it (answerEvent).
-    if (outcome.succeeded() && m_state.requestKind != RequestKind::event)
+    if (outcome.succeeded() && m_exchange.kind != RequestKind::event)
         delivered();
     else if (!outcome.succeeded()) {
         // What the server said with its error is what its administrator looks for.
@@ -89,7 +89,7 @@ void Engine::processReply() {
             << "begins:" << QString::fromStdString(replyStart(getTxt(), 200));
         deliveryFailed(errorStatusCause(outcome.status));
     }
-    switch (m_state.requestKind) {
+    switch (m_exchange.kind) {
         case RequestKind::tables:
             downloadTables();
             break;
@@ -118,11 +118,11 @@ void Engine::processReply() {
 }
 
 void Engine::replyDone() {
-    if (m_state.serverPhase != ServerPhase::replyReady) return;
-    m_state.slowFrameCounter = 0;
+    if (m_exchange.phase != ServerPhase::replyReady) return;
+    m_queue.endBurst();
     deleteReplyFiles();
     endRequest();
-    purgePortAfterReply();
+    m_reception.purgeAfterReply();
 }
 
 bool Engine::serverAnswered() {
@@ -147,24 +147,24 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged, bo
 }
 
 void Engine::tableDownloadFailed() {
-    m_state.tableSyncCountdown = 1;
-    ++m_state.tableFailures;
+    m_tables.countdown = 1;
+    ++m_tables.failures;
     const std::int64_t wait =
-        std::min(kFirstTableRetryMs << std::min<std::uint32_t>(m_state.tableFailures - 1, 5),
+        std::min(kFirstTableRetryMs << std::min<std::uint32_t>(m_tables.failures - 1, 5),
                  kLongestTableRetryMs);
-    m_state.tableRetryAt = m_clock.monotonicMs() + wait;
-    m_status.tableFailures = m_state.tableFailures;
-    m_status.nextTableAttemptMs = m_state.tableRetryAt;
+    m_tables.retryAt = m_clock.monotonicMs() + wait;
+    m_status.tableFailures = m_tables.failures;
+    m_status.nextTableAttemptMs = m_tables.retryAt;
     publish();
-    qCWarning(lcSync).nospace() << "table download failed " << m_state.tableFailures
+    qCWarning(lcSync).nospace() << "table download failed " << m_tables.failures
                                 << " times in a row: tables announced again in " << wait / 1000
-                                << " s, at monotonic " << *m_state.tableRetryAt << " ms";
+                                << " s, at monotonic " << *m_tables.retryAt << " ms";
 }
 
 void Engine::endTableBackOff() {
-    if (m_state.tableFailures != 0) qCInfo(lcSync) << "table back-off ended";
-    m_state.tableFailures = 0;
-    m_state.tableRetryAt.reset();
+    if (m_tables.failures != 0) qCInfo(lcSync) << "table back-off ended";
+    m_tables.failures = 0;
+    m_tables.retryAt.reset();
     m_status.tableFailures = 0;
     m_status.nextTableAttemptMs.reset();
     publish();
@@ -176,7 +176,7 @@ void Engine::downloadTables() {
     } catch (...) {
         // A reply that cannot be read or converted is a failed download too (the download's
         // own end has said so when it had begun).
-        if (m_state.serverPhase == ServerPhase::replyReady) tableDownloadFailed();
+        if (m_exchange.phase == ServerPhase::replyReady) tableDownloadFailed();
         throw;
     }
 }
@@ -207,11 +207,11 @@ void Engine::sendTables() {
         return;
     }
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
-    startJob(std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records,
-                                             m_state.frame),
-             [this](UnitJob& job, UnitJob::End how) {
-                 tablesJobEnded(static_cast<const TableDownload&>(job), how);
-             });
+    startJob(
+        std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
+        [this](UnitJob& job, UnitJob::End how) {
+            tablesJobEnded(static_cast<const TableDownload&>(job), how);
+        });
 }
 
 void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
@@ -233,7 +233,7 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
         case UnitJob::End::cutShort:
             // Stop or the end: tables.unfinished stays for the next program start, and a start
             // of communication before that announces them again too.
-            m_state.tableSyncCountdown = 1;
+            m_tables.countdown = 1;
             return;
         case UnitJob::End::unreadable:
             // A reply that cannot be read or converted is a failed download too.
@@ -252,7 +252,7 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
     sent += ")";
     note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
-    m_state.tableSyncCountdown = 0;
+    m_tables.countdown = 0;
     endTableBackOff();
 }
 
@@ -266,7 +266,7 @@ void Engine::tablesWithoutWorkers(const std::string& logged) {
                                 << QString::fromStdString(logged) << ")";
     show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
     note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
-    m_state.tableSyncCountdown = 0;
+    m_tables.countdown = 0;
     endTableBackOff();
     replaceSkippedWarning(std::string("Tabulky nepřeneseny: ") + kKept);
 }
@@ -283,7 +283,7 @@ void Engine::replaceSkippedWarning(const std::string& warning) {
 }
 
 void Engine::answerEvent() {
-    CommandFrame& f = m_state.frame;
+    CommandFrame& f = m_frame;
     f.setCode(ToUnit::answer);
     f[2] = 0;
     // An error page is no answer: the unit gets none.
@@ -316,11 +316,11 @@ void Engine::answerEvent() {
         m_status.lastIdentification = clockText(m_clock.now()) + " " + shown;
         note(shown + " – předáno");
     } else {
-        note(m_identification + " – odmítnuto: " + shown, Tone::warning);
+        note(m_exchange.identification + " – odmítnuto: " + shown, Tone::warning);
     }
     countRefusal(!ok);
     publish();
-    if (ok && m_state.nameRequested == 1) pridejmeno(f, text);
+    if (ok && m_exchange.nameRequested == 1) pridejmeno(f, text);
     if (ok && !answerOverdue()) zobraz();
 }
 
@@ -365,7 +365,7 @@ void Engine::readPollReply() {
     while (reply.next(line)) {
         if (line == "tabsync") {
             reply.next(line);  // the line after it carries nothing for the bridge
-            m_state.tableSyncCountdown = 1;
+            m_tables.countdown = 1;
         }
     }
 }
@@ -380,12 +380,12 @@ void Engine::triggerFileCheck() {
         const auto bit = static_cast<std::uint8_t>(1u << i);
         // A file that cannot be deleted would announce the tables in every tick: it is no
         // longer watched, the other one still is.
-        if (m_state.triggerFileError & bit) continue;
+        if (m_tables.triggerFileError & bit) continue;
         const std::filesystem::path path = m_paths.driveC / trigger.file;
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
-        m_state.tableSyncCountdown = 1;
+        m_tables.countdown = 1;
         endTableBackOff();
         if (!std::filesystem::exists(path, ec)) {
             logTriggerFile(path);
@@ -394,7 +394,7 @@ void Engine::triggerFileCheck() {
         show(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
         show(Field::stavdatum, trigger.shown, Tone::failure);
         show(Field::stavcip, "nejde smazat!!!!", Tone::failure);
-        m_state.triggerFileError |= bit;
+        m_tables.triggerFileError |= bit;
         // The next worker's name takes the fields over; the warning stands elsewhere.
         addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +
                            " nejde smazat!!!! (" + path.string() + ")");
@@ -402,12 +402,12 @@ void Engine::triggerFileCheck() {
 }
 
 void Engine::tableSyncStep() {
-    if (m_state.tableSyncCountdown == 1) {
-        if (m_state.tableRetryAt && m_clock.monotonicMs() < *m_state.tableRetryAt) return;
+    if (m_tables.countdown == 1) {
+        if (m_tables.retryAt && m_clock.monotonicMs() < *m_tables.retryAt) return;
         sendWithTime(ToUnit::tablesChanged);
-        m_state.tableSyncCountdown = kTableSyncRepeat;
+        m_tables.countdown = kTableSyncRepeat;
     }
-    if (m_state.tableSyncCountdown > 1) --m_state.tableSyncCountdown;
+    if (m_tables.countdown > 1) --m_tables.countdown;
 }
 
 }  // namespace kv

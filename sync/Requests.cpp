@@ -26,7 +26,7 @@ std::string identificationOf(const CommandFrame& f) {
 }  // namespace
 
 RequestSettings Engine::requestSettings() const {
-    return RequestSettings{m_settings.adresa, m_settings.httphost, m_state.companyId};
+    return RequestSettings{m_settings.adresa, m_settings.httphost, m_exchange.companyId};
 }
 
 void Engine::deleteReplyFiles() {
@@ -63,22 +63,22 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
         showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
-        m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
-        const RequestKind was = std::exchange(m_state.requestKind, kind);
+        m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
+        const RequestKind was = std::exchange(m_exchange.kind, kind);
         deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault);
-        m_state.requestKind = was;
+        m_exchange.kind = was;
         return false;
     }
     qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
                              << QByteArray::fromStdString(url);
-    m_state.serverPhase = ServerPhase::issued;
-    m_state.requestKind = kind;
+    m_exchange.phase = ServerPhase::issued;
+    m_exchange.kind = kind;
     m_status.requestUnderWay = true;
-    m_state.requestedEvent = m_state.frame;
-    m_state.laterIdentification.reset();
-    m_identification = kind == RequestKind::event ? identificationOf(m_state.frame) : "";
+    m_exchange.requestedEvent = m_frame;
+    m_exchange.laterIdentification.reset();
+    m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
     if (kind == RequestKind::event) {
-        m_forwarded = Forwarded{m_state.frame, std::nullopt, 0};
+        m_forwarded = Forwarded{m_frame, std::nullopt, 0};
         ++m_status.eventRequests;
     }
     publish();
@@ -87,27 +87,27 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
 
 void Engine::awaitReply() {
     const std::int64_t now = m_clock.monotonicMs();
-    if (m_state.serverPhase == ServerPhase::issued) {
-        m_state.serverPhase = ServerPhase::waiting;
-        m_state.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
-        m_state.replyLookMs = now;
+    if (m_exchange.phase == ServerPhase::issued) {
+        m_exchange.phase = ServerPhase::waiting;
+        m_exchange.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
+        m_exchange.replyLookMs = now;
     }
-    if (m_state.serverPhase != ServerPhase::waiting) return;
+    if (m_exchange.phase != ServerPhase::waiting) return;
     // What has arrived is looked at before the time-out.  After the process was held up, a
     // reply that came meanwhile may still wait in the network layer: the event loop hands it
     // over before the next tick, which judges.
-    const bool heldUp = now - std::exchange(m_state.replyLookMs, now) > kHeldUpMs;
-    if (m_state.replyDeadline && now >= *m_state.replyDeadline && !heldUp &&
+    const bool heldUp = now - std::exchange(m_exchange.replyLookMs, now) > kHeldUpMs;
+    if (m_exchange.replyDeadline && now >= *m_exchange.replyDeadline && !heldUp &&
         !m_http.outcome().complete()) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
         showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
         showFault(Field::stavprac, "Doch.server timeout!");
         showFault(Field::stavdatum, cp1250("Špatná adresa?"));
-        m_state.serverPhase = ServerPhase::idle;
+        m_exchange.phase = ServerPhase::idle;
         showFault(Field::statpc, "Err");
         deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
         // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
+        if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
         endRequest();
         m_http.cancel();
         deleteReplyFiles();
@@ -115,11 +115,11 @@ void Engine::awaitReply() {
     if (m_http.outcome().complete()) {
         std::error_code ec;
         std::filesystem::rename(getTmp(), getTxt(), ec);
-        m_state.serverPhase = ServerPhase::replyReady;
+        m_exchange.phase = ServerPhase::replyReady;
         return;
     }
     const HttpOutcome outcome = m_http.outcome();
-    if (m_state.serverPhase == ServerPhase::waiting && outcome.state == HttpState::failed)
+    if (m_exchange.phase == ServerPhase::waiting && outcome.state == HttpState::failed)
         serverUnreachable(outcome.cause);
 }
 
@@ -140,16 +140,16 @@ void Engine::serverUnreachable(const std::string& cause) {
     if (diskFault.empty()) showFault(Field::stavdatum, cp1250("Špatná adresa?"));
     showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
-    if (m_state.requestKind == RequestKind::tables) tableDownloadFailed();
+    if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
     endRequest();
     deleteReplyFiles();
 }
 
 void Engine::endRequest() {
-    if (m_state.requestKind == RequestKind::event) eventSettled();
-    m_state.serverPhase = ServerPhase::idle;
-    m_state.requestKind = RequestKind::none;
-    m_state.replyDeadline.reset();
+    if (m_exchange.kind == RequestKind::event) eventSettled();
+    m_exchange.phase = ServerPhase::idle;
+    m_exchange.kind = RequestKind::none;
+    m_exchange.replyDeadline.reset();
     m_status.requestUnderWay = false;
     publish();
 }

@@ -64,7 +64,8 @@ void Engine::watchUnit() {
     const std::int64_t quietSince = std::max(m_status.lastUnitFrameMs.value_or(*m_startedAtMs),
                                              m_unitProbedAtMs.value_or(*m_startedAtMs));
     if (!m_unitAskedAtMs && now - quietSince >= kUnitQuietMs &&
-        m_state.requestKind == RequestKind::none && m_state.receiveSettle == 0 && !inputWaiting()) {
+        m_exchange.kind == RequestKind::none && !m_reception.underWay() &&
+        !m_reception.inputWaiting()) {
         m_unitProbedAtMs = now;
         qCInfo(lcSync) << "nothing from the unit for" << (now - quietSince) / 60'000
                        << "min: its statistics asked";

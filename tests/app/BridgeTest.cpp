@@ -203,7 +203,7 @@ TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
 TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
     WindowOnPty b;
     b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
-    EngineProbe::state(b.form->bridge().engine()).idleTicks = 2660;
+    EngineProbe::exchange(b.form->bridge().engine()).idleTicks = 2660;
     auto frames = b.framesFromBridge(1);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");

@@ -36,7 +36,8 @@ struct EngineHarness {
     // took, or none.
     std::optional<int> ticksUntilTablesAnnounced(int limit);
     // Sets up a state that takes long to reach.
-    EngineState& state() { return EngineProbe::state(*engine); }
+    ServerExchange& exchange() { return EngineProbe::exchange(*engine); }
+    TableSignalling& tables() { return EngineProbe::tables(*engine); }
     // An option of terminal.cfg ("1" or "0") as the operator sets it.
     void setOption(Bytes TerminalConfig::*option, bool on) {
         TerminalConfig settings = engine->settings();

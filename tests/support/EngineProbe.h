@@ -9,7 +9,9 @@ namespace kv::test {
 // Tests and fuzz targets set up states that take long to reach through the wire (an idle count
 // just below the poll, a request under way); nothing else writes the engine's state.
 struct EngineProbe {
-    static EngineState& state(Engine& engine) { return engine.m_state; }
+    static ServerExchange& exchange(Engine& engine) { return engine.m_exchange; }
+    static TableSignalling& tables(Engine& engine) { return engine.m_tables; }
+    static CommandFrame& frame(Engine& engine) { return engine.m_frame; }
     static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {
         engine.setCommState(state, cause);
     }

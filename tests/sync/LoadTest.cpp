@@ -87,8 +87,8 @@ struct PtyEngine {
     void replyArrived(RequestKind kind) {
         http.getDoc("http://127.0.0.1/", work / "status.tmp", Repeat::allowed);
         http.complete("", 200);  // the reply itself is already in get.txt
-        EngineProbe::state(*engine).serverPhase = ServerPhase::replyReady;
-        EngineProbe::state(*engine).requestKind = kind;
+        EngineProbe::exchange(*engine).phase = ServerPhase::replyReady;
+        EngineProbe::exchange(*engine).kind = kind;
     }
 
     PtyPair unit;
@@ -142,7 +142,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
         for (int i = 0; i < 100; ++i) out << chunk;
         out << "\n";
     }
-    EngineProbe::state(*p.engine).nameRequested = 1;
+    EngineProbe::exchange(*p.engine).nameRequested = 1;
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
     p.replyArrived(RequestKind::event);

@@ -308,8 +308,8 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
 
 TEST(Dispatch, CardEventClearsTheNameRequestAndTablesStopTheRepetition) {
     EngineHarness h;
-    h.state().nameRequested = 1;  // as an event that wanted the name left it
-    h.state().tableSyncCountdown = 100;
+    h.exchange().nameRequested = 1;  // as an event that wanted the name left it
+    h.tables().countdown = 100;
     h.unitSends(frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}));
     h.ticks(3);
     EXPECT_EQ(h.fields.text(Field::stavdatum), "31.12.2099 23:59:58");
@@ -369,10 +369,9 @@ TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
 
 TEST(PeriodicPoll, SkippedWhenBytesArriveDuringTheTick) {
     EngineHarness h;
-    h.state().idleTicks = 2660;
+    h.exchange().idleTicks = 2660;
     h.engine->countIdle();
     h.line->input = "x";
-    h.engine->settleCountdown();
     h.engine->periodicStep();
     EXPECT_TRUE(h.http.calls().empty());
     h.line->input.clear();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "link/CommandFrame.h"
 
@@ -25,39 +26,34 @@ enum class RequestKind : std::uint8_t {
     clockReport = 7
 };
 
-// What the bridge keeps between ticks.  One instance, owned by the engine.
-struct EngineState {
-    CommandFrame frame;  // the frame last received, built or sent
-
-    // The one outstanding web request.
-    ServerPhase serverPhase = ServerPhase::idle;
-    RequestKind requestKind = RequestKind::none;
+// The one web request at a time: what it was made for, where it stands, what it carries.
+struct ServerExchange {
+    ServerPhase phase = ServerPhase::idle;
+    RequestKind kind = RequestKind::none;
     std::optional<std::int64_t> replyDeadline;  // monotonic ms; none while nothing is awaited
     std::int64_t replyLookMs = 0;               // the last look at the awaited reply
-    std::uint8_t nameRequested = 0;
-    Bytes requestUrl;
+    std::uint16_t companyId = 0;                // the company every request names
+    std::uint8_t nameRequested = 0;             // the event asked for the worker's name
     // The identification an event request carries, and another one the unit sent after it: the
     // unit no longer waits for the answer to the first, and would take it for the other's.
     CommandFrame requestedEvent;
     std::optional<CommandFrame> laterIdentification;
-
-    // Reception.
+    std::string identification;  // whose identification it carries, for the history
+    // Ticks with nothing under way and nothing from the unit: the poll goes out after 2660.
     std::uint16_t idleTicks = 0;
-    std::uint16_t receiveSettle = 0;  // 3 marker seen, counts down, read at 1
-    // The frame under way is read until then (monotonic ms), and looked at again at wakeAt.
-    std::optional<std::int64_t> readDeadline;
-    std::optional<std::int64_t> readWakeAt;
 
-    // Tables-changed signalling.
-    std::uint8_t tableSyncCountdown = 0;
+    // Neither issued nor awaited, nor its reply in processing.
+    bool idle() const { return kind == RequestKind::none && phase == ServerPhase::idle; }
+};
+
+// The tables-changed signalling: the unit is told its tables changed until it asks for them.
+struct TableSignalling {
+    std::uint8_t countdown = 0;  // 1: told at the next step; above: ticks to the repetition
     // Table downloads failed in a row, and the monotonic ms before which the tables are not
     // announced again (none while no back-off runs).
-    std::uint32_t tableFailures = 0;
-    std::optional<std::int64_t> tableRetryAt;
+    std::uint32_t failures = 0;
+    std::optional<std::int64_t> retryAt;
     std::uint8_t triggerFileError = 0;  // bit n: trigger file n could not be deleted
-
-    std::uint16_t slowFrameCounter = 0;  // 0: no pacing; else frames since the last pacing wait
-    std::uint16_t companyId = 0;
 };
 
 }  // namespace kv

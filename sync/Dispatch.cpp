@@ -1,0 +1,241 @@
+// What is done with each frame from the unit, and the periodic poll.
+#include <algorithm>
+#include <chrono>
+
+#include "link/EventFields.h"
+#include "sync/Engine.h"
+#include "sync/EventLog.h"
+#include "sync/Files.h"
+#include "sync/Logging.h"
+#include "sync/Statistics.h"
+
+namespace kv {
+
+namespace {
+constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle ticks
+
+// A date and time that a clock's fields can hold: a unit whose clock was never set sends
+// 0.0.2000 0:00:00, and its identifications are real all the same.
+bool clockCanShow(const WallTime& t) {
+    return t.hour < 24 && t.minute < 60 && t.second < 60 && t.day <= 31 && t.month <= 12;
+}
+
+bool calendarDate(const WallTime& t) {
+    using namespace std::chrono;
+    return year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
+                          day{static_cast<unsigned>(t.day)}}
+        .ok();
+}
+
+bool isIdentification(std::uint8_t code) {
+    return code == static_cast<std::uint8_t>(FromUnit::event) ||
+           code == static_cast<std::uint8_t>(FromUnit::cardEvent);
+}
+}  // namespace
+
+void Engine::noteLaterIdentification(const CommandFrame& f) {
+    if (m_exchange.kind != RequestKind::event || m_exchange.laterIdentification) return;
+    if (!isIdentification(f.code()) || f == m_exchange.requestedEvent)
+        return;  // a repeat is no other
+    const WallTime t = f.fromUnitCode() == FromUnit::event ? event::time(f) : cardEvent::time(f);
+    if (clockCanShow(t)) m_exchange.laterIdentification = f;
+}
+
+bool Engine::answerOverdue() {
+    // What has arrived counts as well: after the process was held up, everything the unit sent
+    // meanwhile waits in front of the reply, the unit's next identification anywhere in it.
+    if (m_com.InCount() > 0) m_reception.collect();
+    QString later;
+    if (m_exchange.laterIdentification) {
+        later = describeFromUnit(*m_exchange.laterIdentification);
+    } else {
+        const CommandFrame& asked = m_exchange.requestedEvent;
+        for (const Bytes& held : m_reception.reader().framesSoFar()) {
+            const bool sameSoFar =
+                std::equal(held.begin(), held.end(), asked.bytes.begin(),
+                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+            if (held.empty() || !isIdentification(std::uint8_t(held[0])) || sameSoFar) continue;
+            later = QStringLiteral("a frame waiting to be read, ") +
+                    QString::fromStdString(hexDump(held));
+            break;
+        }
+        if (later.isEmpty()) return false;
+    }
+    qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
+                                   "identification since the one answered:"
+                                << describeFromUnit(m_exchange.requestedEvent)
+                                << "| sent since:" << later;
+    note(m_exchange.identification +
+             " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
+             "identifikaci",
+         Tone::warning);
+    return true;
+}
+
+bool Engine::unitRepeat(const CommandFrame& f) {
+    // The unit sends an identification again when it hears no answer within its own time, so
+    // a held-up bridge finds several copies of it queued, and the later ones are no new
+    // identifications: forwarded, they would be recorded again and their answers would go out
+    // while the unit waits for the next one.  A copy that came after the answer went out is
+    // the unit not having heard it, and is forwarded as any other.
+    if (!m_forwarded || !isIdentification(f.code()) || f != m_forwarded->frame) return false;
+    if (m_forwarded->settledAt && m_reception.reader().taken() > *m_forwarded->settledAt)
+        return false;
+    ++m_forwarded->repeats;
+    qCInfo(lcSync).noquote().nospace()
+        << "the unit's repeat " << m_forwarded->repeats
+        << " of the identification already forwarded, not forwarded again: " << describeFromUnit(f);
+    return true;
+}
+
+void Engine::countIdentification(const CommandFrame& f) {
+    // A copy forwarded again, after its answer went out unheard, is the same identification.
+    if (f == m_lastIdentification) return;
+    m_lastIdentification = f;
+    ++m_status.identifications;
+    publish();
+}
+
+void Engine::eventSettled() {
+    if (m_forwarded) m_forwarded->settledAt = m_reception.reader().received();
+}
+
+bool Engine::possibleEvent(const WallTime& when) {
+    // The frames carry no checksum: a date and time no clock shows is the one field that tells a
+    // frame made of noise, which the server would record as an identification.  A date that
+    // is no calendar date (a clock never set, 29 February in another year) is still the unit's.
+    if (!clockCanShow(when)) {
+        qCWarning(lcSync) << "event with an impossible date and time dropped:"
+                          << hexDump(m_frame.bytes).c_str();
+        note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
+        return false;
+    }
+    if (!calendarDate(when))
+        qCWarning(lcSync).nospace() << "event dated " << when.day << "." << when.month << "."
+                                    << when.year << ", which is no calendar date (is the unit's "
+                                    << "clock set?), forwarded all the same";
+    return true;
+}
+
+void Engine::countIdle() {
+    if (m_exchange.idle() && !m_reception.underWay() && !m_reception.inputWaiting())
+        ++m_exchange.idleTicks;
+}
+
+void Engine::periodicStep() {
+    if (m_exchange.idleTicks <= kIdleThreshold) return;
+    m_exchange.idleTicks = 0;
+    // Bytes may have arrived since the idle count: then the poll waits for the next round.
+    if (!m_exchange.idle() || m_reception.underWay() || m_reception.inputWaiting()) return;
+    if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::setClock);
+    issueRequest(pollUrl(requestSettings()), RequestKind::poll);
+}
+
+bool Engine::pollServer() {
+    if (!m_exchange.idle() || m_reception.underWay() || communicationStopped()) return false;
+    qCInfo(lcSync) << "the server is asked again before its failure is told";
+    return issueRequest(pollUrl(requestSettings()), RequestKind::poll);
+}
+
+void Engine::readFrame() {
+    if (!m_reception.readDue()) return;
+    switch (m_reception.read(m_frame)) {
+        case Reception::Read::later:
+            return;
+        case Reception::Read::none:
+            m_frame.clear();
+            return;
+        case Reception::Read::frame:
+            break;
+    }
+    unitHeard();
+    qCDebug(lcSync) << "received" << hexDump(m_frame.bytes).c_str();
+    if (unitRepeat(m_frame)) return;
+    if (m_exchange.kind != RequestKind::none) {
+        // One request at a time: a frame that needs another stays unanswered.  Statistics and
+        // chip numbers need none and are shown at once.
+        const FromUnit code = m_frame.fromUnitCode();
+        if (code != FromUnit::statistics && code != FromUnit::chipNumber) {
+            qCInfo(lcSync) << "frame left unanswered, a request is under way:"
+                           << hexDump(m_frame.bytes).c_str();
+            noteLaterIdentification(m_frame);
+            return;
+        }
+    }
+    show(Field::statrj, std::to_string(m_frame.code()));
+    dispatch();
+}
+
+void Engine::inputArrived() {
+    if (!m_job && m_reception.readDue()) readFrame();
+}
+
+std::optional<std::int64_t> Engine::wakeDueMs() const {
+    if (m_job) return jobDueMs();
+    if (!communicationStopped()) return m_reception.wakeAt();
+    return std::nullopt;
+}
+
+void Engine::wake() {
+    if (m_job)
+        driveJob();
+    else if (m_reception.readDue() && !communicationStopped())
+        readFrame();
+}
+
+void Engine::dispatch() {
+    const CommandFrame& f = m_frame;
+    logFromUnit(f);
+    switch (f.fromUnitCode()) {
+        case FromUnit::tableRequest:
+            if (issueRequest(tablesUrl(requestSettings()), RequestKind::tables))
+                m_tables.countdown = 0;
+            break;
+        case FromUnit::event: {
+            if (!possibleEvent(event::time(f))) break;
+            countIdentification(f);
+            const EventRequest r = eventUrl(requestSettings(), f);
+            show(Field::stavdatum, r.stavdatum);
+            m_exchange.nameRequested = event::wantsName(f);
+            issueRequest(r.url, RequestKind::event);
+            break;
+        }
+        case FromUnit::statistics:
+            showStatistics();
+            break;
+        case FromUnit::chipNumber:
+            showChipNumber();
+            break;
+        case FromUnit::cardEvent: {
+            if (!possibleEvent(cardEvent::time(f))) break;
+            countIdentification(f);
+            const EventRequest r = cardEventUrl(requestSettings(), f);
+            show(Field::stavdatum, r.stavdatum);
+            m_exchange.nameRequested = 0;
+            issueRequest(r.url, RequestKind::event);
+            break;
+        }
+        case FromUnit::clockReport:
+            if (clockReport::actedOn(f))
+                issueRequest(clockReportUrl(requestSettings(), f), RequestKind::clockReport);
+            break;
+        default:
+            break;
+    }
+}
+
+void Engine::showStatistics() {
+    for (const FieldUpdate& u : statisticsUpdates(m_frame)) show(u.field, u.text);
+}
+
+void Engine::showChipNumber() {
+    const Bytes chip = chipText(m_frame);
+    show(Field::stavcip, chip);
+    writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");
+    std::error_code ec;
+    if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
+        writeFileAnew(m_paths.driveC / "apache" / "lastid", chip + "\r\n");
+    for (const FieldUpdate& u : chipStatisticsUpdates(m_frame)) show(u.field, u.text);
+}
+
+}  // namespace kv
