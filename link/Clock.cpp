@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <chrono>
-#include <thread>
 
 namespace kv {
 
@@ -17,10 +16,6 @@ WallTime SystemClock::now() const {
 std::int64_t SystemClock::monotonicMs() const {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void SystemClock::sleepMs(std::int64_t ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 std::int64_t localSeconds(const WallTime& t) {

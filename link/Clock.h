@@ -18,22 +18,19 @@ struct WallTime {
     bool operator==(const WallTime&) const = default;
 };
 
-// Local time for frames and displays, monotonic time for deadlines, and the one way to wait.
+// Local time for frames and displays, monotonic time for deadlines; nothing waits on it.
 // Tests substitute a settable clock so that no test depends on the second it runs in.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual WallTime now() const = 0;
     virtual std::int64_t monotonicMs() const = 0;
-    // Blocks the calling thread; never spins.
-    virtual void sleepMs(std::int64_t ms) = 0;
 };
 
 class SystemClock final : public Clock {
 public:
     WallTime now() const override;
     std::int64_t monotonicMs() const override;
-    void sleepMs(std::int64_t ms) override;
 };
 
 // The waits of the bridge are stated as "until the clock's second is s + n".  This gives the

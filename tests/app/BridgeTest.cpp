@@ -34,7 +34,6 @@ class ShiftedClock : public Clock {
 public:
     WallTime now() const override { return m_system.now(); }
     std::int64_t monotonicMs() const override { return m_system.monotonicMs() + shiftMs; }
-    void sleepMs(std::int64_t ms) override { m_system.sleepMs(ms); }
     std::int64_t shiftMs = 0;
 
 private:

@@ -38,7 +38,6 @@ void FakeClock::advanceMs(std::int64_t ms) {
     if (ms <= 0) return;
     m_mono += ms;
     m_wallMsSinceEpoch += ms;
-    m_slept += ms;
 }
 
 void FakeClock::setWall(int year, int month, int day, int hour, int minute, int second, int ms) {

@@ -4,7 +4,7 @@
 
 namespace kv::test {
 
-// A clock that only moves when told to (or when something sleeps on it).  Wall time and
+// A clock that only moves when told to.  Wall time and
 // monotonic time advance together; setWall() changes the wall clock alone, as a user setting
 // the PC's clock would.
 class FakeClock : public Clock {
@@ -13,17 +13,14 @@ public:
     FakeClock();
     WallTime now() const override;
     std::int64_t monotonicMs() const override { return m_mono; }
-    void sleepMs(std::int64_t ms) override { advanceMs(ms); }
 
     void advanceMs(std::int64_t ms);
     // Sets the wall clock to the given date and time (weekday computed), monotonic time kept.
     void setWall(int year, int month, int day, int hour, int minute, int second, int ms = 0);
-    std::int64_t sleptMs() const { return m_slept; }
 
 private:
     std::int64_t m_wallMsSinceEpoch = 0;  // local, as if UTC
     std::int64_t m_mono = 1'000'000;
-    std::int64_t m_slept = 0;
 };
 
 }  // namespace kv::test
