@@ -1,10 +1,10 @@
 // The whole bridge in one process: the window with its timer, the real serial component on a
 // pseudo-terminal (the test plays the unit on the master side), the real HTTP control and a web
-// application stub on 127.0.0.1.  One test per kind of web request.
+// application stub on 127.0.0.1: events there and back, a failing server as the tray tells it and
+// a slow one.  What each kind of reply makes the bridge do is tested on the engine alone.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <fstream>
 
@@ -12,7 +12,6 @@
 #include "app/TForm1.h"
 #include "app/Tray.h"
 #include "app/WindowLook.h"
-#include "support/EngineProbe.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/WebStub.h"
@@ -93,12 +92,6 @@ struct WindowOnPty {
     std::string start;
 };
 
-TEST(Bridge, StartsWithTheStartFrame) {
-    WindowOnPty b;
-    EXPECT_EQ(b.start.substr(0, 4), "\xF0\xF0\xA5\x0B");
-    EXPECT_TRUE(b.form->Timer1().isActive());
-}
-
 TEST(Bridge, EventWithNameIsForwardedAndAnsweredWithTheName) {
     WindowOnPty b;
     b.web.setReply({.body = "---OK---\nJi\xF8\xED Dvo\xF8\xE1k\n# stand-in padding line\n"});
@@ -171,56 +164,6 @@ TEST(Bridge, AServerFailureThatLastsIsToldOnceInTheTrayAndSoIsItsEnd) {
     // The cause says what to check, once.
     EXPECT_EQ(told[0].text, "Porucha: Server vrátil chybu 404 Not Found – zkontrolujte adresu");
     EXPECT_EQ(told[1].title, "Kordavo – komunikace opět běží");
-}
-
-TEST(Bridge, TablesAreDownloadedIntoTheUnit) {
-    WindowOnPty b;
-    b.web.setReply({.body = "5|0102030405A0|815|3|-90\n1234|0011223344AA|730|5|-90\n"
-                            "7|FFFFFFFFFFFF|0|1|0\n-------\n3|17|615|90|2\n1|2|3|4|5\n"});
-    b.unit.writeMaster(unitFrame({1}));
-    const auto frames = b.framesFromBridge(7);
-    ASSERT_EQ(frames.size(), 7u);
-    std::string codes;
-    for (const auto& f : frames) codes += char('0' + f[3]);
-    EXPECT_EQ(codes, "2333445");
-    EXPECT_EQ(frames[1].substr(3, 14),
-              std::string("\x03\x00\x05\x01\x02\x03\x04\x05\xA0\x08\x0F\x03\x81\x1E", 14));
-    EXPECT_EQ(frames[4].substr(3, 8), std::string("\x04\x03\x11\x0A\x0F\x01\x1E\x02", 8));
-    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=1");
-}
-
-TEST(Bridge, ClockReportIsAnsweredWithTheTime) {
-    WindowOnPty b;
-    b.web.setReply({.body = "OK"});
-    b.unit.writeMaster(unitFrame({6, 1, 26, 12, 7, 8, 30}));
-    const auto frames = b.framesFromBridge(1);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x01");
-    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=7&rok=1&mes=26&den=12&hod=7&min=8&sec=30");
-}
-
-TEST(Bridge, PollAnsweredTabsyncAndTriggerFileBothSignalNewTables) {
-    WindowOnPty b;
-    b.web.setReply({.body = "tabulky se zmenily, posli je\ntabsync\n1\n"});
-    EngineProbe::exchange(b.form->bridge().engine()).idleTicks = 2660;
-    auto frames = b.framesFromBridge(1);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");
-    EXPECT_EQ(b.web.targets()[0], "/kvsync.php?prikaz=4");
-    // The unit does not ask yet; a trigger file restarts the signalling at once.
-    std::ofstream(b.driveC / "kategorie") << "x";
-    frames = b.framesFromBridge(1);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].substr(0, 4), "\xF0\xF0\xA5\x07");
-    EXPECT_FALSE(std::filesystem::exists(b.driveC / "kategorie"));
-}
-
-TEST(Bridge, RecalculationShows99WhenAnswered) {
-    WindowOnPty b;
-    b.web.setReply({.body = "prepocet hotov"});
-    b.form->Button3Click();
-    ASSERT_TRUE(pumpUntil([&] { return b.text(Field::statpc) == "99"; }, 5s));
-    EXPECT_EQ(b.web.targets()[0], "/gcalc.php?firma=1");
 }
 
 TEST(Bridge, SlowServerAnsweringAfterSecondsStillCompletes) {

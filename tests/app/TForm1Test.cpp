@@ -87,8 +87,8 @@ TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     EXPECT_TRUE(w.prompts.shown.empty());
 }
 
-// The delayed start is a state of the bridge: the ticks count it down while the loop turns, the
-// port stays closed until its end, and Stop ends it.
+// The delayed start is a state of the bridge: the ticks count it down while the loop turns and
+// the port stays closed until its end.
 TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     PtyPair unit;
     ComPortMapping com1(1, unit.slaveName());
@@ -109,16 +109,6 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_EQ(w.form->bridge().engine().commState(), CommState::running);
-
-    // Stopped during the wait: nothing opens when the wait would have ended.
-    w.form->appstop();
-    w.form->appstart();
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::delayedStart);
-    w.form->appstop();
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::stopped);
-    tickFor(60'000);
-    EXPECT_FALSE(w.form->QCCom321().Opened());
-    EXPECT_EQ(w.text("stavprac"), "Pracovnik");
 }
 
 TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
@@ -365,26 +355,6 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->QCCom321().Opened());
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
-}
-
-// An automatic start finds its port missing (a converter that comes up after the PC): no box
-// waits for a click, the state says what it waits for, and the port opens once it is there.
-TEST(Appstart, AutomaticStartWaitsForAMissingPortWithoutAPrompt) {
-    ComPortMapping com2(2, kMissingDevice);
-    Window w(config("2", "1"));
-    EXPECT_TRUE(w.prompts.shown.empty());
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::portLost);
-    EXPECT_EQ(w.form->bridge().engine().status().cause,
-              "Port COM2 (" + std::string(kMissingDevice) + ") není k dispozici, čekám na něj");
-    EXPECT_EQ(w.text("stavprac").toStdString(), "Čekám na port COM2");
-    EXPECT_FALSE(w.form->bridge().retryPortNow());
-
-    PtyPair unit;
-    ComPortMapping appears(2, unit.slaveName());
-    ASSERT_TRUE(w.form->bridge().retryPortNow());
-    EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::running);
-    EXPECT_TRUE(w.form->Timer1().isActive());
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "link/Cp1250.h"
+#include "link/PortErrorText.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
@@ -73,6 +75,10 @@ TEST(BridgeOverFakes, AnAutomaticStartWaitsForItsPortWithoutAskingAnybody) {
     r.line->failingNames = {portDeviceName(2)};
     ASSERT_TRUE(r.bridge->programStart(Bridge::AutoStart::asConfigured));
     EXPECT_EQ(r.state(), CommState::portLost);
+    // The status says what it waits for; the narrow field has the short words.
+    EXPECT_EQ(r.bridge->status().cause, "Port " + portLabel(2, portDeviceName(2)).toStdString() +
+                                            " není k dispozici, čekám na něj");
+    EXPECT_EQ(r.bridge->display().text(Field::stavprac), cp1250("Čekám na port COM2"));
     r.ticks(30);
     EXPECT_FALSE(r.bridge->retryPortNow());
     EXPECT_EQ(r.line->opens, 0);
@@ -109,6 +115,7 @@ TEST(BridgeOverFakes, StopDuringADelayedStartOpensNothing) {
     r.ticks(100);
     r.bridge->stop();
     EXPECT_EQ(r.state(), CommState::stopped);
+    EXPECT_EQ(r.bridge->display().text(Field::stavprac), "Pracovnik") << "the countdown goes";
     EXPECT_FALSE(r.bridge->tickTimer().isActive());
     r.clock.advanceMs(60'000);
     EXPECT_FALSE(r.bridge->retryPortNow());
