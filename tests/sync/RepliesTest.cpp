@@ -136,7 +136,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         std::vector<int> codes;  // frames to the unit
         Field field;
         std::string shown;  // in field
-        int countdown;      // TableSyncCountdown after the tick
+        int announced;      // 1: the tables are announced to the unit again
     };
     const std::string table = "1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n";
     const std::string kept =
@@ -342,11 +342,11 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         EXPECT_EQ(h.sentCodes(), row.codes);
         EXPECT_EQ(h.fields.text(row.field), row.shown);
         EXPECT_FALSE(h.engine->status().requestUnderWay);
-        EXPECT_EQ(h.ticksUntilTablesAnnounced(400).has_value(), row.countdown == 1);
+        EXPECT_EQ(h.ticksUntilTablesAnnounced(400).has_value(), row.announced == 1);
         // Only a table download that failed is announced again; none writes into the
         // identification fields.
         if (row.asked == tables) {
-            EXPECT_EQ(h.engine->commState() == CommState::serverFailing, row.countdown == 1);
+            EXPECT_EQ(h.engine->commState() == CommState::serverFailing, row.announced == 1);
             EXPECT_EQ(h.fields.text(Field::stavprac), "Pracovn\xEDk");
         }
     }
