@@ -38,9 +38,9 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     m_tick.setInterval(kTickMs);
     m_tick.setTimerType(Qt::PreciseTimer);  // the 254-tick repetition is 25.4 s
     connect(&m_tick, &QTimer::timeout, this, [this] { handle([this] { tick(); }); });
-    m_job.setSingleShot(true);
-    m_job.setTimerType(Qt::PreciseTimer);  // slower transfer's bursts start on the second
-    connect(&m_job, &QTimer::timeout, this, [this] { handle([this] { m_engine->wake(); }); });
+    m_wake.setSingleShot(true);
+    m_wake.setTimerType(Qt::PreciseTimer);  // slower transfer's bursts start on the second
+    connect(&m_wake, &QTimer::timeout, this, [this] { handle([this] { m_engine->wake(); }); });
     // Queued: the serial layer also tells of input from inside a look at the port or a write.
     connect(
         m_com.get(), &TQCCom32::inputArrived, this,
@@ -62,18 +62,18 @@ void Bridge::handle(const std::function<void()>& operation) {
     } catch (const std::exception& e) {
         report(QString::fromUtf8(e.what()));
     }
-    followJob();
+    followWake();
 }
 
-void Bridge::followJob() {
+void Bridge::followWake() {
     const auto due = m_engine->wakeDueMs();
     const std::int64_t now = m_parts.clock->monotonicMs();
     // A wake that left the same instant due changed nothing: woken again at once it would spin.
     // The tick looks again.
     const bool stuck = due && due == m_lastWake && *due <= now && !m_engine->jobRunning();
     m_lastWake = due;
-    if (!due || stuck) return m_job.stop();
-    m_job.start(int(std::clamp<std::int64_t>(*due - now, 0, kTickMs)));
+    if (!due || stuck) return m_wake.stop();
+    m_wake.start(int(std::clamp<std::int64_t>(*due - now, 0, kTickMs)));
 }
 
 OperationResult Bridge::command(ToUnit frameCode) { return m_engine->command(frameCode); }
@@ -88,7 +88,7 @@ void Bridge::whenRunEnds(std::function<void()> then) {
     if (m_engine->askJobToEnd()) {
         qCInfo(lcSync) << "the end waits for the table download to finish";
         m_afterRun = std::move(then);
-        followJob();
+        followWake();
         return;
     }
     then();
@@ -225,7 +225,7 @@ void Bridge::stop() {
 void Bridge::end() {
     m_tick.stop();
     m_retry.stop();
-    m_job.stop();
+    m_wake.stop();
     stop();
     // Stop keeps the tick for a request still awaited; at the end nothing is awaited.
     m_tick.stop();

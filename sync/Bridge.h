@@ -123,8 +123,8 @@ private:
     // The tick and the wait for the port follow the state (and a request awaited while
     // stopped).
     void followState(const BridgeStatus& status);
-    // The timer of a run's next frame follows the engine.
-    void followJob();
+    // The wake timer follows what the engine has due between ticks.
+    void followWake();
 
     BridgeParts m_parts;
     std::unique_ptr<TQCCom32> m_com;
@@ -132,7 +132,7 @@ private:
     std::unique_ptr<Engine> m_engine;
     QTimer m_tick;
     QTimer m_retry;
-    QTimer m_job;  // a run's next frame between ticks: at once, or after the pause
+    QTimer m_wake;  // between ticks: a run's next frame, a frame's quiet or its deadline
     std::function<void()> m_afterRun;              // the end, waiting for a run to finish
     std::optional<std::int64_t> m_lastWake;        // what the engine asked to be woken at last
     std::optional<std::int64_t> m_delayedUntilMs;  // monotonic end of the delayed start
