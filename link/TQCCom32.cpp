@@ -48,12 +48,16 @@ PortResult TQCCom32::Open() {
         qCDebug(lcLink) << "COM" << m_port << "(" << name.c_str() << ") did not open";
         return failureOf(device);
     }
+    // From now on this is the port's device: a reopen after a loss looks for it.
+    m_identity = device->identity();
+    adopt(std::move(device));
+    return {};
+}
+
+void TQCCom32::adopt(std::unique_ptr<SerialDevice> device) {
     m_device = std::move(device);
     m_device->setInputListener([this] { emit inputArrived(); });
-    // From now on this is the port's device: a reopen after a loss looks for it.
-    m_identity = m_device->identity();
     m_device->applyLineSettings(m_baud, m_handshaking);
-    return {};
 }
 
 QString TQCCom32::portText() const {
@@ -100,10 +104,8 @@ PortResult TQCCom32::reopenSameDevice() {
         return otherDevice(opened);
     }
     if (!m_identity.known()) m_identity = device->identity();
-    m_device = std::move(device);
-    m_device->setInputListener([this] { emit inputArrived(); });
+    adopt(std::move(device));
     m_lost = false;
-    m_device->applyLineSettings(m_baud, m_handshaking);
     m_reopenText = portText() + QStringLiteral(" je zpět");
     return {};
 }

@@ -65,6 +65,8 @@ private:
     // Closes a device that reports itself gone; true when it did.
     bool checkLost();
     PortResult otherDevice(const DeviceIdentity& found);
+    // An opened device becomes the port's: its input heard of, the line settings applied.
+    void adopt(std::unique_ptr<SerialDevice> device);
 
     SerialDeviceFactory m_factory;
     std::unique_ptr<SerialDevice> m_device;  // null while closed
