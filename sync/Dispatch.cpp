@@ -117,16 +117,19 @@ bool Engine::possibleEvent(const WallTime& when) {
     return true;
 }
 
+bool Engine::lineAndServerIdle() {
+    return m_exchange.idle() && !m_reception.underWay() && !m_reception.inputWaiting();
+}
+
 void Engine::countIdle() {
-    if (m_exchange.idle() && !m_reception.underWay() && !m_reception.inputWaiting())
-        ++m_exchange.idleTicks;
+    if (lineAndServerIdle()) ++m_exchange.idleTicks;
 }
 
 void Engine::periodicStep() {
     if (m_exchange.idleTicks <= kIdleThreshold) return;
     m_exchange.idleTicks = 0;
     // Bytes may have arrived since the idle count: then the poll waits for the next round.
-    if (!m_exchange.idle() || m_reception.underWay() || m_reception.inputWaiting()) return;
+    if (!lineAndServerIdle()) return;
     if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::setClock);
     issueRequest(pollUrl(requestSettings()), RequestKind::poll);
 }

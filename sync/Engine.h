@@ -216,6 +216,9 @@ private:
     std::string shortPortText() const;
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
+    // No request is under way, no frame is being read and nothing from the unit waits: the
+    // ticks count as idle, and the poll may go out.
+    bool lineAndServerIdle();
     void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
