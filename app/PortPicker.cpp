@@ -76,22 +76,22 @@ std::vector<std::optional<PortResult>> probeDevices(const SerialDeviceFactory& f
 
 int PortPicker::probesRunning() { return probeThreads.load(); }
 
-bool PortPicker::select(QWidget* parent, int shownPort) {
+bool PortPicker::select(QWidget* parent, PortInUse inUse, int shownPort) {
     delete m_dialog;
     m_dialog = new TformPickPort(parent);
     TformPickPort& dialog = *m_dialog;
     // Before the first Start the component's port is still its first; a device typed now is
     // for the port the window shows chosen.
-    const int current = m_com.Opened() || shownPort < 1 || shownPort > 4 ? m_com.Port() : shownPort;
+    const int current = inUse.open || shownPort < 1 || shownPort > 4 ? inUse.port : shownPort;
 
     // Each port is tried once on a device of its own.  The port in use is not touched:
     // communication goes on while the operator chooses.
     const std::vector<SystemSerialDevice> system =
         listSerialDevices ? listSerialDevices() : systemSerialDevices();
-    const std::string inUse = m_com.Opened() ? portDeviceName(current) : std::string();
+    const std::string inUseDevice = inUse.open ? portDeviceName(current) : std::string();
     std::vector<std::string> probed;
     for (int n = 1; n <= 4; ++n)
-        if (inUse.empty() || (n != current && !sameDevice(portDeviceName(n), inUse)))
+        if (inUseDevice.empty() || (n != current && !sameDevice(portDeviceName(n), inUseDevice)))
             probed.push_back(portDeviceName(n));
     const std::vector<std::optional<PortResult>> found =
         probeDevices(m_factory, probed, probeDeadlineMs);
@@ -100,7 +100,7 @@ bool PortPicker::select(QWidget* parent, int shownPort) {
         PortInfo info;
         info.port = n;
         info.device = portDeviceName(n);
-        if (!inUse.empty() && (n == current || sameDevice(info.device, inUse))) {
+        if (!inUseDevice.empty() && (n == current || sameDevice(info.device, inUseDevice))) {
             info.opened = info.inUse = true;
         } else if (const std::optional<PortResult>& result = found[std::size_t(next++)]; !result) {
             info.failure = {PortCause::unknown, "neodpovídá"};
@@ -132,7 +132,7 @@ bool PortPicker::select(QWidget* parent, int shownPort) {
         !typed.isEmpty() && dialog.typedDevice()->isEnabled()) {
         // Tried before it is kept: a mistyped name must not become the port's device.
         const std::string device = typed.toStdString();
-        if (inUse.empty() || !sameDevice(device, inUse)) {
+        if (inUseDevice.empty() || !sameDevice(device, inUseDevice)) {
             const std::optional<PortResult> found =
                 probeDevices(m_factory, {device}, probeDeadlineMs).front();
             if (!found || !found->done()) {

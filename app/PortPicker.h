@@ -7,7 +7,7 @@
 #include "app/TformPickPort.h"
 #include "link/PortProbe.h"
 #include "link/SerialDevice.h"
-#include "link/TQCCom32.h"
+#include "sync/Bridge.h"
 
 class QWidget;
 
@@ -18,19 +18,17 @@ namespace kv {
 // moving communication to the choice is the window's decision.
 class PortPicker {
 public:
-    PortPicker(TQCCom32& com, SerialDeviceFactory probeFactory)
-        : m_com(com), m_factory(std::move(probeFactory)) {}
+    explicit PortPicker(SerialDeviceFactory probeFactory) : m_factory(std::move(probeFactory)) {}
     ~PortPicker() { delete m_dialog; }
 
     // Shown in front of parent.  True after OK with a choice: a port (chosenPort, for the
     // window to make the settings' port) or a device for the current port (remembered in
     // porty.cfg).  The serial component is not touched.
-    // The current port is the one in use, else shownPort (the one the window shows chosen; 0
-    // for the component's).
-    bool select(QWidget* parent, int shownPort = 0);
+    // The current port is the one in use (open), else shownPort (the one the window shows
+    // chosen; 0 for inUse's).
+    bool select(QWidget* parent, PortInUse inUse, int shownPort = 0);
     // The port the operator chose last.
     int chosenPort() const { return m_chosenPort; }
-    TformPickPort* dialog() const { return m_dialog; }
     // Why the device typed in the last picker was not taken ("COM2 (/dev/x): zařízení
     // neexistuje"); empty when it was, or when none was typed.
     const QString& refusal() const { return m_refusal; }
@@ -47,7 +45,6 @@ public:
     static int probesRunning();
 
 private:
-    TQCCom32& m_com;
     SerialDeviceFactory m_factory;
     QPointer<TformPickPort> m_dialog;
     int m_chosenPort = 1;

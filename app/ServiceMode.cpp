@@ -26,13 +26,7 @@ int runService(int argc, char** argv) {
 
     SystemClock clock;
     LoggingPrompts prompts;
-    BridgeParts parts;
-    parts.prompts = &prompts;
-    parts.clock = &clock;
-    parts.serialFactory = [] { return makeQtSerialDevice(); };
-    parts.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
-    parts.workDir = std::filesystem::current_path();
-    parts.driveC = driveCRoot();
+    BridgeParts parts = BridgeParts::production(prompts, clock, std::filesystem::current_path());
     parts.firstConfig = firstConfigFromEnvironment(parts.workDir);
     Bridge bridge(std::move(parts));
     process.serve(bridge);

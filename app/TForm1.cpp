@@ -18,7 +18,6 @@
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
 #include "link/Errors.h"
-#include "sync/DriveC.h"
 #include "sync/Files.h"
 #include "ui_TForm1.h"
 
@@ -46,7 +45,7 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_QuitOnClose);
     setUpWindowLook(*this);
-    m_services.prompts->setWindow(this);
+    m_services.bridge.prompts->setWindow(this);
     setUpHistory(*m_ui->historie);
     m_progress = new QProgressBar(m_ui->GroupBox2);
     m_progress->setObjectName(QStringLiteral("prubeh"));
@@ -62,16 +61,8 @@ TForm1::TForm1(FormServices services, QWidget* parent)
     const QRect shown = m_ui->GroupBox1->geometry() | m_ui->GroupBox2->geometry();
     setMinimumSize(shown.right() + 1, shown.bottom() + 1);
 
-    BridgeParts parts;
-    parts.prompts = m_services.prompts;
-    parts.clock = m_services.clock;
-    parts.serialFactory = m_services.serialFactory;
-    parts.httpFactory = m_services.httpFactory;
-    parts.workDir = m_services.workDir;
-    parts.firstConfig = m_services.firstConfig;
-    parts.driveC = driveCRoot();
-    m_bridge = std::make_unique<Bridge>(std::move(parts));
-    m_picker = std::make_unique<PortPicker>(m_bridge->com(), m_services.serialFactory);
+    m_bridge = std::make_unique<Bridge>(m_services.bridge);
+    m_picker = std::make_unique<PortPicker>(m_services.bridge.serialFactory);
     connect(m_bridge.get(), &Bridge::jobProgress, this, &TForm1::showProgress);
     connect(m_bridge.get(), &Bridge::statusChanged, this, &TForm1::showStatus);
     connect(&m_ageRefresh, &QTimer::timeout, this, [this] {
@@ -134,7 +125,7 @@ void TForm1::handle(const std::function<void()>& handler) { m_bridge->handle(han
 
 void TForm1::showProgress(const JobProgress& progress) {
     if (progress.kind == JobProgress::Kind::none) return m_progress->hide();
-    if (m_services.clock->monotonicMs() - progress.startedMs < kShowProgressAfterMs) return;
+    if (m_services.bridge.clock->monotonicMs() - progress.startedMs < kShowProgressAfterMs) return;
     const bool tables = progress.kind == JobProgress::Kind::tables;
     m_progress->setFormat(tables ? u8("Tabulky: %v z %m") : u8("Události: %v z %m"));
     m_progress->setRange(
@@ -158,7 +149,7 @@ void TForm1::appstart() { m_bridge->programStart(Bridge::AutoStart::asConfigured
 
 void TForm1::firstStartNotice(const QString& found) {
     QTimer::singleShot(0, this, [this, found] {
-        m_services.prompts->notice(
+        m_services.bridge.prompts->notice(
             u8("Kordavo"),
             found + u8("\n\nNastavte sériový port, na kterém je řídící jednotka "
                        "(tlačítko Porty? ukáže, co který port je), a webovou adresu docházky. "
@@ -172,8 +163,8 @@ void TForm1::terminalstart() {
     for (;;) {
         const PortResult opened = m_bridge->start();
         if (opened.done()) return;
-        const int port = QCCom321().Port();
-        const PromptAnswer answer = m_services.prompts->abortRetry(
+        const int port = m_bridge->portInUse().port;
+        const PromptAnswer answer = m_services.bridge.prompts->abortRetry(
             u8("Sériový port"), openFailurePrompt(port, portDeviceName(port), opened));
         if (answer == PromptAnswer::abort) return;
     }
@@ -198,9 +189,9 @@ void TForm1::cfgulozClick() {
         appstop();
         terminalstart();
     }
-    removeErrDatFiles(m_services.workDir);
+    removeErrDatFiles(m_services.bridge.workDir);
     std::error_code ec;
-    std::filesystem::remove(m_services.workDir / "send.tmp", ec);
+    std::filesystem::remove(m_services.bridge.workDir / "send.tmp", ec);
 }
 
 void TForm1::skrytClick() { hide(); }
@@ -293,8 +284,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
             emit hiddenToTray();
             return;
         }
-        const bool yes = m_services.prompts->confirm(u8("Kordavo"),
-                                                     u8("Komunikace s RJ běží. Opravdu ukončit?"));
+        const bool yes = m_services.bridge.prompts->confirm(
+            u8("Kordavo"), u8("Komunikace s RJ běží. Opravdu ukončit?"));
         // A termination signal while the question is open ends the program all the same.
         if (!yes && m_closeBy != CloseBy::signal) {
             event->ignore();
@@ -318,14 +309,14 @@ void TForm1::Button3Click() { tell(m_bridge->recalculate()); }
 void TForm1::Button4Click() {
     const auto count = parseIntegerText(toCp1250(m_ui->fiktud->text()));
     if (!count || *count < 0 || *count > 65535) {
-        m_services.prompts->message(u8("Kordavo"),
-                                    u8("Počet událostí musí být číslo od 0 do 65535."));
+        m_services.bridge.prompts->message(u8("Kordavo"),
+                                           u8("Počet událostí musí být číslo od 0 do 65535."));
         return;
     }
     // The server records them as attendance: asked only where they would really go out.
     const CommState state = m_bridge->status().state;
     if (*count > 0 && state != CommState::stopped && state != CommState::delayedStart &&
-        !m_services.prompts->confirm(
+        !m_services.bridge.prompts->confirm(
             u8("Kordavo"),
             u8("Poslat do RJ %1 fiktivních událostí? Server je zaznamená jako docházku.")
                 .arg(*count)))
@@ -338,15 +329,15 @@ void TForm1::Button4Click() {
 
 void TForm1::tell(OperationResult result) {
     if (result != OperationResult::done)
-        m_services.prompts->message(u8("Kordavo"),
-                                    QString::fromStdString(operationMessage(result)));
+        m_services.bridge.prompts->message(u8("Kordavo"),
+                                           QString::fromStdString(operationMessage(result)));
 }
 
 void TForm1::Button5Click() {
     // Zrušit leaves the window as it was, an unsaved choice of port included.
-    if (!m_picker->select(this, configuredPort(m_bridge->settings()))) {
+    if (!m_picker->select(this, m_bridge->portInUse(), configuredPort(m_bridge->settings()))) {
         if (!m_picker->refusal().isEmpty())
-            m_services.prompts->message(
+            m_services.bridge.prompts->message(
                 u8("Kordavo"), u8("Zadané zařízení nebylo uloženo.\n\n") + m_picker->refusal());
         return;
     }

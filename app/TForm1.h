@@ -11,10 +11,7 @@
 #include "app/WidgetFields.h"
 #include "link/Clock.h"
 #include "link/SerialDevice.h"
-#include "link/TQCCom32.h"
 #include "sync/Bridge.h"
-#include "sync/Engine.h"
-#include "sync/HttpControl.h"
 #include "sync/Prompts.h"
 
 class QProgressBar;
@@ -27,15 +24,10 @@ namespace kv {
 
 class Tray;
 
-// What the window is built on; tests hand in fakes.
+// What the window is built on: its bridge's parts (their prompts are the window's too) and the
+// desktop; tests hand in fakes.
 struct FormServices {
-    Prompts* prompts = nullptr;
-    Clock* clock = nullptr;
-    SerialDeviceFactory serialFactory;
-    std::function<std::unique_ptr<HttpControl>(QObject* parent)> httpFactory;
-    std::filesystem::path workDir;  // terminal.cfg and the exchange files
-    // What a missing terminal.cfg is created with.
-    TerminalConfig firstConfig = defaultTerminalConfig();
+    BridgeParts bridge;
     // Whether the desktop has a system tray to hide the window to; none: Qt is asked.
     std::function<bool()> trayAvailable;
 };
@@ -78,11 +70,8 @@ public:
     void Button5Click();
 
     Bridge& bridge() { return *m_bridge; }
-    TQCCom32& QCCom321() { return m_bridge->com(); }
     PortPicker& portPicker() { return *m_picker; }
-    QTimer& Timer1() { return m_bridge->tickTimer(); }
     WidgetFields& fields() { return m_fields; }
-    HttpControl& HTTP1() { return m_bridge->http(); }
     std::filesystem::path configPath() const { return m_bridge->configPath(); }
 
     // Shown over stavdatum while a long run goes on.

@@ -61,16 +61,12 @@ int main(int argc, char** argv) {
     kv::MessageBoxPrompts boxes;
     kv::LoggingPrompts prompts(&boxes);
     kv::FormServices services;
-    services.prompts = &prompts;
-    services.clock = &clock;
-    services.serialFactory = [] { return kv::makeQtSerialDevice(); };
-    services.httpFactory = [](QObject* parent) { return kv::makeQtHttpControl(parent); };
-    services.workDir = std::filesystem::current_path();
+    services.bridge = kv::BridgeParts::production(prompts, clock, std::filesystem::current_path());
     // Asked before the window's start writes terminal.cfg.
     const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     const bool showWindow =
-        kv::showsWindowAtStart(commandLine.minimized, trayAvailable, services.workDir);
-    services.firstConfig = kv::firstConfigFromEnvironment(services.workDir);
+        kv::showsWindowAtStart(commandLine.minimized, trayAvailable, services.bridge.workDir);
+    services.bridge.firstConfig = kv::firstConfigFromEnvironment(services.bridge.workDir);
 
     // The window and the tray are there first, so the program start (a delayed start, a port
     // that is waited for) shows in both; then the bridge starts.

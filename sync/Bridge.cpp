@@ -6,10 +6,23 @@
 #include <utility>
 
 #include "link/Cp1250.h"
+#include "sync/DriveC.h"
 #include "sync/Files.h"
 #include "sync/Logging.h"
+#include "sync/QtHttpControl.h"
 
 namespace kv {
+
+BridgeParts BridgeParts::production(Prompts& prompts, Clock& clock, std::filesystem::path workDir) {
+    BridgeParts parts;
+    parts.prompts = &prompts;
+    parts.clock = &clock;
+    parts.serialFactory = [] { return makeQtSerialDevice(); };
+    parts.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
+    parts.workDir = std::move(workDir);
+    parts.driveC = driveCRoot();
+    return parts;
+}
 
 Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(std::move(parts)) {
     m_com = std::make_unique<TQCCom32>(m_parts.serialFactory);

@@ -20,7 +20,8 @@
 namespace kv {
 
 // What a bridge is built on: the window or the service mode hands in its prompts (reports that
-// hold nothing up; the bridge never asks a question), tests hand in fakes for the rest.
+// hold nothing up; the bridge never asks a question), tests hand in fakes for the rest.  The
+// window, the service mode and the tests build their bridge from this one struct.
 struct BridgeParts {
     Prompts* prompts = nullptr;
     Clock* clock = nullptr;
@@ -30,7 +31,21 @@ struct BridgeParts {
     std::filesystem::path driveC;
     // What a missing terminal.cfg is created with.
     TerminalConfig firstConfig = defaultTerminalConfig();
+
+    // The real port and HTTP control, drive C: as this system maps it, for the program.
+    static BridgeParts production(Prompts& prompts, Clock& clock, std::filesystem::path workDir);
 };
+
+// The port communication is on, or was last started on: what the port picker and the question
+// after a failed Start need of it.
+struct PortInUse {
+    int port = 1;
+    bool open = false;
+};
+
+namespace test {
+struct BridgeProbe;
+}
 
 // The bridge: the serial port, the HTTP control, the engine, its 100 ms tick and the wait for
 // a lost port, built once for the window and the service mode alike.  It runs the program
@@ -68,11 +83,7 @@ public:
     const TerminalConfig& settings() const { return m_engine->settings(); }
     void setSettings(const TerminalConfig& settings) { m_engine->setSettings(settings); }
 
-    Engine& engine() { return *m_engine; }
-    const Engine& engine() const { return *m_engine; }
-    TQCCom32& com() { return *m_com; }
-    HttpControl& http() { return *m_http; }
-    QTimer& tickTimer() { return m_tick; }
+    PortInUse portInUse() const { return {m_com->Port(), m_com->Opened()}; }
     const BridgeStatus& status() const { return m_engine->status(); }
     Clock& clock() { return *m_parts.clock; }
     std::filesystem::path configPath() const { return m_parts.workDir / "terminal.cfg"; }
@@ -114,6 +125,8 @@ signals:
     void jobProgress(const kv::JobProgress& progress);
 
 private:
+    friend struct test::BridgeProbe;  // tests set up states that take long to reach
+
     void report(const QString& text);
     // terminal.cfg read into the settings; created first when missing.
     void loadConfig();

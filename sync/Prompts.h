@@ -6,7 +6,7 @@ class QObject;
 
 namespace kv {
 
-enum class PromptAnswer { abort, retry, ok };
+enum class PromptAnswer { abort, retry };
 
 // What the bridge reports and the window asks go through here, so that tests can answer without
 // a display.  The bridge only reports (message, report, notice); questions (abortRetry,

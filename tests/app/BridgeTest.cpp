@@ -49,11 +49,7 @@ struct WindowOnPty {
             << "1\r\n"
             << web.baseUrl() << "\r\nlocalhost\r\n1\r\n0\r\n0\r\n0\r\n0\r\n";
         FormServices s;
-        s.prompts = &prompts;
-        s.clock = &clock;
-        s.serialFactory = [] { return makeQtSerialDevice(); };
-        s.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
-        s.workDir = work;
+        s.bridge = BridgeParts::production(prompts, clock, work);
         s.trayAvailable = [desktopTray] { return desktopTray; };
         form = std::make_unique<TForm1>(s);
         form->appstart();
@@ -139,7 +135,7 @@ TEST(Bridge, AServerFailureThatLastsIsToldOnceInTheTrayAndSoIsItsEnd) {
         b.clock.shiftMs += ms;
         notices->check();
         // A server failure due to be told is checked first, with a poll.
-        pumpUntil([&] { return !b.form->bridge().engine().requestOutstanding(); }, 5s);
+        pumpUntil([&] { return !b.form->bridge().status().requestUnderWay; }, 5s);
         return told.size();
     };
     EXPECT_EQ(after(59'000), 0u);

@@ -140,13 +140,13 @@ TEST(Commands, RecalculationIsIssuedOnceAndAnsweredWith99) {
     w.form->Button3Click();
     EXPECT_EQ(w.http->calls().size(), 1u);
     EXPECT_EQ(w.prompts.shown.size(), 1u);
-    EXPECT_TRUE(w.form->bridge().tickTimer().isActive()) << "ticking for the reply";
+    EXPECT_TRUE(BridgeProbe::ticking(w.form->bridge())) << "ticking for the reply";
     w.tick();
     w.http->complete("anything at all");
     w.tick();
     EXPECT_EQ(w.text("statpc"), "99");
     EXPECT_FALSE(w.form->bridge().status().requestUnderWay);
-    EXPECT_FALSE(w.form->bridge().tickTimer().isActive());
+    EXPECT_FALSE(BridgeProbe::ticking(w.form->bridge()));
     EXPECT_FALSE(w.running());
 }
 

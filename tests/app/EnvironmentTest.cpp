@@ -38,7 +38,7 @@ struct Environment {
         for (const auto& p : w->prompts.shown) all += p.text + "\n";
         for (Field f : {Field::stavprac, Field::stavdatum, Field::stavcip, Field::urls})
             all += fromCp1250(w->form->fields().text(f)) + "\n";
-        all += QString::fromStdString(w->form->bridge().engine().status().cause);
+        all += QString::fromStdString(w->form->bridge().status().cause);
         return all;
     }
 };
@@ -177,8 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         false,
                         [](Environment& e) {
-                            EXPECT_EQ(e.w->form->bridge().engine().commState(),
-                                      CommState::portLost);
+                            EXPECT_EQ(e.w->form->bridge().status().state, CommState::portLost);
                         },
                         "zařízení není sériový port",
                         {},

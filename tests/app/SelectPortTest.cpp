@@ -50,7 +50,9 @@ protected:
     ComPortMapping com3{3, unit3.slaveName()};
     ComPortMapping com4{4, kMissingDevice};
     TQCCom32 com{makeQtSerialDevice};
-    PortPicker picker{com, makeQtSerialDevice};
+    PortPicker picker{makeQtSerialDevice};
+    // What the bridge would tell the picker of its port.
+    PortInUse inUse() const { return {com.Port(), com.Opened()}; }
     Seen seen;
 };
 
@@ -78,10 +80,8 @@ private:
 // turning meanwhile, and are listed as not answering.
 TEST(PortPickerProbe, APortThatDoesNotAnswerIsListedAsSuchAfterTheDeadline) {
     std::promise<void> release;
-    TQCCom32 com{makeQtSerialDevice};
-    PortPicker picker{com, [stuck = release.get_future().share()] {
-                          return std::make_unique<StuckDevice>(stuck);
-                      }};
+    PortPicker picker{
+        [stuck = release.get_future().share()] { return std::make_unique<StuckDevice>(stuck); }};
     picker.probeDeadlineMs = 300;
     bool loopTurned = false;
     QTimer::singleShot(50, [&] { loopTurned = true; });
@@ -90,7 +90,7 @@ TEST(PortPickerProbe, APortThatDoesNotAnswerIsListedAsSuchAfterTheDeadline) {
         info = dialog.findChild<QLabel*>("portInfo")->text();
         return int(QDialog::Rejected);
     };
-    EXPECT_FALSE(picker.select(nullptr));
+    EXPECT_FALSE(picker.select(nullptr, PortInUse{}));
     release.set_value();
     // The threads left behind end once their devices answer, and are deleted.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -107,7 +107,7 @@ TEST(PortPickerProbe, APortThatDoesNotAnswerIsListedAsSuchAfterTheDeadline) {
 TEST_F(SelectPortTest, ListsTheOpenablePortsWithTheCurrentOneSelected) {
     com.setPort(3);
     operatorAnswers(-1, QDialog::Accepted);
-    EXPECT_TRUE(picker.select(nullptr));
+    EXPECT_TRUE(picker.select(nullptr, inUse()));
     EXPECT_EQ(seen.items, QStringList({"COM1", "COM3"}));
     EXPECT_EQ(seen.selected, 1);
     EXPECT_EQ(com.Port(), 3);
@@ -121,7 +121,7 @@ TEST_F(SelectPortTest, ThePortInUseStaysOpenAndIsListed) {
         com.setPort(3);
         ASSERT_TRUE(com.Open());
         operatorAnswers(0, answer);
-        picker.select(nullptr);
+        picker.select(nullptr, inUse());
         EXPECT_TRUE(seen.portOpen);
         EXPECT_EQ(seen.items, QStringList({"COM1", "COM3"}));
         EXPECT_TRUE(com.Opened());
@@ -151,7 +151,7 @@ TEST_F(SelectPortTest, OperatorChoiceAndAnswer) {
         SCOPED_TRACE(c.name);
         com.setPort(c.currentPort);
         operatorAnswers(c.choice, c.answer);
-        EXPECT_EQ(picker.select(nullptr), c.result);
+        EXPECT_EQ(picker.select(nullptr, inUse()), c.result);
         EXPECT_EQ(picker.chosenPort(), c.portAfter);
         EXPECT_EQ(com.Port(), c.currentPort) << "the serial component is the bridge's to set";
         EXPECT_FALSE(com.Opened()) << "the choice is not opened here";
@@ -162,7 +162,7 @@ TEST_F(SelectPortTest, NoPortAvailableGivesAnEmptyList) {
     ComPortMapping gone1(1, kMissingDevice);
     ComPortMapping gone3(3, kMissingDevice);
     operatorAnswers(-1, QDialog::Accepted);
-    EXPECT_FALSE(picker.select(nullptr));
+    EXPECT_FALSE(picker.select(nullptr, inUse()));
     EXPECT_TRUE(seen.items.isEmpty());
     EXPECT_EQ(seen.selected, -1);
     EXPECT_EQ(com.Port(), 1);
@@ -172,7 +172,7 @@ TEST_F(SelectPortTest, APortHeldElsewhereIsMissing) {
     auto other = makeQtSerialDevice();
     ASSERT_TRUE(other->open(unit1.slaveName()));
     operatorAnswers(-1, QDialog::Rejected);
-    picker.select(nullptr);
+    picker.select(nullptr, inUse());
     EXPECT_EQ(seen.items, QStringList({"COM3"}));
     EXPECT_EQ(seen.selected, -1);
 }
@@ -194,7 +194,7 @@ TEST_F(SelectPortTest, TheDialogButtonsEndTheModalRun) {
             });
             return dialog.exec();
         };
-        EXPECT_EQ(picker.select(nullptr), c.result);
+        EXPECT_EQ(picker.select(nullptr, inUse()), c.result);
         EXPECT_EQ(picker.chosenPort(), c.result ? 3 : 1);
     }
 }
@@ -214,7 +214,7 @@ protected:
         };
     }
     // The picker before the first Start, with COM2 chosen in the window.
-    bool select() { return picker.select(nullptr, 2); }
+    bool select() { return picker.select(nullptr, inUse(), 2); }
     // The operator checks the device at index `device` and answers `result`.
     void operatorPicksDevice(int device, int result) {
         picker.runPickDialog = [this, device, result](TformPickPort& dialog) {

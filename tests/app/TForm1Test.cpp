@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <QTemporaryDir>
 #include <fstream>
@@ -39,7 +40,7 @@ TEST(Appstart, AStartWithoutSettingsStaysStoppedAndTellsWhatItFound) {
                     w.prompts.shown[0].text.endsWith(QString::fromUtf8("tlačítkem Start.")))
             << w.prompts.shown[0].text.toStdString();
         EXPECT_TRUE(f.checked(Check::stavstoji));
-        EXPECT_FALSE(w.form->Timer1().isActive());
+        EXPECT_FALSE(BridgeProbe::ticking(w.form->bridge()));
         EXPECT_EQ(w.devicesMade, 0);
         EXPECT_EQ(w.form->windowTitle(),
                   QString::fromUtf8("Kordavo - řídící jenotka KV-CU5 v.7.24"));
@@ -78,10 +79,12 @@ TEST(Appstart, AutomaticStartSendsTheStartFrame) {
     Window w(config("2", "1", "12"), [](Window& w) { writeFile(w.workDir / "send.tmp", "x"); });
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_TRUE(w.running());
-    EXPECT_TRUE(w.form->Timer1().isActive());
-    EXPECT_EQ(w.form->QCCom321().Baud(), 2400);
-    EXPECT_EQ(w.form->QCCom321().Port(), 2);
-    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 12);
+    EXPECT_TRUE(BridgeProbe::ticking(w.form->bridge()));
+    termios line{};
+    ASSERT_EQ(tcgetattr(unit.masterFd(), &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), B2400);
+    EXPECT_EQ(w.form->bridge().portInUse().port, 2);
+    EXPECT_EQ(w.companyIdAsked(), "12");
     EXPECT_EQ(w.text("statpc"), "11");
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "send.tmp"));
     EXPECT_TRUE(w.prompts.shown.empty());
@@ -96,11 +99,11 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     QStringList shown{w.text("stavprac")};
     QObject::connect(w.form->findChild<QLineEdit*>("stavprac"), &QLineEdit::textChanged,
                      [&](const QString& text) { shown << text; });
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::delayedStart);
+    EXPECT_EQ(w.form->bridge().status().state, CommState::delayedStart);
     const auto tickFor = [&w](int ms) { w.ticks(ms / 100); };
     w.clock.advanceMs(100);  // the timer's first tick comes a tick after the start
     tickFor(49'900);
-    EXPECT_FALSE(w.form->QCCom321().Opened());
+    EXPECT_FALSE(w.form->bridge().portInUse().open);
     EXPECT_EQ(w.devicesMade, 0);
     tickFor(100);
     QStringList expected;
@@ -108,7 +111,7 @@ TEST(Appstart, DelayedStartCountsDownFiftySecondsBeforeStarting) {
     expected << "Pracovnik";
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
-    EXPECT_EQ(w.form->bridge().engine().commState(), CommState::running);
+    EXPECT_EQ(w.form->bridge().status().state, CommState::running);
 }
 
 TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
@@ -119,7 +122,7 @@ TEST(Appstart, CompanyIdThatIsNoNumberIsReportedAfterTheStartFrame) {
     EXPECT_TRUE(w.running());
     ASSERT_EQ(w.prompts.shown.size(), 1u);
     EXPECT_TRUE(w.prompts.shown[0].text.contains("abc"));
-    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 0);
+    EXPECT_EQ(w.companyIdAsked(), "");
 }
 
 TEST(Appstart, AnAddressTooLongForItsFieldIsRefusedNotCut) {
@@ -146,7 +149,7 @@ TEST(Start, PortThatDoesNotOpenLeavesCommunicationStopped) {
     EXPECT_EQ(w.prompts.shown.size(), 2u);
     EXPECT_EQ(w.prompts.shown.at(0).kind, ScriptedPrompts::Kind::abortRetry);
     EXPECT_FALSE(w.running());
-    EXPECT_FALSE(w.form->Timer1().isActive());
+    EXPECT_FALSE(BridgeProbe::ticking(w.form->bridge()));
 }
 
 TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
@@ -162,7 +165,7 @@ TEST(Save, WhileRunningRestartsAndResendsTheStartFrameAndDeletesLeftovers) {
     w.form->findChild<QPushButton*>("cfguloz")->click();
     EXPECT_EQ(unit.readMaster(19), frameWithTime(11, w.clock));
     EXPECT_TRUE(w.running());
-    EXPECT_EQ(w.form->bridge().engine().requestSettings().companyId, 7);
+    EXPECT_EQ(w.companyIdAsked(), "7");
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("1", "1", "7"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "err1.dat"));
     EXPECT_FALSE(std::filesystem::exists(w.workDir / "ERR_old.DAT"));
@@ -191,11 +194,11 @@ TEST(Stop, ClosesThePortAndHidingLeavesCommunicationRunning) {
     w.form->findChild<QPushButton*>("skryt")->click();
     EXPECT_FALSE(w.form->isVisible());
     EXPECT_TRUE(w.running());
-    EXPECT_TRUE(w.form->Timer1().isActive());
+    EXPECT_TRUE(BridgeProbe::ticking(w.form->bridge()));
     w.form->findChild<QPushButton*>("stavstop")->click();
     EXPECT_FALSE(w.running());
-    EXPECT_FALSE(w.form->QCCom321().Opened());
-    EXPECT_FALSE(w.form->Timer1().isActive());
+    EXPECT_FALSE(w.form->bridge().portInUse().open);
+    EXPECT_FALSE(BridgeProbe::ticking(w.form->bridge()));
 }
 
 // Whether the program was asked to end while this lives.
@@ -329,7 +332,7 @@ TEST(PortPicker, OkWhileRunningMovesTheCommunicationToTheChosenPort) {
     EXPECT_TRUE(w.form->fields().checked(Check::cfgport1));
     EXPECT_EQ(com1Unit.readMaster(19).substr(0, 4), "\xF0\xF0\xA5\x0B");
     EXPECT_TRUE(w.running());
-    EXPECT_EQ(w.form->QCCom321().Port(), 1);
+    EXPECT_EQ(w.form->bridge().portInUse().port, 1);
     EXPECT_EQ(w.form->bridge().status().port, "COM1 (" + com1Unit.slaveName() + ")");
     EXPECT_EQ(readFile(w.workDir / "terminal.cfg"), config("3", "1"));  // not saved
     // Zrušit changes nothing: the port clicked by hand stays, communication goes on unrestarted.
@@ -353,7 +356,7 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     w.form->Button5Click();
     EXPECT_TRUE(w.form->fields().checked(Check::cfgport2));
     EXPECT_FALSE(w.running());
-    EXPECT_FALSE(w.form->QCCom321().Opened());
+    EXPECT_FALSE(w.form->bridge().portInUse().open);
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
 }
 

@@ -44,8 +44,8 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
             << age.told;
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
-    w.form->bridge().engine().addStandingWarning(warning.toStdString());
-    w.form->bridge().engine().addStandingWarning("nejde smazat");
+    BridgeProbe::engine(w.form->bridge()).addStandingWarning(warning.toStdString());
+    BridgeProbe::engine(w.form->bridge()).addStandingWarning("nejde smazat");
     EXPECT_TRUE(tray.icon().toolTip().contains(warning));
     EXPECT_TRUE(w.form->findChild<QLabel*>("stavpopis2")->toolTip().contains(warning));
     auto* history = w.form->findChild<QTreeWidget*>("historie");
@@ -206,7 +206,7 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
         std::vector<Notice> told;
         QObject::connect(&tray, &Tray::noticeShown, [&](const Notice& n) { told.push_back(n); });
         auto* notices = w.form->findChild<FailureNotices*>();
-        ASSERT_EQ(w.form->bridge().engine().commState(), CommState::portLost);
+        ASSERT_EQ(w.form->bridge().status().state, CommState::portLost);
         const auto after = [&](std::int64_t ms) {
             w.clock.advanceMs(ms);
             notices->check();

@@ -21,12 +21,14 @@
 #include "app/Tray.h"
 #include "app/WindowLook.h"
 #include "link/Cp1250.h"
+#include "support/EngineProbe.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
 #include "support/Pty.h"
 #include "support/ScriptedPrompts.h"
 #include "support/SmallFilesystem.h"
+#include "sync/DriveC.h"
 
 namespace kv::test {
 
@@ -59,18 +61,19 @@ struct Window {
         if (config) writeFile(workDir / "terminal.cfg", *config);
         if (beforeCreate) beforeCreate(*this);
         FormServices s;
-        s.prompts = &prompts;
-        s.clock = &clock;
-        s.serialFactory = [this] {
+        s.bridge.prompts = &prompts;
+        s.bridge.clock = &clock;
+        s.bridge.serialFactory = [this] {
             ++devicesMade;
             return fakeLine ? fakeSerialFactory(fakeLine)() : makeQtSerialDevice();
         };
-        s.httpFactory = [this](QObject*) {
+        s.bridge.httpFactory = [this](QObject*) {
             auto http = std::make_unique<FakeHttpControl>();
             this->http = http.get();
             return std::unique_ptr<HttpControl>(std::move(http));
         };
-        s.workDir = workDir;
+        s.bridge.workDir = workDir;
+        s.bridge.driveC = driveCRoot();
         s.trayAvailable = [this] { return desktopTray; };
         form = std::make_unique<TForm1>(s);
         form->appstart();
@@ -81,7 +84,16 @@ struct Window {
     }
     // Ticks until the run of frames under way has gone out (at most n ticks).
     void finishRun(int n = 1000) {
-        for (int i = 0; i < n && form->bridge().engine().jobRunning(); ++i) tick();
+        for (int i = 0; i < n && BridgeProbe::engine(form->bridge()).jobRunning(); ++i) tick();
+    }
+
+    // The company id the web application is told, as the poll the bridge sends now carries it
+    // (empty: none; "?": nothing was sent).
+    std::string companyIdAsked() {
+        if (!form->bridge().pollServer()) return "?";
+        const std::string url = http->calls().back().url;
+        const std::size_t at = url.find("&firma=");
+        return at == std::string::npos ? std::string() : url.substr(at + 7);
     }
 
     QString text(const char* name) { return form->findChild<QLineEdit*>(name)->text(); }

@@ -169,11 +169,7 @@ TEST_F(EndToEnd, AQuestionStandingHoldsUpNoIdentification) {
     SystemClock clock;
     test::ScriptedPrompts prompts;
     FormServices services;
-    services.prompts = &prompts;
-    services.clock = &clock;
-    services.serialFactory = [] { return makeQtSerialDevice(); };
-    services.httpFactory = [](QObject* parent) { return makeQtHttpControl(parent); };
-    services.workDir = work;
+    services.bridge = BridgeParts::production(prompts, clock, work);
     services.trayAvailable = [] { return false; };
     TForm1 form(services);
     form.appstart();

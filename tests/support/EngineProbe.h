@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "sync/Bridge.h"
 #include "sync/Engine.h"
 
 namespace kv::test {
@@ -19,6 +20,13 @@ struct EngineProbe {
     static void show(Engine& engine, Field field, std::string_view cp1250) {
         engine.show(field, cp1250);
     }
+};
+
+// What a bridge runs, seen from outside: its engine for states that take long to reach, and
+// whether its tick is running.
+struct BridgeProbe {
+    static Engine& engine(Bridge& bridge) { return *bridge.m_engine; }
+    static bool ticking(const Bridge& bridge) { return bridge.m_tick.isActive(); }
 };
 
 }  // namespace kv::test

@@ -7,6 +7,7 @@
 
 #include "link/Cp1250.h"
 #include "link/PortErrorText.h"
+#include "support/EngineProbe.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpControl.h"
 #include "support/FakeSerialDevice.h"
@@ -63,7 +64,7 @@ TEST(BridgeOverFakes, AnAutomaticStartOpensThePortAndSendsTheStartFrame) {
     ASSERT_TRUE(r.bridge->programStart(Bridge::AutoStart::asConfigured));
     EXPECT_EQ(r.line->written.substr(0, 4), kStartFrame);
     EXPECT_EQ(r.state(), CommState::running);
-    EXPECT_TRUE(r.bridge->tickTimer().isActive());
+    EXPECT_TRUE(BridgeProbe::ticking(*r.bridge));
     EXPECT_TRUE(r.prompts.shown.empty());
 }
 
@@ -116,7 +117,7 @@ TEST(BridgeOverFakes, StopDuringADelayedStartOpensNothing) {
     r.bridge->stop();
     EXPECT_EQ(r.state(), CommState::stopped);
     EXPECT_EQ(r.bridge->display().text(Field::stavprac), "Pracovnik") << "the countdown goes";
-    EXPECT_FALSE(r.bridge->tickTimer().isActive());
+    EXPECT_FALSE(BridgeProbe::ticking(*r.bridge));
     r.clock.advanceMs(60'000);
     EXPECT_FALSE(r.bridge->retryPortNow());
     EXPECT_EQ(r.line->devicesMade, 0);
