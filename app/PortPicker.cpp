@@ -96,6 +96,7 @@ bool PortPicker::select(QWidget* parent, PortInUse inUse, int shownPort) {
     const std::vector<std::optional<PortResult>> found =
         probeDevices(m_factory, probed, probeDeadlineMs);
     std::vector<PortInfo> ports;
+    std::vector<int> offered;  // the port of each item, in order
     for (int n = 1, next = 0; n <= 4; ++n) {
         PortInfo info;
         info.port = n;
@@ -111,7 +112,10 @@ bool PortPicker::select(QWidget* parent, PortInUse inUse, int shownPort) {
         }
         for (const SystemSerialDevice& d : system)
             if (sameDevice(info.device, d.device)) info.description = d.description;
-        if (info.opened) dialog.addItem(QStringLiteral("COM%1").arg(n));
+        if (info.opened) {
+            dialog.addItem(QStringLiteral("COM%1").arg(n));
+            offered.push_back(n);
+        }
         ports.push_back(info);
     }
     // The devices no port stands for can become the current port's.
@@ -143,10 +147,10 @@ bool PortPicker::select(QWidget* parent, PortInUse inUse, int shownPort) {
         }
         return rememberPortDevice(current, device);
     }
-    if (const int chosen = dialog.itemIndex(); chosen >= 0) {
-        // The digit after "COM": the window makes it the settings' port, which the next Start
-        // opens (and moves a running communication to it at once).
-        m_chosenPort = dialog.items().at(chosen).mid(3, 1).toInt();
+    if (const int chosen = dialog.itemIndex(); chosen >= 0 && chosen < int(offered.size())) {
+        // The window makes it the settings' port, which the next Start opens (and moves a
+        // running communication to it at once).
+        m_chosenPort = offered[std::size_t(chosen)];
         return true;
     }
     if (const int chosen = dialog.deviceIndex(); chosen >= 0 && chosen < int(others.size()))
