@@ -357,5 +357,20 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
 }
 
+// terminal.cfg there but not readable (here a directory of that name): said, and the window keeps
+// its initial texts, which are the settings used and what Uložit would write.
+TEST(TForm1, AnUnreadableConfigKeepsTheInitialTexts) {
+    Window w(std::nullopt,
+             [](Window& w) { std::filesystem::create_directory(w.workDir / "terminal.cfg"); });
+    EXPECT_FALSE(w.prompts.shown.empty());
+    const TerminalConfig shown = w.form->fields().settings();
+    EXPECT_EQ(shown, initialWindowSettings());
+    EXPECT_EQ(shown.port, "");
+    EXPECT_EQ(shown.adresa, "http://localhost/kordavoweb/");
+    EXPECT_EQ(shown.httphost, "127.0.0.1");
+    EXPECT_EQ(shown.idfirmy, "0");
+    EXPECT_EQ(w.form->bridge().settings(), shown);
+}
+
 }  // namespace
 }  // namespace kv::test
