@@ -20,7 +20,7 @@ void Engine::unitHeard() {
     if (!m_status.unitSilent) return;
     m_status.unitSilent = false;
     m_status.unitSpokeBefore = false;
-    note("RJ se ozvala");
+    note("RJ opět odpovídá");
     publish();
 }
 

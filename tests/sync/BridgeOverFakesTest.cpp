@@ -76,8 +76,9 @@ TEST(BridgeOverFakes, AnAutomaticStartWaitsForItsPortWithoutAskingAnybody) {
     ASSERT_TRUE(r.bridge->programStart(Bridge::AutoStart::asConfigured));
     EXPECT_EQ(r.state(), CommState::portLost);
     // The status says what it waits for; the narrow field has the short words.
-    EXPECT_EQ(r.bridge->status().cause, "Port " + portLabel(2, portDeviceName(2)).toStdString() +
-                                            " není k dispozici, čekám na něj");
+    EXPECT_EQ(r.bridge->status().cause,
+              "Port COM2 není k dispozici, čekám na něj" +
+                  portLabel(2, portDeviceName(2)).toStdString().substr(4));
     EXPECT_EQ(r.bridge->display().text(Field::stavprac), cp1250("Čekám na port COM2"));
     r.ticks(30);
     EXPECT_FALSE(r.bridge->retryPortNow());
