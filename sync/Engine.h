@@ -196,12 +196,13 @@ private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
 
     void setCommState(CommState state, const std::string& cause = {});
-    // A field's new text, handed on when it changed.
-    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal);
+    // A field's new text, handed on when it changed; whole: the words its short text stands for.
+    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal,
+              std::string_view whole = {});
     // A failure's text (the server, the port, the line, the unit's silence), in the failure
     // tone: the text stays until another takes its place, its tone fades to normal when its
     // failure ends (a good delivery after failures, Start, the port's return, Stop).
-    void showFault(Field field, std::string_view cp1250);
+    void showFault(Field field, std::string_view cp1250, std::string_view whole = {});
     void clearFaults();
     void fadeFault(Field field);
     // Tone recomputed, the change logged and handed on.

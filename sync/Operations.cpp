@@ -206,15 +206,15 @@ void Engine::publish() {
     if (m_statusListener) m_statusListener(m_status);
 }
 
-void Engine::show(Field field, std::string_view cp1250, Tone tone) {
+void Engine::show(Field field, std::string_view cp1250, Tone tone, std::string_view whole) {
     m_faultShown.reset(std::size_t(field));
     if (field == Field::stavprac) m_notAnsweringShown = false;
-    if (m_display.set(field, cp1250, tone) && m_displayListener)
+    if (m_display.set(field, cp1250, tone, whole) && m_displayListener)
         m_displayListener(field, m_display[field]);
 }
 
-void Engine::showFault(Field field, std::string_view cp1250) {
-    show(field, cp1250, Tone::failure);
+void Engine::showFault(Field field, std::string_view cp1250, std::string_view whole) {
+    show(field, cp1250, Tone::failure, whole);
     m_faultShown.set(std::size_t(field));
 }
 
@@ -227,7 +227,7 @@ void Engine::fadeFault(Field field) {
     // The text stays until something overwrites it: the operator who comes back sees what
     // happened; only its tone says it is over.
     if (!m_faultShown.test(std::size_t(field))) return;
-    show(field, m_display.text(field), Tone::normal);
+    show(field, m_display.text(field), Tone::normal, m_display[field].whole);
 }
 
 void Engine::note(const std::string& text, Tone tone, std::string event) {

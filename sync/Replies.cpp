@@ -379,7 +379,8 @@ void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
                                               : "the event reply says neither \"---OK---\" nor "
                                                 "\"---Err--\":")
                                 << QString::fromStdString(replyStart(getTxt()));
-    showFault(Field::stavprac,
+    // The narrow field has the short words, its tooltip the whole.
+    showFault(Field::stavprac, cp1250(shortSize ? "Krátká odpověď!" : "Bez výsledku!"),
               cp1250(shortSize ? "Doch.server: krátká odpověď" : "Doch.server: bez výsledku"));
     deliveryFailed(shortSize ? "Odpověď serveru je příliš krátká (" + std::to_string(*shortSize) +
                                    " B), výsledek se nečte"

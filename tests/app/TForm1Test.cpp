@@ -5,6 +5,7 @@
 
 #include "app/FirstStart.h"
 #include "app/WindowRig.h"
+#include "support/EngineHarness.h"
 
 namespace kv::test {
 namespace {
@@ -370,6 +371,28 @@ TEST(TForm1, AnUnreadableConfigKeepsTheInitialTexts) {
     EXPECT_EQ(shown.httphost, "127.0.0.1");
     EXPECT_EQ(shown.idfirmy, "0");
     EXPECT_EQ(w.form->bridge().settings(), shown);
+}
+
+// The engine's short failure words fit the narrow stavprac at scale 1; the tooltip has them whole.
+TEST(TForm1, ShortFailureWordsFitTheirFieldAndTheTooltipHasThemWhole) {
+    Window w(config("1", "0"));
+    auto* field = w.form->findChild<QLineEdit*>("stavprac");
+    const auto check = [&](EngineHarness& h, const char* whole) {
+        const ShownText shown = h.engine->display()[Field::stavprac];
+        w.form->fields().show(Field::stavprac, shown);
+        EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()),
+                  field->contentsRect().width() - 4)
+            << field->text().toStdString();
+        EXPECT_EQ(field->toolTip().toStdString(), whole);
+    };
+    EngineHarness noVerdict;
+    request(noVerdict, kEvent);
+    reply(noVerdict, "<!DOCTYPE html>\n<html><body>Login</body></html>\n");
+    check(noVerdict, "Doch.server: bez výsledku");
+    EngineHarness silent;
+    silent.engine->command(ToUnit::statisticsRequest);
+    silent.ticks(51);
+    check(silent, kUnitNotAnsweringText);
 }
 
 }  // namespace
