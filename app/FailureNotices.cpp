@@ -1,5 +1,6 @@
 #include "app/FailureNotices.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <utility>
 
@@ -28,8 +29,20 @@ bool failing(const BridgeStatus& status) {
 const char* advice(const BridgeStatus& status) {
     if (status.state == CommState::portLost)
         return "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.";
-    if (status.state == CommState::serverFailing)
+    if (status.state == CommState::serverFailing) {
+        switch (status.faultOf) {
+            case FaultOf::connection:
+                break;
+            case FaultOf::server:
+                // It answered: the network and the address are not what fails.
+                return "Zkontrolujte webovou aplikaci docházky a její chybový log.";
+            case FaultOf::line:
+                return "Zkontrolujte kabel a převodník k RJ; tabulky se stáhnou znovu samy.";
+            case FaultOf::disk:
+                return "Uvolněte místo na disku, nebo zkontrolujte práva k pracovnímu adresáři.";
+        }
         return "Zkontrolujte připojení k síti, webovou aplikaci a její adresu v okně.";
+    }
     if (status.unitSilent) return "Zkontrolujte, zda je RJ zapnutá, a kabel a převodník k ní.";
     if (status.serverRefusing)
         return "Server odmítá všechny identifikace – zkontrolujte webovou aplikaci docházky a "
@@ -45,10 +58,12 @@ int failureKind(const BridgeStatus& status) {
 }
 
 // "3 výpadky serveru za posledních 30 min".
-std::string flappingSummary(int outages, CommState kind, std::int64_t ms) {
+std::string flappingSummary(int outages, CommState kind, FaultOf of, std::int64_t ms) {
     const char* what = kind == CommState::portLost        ? "portu"
-                       : kind == CommState::serverFailing ? "serveru"
-                                                          : "komunikace";
+                       : kind != CommState::serverFailing ? "komunikace"
+                       : of == FaultOf::line              ? "linky k RJ"
+                       : of == FaultOf::disk              ? "disku"
+                                                          : "serveru";
     const char* word = outages == 1 ? " výpadek " : outages < 5 ? " výpadky " : " výpadků ";
     return std::to_string(outages) + word + what + " za posledních " +
            std::to_string((ms + 59'999) / 60'000) + " min";
@@ -71,13 +86,22 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
         if (status.state == CommState::stopped) m_outages = 0;
         if (m_outages > 0 && nowMs >= *m_lastFailureNoticeMs + kFlappingMs) {
             // The flapping is over: once, how often it failed.
-            const std::string summary =
-                flappingSummary(m_outages + 1, m_lastFailureKind, nowMs - *m_firstOfOutagesMs);
+            const std::string summary = flappingSummary(m_outages + 1, m_lastFailureKind,
+                                                        m_lastFaultOf, nowMs - *m_firstOfOutagesMs);
             m_outages = 0;
             return Notice{"Kordavo – komunikace opět běží", summary, Tone::normal};
         }
         if (!told || status.state == CommState::stopped) return std::nullopt;
         if (wasPort && m_toldKind == CommState::portLost) return portBack();
+        // Named after what failed: the unit or the server answers again, or the line carries.
+        if (m_toldKind == CommState::running && m_toldUnit)
+            return Notice{"Kordavo – RJ opět odpovídá", "RJ opět odpovídá", Tone::normal};
+        if (m_toldKind == CommState::serverFailing && m_toldFaultOf == FaultOf::line)
+            return Notice{"Kordavo – linka k RJ opět přenáší",
+                          "Tabulky se do RJ opět přenesly celé", Tone::normal};
+        if (m_toldKind == CommState::serverFailing && m_toldFaultOf != FaultOf::disk)
+            return Notice{"Kordavo – server opět odpovídá",
+                          "Server opět odpovídá, identifikace se předávají", Tone::normal};
         return Notice{"Kordavo – komunikace opět běží", statusWords(status, nowMs).lines().front(),
                       Tone::normal};
     }
@@ -94,6 +118,8 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
     if (nowMs < *nextDueMs()) return std::nullopt;
     m_toldMs = nowMs;
     m_toldKind = m_kind;
+    m_toldFaultOf = status.faultOf;
+    m_toldUnit = status.state == CommState::running && status.unitSilent;
     // A failure that comes and goes is told once in 10 minutes (unless its kind changes); the
     // outages meanwhile are counted, and told in one summary when the flapping is over.
     if (m_lastFailureNoticeMs && nowMs - *m_lastFailureNoticeMs < kFlappingMs &&
@@ -106,9 +132,12 @@ std::optional<Notice> FailureWatch::observe(const BridgeStatus& status, std::int
     m_heldNoticeMs = m_lastFailureNoticeMs;
     m_lastFailureNoticeMs = nowMs;
     m_lastFailureKind = m_kind;
+    m_lastFaultOf = status.faultOf;
     m_lastFailureKey = failureKind(status);
     // A cause that says itself what to check ("– zkontrolujte adresu") needs no second advice.
-    const std::string told = statusWords(status, nowMs).lines().front();
+    // A silent unit is told by its own warning: the state would only say that all runs.
+    const std::string told =
+        m_toldUnit ? unitSilenceText(status) : statusWords(status, nowMs).lines().front();
     const bool advised = told.find("zkontrolujte") != std::string::npos;
     return Notice{"Kordavo – porucha komunikace", advised ? told : told + "\n" + advice(status),
                   Tone::failure};
@@ -161,9 +190,10 @@ void FailureNotices::check() {
 }
 
 void FailureNotices::tell(const Notice& notice) {
-    // One line for the log, its sentences kept apart.
-    qCWarning(lcApp).noquote() << QString::fromStdString(notice.title + ": " + notice.text)
-                                      .replace(QLatin1Char('\n'), QLatin1String(". "));
+    // One line for the log, its sentences kept apart; one that ends with its own mark keeps it.
+    QString line = QString::fromStdString(notice.title + ": " + notice.text);
+    line.replace(QRegularExpression(QStringLiteral("([.?!])\n")), QStringLiteral("\\1 "));
+    qCWarning(lcApp).noquote() << line.replace(QLatin1Char('\n'), QLatin1String(". "));
     if (m_show) m_show(notice);
 }
 

@@ -47,9 +47,12 @@ private:
     CommState m_kind = CommState::stopped;  // the failure now (running: the tables failing)
     std::int64_t m_kindSinceMs = 0;
     CommState m_toldKind = CommState::stopped;
+    FaultOf m_toldFaultOf = FaultOf::connection;
+    bool m_toldUnit = false;      // what was told is the unit's silence
     bool m_toldSilently = false;  // the episode was due while the flapping was held back
     std::optional<std::int64_t> m_lastFailureNoticeMs;
     CommState m_lastFailureKind = CommState::stopped;
+    FaultOf m_lastFaultOf = FaultOf::connection;
     int m_lastFailureKey = -1;
     std::optional<std::int64_t> m_heldNoticeMs;  // the last failure notice before this one
     int m_outages = 0;                           // episodes held back since the last failure notice

@@ -12,9 +12,10 @@ constexpr int kShownEntries = 100;
 constexpr int kPinnedRole = Qt::UserRole + 1;
 constexpr int kDayRole = Qt::UserRole + 2;      // the entry's date as yyyymmdd
 constexpr int kRepeatsRole = Qt::UserRole + 3;  // how many times its text came
-constexpr int kTextRole = Qt::UserRole + 4;     // its text without the count
-// A repeat folds into a line this near the top: an identification that fails on every repeat
-// through an hour's outage keeps one line, and its start stays in view.
+constexpr int kEventRole = Qt::UserRole + 4;    // the event it tells of (HistoryEntry::event)
+// A repeat of the same event folds into its line this near the top: an identification that
+// fails on every repeat through an hour's outage keeps one line, and its start stays in view.
+// Different events never fold, however alike their words.
 constexpr int kFoldWithin = 5;
 
 int dayOf(const WallTime& t) { return (t.year * 100 + t.month) * 100 + t.day; }
@@ -54,15 +55,18 @@ void addHistory(QTreeWidget& view, const HistoryEntry& entry) {
     const QString text = QString::fromStdString(entry.text);
     const int pinned = pinnedCount(view);
     const int day = dayOf(entry.time);
-    for (int i = pinned; i < std::min(view.topLevelItemCount(), pinned + kFoldWithin); ++i) {
+    const QString event = QString::fromStdString(entry.event);
+    for (int i = pinned;
+         !event.isEmpty() && i < std::min(view.topLevelItemCount(), pinned + kFoldWithin); ++i) {
         QTreeWidgetItem* item = view.topLevelItem(i);
-        if (item->data(0, kTextRole).toString() != text || item->data(0, kDayRole).toInt() != day)
+        if (item->data(0, kEventRole).toString() != event || item->data(0, kDayRole).toInt() != day)
             continue;
         const int repeats = item->data(0, kRepeatsRole).toInt() + 1;
+        const QString last = shownTime(entry.time, false);
         item->setData(0, kRepeatsRole, repeats);
-        item->setText(1, QStringLiteral("%1 (%2×)").arg(text).arg(repeats));
-        item->setToolTip(
-            1, QStringLiteral("%1\nnaposledy %2").arg(text, shownTime(entry.time, false)));
+        item->setText(1, QStringLiteral("%1 (%2×, naposledy %3)").arg(text).arg(repeats).arg(last));
+        item->setToolTip(1,
+                         QStringLiteral("%1\n%2×, naposledy %3").arg(text).arg(repeats).arg(last));
         return;
     }
     // Once the day has changed, the entries of earlier days show their date.
@@ -82,7 +86,7 @@ void addHistory(QTreeWidget& view, const HistoryEntry& entry) {
         QVariant::fromValue(QList<int>{t.year, t.month, t.day, t.hour, t.minute, t.second}));
     item->setData(0, kDayRole, day);
     item->setData(0, kRepeatsRole, 1);
-    item->setData(0, kTextRole, text);
+    item->setData(0, kEventRole, event);
     item->setToolTip(1, text);
     paint(*item, entry.tone);
     view.insertTopLevelItem(pinned, item);

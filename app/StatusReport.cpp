@@ -38,7 +38,7 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     json[QStringLiteral("tone")] = QString::fromLatin1(toneName(status.tone));
     json[QStringLiteral("port")] = utf8(status.port);
     json[QStringLiteral("address")] = address;
-    json[QStringLiteral("lastIdentification")] = utf8(status.lastIdentification);
+    json[QStringLiteral("lastIdentification")] = utf8(lastIdentificationText(status, nowMs));
     if (const auto& t = status.lastDelivery)
         json[QStringLiteral("lastDelivery")] =
             QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", t->year, t->month, t->day, t->hour,
@@ -54,6 +54,7 @@ QJsonObject statusJson(const BridgeStatus& status, const QString& workDir, const
     json[QStringLiteral("requests")] = qint64(status.eventRequests);
     json[QStringLiteral("forwarded")] = qint64(status.forwarded);
     json[QStringLiteral("failed")] = qint64(status.failed);
+    json[QStringLiteral("replayed")] = qint64(status.replayed);
     json[QStringLiteral("otherFailed")] = qint64(status.otherFailed);
     json[QStringLiteral("tableDownloads")] = qint64(status.tableDownloads);
     json[QStringLiteral("tableFailures")] = qint64(status.tableFailures);

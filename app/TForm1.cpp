@@ -111,7 +111,13 @@ TForm1::TForm1(FormServices services, QWidget* parent)
 
     fitToSize();
     m_fields.showAll(m_bridge->display());
-    m_fields.showSettings(m_bridge->settings());
+    // The settings live in the fields: their initial texts until terminal.cfg is read, and
+    // after it, should it exist but not be readable.  Shown before they are taken: a field
+    // filled half way must not be read back.
+    m_showingSettings = true;
+    m_fields.showSettings(initialWindowSettings());
+    m_showingSettings = false;
+    m_bridge->setSettings(m_fields.settings());
     showStatus(m_bridge->status());
 }
 

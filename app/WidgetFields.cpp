@@ -67,7 +67,8 @@ Check portCheck(int port) {
 void WidgetFields::show(Field field, const ShownText& shown) {
     QLineEdit* edit = lineEdit(m_form, fieldName(field));
     setEditText(*edit, shown.text);
-    edit->setToolTip(edit->text());  // a long worker's name whole
+    // A long worker's name whole, and the whole words of a short form.
+    edit->setToolTip(shown.whole.empty() ? edit->text() : fromCp1250(shown.whole));
     applyFieldLook(*edit, fieldLook(fieldKind(field), shown.tone != Tone::normal));
 }
 

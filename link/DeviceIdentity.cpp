@@ -20,7 +20,8 @@ bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
 bool isReturnOf(const DeviceIdentity& original, const DeviceIdentity& found) {
     if (!original.usbSerial.empty() || !found.usbSerial.empty())
         return original.usbSerial == found.usbSerial;
-    if (original.madeNs != 0 && original.viaLink) return true;
+    if (original.madeNs != 0 && original.viaLink)
+        return found.linkMadeNs != original.linkMadeNs || sameDevice(original, found);
     return sameDevice(original, found);
 }
 

@@ -20,6 +20,7 @@ struct DeviceIdentity {
     std::string usbSerial;    // "0403:6001:A50285BI"
     std::int64_t madeNs = 0;  // pseudo-terminals only
     bool viaLink = false;  // the name opened is not the device's own: /dev/ttyVIRT0 -> /dev/pts/7
+    std::int64_t linkMadeNs = 0;  // via a link: when the link itself was made (changed)
 
     bool known() const { return !device.empty(); }
     // "/dev/ttyUSB0 188:0 usb 0403:6001:A50285BI", for the log.
@@ -30,10 +31,11 @@ bool sameDevice(const DeviceIdentity& a, const DeviceIdentity& b);
 
 // Whether found, what a lost port's name leads to now, is that port back: a USB converter by
 // its serial number where it has one, other hardware by its device.  A pseudo-terminal opened
-// through a link (a virtual port's fixed name) is back with whatever the link leads to now: the
-// program that makes it makes a new one for each connection.  One opened by its own name
-// (/dev/pts/7) is never back once it has ended: its number goes to the next terminal made, which
-// is another program's.
+// through a link (a virtual port's fixed name) is back with whatever the link leads to once the
+// link was made anew: the program that makes it makes a new one for each connection.  A link
+// left dangling that leads again to its old number leads to another program's terminal.  One
+// opened by its own name (/dev/pts/7) is never back once it has ended: its number goes to the
+// next terminal made, which is another program's.
 bool isReturnOf(const DeviceIdentity& original, const DeviceIdentity& found);
 
 // The device the name leads to now; unknown when there is none.

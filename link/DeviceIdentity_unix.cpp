@@ -57,6 +57,9 @@ DeviceIdentity identityOf(const struct stat& st, const std::string& name) {
         id.device = resolved.string();
         // Against the name made absolute and tidied: "/dev//pts/7" is the device's own name.
         id.viaLink = fs::absolute(name, ec).lexically_normal() != resolved;
+        struct stat link {};
+        if (id.viaLink && ::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            id.linkMadeNs = std::int64_t(link.st_ctim.tv_sec) * 1000000000 + link.st_ctim.tv_nsec;
     }
     if (!S_ISCHR(st.st_mode)) return id;
     id.number = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));

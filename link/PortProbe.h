@@ -33,6 +33,10 @@ std::string stableDeviceName(const std::string& device);
 // Manager shows it); device itself elsewhere.
 std::string shownDeviceName(const std::string& device);
 
+// The device, once lost, never comes back under its name: a pseudo-terminal opened by its own
+// name, whose number goes to the next terminal made.  Never on Windows.
+bool endsForGoodWhenLost(const std::string& device);
+
 // True when both names lead to the same device.
 bool sameDevice(const std::string& a, const std::string& b);
 

@@ -134,6 +134,8 @@ void Bridge::loadConfig() {
         emit configEmpty();
     }
     TerminalConfig config = parseTerminalConfig(bytes);
+    if (config.port.find('\n') != Bytes::npos)
+        qCWarning(lcSync) << "terminal.cfg ends its lines with LF alone: read as one line";
     const bool tooLong = config.adresa.size() > kMaxAddressLength;
     if (tooLong) config.adresa.clear();
     m_engine->setSettings(config);
@@ -156,8 +158,14 @@ bool Bridge::programStart(AutoStart mode) {
     m_engine->resetForProgramStart();
     if (mode == AutoStart::asConfigured && !optionOn(settings().start)) return true;
     if (mode == AutoStart::always && configuredPort(settings()) == 0) {
-        report(
-            QStringLiteral("terminal.cfg nevybírá žádný sériový port (řádek 1 musí být 1 až 4)."));
+        // Lines ended by LF alone are one line, as the file has always been read: its first
+        // line then holds them all, and the reason is the line ends, not the port's number.
+        report(settings().port.find('\n') != Bytes::npos
+                   ? QStringLiteral("terminal.cfg má řádky ukončené jen LF, a tak se čte jako "
+                                    "jediný řádek, který nevybírá sériový port. Uložte nastavení "
+                                    "v okně (Uložit), nebo ukončete řádky CR LF.")
+                   : QStringLiteral(
+                         "terminal.cfg nevybírá žádný sériový port (řádek 1 musí být 1 až 4)."));
         return false;
     }
     if (optionOn(settings().slowstart)) {

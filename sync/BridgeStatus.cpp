@@ -15,6 +15,14 @@ const StateLook& stateLook(CommState state) {
     return kLooks[static_cast<int>(state)];
 }
 
+const char* stateLogName(const BridgeStatus& status) {
+    if (status.state == CommState::serverFailing) {
+        if (status.faultOf == FaultOf::line) return "line failing";
+        if (status.faultOf == FaultOf::disk) return "disk failing";
+    }
+    return stateLook(status.state).logName;
+}
+
 std::uint32_t toneColour(CommState state, Tone tone) {
     // White on each of these is above 4.5:1.
     switch (tone) {
@@ -41,6 +49,15 @@ std::vector<std::string> StatusWords::lines() const {
     return all;
 }
 
+namespace {
+// The time at, ageMs ago, was on an earlier day than now.
+bool earlierDay(const WallTime& at, std::int64_t ageMs) {
+    const std::int64_t sinceMidnightMs =
+        ((at.hour * 60 + at.minute) * 60 + at.second) * 1000LL + at.millisecond;
+    return sinceMidnightMs + ageMs >= 86'400'000;
+}
+}  // namespace
+
 StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
     StatusWords words;
     // A port that was not there at Start was never lost.
@@ -57,16 +74,17 @@ StatusWords statusWords(const BridgeStatus& status, std::int64_t nowMs) {
     if (status.unitSilent) words.notes.insert(words.notes.begin(), unitSilenceText(status));
     // Only what really happened: before the first identification there is no such line.
     if (!status.lastIdentification.empty())
-        words.notes.push_back("Poslední identifikace: " + status.lastIdentification);
+        words.notes.push_back("Poslední identifikace: " + lastIdentificationText(status, nowMs));
+    if (status.replayed > 0)
+        words.notes.push_back("Odpovědi zopakované bez nového požadavku: " +
+                              countText(status.replayed));
     if (status.lastDelivery) {
         const WallTime& at = *status.lastDelivery;
         std::string note = "Poslední úspěšné předání: ";
         if (status.lastDeliveryMs && nowMs >= *status.lastDeliveryMs) {
             const std::int64_t ageMs = nowMs - *status.lastDeliveryMs;
             // After a weekend the time alone would read as today's.
-            const std::int64_t sinceMidnightMs =
-                ((at.hour * 60 + at.minute) * 60 + at.second) * 1000LL + at.millisecond;
-            if (sinceMidnightMs + ageMs >= 86'400'000) note += dateText(at) + " ";
+            if (earlierDay(at, ageMs)) note += dateText(at) + " ";
             note += clockText(at) + " (" + ageText(ageMs) + ")";
         } else {
             note += clockText(at);
@@ -81,6 +99,15 @@ std::string statusLine(const BridgeStatus& status) {
     words.notes = status.warnings;
     if (status.unitSilent) words.notes.insert(words.notes.begin(), unitSilenceText(status));
     return words.line();
+}
+
+std::string lastIdentificationText(const BridgeStatus& status, std::int64_t nowMs) {
+    // After a weekend the time alone would read as today's.
+    if (status.lastIdentificationAt && status.lastIdentificationMs &&
+        nowMs >= *status.lastIdentificationMs &&
+        earlierDay(*status.lastIdentificationAt, nowMs - *status.lastIdentificationMs))
+        return dateText(*status.lastIdentificationAt) + " " + status.lastIdentification;
+    return status.lastIdentification;
 }
 
 std::string unitSilenceText(const BridgeStatus& status) {

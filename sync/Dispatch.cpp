@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "link/Cp1250.h"
 #include "link/EventFields.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
@@ -41,34 +42,37 @@ void Engine::noteLaterIdentification(const CommandFrame& f) {
     if (clockCanShow(t)) m_exchange.laterIdentification = f;
 }
 
-bool Engine::answerOverdue() {
+std::string Engine::identificationWaiting(const CommandFrame& besides) {
     // What has arrived counts as well: after the process was held up, everything the unit sent
     // meanwhile waits in front of the reply, the unit's next identification anywhere in it.
     if (m_com.InCount() > 0) m_reception.collect();
+    for (const Bytes& held : m_reception.reader().framesSoFar()) {
+        const bool sameSoFar =
+            std::equal(held.begin(), held.end(), besides.bytes.begin(),
+                       [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
+        if (!held.empty() && isIdentification(std::uint8_t(held[0])) && !sameSoFar)
+            return hexDump(held);
+    }
+    return {};
+}
+
+bool Engine::answerOverdue() {
     QString later;
     if (m_exchange.laterIdentification) {
         later = describeFromUnit(*m_exchange.laterIdentification);
     } else {
-        const CommandFrame& asked = m_exchange.requestedEvent;
-        for (const Bytes& held : m_reception.reader().framesSoFar()) {
-            const bool sameSoFar =
-                std::equal(held.begin(), held.end(), asked.bytes.begin(),
-                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; });
-            if (held.empty() || !isIdentification(std::uint8_t(held[0])) || sameSoFar) continue;
-            later = QStringLiteral("a frame waiting to be read, ") +
-                    QString::fromStdString(hexDump(held));
-            break;
-        }
-        if (later.isEmpty()) return false;
+        const std::string waiting = identificationWaiting(m_exchange.requestedEvent);
+        if (waiting.empty()) return false;
+        later = QStringLiteral("a frame waiting to be read, ") + QString::fromStdString(waiting);
     }
     qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
                                    "identification since the one answered:"
                                 << describeFromUnit(m_exchange.requestedEvent)
                                 << "| sent since:" << later;
-    note(m_exchange.identification +
-             " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
-             "identifikaci",
-         Tone::warning);
+    noteIdentification(m_exchange.identification +
+                           " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
+                           "identifikaci",
+                       Tone::warning);
     return true;
 }
 
@@ -88,6 +92,36 @@ bool Engine::unitRepeat(const CommandFrame& f) {
     return true;
 }
 
+bool Engine::replayAnswer(const CommandFrame& f) {
+    if (!isIdentification(f.code())) return false;
+    // Another identification ends what may be replayed: the unit has moved on.
+    if (m_answered &&
+        (f != m_answered->frame || m_clock.monotonicMs() - m_answered->atMs > kReplayWindowMs))
+        m_answered.reset();
+    if (!m_answered) return false;
+    // The server has recorded it: asked again it would record it twice.  The unit, which did
+    // not hear the answer (the port lost at the reply, Stop, a damaged frame), gets it again.
+    ++m_status.replayed;
+    const std::string name = fromCp1250(m_answered->shown).toStdString();
+    show(Field::stavprac, m_answered->shown, m_answered->ok ? Tone::normal : Tone::failure);
+    const std::string waiting = identificationWaiting(f);
+    qCInfo(lcSync).noquote().nospace()
+        << "the unit sent again an identification already given its verdict, answered again "
+           "without a request (replay "
+        << m_status.replayed << "): " << describeFromUnit(f)
+        << (waiting.empty() ? "" : " | not sent, another identification waits: ")
+        << QString::fromStdString(waiting);
+    const auto& bytes = f.bytes;
+    note(name + (m_answered->ok ? " – odpověď do RJ zopakována" : " – odmítnutí zopakováno"),
+         Tone::normal, "replay\n" + std::string(bytes.begin(), bytes.end()));
+    publish();
+    if (m_answered->ok && waiting.empty()) {
+        m_frame = m_answered->answer;
+        zobraz();
+    }
+    return true;
+}
+
 void Engine::countIdentification(const CommandFrame& f) {
     // A copy forwarded again, after its answer went out unheard, is the same identification.
     if (f == m_lastIdentification) return;
@@ -104,11 +138,26 @@ bool Engine::possibleEvent(const WallTime& when) {
     // The frames carry no checksum: a date and time no clock shows is the one field that tells a
     // frame made of noise, which the server would record as an identification.  A date that
     // is no calendar date (a clock never set, 29 February in another year) is still the unit's.
-    if (!clockCanShow(when)) {
-        qCWarning(lcSync) << "event with an impossible date and time dropped:"
+    // Noise is never repeated byte for byte: an identical copy is the unit's own, its clock
+    // wrong, and is not silenced for ever.
+    if (!clockCanShow(when) && m_heldImpossible != m_frame) {
+        m_heldImpossible = m_frame;
+        qCWarning(lcSync) << "event with an impossible date and time held back, until the unit "
+                             "sends it again:"
                           << hexDump(m_frame.bytes).c_str();
-        note("RJ poslala identifikaci s nemožným datem a časem, zahozena", Tone::warning);
+        note("RJ poslala identifikaci s nemožným datem a časem, zadržena", Tone::warning);
         return false;
+    }
+    if (!clockCanShow(when)) {
+        m_heldImpossible.reset();
+        qCWarning(lcSync) << "event with an impossible date and time sent again by the unit, "
+                             "forwarded: its clock needs setting:"
+                          << hexDump(m_frame.bytes).c_str();
+        note(
+            "RJ poslala identifikaci s nemožným datem a časem znovu, předána – nastavte v RJ "
+            "čas (Pošli čas do RJ)",
+            Tone::warning);
+        return true;
     }
     if (!calendarDate(when))
         qCWarning(lcSync).nospace() << "event dated " << when.day << "." << when.month << "."
@@ -136,6 +185,9 @@ void Engine::periodicStep() {
 
 bool Engine::pollServer() {
     if (!m_exchange.idle() || m_reception.underWay() || communicationStopped()) return false;
+    // An error status or a reply without a verdict is not disproved by a page to the poll, nor
+    // is a line that did not take a frame: only what the connection failed may be re-checked.
+    if (m_serverFault && m_serverFault->of != FaultOf::connection) return false;
     qCInfo(lcSync) << "the server is asked again before its failure is told";
     return issueRequest(pollUrl(requestSettings()), RequestKind::poll);
 }
@@ -153,7 +205,7 @@ void Engine::readFrame() {
     }
     unitHeard();
     qCDebug(lcSync) << "received" << hexDump(m_frame.bytes).c_str();
-    if (unitRepeat(m_frame)) return;
+    if (unitRepeat(m_frame) || replayAnswer(m_frame)) return;
     if (m_exchange.kind != RequestKind::none) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
         // chip numbers need none and are shown at once.

@@ -41,11 +41,12 @@ Display::Display() {
     for (std::size_t i = 0; i < kFieldCount; ++i) m_fields[i].text = Bytes(kFields[i].initial);
 }
 
-bool Display::set(Field field, std::string_view cp1250, Tone tone) {
+bool Display::set(Field field, std::string_view cp1250, Tone tone, std::string_view whole) {
     ShownText& shown = m_fields[std::size_t(field)];
-    if (shown.text == cp1250 && shown.tone == tone) return false;
+    if (shown.text == cp1250 && shown.tone == tone && shown.whole == whole) return false;
     shown.text = Bytes(cp1250);
     shown.tone = tone;
+    shown.whole = Bytes(whole);
     return true;
 }
 

@@ -41,6 +41,8 @@ std::string_view fieldName(Field field);
 struct ShownText {
     Bytes text;
     Tone tone = Tone::normal;
+    // The whole words where the field has a short form of them (its tooltip); empty: the text.
+    Bytes whole{};
     bool operator==(const ShownText&) const = default;
 };
 
@@ -52,7 +54,7 @@ public:
     const Bytes& text(Field field) const { return (*this)[field].text; }
     Tone tone(Field field) const { return (*this)[field].tone; }
     // False when the field shows exactly that already.
-    bool set(Field field, std::string_view cp1250, Tone tone);
+    bool set(Field field, std::string_view cp1250, Tone tone, std::string_view whole = {});
 
 private:
     std::array<ShownText, kFieldCount> m_fields;

@@ -117,7 +117,8 @@ public:
     // Operations that talk to the unit or the server are refused while communication is
     // stopped: nothing opens a port, nothing waits for a tick that does not come.
     //
-    // A single command to the unit (FrameCode with the time).
+    // A single command to the unit (FrameCode with the time): refused only before the first
+    // Start; after a Stop it opens the last Start's port for the write and leaves it open.
     OperationResult command(ToUnit frameCode);
     // The recalculation of attendance on the server, also while communication is stopped;
     // refused, and nothing issued, while another request is under way.
@@ -126,7 +127,7 @@ public:
     bool requestOutstanding() const { return m_exchange.phase != ServerPhase::idle; }
     // Asks the server whether it answers, with the poll (which only reads): before a failure
     // is told, so that only what still fails is.  False when nothing was asked (a request or a
-    // frame is under way).
+    // frame is under way, or the failure is one a page from the server does not disprove).
     bool pollServer();
     // What a tick does for the outstanding request alone, while communication is stopped: the
     // wait for its reply and the reply's processing.  Nothing is read from or sent to the unit.
@@ -178,12 +179,14 @@ public:
     void unitIsSilent(bool spokeBefore);
     // The unit's silence: nothing at all 10 minutes after Start, or a question unanswered for
     // 5 s: the operator's (statistics, the chip number), or the statistics the bridge asks for
-    // after 30 minutes without a frame from a unit that has spoken, and every 30 minutes while
-    // it stays silent.
+    // after 5 minutes without a frame from a unit that has spoken, and every 5 minutes while it
+    // stays silent.
     void watchUnit();
     static constexpr std::int64_t kUnitAnswerMs = 5'000;
     static constexpr std::int64_t kUnitSilentMs = 600'000;
-    static constexpr std::int64_t kUnitQuietMs = 1'800'000;
+    static constexpr std::int64_t kUnitQuietMs = 300'000;
+    // How long the unit may still be repeating an identification whose answer it did not hear.
+    static constexpr std::int64_t kReplayWindowMs = 600'000;
 
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
@@ -193,23 +196,33 @@ private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
 
     void setCommState(CommState state, const std::string& cause = {});
-    // A field's new text, handed on when it changed.
-    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal);
+    // A field's new text, handed on when it changed; whole: the words its short text stands for.
+    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal,
+              std::string_view whole = {});
     // A failure's text (the server, the port, the line, the unit's silence), in the failure
     // tone: the text stays until another takes its place, its tone fades to normal when its
     // failure ends (a good delivery after failures, Start, the port's return, Stop).
-    void showFault(Field field, std::string_view cp1250);
+    void showFault(Field field, std::string_view cp1250, std::string_view whole = {});
     void clearFaults();
     void fadeFault(Field field);
     // Tone recomputed, the change logged and handed on.
     void publish();
-    void note(const std::string& text, Tone tone = Tone::normal);
-    // A whole 2xx reply: the web application is reached.
-    void delivered();
-    // A delivery that failed: the failure tone with its cause, until the next good one.
-    void deliveryFailed(const std::string& cause);
-    // The failure tone with its cause (naming the part at fault), until the next good delivery.
-    void showFailure(const std::string& cause);
+    // A line of the history.  A failure or a warning repeated is one event (event, when empty:
+    // its text); what went well keeps a line of its own.
+    void note(const std::string& text, Tone tone = Tone::normal, std::string event = {});
+    // A line about the identification of the request under way: its repeats are one event.
+    void noteIdentification(const std::string& text, Tone tone);
+    // "Port COM1 ztracen (/dev/ttyUSB0)": what happened first, the device last.
+    std::string portLine(const std::string& happened) const;
+    // A whole 2xx reply to a request of this kind (for an event: a verdict).  It ends a failure
+    // that such a reply disproves (see FaultOf); only a verdict counts as a delivery.
+    void delivered(RequestKind kind);
+    // A delivery that failed: the failure tone with its cause, until a reply that disproves it.
+    void deliveryFailed(const std::string& cause, FaultOf of);
+    // The failure tone with its cause, naming the part at fault, until what disproves it.
+    void showFailure(const std::string& cause, FaultOf of);
+    // The failure stands no more: the state is running again.
+    void failureEnded();
     // "Port COM1 (/dev/ttyUSB0)".
     std::string portText() const;
     // "Port COM1": what fits the status field.
@@ -245,6 +258,12 @@ private:
     // out: logged with its count, and true (it is not forwarded again).
     bool unitRepeat(const CommandFrame& frame);
     void countIdentification(const CommandFrame& frame);
+    // A later copy of the identification last given a verdict, with no other identification
+    // from the unit since and within kReplayWindowMs: the unit did not hear the answer.  It is
+    // answered again as before, without a second request (counted in the status), and true.
+    bool replayAnswer(const CommandFrame& frame);
+    // An identification other than besides waits in what the reader holds: its hex, else empty.
+    std::string identificationWaiting(const CommandFrame& besides);
     // The request of the identification last forwarded is done with: what the reader has
     // received up to now came before its answer.
     void eventSettled();
@@ -303,15 +322,33 @@ private:
         std::uint32_t repeats = 0;
     };
     std::optional<Forwarded> m_forwarded;
+    // The last verdict the server gave an identification, kept for the unit's later copies of
+    // it; none once another identification has come.
+    struct Answered {
+        CommandFrame frame;   // the identification
+        CommandFrame answer;  // FrameCode 6 as it went out (accepted only)
+        Bytes shown;          // the server's text after the marker
+        bool ok = false;
+        std::int64_t atMs = 0;
+    };
+    std::optional<Answered> m_answered;
     std::uint32_t m_refusalsInRow = 0;
-    CommandFrame m_lastIdentification;  // the identification last read, repeats included
+    CommandFrame m_lastIdentification;             // the identification last read, repeats included
+    std::optional<CommandFrame> m_heldImpossible;  // held back once for its impossible date
     bool m_portLostLogged = false;
-    std::optional<std::string> m_serverFault;      // the last delivery failed, and why
+    // The failure that stands until a reply disproves it, and the request that met it.
+    struct ServerFault {
+        std::string cause;
+        FaultOf of = FaultOf::connection;
+        RequestKind kind = RequestKind::none;
+    };
+    std::optional<ServerFault> m_serverFault;
     std::string m_skippedWarning;                  // in m_status.warnings while it stands
     std::optional<std::int64_t> m_unitAskedAtMs;   // the operator's question to the unit went out
     std::optional<std::int64_t> m_startedAtMs;     // communication started (Start, a start)
     std::optional<std::int64_t> m_unitProbedAtMs;  // the bridge last asked a quiet unit
     bool m_unitHeardSinceStart = false;
+    bool m_startedOnce = false;        // a Start has opened the port: single commands go after Stop
     bool m_notAnsweringShown = false;  // stavprac says the unit did not answer a question
 };
 

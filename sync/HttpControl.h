@@ -35,6 +35,9 @@ struct HttpOutcome {
     std::chrono::milliseconds elapsed{0};
     // The failure was writing the file (a full disk), not the server or the network.
     bool localFault = false;
+    // The server was reached and the connection broke (cut in the reply, reset): no wrong
+    // address, no server that is not there.
+    bool connectionBroke = false;
 
     bool complete() const { return state == HttpState::complete; }
     // A whole document with a 2xx status: content the bridge may use.

@@ -1,9 +1,12 @@
 // What the window, or a run without one, asks of the engine: start and stop of communication,
 // the single commands, the recalculation and the run of fictitious events.
 
+#include <utility>
+
 #include "link/Cp1250.h"
 #include "link/EventFields.h"
 #include "link/PortErrorText.h"
+#include "link/PortProbe.h"
 #include "sync/Engine.h"
 #include "sync/EventLog.h"
 #include "sync/Logging.h"
@@ -69,6 +72,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     const PortResult opened = m_com.Open();
     m_serverFault.reset();  // Start judges the server afresh, by its next delivery
     if (opened.done()) {
+        m_startedOnce = true;
         resumeCommunication();
         note(std::string(stateLook(CommState::running).name) + " – " + portText());
         qCInfo(lcSync) << "communication started on port" << port;
@@ -104,9 +108,10 @@ void Engine::resumeCommunication(const std::string& cause) {
     if (!cause.empty()) show(Field::stavprac, cp1250(cause));
     // The port's return ends the port's failure only: a server that failed before stays
     // failing until a delivery, without a moment of "running" in between to be told.
-    if (m_serverFault)
-        setCommState(CommState::serverFailing, *m_serverFault);
-    else
+    if (m_serverFault) {
+        m_status.faultOf = m_serverFault->of;
+        setCommState(CommState::serverFailing, m_serverFault->cause);
+    } else
         setCommState(CommState::running, cause);
 }
 
@@ -135,7 +140,11 @@ void Engine::portLost() {
     if (communicationStopped()) return;
     // The field is narrow: the words that say what happened; the device with them in the
     // status's tooltips and the history.
-    const std::string cause = portText() + " ztracen, čekám na jeho návrat";
+    // A pseudo-terminal named by its own number has ended for good: another port is needed.
+    const std::string cause =
+        endsForGoodWhenLost(portDeviceName(m_com.Port()))
+            ? portLine("ztracen: virtuální port skončil, zvolte jiný port v Porty?")
+            : portLine("ztracen, čekám na jeho návrat");
     showFault(Field::stavprac, cp1250(shortPortText() + " ztracen"));
     setCommState(CommState::portLost, cause);
     note(cause, Tone::failure);
@@ -148,7 +157,7 @@ void Engine::waitForPort(int port, const PortResult& why) {
     // A name that leads to something other than a serial port is said as it is.
     const bool absent = why.cause == PortCause::missing || why.cause == PortCause::unknown;
     const std::string cause =
-        absent ? portText() + " není k dispozici, čekám na něj"
+        absent ? portLine("není k dispozici, čekám na něj")
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
     showFault(Field::stavprac,
               cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
@@ -162,7 +171,9 @@ bool Engine::reopenPort() {
     if (!m_com.reopenSameDevice().done()) {
         // Another device behind the name, or none: the state says why it still waits, with the
         // device, and so does the history; the narrow field keeps its short words.
-        const std::string why = m_com.ReopenText().toStdString();
+        std::string why = m_com.ReopenText().toStdString();
+        if (const std::string full = portText(); why.rfind(full + " ", 0) == 0)
+            why = portLine(why.substr(full.size() + 1));
         if (!why.empty() && why != m_status.cause) {
             m_status.cause = why;
             note(why, Tone::failure);
@@ -170,9 +181,9 @@ bool Engine::reopenPort() {
         }
         return false;
     }
-    resumeCommunication(portText() + " je zpět");
+    resumeCommunication(portLine("je zpět"));
     show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
-    note(portText() + " je zpět");
+    note(portLine("je zpět"));
     return true;
 }
 
@@ -189,21 +200,21 @@ void Engine::publish() {
     m_status.tone = tone;
     if (m_status == m_published) return;
     if (m_status.state != m_published.state || m_status.cause != m_published.cause)
-        qCInfo(lcSync).noquote() << "communication:" << stateLook(m_status.state).logName << "–"
+        qCInfo(lcSync).noquote() << "communication:" << stateLogName(m_status) << "–"
                                  << QString::fromStdString(statusLine(m_status));
     m_published = m_status;
     if (m_statusListener) m_statusListener(m_status);
 }
 
-void Engine::show(Field field, std::string_view cp1250, Tone tone) {
+void Engine::show(Field field, std::string_view cp1250, Tone tone, std::string_view whole) {
     m_faultShown.reset(std::size_t(field));
     if (field == Field::stavprac) m_notAnsweringShown = false;
-    if (m_display.set(field, cp1250, tone) && m_displayListener)
+    if (m_display.set(field, cp1250, tone, whole) && m_displayListener)
         m_displayListener(field, m_display[field]);
 }
 
-void Engine::showFault(Field field, std::string_view cp1250) {
-    show(field, cp1250, Tone::failure);
+void Engine::showFault(Field field, std::string_view cp1250, std::string_view whole) {
+    show(field, cp1250, Tone::failure, whole);
     m_faultShown.set(std::size_t(field));
 }
 
@@ -216,39 +227,72 @@ void Engine::fadeFault(Field field) {
     // The text stays until something overwrites it: the operator who comes back sees what
     // happened; only its tone says it is over.
     if (!m_faultShown.test(std::size_t(field))) return;
-    show(field, m_display.text(field), Tone::normal);
+    show(field, m_display.text(field), Tone::normal, m_display[field].whole);
 }
 
-void Engine::note(const std::string& text, Tone tone) {
-    if (m_historyListener) m_historyListener(HistoryEntry{m_clock.now(), text, tone});
+void Engine::note(const std::string& text, Tone tone, std::string event) {
+    if (event.empty() && tone != Tone::normal) event = text;
+    if (m_historyListener)
+        m_historyListener(HistoryEntry{m_clock.now(), text, tone, std::move(event)});
 }
 
-void Engine::delivered() {
-    m_serverFault.reset();
-    m_status.lastDelivery = m_clock.now();
-    m_status.lastDeliveryMs = m_clock.monotonicMs();
-    if (m_status.state == CommState::serverFailing) {
-        m_status.state = CommState::running;
-        clearFaults();
-        note("Server opět odpovídá");
+void Engine::noteIdentification(const std::string& text, Tone tone) {
+    const auto& bytes = m_exchange.requestedEvent.bytes;
+    note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
+}
+
+std::string Engine::portLine(const std::string& happened) const {
+    const std::string brief = shortPortText();
+    const std::string full = portText();  // "Port COM1 (/dev/ttyUSB0)"; on Windows "Port COM1"
+    return brief + " " + happened + (full.rfind(brief, 0) == 0 ? full.substr(brief.size()) : "");
+}
+
+void Engine::delivered(RequestKind kind) {
+    // Only an identification's verdict says that the web application records: a page to a
+    // poll proves the connection, no more.
+    if (kind == RequestKind::event) {
+        m_status.lastDelivery = m_clock.now();
+        m_status.lastDeliveryMs = m_clock.monotonicMs();
     }
-    if (m_status.state == CommState::running) m_status.cause.clear();
+    // A line fault ends with what the unit took whole, not with a reply.
+    const FaultOf of = m_serverFault ? m_serverFault->of : FaultOf::connection;
+    if (of == FaultOf::connection || of == FaultOf::disk ||
+        (of == FaultOf::server && (kind == RequestKind::event || kind == m_serverFault->kind)))
+        failureEnded();
     publish();
 }
 
-void Engine::deliveryFailed(const std::string& cause) {
+void Engine::failureEnded() {
+    const bool server = !m_serverFault || m_serverFault->of != FaultOf::line;
+    m_serverFault.reset();
+    if (m_status.state == CommState::serverFailing) {
+        m_status.state = CommState::running;
+        clearFaults();
+        note(server ? "Server opět odpovídá" : "Linka k RJ opět přenáší");
+    }
+    if (m_status.state == CommState::running) m_status.cause.clear();
+    m_status.faultOf = FaultOf::connection;
+    publish();
+}
+
+void Engine::deliveryFailed(const std::string& cause, FaultOf of) {
     // A failed poll is no identification lost: counted apart.
     ++(m_exchange.kind == RequestKind::event ? m_status.failed : m_status.otherFailed);
     if (m_exchange.kind == RequestKind::event && !m_exchange.identification.empty())
-        note(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
-    showFailure(cause);
+        noteIdentification(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
+    showFailure(cause, of);
 }
 
-void Engine::showFailure(const std::string& cause) {
-    m_serverFault = cause;
+void Engine::showFailure(const std::string& cause, FaultOf of) {
+    // A connection that failed after the server's own fault does not make a page disprove it.
+    if (!(m_serverFault && m_serverFault->of == FaultOf::server && of == FaultOf::connection))
+        m_serverFault = ServerFault{cause, of, m_exchange.kind};
+    else
+        m_serverFault->cause = cause;
     if (m_status.state == CommState::running || m_status.state == CommState::serverFailing) {
         m_status.state = CommState::serverFailing;
         m_status.cause = cause;
+        m_status.faultOf = m_serverFault->of;
     }
     publish();
 }
@@ -303,13 +347,20 @@ std::string operationMessage(OperationResult result) {
 bool Engine::communicationStopped() const { return !communicationOn(m_status.state); }
 
 OperationResult Engine::command(ToUnit frameCode) {
-    if (communicationStopped()) return OperationResult::communicationStopped;
+    // Before the first Start no port has been chosen for the unit; after a Stop the command
+    // goes to the port of the last Start, opened for it and left open (the tick stays off, so
+    // what the unit answers is read after the next Start).
+    const bool stopped = communicationStopped();
+    if (stopped && (!m_startedOnce || m_status.state != CommState::stopped))
+        return OperationResult::communicationStopped;
     // A frame between a run's frames would be taken for one of them.
     if (m_job) return OperationResult::unitBusy;
+    if (stopped && !m_com.Opened() && !m_com.Open().done()) return OperationResult::notSent;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::tablesChanged) endTableBackOff();
     if (!sendWithTime(frameCode)) return OperationResult::notSent;
-    if (frameCode == ToUnit::statisticsRequest || frameCode == ToUnit::chipNumberRequest)
+    if (!stopped &&
+        (frameCode == ToUnit::statisticsRequest || frameCode == ToUnit::chipNumberRequest))
         m_unitAskedAtMs = m_clock.monotonicMs();
     // The operator's commands leave their line: what they changed in the fields is overwritten
     // by the next frame.

@@ -124,6 +124,7 @@ bool QtHttpControl::getDoc(const Bytes& url, const std::filesystem::path& file, 
     m_status = 0;
     m_cause.clear();
     m_localFault = false;
+    m_connectionBroke = false;
     m_repeat = repeat;
     m_received = 0;
     m_wire = 0;
@@ -209,7 +210,8 @@ void QtHttpControl::cancel() {
 
 HttpOutcome QtHttpControl::outcome() const {
     const qint64 ms = m_state == State::running ? m_started.elapsed() : m_elapsedMs;
-    return {m_state, m_status, m_cause, m_received, std::chrono::milliseconds(ms), m_localFault};
+    return {m_state,      m_status,         m_cause, m_received, std::chrono::milliseconds(ms),
+            m_localFault, m_connectionBroke};
 }
 
 void QtHttpControl::drain(QNetworkReply* reply) {
@@ -269,6 +271,7 @@ void QtHttpControl::finish(QNetworkReply* reply) {
     end.streamEnded = !m_decoder || m_decoder->ended();
     if (std::string fault = bodyFault(end, networkCause(error)); !fault.empty()) {
         fail(std::move(fault));
+        m_connectionBroke = end.dropped || end.answered;
         return;
     }
 

@@ -104,6 +104,7 @@ private:
     int m_status = 0;
     std::string m_cause;
     bool m_localFault = false;
+    bool m_connectionBroke = false;
 };
 
 }  // namespace kv

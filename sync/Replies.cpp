@@ -79,15 +79,19 @@ void Engine::processReply() {
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
-    // An event is delivered only once its reply says what became of it (answerEvent).
-    if (outcome.succeeded() && m_exchange.kind != RequestKind::event)
-        delivered();
+    // An event is delivered only once its reply says what became of it (answerEvent), the
+    // tables once they can go to the unit; a page where the poll's lines belong (a login page,
+    // a proxy's) is no sign that the web application answers.
+    const RequestKind kind = m_exchange.kind;
+    if (outcome.succeeded() && kind != RequestKind::event && kind != RequestKind::tables &&
+        !(kind == RequestKind::poll && htmlPage(getTxt())))
+        delivered(kind);
     else if (!outcome.succeeded()) {
         // What the server said with its error is what its administrator looks for.
         qCWarning(lcSync).noquote()
             << "reply with status" << outcome.status
             << "begins:" << QString::fromStdString(replyStart(getTxt(), 200));
-        deliveryFailed(errorStatusCause(outcome.status));
+        deliveryFailed(errorStatusCause(outcome.status), FaultOf::server);
     }
     switch (m_exchange.kind) {
         case RequestKind::tables:
@@ -140,9 +144,9 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged, bo
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
     if (lineFault)
-        showFailure("Tabulky nepřeneseny: " + why);
+        showFailure("Tabulky nepřeneseny: " + why, FaultOf::line);
     else if (m_http.outcome().succeeded())
-        deliveryFailed("Tabulky nepřeneseny: " + why);
+        deliveryFailed("Tabulky nepřeneseny: " + why, FaultOf::server);
     tableDownloadFailed();
 }
 
@@ -207,6 +211,8 @@ void Engine::sendTables() {
         return;
     }
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
+    delivered(RequestKind::tables);
+    note("Stahování tabulek do RJ (" + countText(shape.records) + " záznamů)");
     startJob(
         std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
         [this](UnitJob& job, UnitJob::End how) {
@@ -234,6 +240,9 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
             // Stop or the end: tables.unfinished stays for the next program start, and a start
             // of communication before that announces them again too.
             m_tables.countdown = 1;
+            note("Stahování tabulek přerušeno (" + countText(download.done()) + " z " +
+                     countText(download.total()) + ") – zopakuje se po Startu",
+                 Tone::warning);
             return;
         case UnitJob::End::unreadable:
             // A reply that cannot be read or converted is a failed download too.
@@ -250,6 +259,7 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
                  : skipped < 5 ? " vynechány"
                                : " vynecháno");
     sent += ")";
+    if (m_serverFault && m_serverFault->of == FaultOf::line) failureEnded();
     note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
     m_tables.countdown = 0;
@@ -264,6 +274,7 @@ void Engine::tablesWithoutWorkers(const std::string& logged) {
         "server neposlal žádného pracovníka – tabulky v RJ ponechány";
     qCWarning(lcSync).noquote() << "tables not sent to the unit, the reply has no worker ("
                                 << QString::fromStdString(logged) << ")";
+    delivered(RequestKind::tables);
     show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
     note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
     m_tables.countdown = 0;
@@ -292,6 +303,7 @@ void Engine::answerEvent() {
         return replyWithoutVerdict(size);
     bool ok = false;
     bool verdict = false;
+    bool lastOk = false;  // the tone follows the marker whose text is shown
     std::string text;
     {
         ReplyLineReader reply(getTmp());
@@ -302,26 +314,42 @@ void Engine::answerEvent() {
             // text it is answered with.
             if (marker == "---OK---" || marker == "---Err--") {
                 if (marker == "---OK---") ok = true;
+                lastOk = marker == "---OK---";
                 verdict = true;
                 if (!reply.next(text)) text.clear();
-                show(Field::stavprac, text, marker == "---OK---" ? Tone::normal : Tone::failure);
             }
         }
     }
     if (!verdict) return replyWithoutVerdict(std::nullopt);
+    // A port lost while the server answered keeps its words in the field: the name would say
+    // that all is well.
+    const bool portGone = m_status.state == CommState::portLost;
+    if (!portGone) show(Field::stavprac, text, lastOk ? Tone::normal : Tone::failure);
     ++m_status.forwarded;
-    delivered();
+    delivered(RequestKind::event);
     const std::string shown = fromCp1250(text).toStdString();
     if (ok) {
-        m_status.lastIdentification = clockText(m_clock.now()) + " " + shown;
-        note(shown + " – předáno");
+        m_status.lastIdentificationAt = m_clock.now();
+        m_status.lastIdentificationMs = m_clock.monotonicMs();
+        m_status.lastIdentification = clockText(*m_status.lastIdentificationAt) + " " + shown;
+        if (portGone)
+            noteIdentification(shown + " – předáno, odpověď do RJ neodeslána: port ztracen",
+                               Tone::warning);
+        else
+            note(shown + " – předáno");
     } else {
-        note(m_exchange.identification + " – odmítnuto: " + shown, Tone::warning);
+        noteIdentification(m_exchange.identification + " – odmítnuto: " + shown, Tone::warning);
     }
     countRefusal(!ok);
     publish();
     if (ok && m_exchange.nameRequested == 1) pridejmeno(f, text);
-    if (ok && !answerOverdue()) zobraz();
+    const bool overdue = ok && answerOverdue();
+    // The verdict stands for the unit's later copies of this identification, unless another
+    // has come meanwhile.
+    m_answered.reset();
+    if (!overdue && !m_exchange.laterIdentification)
+        m_answered = Answered{m_exchange.requestedEvent, f, text, ok, m_clock.monotonicMs()};
+    if (ok && !overdue && !portGone) zobraz();
 }
 
 void Engine::countRefusal(bool refused) {
@@ -351,11 +379,13 @@ void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
                                               : "the event reply says neither \"---OK---\" nor "
                                                 "\"---Err--\":")
                                 << QString::fromStdString(replyStart(getTxt()));
-    showFault(Field::stavprac,
+    // The narrow field has the short words, its tooltip the whole.
+    showFault(Field::stavprac, cp1250(shortSize ? "Krátká odpověď!" : "Bez výsledku!"),
               cp1250(shortSize ? "Doch.server: krátká odpověď" : "Doch.server: bez výsledku"));
     deliveryFailed(shortSize ? "Odpověď serveru je příliš krátká (" + std::to_string(*shortSize) +
                                    " B), výsledek se nečte"
-                             : "Server odpověděl bez výsledku – chyba webové aplikace?");
+                             : "Server odpověděl bez výsledku – chyba webové aplikace?",
+                   FaultOf::server);
 }
 
 void Engine::readPollReply() {

@@ -139,4 +139,12 @@ bool ReplyLineReader::next(std::string& line) {
     }
 }
 
+bool htmlPage(const std::filesystem::path& reply) {
+    const FilePtr in(openFile(reply, false));
+    if (!in) return false;
+    for (int c = std::fgetc(in.get()); c != EOF; c = std::fgetc(in.get()))
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return c == '<';
+    return false;
+}
+
 }  // namespace kv

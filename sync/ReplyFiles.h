@@ -17,6 +17,10 @@ namespace kv {
 std::uint64_t prevedfile(const std::filesystem::path& getTxt, const std::filesystem::path& getTmp,
                          std::uint64_t copiedAbove = 30);
 
+// The reply is a page for a browser (its first byte after blanks is '<'): a login page, a
+// proxy's or another site's, never the web application's lines.  False when it cannot be read.
+bool htmlPage(const std::filesystem::path& reply);
+
 // Reads a converted reply line by line.  A line ends at CR (an LF right after it belongs to the
 // line end); the text ends at the end of the file or at byte 26.  Streams: only the first
 // kKeptPerLine bytes of a line are kept, the rest is read to the line end and dropped.

@@ -65,7 +65,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
         showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
         m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
         const RequestKind was = std::exchange(m_exchange.kind, kind);
-        deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault);
+        deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault,
+                       diskFault.empty() ? FaultOf::connection : FaultOf::disk);
         m_exchange.kind = was;
         return false;
     }
@@ -105,7 +106,8 @@ void Engine::awaitReply() {
         showFault(Field::stavdatum, cp1250("Špatná adresa?"));
         m_exchange.phase = ServerPhase::idle;
         showFault(Field::statpc, "Err");
-        deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s");
+        deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s",
+                       FaultOf::connection);
         // The unit still waits for its tables: announce them again so that it asks again.
         if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
         endRequest();
@@ -132,14 +134,21 @@ void Engine::serverUnreachable(const std::string& cause) {
     qCWarning(lcSync).noquote() << (diskFault.empty() ? "attendance server unreachable:"
                                                       : "the reply could not be kept:")
                                 << QString::fromStdString(cause);
-    showFault(Field::urls,
-              cp1250(diskFault.empty() ? "Doch.server nedostupný: " + cause : diskFault));
-    showFault(Field::stavprac,
-              cp1250(diskFault.empty() ? "Doch.server nedostupný!" : "Chyba disku!"));
+    // A server that was reached and broke the connection is there, at the right address.
+    const bool broke = diskFault.empty() && m_http.outcome().connectionBroke;
+    const std::string said =
+        broke ? "Spojení se serverem přerušeno: " + cause : "Server nedostupný: " + cause;
+    showFault(Field::urls, cp1250(!diskFault.empty() ? diskFault
+                                  : broke            ? "Doch.server: spojení přerušeno: " + cause
+                                                     : "Doch.server nedostupný: " + cause));
+    showFault(Field::stavprac, cp1250(!diskFault.empty() ? "Chyba disku!"
+                                      : broke            ? "Spojení přerušeno!"
+                                                         : "Doch.server nedostupný!"));
     // A wrong address is what a refused connection or an unknown host most often means.
-    if (diskFault.empty()) showFault(Field::stavdatum, cp1250("Špatná adresa?"));
+    if (diskFault.empty() && !broke) showFault(Field::stavdatum, cp1250("Špatná adresa?"));
     showFault(Field::statpc, "Err");
-    deliveryFailed(diskFault.empty() ? "Server nedostupný: " + cause : diskFault);
+    deliveryFailed(diskFault.empty() ? said : diskFault,
+                   diskFault.empty() ? FaultOf::connection : FaultOf::disk);
     if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
     endRequest();
     deleteReplyFiles();

@@ -11,6 +11,10 @@ TerminalConfig defaultTerminalConfig() {
                           "0"};
 }
 
+TerminalConfig initialWindowSettings() {
+    return TerminalConfig{"", "http://localhost/kordavoweb/", "127.0.0.1", "0", "0", "0", "0", "0"};
+}
+
 namespace {
 
 class LineReader {

@@ -24,6 +24,9 @@ struct TerminalConfig {
 
 // What a missing terminal.cfg is created with.
 TerminalConfig defaultTerminalConfig();
+// What the window's settings fields hold before terminal.cfg is read: kept, and used, when it
+// exists but cannot be read.
+TerminalConfig initialWindowSettings();
 
 // Reads the file's bytes: a line ends at CR (an LF right after it belongs to the line end, an LF
 // alone does not end a line); Ctrl-Z or the end of the bytes ends the file.  Lines 1 to 5 read

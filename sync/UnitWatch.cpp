@@ -20,7 +20,7 @@ void Engine::unitHeard() {
     if (!m_status.unitSilent) return;
     m_status.unitSilent = false;
     m_status.unitSpokeBefore = false;
-    note("RJ se ozvala");
+    note("RJ opět odpovídá");
     publish();
 }
 
@@ -42,7 +42,7 @@ void Engine::watchUnit() {
     } else if (m_unitAskedAtMs && now - *m_unitAskedAtMs >= kUnitAnswerMs) {
         m_unitAskedAtMs.reset();
         qCWarning(lcSync) << "the unit did not answer a question within 5 s";
-        showFault(Field::stavprac, cp1250(kUnitNotAnsweringText));
+        showFault(Field::stavprac, cp1250("RJ neodpovídá!"), cp1250(kUnitNotAnsweringText));
         m_notAnsweringShown = true;
         note(kUnitNotAnsweringText, Tone::failure);
         unitIsSilent(true);

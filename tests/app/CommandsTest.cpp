@@ -18,12 +18,19 @@ TEST(Commands, EachButtonSendsItsFrameWithTheTime) {
         const char* button;
         int code;
     } rows[] = {{"sendtime", 1}, {"Button2", 9}, {"Button1", 7}, {"statbut", 8}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.button);
-        w.form->findChild<QPushButton*>(row.button)->click();
-        EXPECT_EQ(unit.readMaster(19), frameWithTime(row.code, w.clock));
-        EXPECT_EQ(w.text("statpc"), QString::number(row.code));
+    // After a Stop they still go to the unit, on the port of the last Start; only before the
+    // first Start are they refused.
+    for (const bool afterStop : {false, true}) {
+        if (afterStop) w.form->findChild<QPushButton*>("stavstop")->click();
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(row.button) + (afterStop ? " after Stop" : ""));
+            w.form->findChild<QPushButton*>(row.button)->click();
+            EXPECT_EQ(unit.readMaster(19), frameWithTime(row.code, w.clock));
+            EXPECT_EQ(w.text("statpc"), QString::number(row.code));
+        }
     }
+    EXPECT_TRUE(w.prompts.shown.empty());
+    EXPECT_FALSE(w.running());
 }
 
 TEST(Commands, BeforeStartTheyOpenNoPortAndSayToPressStart) {

@@ -6,6 +6,7 @@
 
 #include "app/FirstStart.h"
 #include "app/WindowRig.h"
+#include "support/EngineHarness.h"
 
 namespace kv::test {
 namespace {
@@ -358,6 +359,43 @@ TEST(PortPicker, WhileStoppedNothingStarts) {
     EXPECT_FALSE(w.running());
     EXPECT_FALSE(w.form->bridge().portInUse().open);
     for (int n : {1, 3, 4}) unsetenv(("KVBRIDGE_COM" + std::to_string(n)).c_str());
+}
+
+// terminal.cfg there but not readable (here a directory of that name): said, and the window keeps
+// its initial texts, which are the settings used and what Uložit would write.
+TEST(TForm1, AnUnreadableConfigKeepsTheInitialTexts) {
+    Window w(std::nullopt,
+             [](Window& w) { std::filesystem::create_directory(w.workDir / "terminal.cfg"); });
+    EXPECT_FALSE(w.prompts.shown.empty());
+    const TerminalConfig shown = w.form->fields().settings();
+    EXPECT_EQ(shown, initialWindowSettings());
+    EXPECT_EQ(shown.port, "");
+    EXPECT_EQ(shown.adresa, "http://localhost/kordavoweb/");
+    EXPECT_EQ(shown.httphost, "127.0.0.1");
+    EXPECT_EQ(shown.idfirmy, "0");
+    EXPECT_EQ(w.form->bridge().settings(), shown);
+}
+
+// The engine's short failure words fit the narrow stavprac at scale 1; the tooltip has them whole.
+TEST(TForm1, ShortFailureWordsFitTheirFieldAndTheTooltipHasThemWhole) {
+    Window w(config("1", "0"));
+    auto* field = w.form->findChild<QLineEdit*>("stavprac");
+    const auto check = [&](EngineHarness& h, const char* whole) {
+        const ShownText shown = h.engine->display()[Field::stavprac];
+        w.form->fields().show(Field::stavprac, shown);
+        EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()),
+                  field->contentsRect().width() - 4)
+            << field->text().toStdString();
+        EXPECT_EQ(field->toolTip().toStdString(), whole);
+    };
+    EngineHarness noVerdict;
+    request(noVerdict, kEvent);
+    reply(noVerdict, "<!DOCTYPE html>\n<html><body>Login</body></html>\n");
+    check(noVerdict, "Doch.server: bez výsledku");
+    EngineHarness silent;
+    silent.engine->command(ToUnit::statisticsRequest);
+    silent.ticks(51);
+    check(silent, kUnitNotAnsweringText);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include "app/HistoryView.h"
 #include "app/StatusReport.h"
 #include "app/WindowRig.h"
+#include "link/PortErrorText.h"
+#include "link/SerialDevice.h"
+#include "support/EngineHarness.h"
 
 namespace kv::test {
 namespace {
@@ -149,7 +152,9 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {4'125'001, CommState::running, 0, Tone::failure, true},
         {4'126'000, CommState::running, 0, Tone::normal},
         {4'126'001, CommState::running, 0, {}, false, true},  // the unit does not answer
-        {4'186'001, CommState::running, 0, Tone::failure, false, true},
+        {4'186'001, CommState::running, 0, Tone::failure, false, true,
+         "RJ neodpovídá – zkontrolujte port a kabel"},
+        {4'190'000, CommState::running, 0, Tone::normal, false, false, "RJ opět odpovídá"},
         {4'070'000, CommState::stopped, 0, {}},  // the operator stopped it
         {9'000'000, CommState::stopped, 0, {}},
         // A server that comes and goes: told once in 10 minutes, then one summary.
@@ -169,7 +174,8 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         {20'000'000, CommState::serverFailing, 0, {}},
         {20'060'000, CommState::serverFailing, 0, Tone::failure},
         {20'070'000, CommState::portLost, 0, {}},
-        {20'075'000, CommState::running, 0, Tone::normal, false, false, "Komunikace spuštěna"},
+        {20'075'000, CommState::running, 0, Tone::normal, false, false,
+         "Server opět odpovídá, identifikace se předávají"},
     };
     FailureWatch watch;
     for (const auto& row : rows) {
@@ -179,6 +185,7 @@ TEST(FailureWatch, TellsAFailureThatLastsAndItsEnd) {
         status.tableFailures = row.tableFailures;
         status.serverRefusing = row.refusing;
         status.unitSilent = row.unitSilent;
+        status.unitSpokeBefore = row.unitSilent;
         const auto notice = watch.observe(status, row.atMs);
         ASSERT_EQ(notice.has_value(), row.told.has_value());
         if (notice) {
@@ -222,7 +229,7 @@ TEST(FailureWatch, TheTrayTellsAFailureThatLastsOrTheWindowComesUp) {
         if (!desktopTray) continue;
         ASSERT_EQ(told.size(), 2u);
         EXPECT_EQ(told[0].text,
-                  "Čekám na port: Port COM2 (/dev/kvtest-unit) není k dispozici, čekám na něj\n"
+                  "Čekám na port: Port COM2 není k dispozici, čekám na něj (/dev/kvtest-unit)\n"
                   "Zkontrolujte kabel a převodník k RJ; port se použije, jakmile bude zpět.");
         EXPECT_EQ(told[1].title, "Kordavo – port je zpět") << "it names what recovered";
         EXPECT_EQ(told[1].text, "Port COM2 (/dev/kvtest-unit) je zpět");
@@ -248,20 +255,57 @@ TEST(Tray, ASilentUnitIsAWarningInTheStatus) {
     EXPECT_EQ(statusLine(status), std::string("Komunikace spuštěna; ") + kUnitNotAnsweringText);
 }
 
-// A history that reads after a weekend: the repeats of one failure fold into its line, and the
-// entries of earlier days show their date.
-TEST(History, RepeatsFoldAndEarlierDaysShowTheirDate) {
+// The history the engine leaves: each identification delivered keeps its own line and time (five
+// workers in turn, three times over); one identification's failures fold into one line with the
+// latest time; the port's lines say what happened first, the device last.
+TEST(History, EachDeliveryKeepsItsLineAndOneEventRepeatedFolds) {
+    EngineHarness h;
+    QTreeWidget view;
+    setUpHistory(view);
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { addHistory(view, e); });
+    for (int round = 0; round < 3; ++round)
+        for (int worker = 1; worker <= 5; ++worker) {
+            h.clock.advanceMs(4'000);
+            request(h, frameOf({2, 0, worker, 3, 4, 5, 7, 4 + round, 9, 5, 3, 24}));
+            reply(h, "---OK---\nPracovn\xEDk " + std::to_string(worker) + "\n# padding line\n");
+        }
+    ASSERT_EQ(view.topLevelItemCount(), 15);
+    QSet<QString> times;
+    for (int i = 0; i < 15; ++i) times.insert(view.topLevelItem(i)->text(0));
+    EXPECT_EQ(times.size(), 15);
+    EXPECT_EQ(view.topLevelItem(0)->text(1), "Pracovník 5 – předáno");
+    EXPECT_EQ(view.topLevelItem(4)->text(1), "Pracovník 1 – předáno");
+
+    const CommandFrame failing = frameOf({2, 0, 9, 3, 4, 5, 7, 9, 9, 5, 3, 24});
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        h.clock.advanceMs(5'000);
+        request(h, failing);
+        h.http.complete("", 500);
+        h.tick();
+    }
+    ASSERT_EQ(view.topLevelItemCount(), 16);
+    EXPECT_EQ(view.topLevelItem(0)->text(0).toStdString(), "07:05:20");
+    EXPECT_EQ(view.topLevelItem(0)->text(1).toStdString(),
+              "kód 3 – nepředáno: Server vrátil chybu 500 Internal Server Error – chyba webové "
+              "aplikace? (3×, naposledy 07:05:31)");
+
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
+    h.line->lostCause = "Input/output error";
+    h.tick();
+    EXPECT_EQ(view.topLevelItem(0)->text(1).toStdString(),
+              "Port COM1 ztracen, čekám na jeho návrat" +
+                  portLabel(1, portDeviceName(1)).toStdString().substr(4));
+}
+
+// A history that reads after a weekend: the entries of earlier days show their date, and a
+// repeat on another day is a line of its own.
+TEST(History, EarlierDaysShowTheirDate) {
     QTreeWidget view;
     setUpHistory(view);
     const std::string failed = "kód 1 – nepředáno: Server neodpověděl do 30 s";
-    addHistory(view, {WallTime{2026, 12, 4, 17, 0, 5}, failed, Tone::failure});
-    for (int i = 0; i < 4; ++i)
-        addHistory(view, {WallTime{2026, 12, 4, 17, 30, 0}, failed, Tone::failure});
-    addHistory(view, {WallTime{2026, 12, 4, 17, 31, 0}, "Server opět odpovídá"});
-    ASSERT_EQ(view.topLevelItemCount(), 2);
-    EXPECT_EQ(view.topLevelItem(1)->text(1), QString::fromStdString(failed + " (5×)"));
-    EXPECT_EQ(view.topLevelItem(1)->text(0), "17:00:05");
-    addHistory(view, {WallTime{2026, 12, 7, 7, 2, 15}, failed, Tone::failure});
+    addHistory(view, {WallTime{2026, 12, 4, 17, 0, 5}, failed, Tone::failure, failed});
+    addHistory(view, {WallTime{2026, 12, 4, 17, 31, 0}, "Server opět odpovídá", Tone::normal, ""});
+    addHistory(view, {WallTime{2026, 12, 7, 7, 2, 15}, failed, Tone::failure, failed});
     ASSERT_EQ(view.topLevelItemCount(), 3) << "another day's failure is a line of its own";
     EXPECT_EQ(view.topLevelItem(0)->text(0), "07:02:15");
     EXPECT_EQ(view.topLevelItem(2)->text(0), "4.12. 17:00:05");

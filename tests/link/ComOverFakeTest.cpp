@@ -116,15 +116,17 @@ TEST_F(ComOverFake, DestructionClosesThePort) {
 }
 
 // What counts as the same port when a lost one comes back under its name.
-TEST(DeviceIdentity, ALostPortComesBackAsItsOwnHardwareOrAsAnyPseudoTerminalBehindItsLink) {
+TEST(DeviceIdentity, ALostPortComesBackAsItsOwnHardwareOrBehindItsLinkMadeAnew) {
     const DeviceIdentity converterA{"/dev/ttyUSB0", "188:0", "0403:6001:A5", 0};
     const DeviceIdentity converterAElsewhere{"/dev/ttyUSB1", "188:1", "0403:6001:A5", 0};
     const DeviceIdentity converterB{"/dev/ttyUSB0", "188:0", "0403:6001:B7", 0};
     const DeviceIdentity serial0{"/dev/ttyS0", "4:64", "", 0};
     const DeviceIdentity serial1{"/dev/ttyS1", "4:65", "", 0};
     const DeviceIdentity pty{"/dev/pts/3", "136:3", "", 11};
-    const DeviceIdentity ptyByLink{"/dev/pts/3", "136:3", "", 11, true};
-    const DeviceIdentity nextPty{"/dev/pts/7", "136:7", "", 12};
+    const DeviceIdentity ptyByLink{"/dev/pts/3", "136:3", "", 11, true, 100};
+    const DeviceIdentity nextPtyByNewLink{"/dev/pts/7", "136:7", "", 12, true, 101};
+    const DeviceIdentity serialByNewLink{"/dev/ttyS1", "4:65", "", 0, true, 101};
+    const DeviceIdentity othersPtyByOldLink{"/dev/pts/3", "136:3", "", 13, true, 100};
     const DeviceIdentity newPtyOfItsNumber{"/dev/pts/3", "136:3", "", 13};
     const struct {
         const char* name;
@@ -136,8 +138,11 @@ TEST(DeviceIdentity, ALostPortComesBackAsItsOwnHardwareOrAsAnyPseudoTerminalBehi
         {"a converter where a plain port was", serial0, converterA, false},
         {"a hardware port by its device", serial0, serial0, true},
         {"another hardware port under its name", serial0, serial1, false},
-        {"a pseudo-terminal by its link", ptyByLink, nextPty, true},
-        {"a plain port behind a pseudo-terminal's link", ptyByLink, serial1, true},
+        {"a pseudo-terminal by its link made anew", ptyByLink, nextPtyByNewLink, true},
+        {"a plain port behind a pseudo-terminal's link made anew", ptyByLink, serialByNewLink,
+         true},
+        {"another program's terminal of its number behind the old link", ptyByLink,
+         othersPtyByOldLink, false},
         {"a new pseudo-terminal under a bare one's number", pty, newPtyOfItsNumber, false},
     };
     for (const auto& row : rows)

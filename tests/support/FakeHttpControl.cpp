@@ -45,11 +45,11 @@ void FakeHttpControl::complete(const Bytes& body, int status) {
     m_outcome = {HttpState::complete, status, {}, body.size(), {}};
 }
 
-void FakeHttpControl::fail(std::string cause, bool localFault) {
+void FakeHttpControl::fail(std::string cause, bool localFault, bool connectionBroke) {
     if (!running()) return fakeHttpMisuse("FakeHttpControl::fail() with no download running");
     std::error_code ec;
     std::filesystem::remove(m_calls.back().file, ec);
-    m_outcome = {HttpState::failed, 0, std::move(cause), 0, {}, localFault};
+    m_outcome = {HttpState::failed, 0, std::move(cause), 0, {}, localFault, connectionBroke};
 }
 
 }  // namespace kv::test

@@ -33,7 +33,8 @@ public:
     // the download is complete.  A misuse when nothing is running.
     void complete(const Bytes& body, int status = 200);
     // The download ends without a document for this cause: never complete, the file deleted.
-    void fail(std::string cause = "spojení odmítnuto", bool localFault = false);
+    void fail(std::string cause = "spojení odmítnuto", bool localFault = false,
+              bool connectionBroke = false);
     // While set, getDoc refuses with this reason (and abandons a running download).
     void setRefusal(std::optional<std::string> reason) { m_refusal = std::move(reason); }
 

@@ -95,27 +95,45 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
 }
 
 // The cause names the part at fault, once: the server (an error status, no reply, no
-// connection) or the line to the unit, which is no failed delivery.
-TEST(AwaitReply, FailureCausesNameThePartAtFault) {
-    enum Fault { status404, status500, timeout, unreachable, lineStall };
+// connection) or the line to the unit, which is no failed delivery.  Only a failure of the
+// connection may be re-checked with the poll; a page to the poll (an HTML one least of all) does
+// not disprove an error status or a reply without a verdict, nor a line that took no frame: they
+// stand until an identification gets a verdict (the line's, until the unit took a download).
+TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
+    enum Fault { status404, status500, htmlPage, timeout, unreachable, lineStall };
+    const std::string page =
+        "<!DOCTYPE html>\n<html><body>P\xF8ihl\xE1\x9A"
+        "en\xED</body></html>\n";
+    const std::string pollAnswer = "---OK---\nbeze zmen\n# the stand-in's padding line\n";
     const struct {
         Fault fault;
         std::string cause;
         std::uint64_t failed;
+        FaultOf of;
+        std::string pollBody;  // the periodic poll's reply afterwards
+        bool pollEnds;         // it ends the failure; only then may it re-check before telling
     } rows[] = {
-        {status404, "Server vrátil chybu 404 Not Found – zkontrolujte adresu", 1},
-        {status500, "Server vrátil chybu 500 Internal Server Error – chyba webové aplikace?", 1},
-        {timeout, "Server neodpověděl do 30 s", 1},
-        {unreachable, "Server nedostupný: spojení odmítnuto", 1},
+        {status404, "Server vrátil chybu 404 Not Found – zkontrolujte adresu", 1, FaultOf::server,
+         pollAnswer, false},
+        {status500, "Server vrátil chybu 500 Internal Server Error – chyba webové aplikace?", 1,
+         FaultOf::server, pollAnswer, false},
+        {htmlPage, "Server odpověděl bez výsledku – chyba webové aplikace?", 1, FaultOf::server,
+         page, false},
+        {timeout, "Server neodpověděl do 30 s", 1, FaultOf::connection, pollAnswer, true},
+        {unreachable, "Server nedostupný: spojení odmítnuto", 1, FaultOf::connection, page, false},
+        {unreachable, "Server nedostupný: spojení odmítnuto", 1, FaultOf::connection, pollAnswer,
+         true},
         {lineStall,
-         "Tabulky nepřeneseny: linka k RJ nepřijala rámec, přenos přerušen po 0 záznamech.", 0},
+         "Tabulky nepřeneseny: linka k RJ nepřijala rámec, přenos přerušen po 0 záznamech.", 0,
+         FaultOf::line, pollAnswer, false},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.cause);
+        SCOPED_TRACE(row.cause + " / " + row.pollBody);
         EngineHarness h;
         request(h, row.fault == lineStall ? frameOf({1}) : kEvent);
         if (row.fault == status404 || row.fault == status500)
             h.http.complete("", row.fault == status404 ? 404 : 500);
+        if (row.fault == htmlPage) h.http.complete(page);
         if (row.fault == timeout) h.ticks(300);
         if (row.fault == unreachable) h.http.fail("spojení odmítnuto");
         if (row.fault == lineStall) {
@@ -125,6 +143,21 @@ TEST(AwaitReply, FailureCausesNameThePartAtFault) {
         h.tick();
         EXPECT_EQ(statusLine(h.engine->status()), "Porucha: " + row.cause);
         EXPECT_EQ(h.engine->status().failed, row.failed);
+        EXPECT_EQ(h.engine->status().faultOf, row.of);
+        EXPECT_EQ(h.engine->pollServer(), row.of == FaultOf::connection);
+        if (!h.engine->requestOutstanding()) {
+            h.exchange().idleTicks = 2661;
+            h.tick();
+        }
+        reply(h, row.pollBody);
+        EXPECT_EQ(h.engine->commState(),
+                  row.pollEnds ? CommState::running : CommState::serverFailing);
+        EXPECT_FALSE(h.engine->status().lastDelivery) << "a poll is no delivery";
+        if (row.fault == lineStall) continue;
+        request(h, frameOf({2, 9, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24}));
+        reply(h, "---Err--\nNezn\xE1m\xFD k\xF3\x64 nebo \xE8ip 9\n");
+        EXPECT_EQ(h.engine->commState(), CommState::running) << "a verdict ends every one";
+        EXPECT_TRUE(h.engine->status().lastDelivery);
     }
 }
 

@@ -68,6 +68,20 @@ TEST(BridgeOverFakes, AnAutomaticStartOpensThePortAndSendsTheStartFrame) {
     EXPECT_TRUE(r.prompts.shown.empty());
 }
 
+// A terminal.cfg with LF line ends is one line, as ever: no port, and the reason given is the
+// line ends.
+TEST(BridgeOverFakes, ATerminalCfgWithLfLineEndsIsReadAsOneLineAndSaysWhy) {
+    BridgeRig r("1");
+    std::ofstream(r.workDir / "terminal.cfg", std::ios::binary)
+        << "1\nhttp://127.0.0.1/kw/\nlocalhost\n1\n0\n0\n0\n0\n";
+    EXPECT_FALSE(r.bridge->programStart(Bridge::AutoStart::always));
+    EXPECT_EQ(configuredPort(r.bridge->settings()), 0);
+    EXPECT_EQ(r.bridge->settings().adresa, "");
+    ASSERT_EQ(r.prompts.shown.size(), 1u);
+    EXPECT_TRUE(r.prompts.shown[0].text.contains("ukončené jen LF"))
+        << r.prompts.shown[0].text.toStdString();
+}
+
 // A converter that comes up after the PC, with tables waiting to go to the unit: nobody is
 // asked, nothing is written meanwhile, and the port's appearance resumes communication.
 TEST(BridgeOverFakes, AnAutomaticStartWaitsForItsPortWithoutAskingAnybody) {
@@ -77,8 +91,9 @@ TEST(BridgeOverFakes, AnAutomaticStartWaitsForItsPortWithoutAskingAnybody) {
     ASSERT_TRUE(r.bridge->programStart(Bridge::AutoStart::asConfigured));
     EXPECT_EQ(r.state(), CommState::portLost);
     // The status says what it waits for; the narrow field has the short words.
-    EXPECT_EQ(r.bridge->status().cause, "Port " + portLabel(2, portDeviceName(2)).toStdString() +
-                                            " není k dispozici, čekám na něj");
+    EXPECT_EQ(r.bridge->status().cause,
+              "Port COM2 není k dispozici, čekám na něj" +
+                  portLabel(2, portDeviceName(2)).toStdString().substr(4));
     EXPECT_EQ(r.bridge->display().text(Field::stavprac), cp1250("Čekám na port COM2"));
     r.ticks(30);
     EXPECT_FALSE(r.bridge->retryPortNow());

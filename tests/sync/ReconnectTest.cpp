@@ -26,14 +26,16 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.tick();
     EXPECT_EQ(h.engine->commState(), CommState::portLost);
     EXPECT_TRUE(h.com->Lost());
-    const std::string port = "Port " + portLabel(1, portDeviceName(1)).toStdString();
-    // The narrow field has the words that say what happened; the status has the device too.
+    // " (/dev/ttyS0)"; nothing on Windows, where the port's name is the device's.
+    const std::string device = portLabel(1, portDeviceName(1)).toStdString().substr(4);
+    // The narrow field has the words that say what happened; the status has the device too,
+    // after them.
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::failure);
-    EXPECT_EQ(h.engine->status().cause, port + " ztracen, čekám na jeho návrat");
+    EXPECT_EQ(h.engine->status().cause, "Port COM1 ztracen, čekám na jeho návrat" + device);
     // A retry says why it still waits in the status; the narrow field keeps its short words.
     EXPECT_FALSE(h.engine->reopenPort());
-    EXPECT_EQ(h.engine->status().cause, port + " není k dispozici, čekám na něj");
+    EXPECT_EQ(h.engine->status().cause, "Port COM1 není k dispozici, čekám na něj" + device);
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
 
     // The server fails meanwhile: the port's return will not end that.
@@ -76,6 +78,36 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     const int opens = h.line->opens;
     EXPECT_FALSE(h.engine->reopenPort());
     EXPECT_EQ(h.line->opens, opens);
+}
+
+// The port lost while the server answered: the field keeps the port's words, the history says
+// the answer did not go out, and the unit's copy after the port's return gets the answer without
+// the server recording the identification twice.
+TEST(Reconnect, AnAnswerLostWithThePortIsGivenWhenTheCopyComesAndRecordedOnce) {
+    EngineHarness h;
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
+    std::vector<std::string> history;
+    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    ASSERT_TRUE(h.engine->startCommunication(1, 0));
+    request(h, kEvent);
+    h.line->lostCause = "Input/output error";
+    h.tick();
+    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    h.http.complete("---OK---\nJan Nov\xE1k\n# the stand-in's padding\n");
+    h.tick();
+    EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));
+    EXPECT_EQ(history.back(), "Jan Novák – předáno, odpověď do RJ neodeslána: port ztracen");
+
+    h.line->lostCause.clear();
+    ASSERT_TRUE(h.engine->reopenPort());
+    h.line->written.clear();
+    h.unitSends(kEvent);
+    h.ticks(3);
+    EXPECT_EQ(h.http.calls().size(), 1u) << "recorded once";
+    ASSERT_EQ(h.sentCodes(), std::vector<int>{6});
+    EXPECT_EQ(frameText(h.sentFrames()[0]).substr(1), "Jan Novak      ");
+    EXPECT_EQ(h.engine->status().replayed, 1u);
+    EXPECT_EQ(history.back(), "Jan Novák – odpověď do RJ zopakována");
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          "---OK---\nJan Novak\n",
          {},
          Field::stavprac,
-         "Doch.server: kr\xE1tk\xE1 odpov\xEC\xEF",
+         "Kr\xE1tk\xE1 odpov\xEC\xEF!",
          0},
         {"event_no_marker",
          event,
@@ -171,7 +171,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
          "<html>Not found, sorry, nothing</html>\n",
          {},
          Field::stavprac,
-         "Doch.server: bez v\xFDsledku",
+         "Bez v\xFDsledku!",
          0},
         {"event_ok_then_err_answers_with_the_last_text",
          event,
@@ -352,8 +352,9 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
     }
 }
 
-// Each record left out is a worker or category the unit no longer knows: the operator is told
-// until a download leaves none out.
+// A download leaves a line when it starts and when it ends.  Each record left out is a worker or
+// category the unit no longer knows: the operator is told until a download leaves none out.  One
+// cut by Stop says how far it came and that it is made again.
 TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
     EngineHarness h;
     std::vector<std::string> history;
@@ -361,12 +362,25 @@ TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
     const std::string told = "Tabulky odeslány do RJ (2 záznamů, 2 vynechány)";
     request(h, frameOf({1}));
     reply(h, "1|000000000001|0800|1|0\nx|1|1|1|1\n2|000000000002|0800|1|0\n1|2|3\n");
-    EXPECT_EQ(history, std::vector<std::string>{told});
+    EXPECT_EQ(history, (std::vector<std::string>{"Stahování tabulek do RJ (2 záznamů)", told}));
     EXPECT_EQ(h.engine->status().warnings, std::vector<std::string>{told});
     request(h, frameOf({1}));
     reply(h, "1|000000000001|0800|1|0\n2|000000000002|0800|1|0\n");
     EXPECT_EQ(history.back(), "Tabulky odeslány do RJ (2 záznamů)");
     EXPECT_TRUE(h.engine->status().warnings.empty());
+
+    h.setOption(&TerminalConfig::slowcom, true);  // five frames a second: 40 s for 200 records
+    std::string many;
+    for (int i = 1; i <= 200; ++i) many += std::to_string(i) + "|000000000001|0800|1|0\n";
+    request(h, frameOf({1}));
+    reply(h, many + "-------\n");
+    h.ticks(20);
+    h.engine->stopCommunication();
+    ASSERT_GE(history.size(), 2u);
+    EXPECT_EQ(history[history.size() - 2].rfind("Stahování tabulek přerušeno (", 0), 0u);
+    EXPECT_NE(history[history.size() - 2].find(" z 200) – zopakuje se po Startu"),
+              std::string::npos)
+        << history[history.size() - 2];
 }
 
 // A unit or converter that stops reading mid-download: the unit must not store the half it got
