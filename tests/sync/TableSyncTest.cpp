@@ -44,6 +44,7 @@ TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
     h.engine->resetForProgramStart();
     EXPECT_FALSE(std::filesystem::exists(mark));
     h.line->stallAt = -1;
+    h.line->advance();  // what the device held goes out
     h.line->written.clear();
     EXPECT_EQ(h.ticksUntilTablesAnnounced(1), 1);
 
@@ -67,7 +68,10 @@ TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
         std::string table;
         for (int i = 1; i <= records; ++i) table += std::to_string(i) + "|000000000001|0800|1|0\n";
         request(h, frameOf({1}));
-        reply(h, table);
+        h.line->written.clear();
+        h.http.complete(table);
+        h.ticks(5);
+        ASSERT_EQ(h.sentCodes(), std::vector<int>({2, 3, 3, 3, 3, 3})) << "in the pause";
         EXPECT_EQ(h.engine->askJobToEnd(), finishes);
         h.ticks(100);
         std::vector<int> codes{2};
@@ -196,7 +200,8 @@ TEST(Pacing, BurstsOfFiveStartOnTheSecondAfterTheFramesBeforeThemLeftTheLine) {
         std::vector<int> seconds;  // of each event
     } rows[] = {
         {true, 9, 300, 12, {9, 9, 9, 9, 9, 10, 10, 10, 10, 10, 11, 11}},
-        {false, 9, 300, 12, std::vector<int>(12, 9)},
+        // Without it no pause: the events go at the line's pace, 79 ms apart.
+        {false, 9, 300, 12, {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 10, 10}},
         // From 9.700 the five frames leave the line at 10.096: the next waits for 11.
         {true, 9, 700, 6, {9, 9, 9, 9, 9, 11}},
         // After second 59 the pause ends at second 1.
