@@ -35,6 +35,7 @@ void FakeSerialLine::advance() {
             const std::size_t n = std::min(room, held.size());
             onTheWay += held.substr(0, n);
             held.erase(0, n);
+            mostOnTheWay = std::max(mostOnTheWay, onTheWay.size());
             if (idle && !onTheWay.empty()) frontDoneUs = atUs + byteUs;
         };
         take(nowUs);
@@ -42,6 +43,7 @@ void FakeSerialLine::advance() {
             const std::int64_t at = frontDoneUs;
             written += onTheWay.front();
             onTheWay.erase(0, 1);
+            if (written.size() % 19 == 0) framesOutAtMs.push_back((at + 999) / 1000);
             if (!onTheWay.empty()) frontDoneUs = at + byteUs;
             take(at);
         }

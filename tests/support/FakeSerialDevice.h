@@ -38,10 +38,12 @@ struct FakeSerialLine {
     // number).  What does not fit stays with the device: the line pushes back.
     std::int64_t bytesPerSecond = 0;
     std::int64_t systemRoom = -1;
-    std::string held;              // written, not yet taken by the system
-    std::string onTheWay;          // taken, not yet out: its first byte is on the line
-    std::int64_t frontDoneUs = 0;  // monotonic: when the byte on the line is out
-    std::function<void()> taken;   // the device's notice of bytes taken
+    std::string held;                         // written, not yet taken by the system
+    std::string onTheWay;                     // taken, not yet out: its first byte is on the line
+    std::int64_t frontDoneUs = 0;             // monotonic: when the byte on the line is out
+    std::function<void()> taken;              // the device's notice of bytes taken
+    std::vector<std::int64_t> framesOutAtMs;  // when each 19 bytes were out (at a rate)
+    std::size_t mostOnTheWay = 0;             // the most the system held at once
     // Moves bytes as the line takes them up to now (told through `taken`).
     void advance();
     // When the line next moves a byte (monotonic ms); none while nothing moves.
