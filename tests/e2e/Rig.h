@@ -76,6 +76,7 @@ public:
     // Starts build/kvsim with args (plus its output files) and waits for its device path.
     void start(const QStringList& args);
     const QString& device() const { return m_device; }
+    qint64 pid() const { return m_sim.processId(); }
     // Waits for the simulator to end by itself; true when it did and exited cleanly.
     bool waitFinished(std::chrono::milliseconds timeout);
     // Ends a simulator that runs on (it writes its summary when told to end); true when clean.
