@@ -48,6 +48,7 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_php.processId(); }
     // "http://127.0.0.1:PORT/", as the bridge's address wants it.
     QString baseUrl() const;
 

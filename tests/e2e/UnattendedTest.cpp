@@ -420,10 +420,17 @@ TEST_F(EndToEnd, AUnitThatStopsReadingDuringATableDownloadHoldsNothingUp) {
     std::chrono::milliseconds idle{0};
     for (int i = 0; i < 3; ++i) idle = std::max(idle, timedStatus());
 
+    // The unit stops reading while its request for the tables is under way, before the first
+    // frame: the web application holds the reply until then.
     web->get("admin.php?action=trigger&file=zamestnanci");
+    ASSERT_EQ(::kill(pid_t(web->pid()), SIGSTOP), 0);
+    const bool asked =
+        waitUntil([&] { return bridge->output().contains("request tables"); }, scaled(30s));
+    ASSERT_EQ(::kill(pid_t(sim->pid()), SIGSTOP), 0);
+    ::kill(pid_t(web->pid()), SIGCONT);
+    ASSERT_TRUE(asked) << bridge->output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return QDir(work).exists("tables.unfinished"); }, scaled(30s)))
         << bridge->output().toStdString();
-    ASSERT_EQ(::kill(pid_t(sim->pid()), SIGSTOP), 0);
     std::chrono::milliseconds slowest{0};
     for (const auto until = std::chrono::steady_clock::now() + scaled(12s);
          std::chrono::steady_clock::now() < until;)
