@@ -1,4 +1,3 @@
-#include <QDeadlineTimer>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
@@ -13,10 +12,6 @@
 namespace kv {
 
 namespace {
-
-// A write that the device stops taking for this long is given up, so a port stuck on CTS or a
-// pseudo-terminal nobody reads never hangs the program.
-constexpr qint64 kWriteStallMs = 5000;
 
 // True when failure is not the open failure logged last (a repeat is logged quietly); it is the
 // last one from now on.  The port picker probes on a thread of its own while the bridge retries
@@ -46,6 +41,13 @@ public:
         QObject::disconnect(m_inputConnection);
         if (listener)
             m_inputConnection = QObject::connect(&m_port, &QSerialPort::readyRead, listener);
+    }
+
+    void setWrittenListener(std::function<void()> listener) override {
+        QObject::disconnect(m_writtenConnection);
+        if (listener)
+            m_writtenConnection = QObject::connect(&m_port, &QSerialPort::bytesWritten,
+                                                   [listener](qint64) { listener(); });
     }
 
     bool open(const std::string& deviceName) override {
@@ -134,29 +136,14 @@ public:
             m_port.clearError();
             return 0;
         }
-        // Gives up only when the device has taken nothing for a while, so a long write at a low
-        // rate still completes.
-        QDeadlineTimer stalled(kWriteStallMs);
-        qint64 pending = m_port.bytesToWrite();
-        while (pending > 0 && !stalled.hasExpired()) {
-            const qint64 left = std::clamp<qint64>(stalled.remainingTime(), 1, INT_MAX);
-            if (!m_port.waitForBytesWritten(int(left)) &&
-                m_port.error() != QSerialPort::TimeoutError &&
-                m_port.error() != QSerialPort::NoError)
-                break;
-            const qint64 nowPending = m_port.bytesToWrite();
-            if (nowPending < pending) stalled.setRemainingTime(kWriteStallMs);
-            pending = nowPending;
-        }
-        if (pending > 0) {
-            qCWarning(lcLink) << "write stuck," << pending << "of" << bytes.size()
-                              << "bytes dropped:" << m_port.errorString();
-            // What was not taken must not trickle out later.
-            m_port.clear(QSerialPort::Output);
-        }
+        // Handed to the system at once as far as it has room, without waiting; the rest goes
+        // when the port tells it can take more.
+        m_port.flush();
         m_port.clearError();
-        return queued - pending;
+        return queued;
     }
+
+    std::int64_t bytesToWrite() override { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
 
     void purge() override {
         if (!m_port.isOpen()) return;
@@ -169,6 +156,7 @@ public:
 
     void close() override {
         if (!m_port.isOpen()) return;
+        m_port.flush();
         m_port.close();
         m_port.clearError();
         // After the device: its lock file says who holds it while it is open.
@@ -192,6 +180,7 @@ private:
 
     QSerialPort m_port;
     QMetaObject::Connection m_inputConnection;
+    QMetaObject::Connection m_writtenConnection;
     DeviceIdentity m_identity;
     std::unique_ptr<DeviceLock> m_lock;
     PortFailure m_failure;

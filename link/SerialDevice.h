@@ -34,8 +34,15 @@ public:
     virtual int bytesWaiting() = 0;
     // Reads at most maxBytes without waiting.
     virtual std::string read(int maxBytes) = 0;
-    // Writes all bytes, blocking until the device has taken them; returns the count taken.
+    // Queues the bytes and returns at once: the count queued (all of them unless the device
+    // refuses).  The system takes them as the line allows; what it has not yet taken is
+    // bytesToWrite, and each take is told to the written listener.
     virtual std::int64_t write(std::string_view bytes) = 0;
+    // Bytes written that the system has not taken yet.
+    virtual std::int64_t bytesToWrite() { return 0; }
+    // Called whenever the system has taken written bytes: from the event loop, and also from
+    // inside this device's own calls (a write).
+    virtual void setWrittenListener(std::function<void()> listener) { (void)listener; }
     // Called whenever input has arrived: from the event loop, and also from inside this
     // device's own calls (a look at what waits, a write).  Devices that cannot tell are looked
     // at by the tick alone.
@@ -43,6 +50,8 @@ public:
     // Discards what is waiting to be read.  What was written still goes out: the answer to the
     // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
+    // What was written and not yet taken is handed to the system first, as far as it takes it
+    // without waiting.
     virtual void close() = 0;
     // Why the device went away while open (a USB converter unplugged, a line hung up), in the
     // system's words; empty while it is there.  Once set, only a new open helps.

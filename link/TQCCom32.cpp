@@ -57,6 +57,7 @@ PortResult TQCCom32::Open() {
 void TQCCom32::adopt(std::unique_ptr<SerialDevice> device) {
     m_device = std::move(device);
     m_device->setInputListener([this] { emit inputArrived(); });
+    m_device->setWrittenListener([this] { emit bytesWritten(); });
     m_device->applyLineSettings(m_baud, m_handshaking);
 }
 
@@ -154,6 +155,12 @@ PortResult TQCCom32::WriteText(std::string_view text) {
         return PortCause::shortWrite;
     }
     return {};
+}
+
+std::int64_t TQCCom32::BytesToWrite() {
+    if (!Opened()) return 0;
+    const std::int64_t held = std::max<std::int64_t>(m_device->bytesToWrite(), 0);
+    return checkLost() ? 0 : held;
 }
 
 }  // namespace kv

@@ -28,8 +28,11 @@ public:
     int InCount();
     // What is waiting; nothing from a closed port.
     std::string ReadText();
-    // A closed or lost port takes nothing and says so; it is not opened for the write.
+    // Queues the text and returns at once; a closed or lost port takes nothing and says so, it
+    // is not opened for the write.  Done means queued whole, not yet on the line.
     PortResult WriteText(std::string_view text);
+    // Bytes written that the system has not taken yet; 0 from a closed port.
+    std::int64_t BytesToWrite();
 
     // The device went away while open: it is closed and deviceLost was emitted.  Open and Close
     // end the state.
@@ -60,6 +63,9 @@ signals:
     // Input has arrived (where the device tells; the caller looks with InCount and ReadText).
     // Also emitted from inside InCount, ReadText and WriteText: listeners take it queued.
     void inputArrived();
+    // The system has taken written bytes (BytesToWrite tells what is left).  Also emitted from
+    // inside WriteText: listeners take it queued.
+    void bytesWritten();
 
 private:
     // Closes a device that reports itself gone; true when it did.

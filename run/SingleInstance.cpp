@@ -248,11 +248,14 @@ bool SingleInstance::askOwnerToShow() {
         socket.abort();
         QThread::msleep(50);  // the owner is not listening yet
     }
-    socket.write(kShowRequest.data(), kShowRequest.size());
-    const bool sent = socket.waitForBytesWritten(remaining(deadline));
+    const bool queued =
+        socket.write(kShowRequest.data(), kShowRequest.size()) == qint64(kShowRequest.size());
+    // The socket closes once what was written has gone: this process has nothing else to do
+    // meanwhile, so it waits for that, never for the write itself.
     socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
-    return sent;
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(remaining(deadline));
+    return queued && socket.state() == QLocalSocket::UnconnectedState && socket.bytesToWrite() == 0;
 }
 
 }  // namespace kv

@@ -58,6 +58,10 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     connect(
         m_com.get(), &TQCCom32::inputArrived, this,
         [this] { handle([this] { m_engine->inputArrived(); }); }, Qt::QueuedConnection);
+    // The line's next frame goes when the device has taken the last: told queued, as input is.
+    connect(
+        m_com.get(), &TQCCom32::bytesWritten, this,
+        [this] { handle([this] { m_engine->outputTaken(); }); }, Qt::QueuedConnection);
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &Bridge::retryPortNow);
 }

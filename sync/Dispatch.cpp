@@ -222,18 +222,18 @@ void Engine::readFrame() {
 }
 
 void Engine::inputArrived() {
-    if (!m_job && m_reception.readDue()) readFrame();
+    if (!m_line.running() && m_reception.readDue()) readFrame();
 }
 
 std::optional<std::int64_t> Engine::wakeDueMs() const {
-    if (m_job) return jobDueMs();
+    if (m_line.running()) return m_line.dueMs();
     if (!communicationStopped()) return m_reception.wakeAt();
     return std::nullopt;
 }
 
 void Engine::wake() {
-    if (m_job)
-        driveJob();
+    if (m_line.running())
+        m_line.drive();
     else if (m_reception.readDue() && !communicationStopped())
         readFrame();
 }

@@ -13,7 +13,6 @@
 #include "link/TQCCom32.h"
 #include "sync/BridgeStatus.h"
 #include "sync/Display.h"
-#include "sync/FrameQueue.h"
 #include "sync/HttpControl.h"
 #include "sync/OperationResult.h"
 #include "sync/Reception.h"
@@ -21,6 +20,7 @@
 #include "sync/ServerExchange.h"
 #include "sync/TerminalConfig.h"
 #include "sync/UnitJob.h"
+#include "sync/UnitLine.h"
 
 namespace kv {
 
@@ -50,7 +50,7 @@ public:
     // address and host of every request, slower transfer and the clock with every poll take
     // effect at once.
     const TerminalConfig& settings() const { return m_settings; }
-    void setSettings(const TerminalConfig& settings) { m_settings = settings; }
+    void setSettings(const TerminalConfig& settings);
 
     // One 100 ms tick: every step in its fixed order.
     void tick();
@@ -80,8 +80,8 @@ public:
     std::uint32_t tableDownloadFailures() const { return m_tables.failures; }
     std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_tables.retryAt; }
 
-    // Sends the frame through the queue and shows its code in statpc; false when the line did
-    // not take the frame whole.
+    // Hands m_frame to the line, which shows its code in statpc; false when the port did not
+    // take it.
     bool zobraz();
     // Time stamp into bytes 2 to 9 from the clock.
     void pridejcas();
@@ -139,20 +139,17 @@ public:
     std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
 
     // Runs of frames longer than a tick (a table download, fictitious events) go to the line
-    // as it takes them, a slice at a time; while one runs, a tick does nothing else.
-    bool jobRunning() const { return m_job != nullptr; }
-    // Sends what the run may send now: frames until the slice's time is used, or until the
-    // pause of slower transfer.  The tick calls it, and so does whoever keeps the time of
-    // jobDueMs between ticks.
-    void driveJob();
-    // When driveJob next has a frame to send (monotonic ms); none while no run goes on.
-    std::optional<std::int64_t> jobDueMs() const;
-    // Stop or the program's end: the run ends before its next frame, except a table download
-    // through within 10 s, which runs to its closing frame first.  True while it still runs.
+    // as it takes them (UnitLine); while one runs, a tick does nothing else.
+    bool jobRunning() const { return m_line.running(); }
+    // The device has taken written bytes: the run goes on.
+    void outputTaken();
+    // Stop or the program's end: the run ends after the frames already handed over, except a
+    // table download through within 10 s, which runs to its closing frame first.  True while
+    // it still runs.
     bool askJobToEnd();
     // Each change of how far the run under way has come (its end: kind none).
-    using JobListener = std::function<void(const JobProgress& progress)>;
-    void setJobListener(JobListener listener) { m_jobListener = std::move(listener); }
+    using JobListener = UnitLine::ProgressListener;
+    void setJobListener(JobListener listener) { m_line.setProgressListener(std::move(listener)); }
 
     // What the engine publishes about itself; every change is logged and handed to the
     // listener, which passes it on to whoever shows or reports it.
@@ -282,8 +279,6 @@ private:
     void replyDone();
     void startJob(std::unique_ptr<UnitJob> job,
                   std::function<void(UnitJob& job, UnitJob::End how)> onEnd);
-    void finishJob(UnitJob::End how);
-    void publishJobProgress();
     void answerEvent();
     // A 2xx event reply without "---OK---" or "---Err--", or too short to be read (of that size):
     // a failed delivery.
@@ -303,13 +298,9 @@ private:
     // What each part of the engine keeps between ticks.
     CommandFrame m_frame;  // the frame last received, built or sent
     Reception m_reception{m_com, m_clock};
-    FrameQueue m_queue{m_com, m_clock};
+    UnitLine m_line{m_com, m_clock};
     ServerExchange m_exchange;
     TableSignalling m_tables;
-    std::unique_ptr<UnitJob> m_job;                                // the run of frames under way
-    std::function<void(UnitJob& job, UnitJob::End how)> m_jobEnd;  // what its end does
-    JobProgress m_jobProgress;
-    JobListener m_jobListener;
     BridgeStatus m_status;
     BridgeStatus m_published;
     StatusListener m_statusListener;

@@ -27,13 +27,14 @@ public:
     JobProgress::Kind kind() const override { return JobProgress::Kind::fictitiousEvents; }
     std::optional<Frame> next(const WallTime& now) override {
         if (m_asked) return std::nullopt;
-        if (m_number == m_count) {
+        if (m_given == m_count) {
+            m_asked = true;
             m_frame.setCode(ToUnit::statisticsRequest);
             pridejcas(m_frame, now);
             return Frame{m_frame};
         }
         m_frame.setCode(ToUnit::fictitiousEvent);
-        const auto number = static_cast<std::uint16_t>(m_number + 1);
+        const auto number = ++m_given;
         // An event's layout: the number as its index, its low byte also as code, type and place.
         const auto low = static_cast<std::uint8_t>(number & 0xFF);
         event::setIndex(m_frame, number);
@@ -43,19 +44,17 @@ public:
         event::setTime(m_frame, now);
         return Frame{m_frame};
     }
-    void sent() override {
-        if (m_number < m_count)
-            ++m_number;
-        else
-            m_asked = true;
+    void left(const CommandFrame& frame) override {
+        if (frame.toUnitCode() == ToUnit::fictitiousEvent) ++m_left;
     }
-    std::uint64_t done() const override { return m_number; }
+    std::uint64_t done() const override { return m_left; }
     std::uint64_t total() const override { return m_count; }
 
 private:
     std::uint16_t m_count;
-    std::uint16_t m_number = 0;  // events sent
-    bool m_asked = false;        // the statistics request went out
+    std::uint16_t m_given = 0;  // events handed to the line
+    std::uint16_t m_left = 0;   // events that have left it
+    bool m_asked = false;       // the statistics request was handed over
     CommandFrame m_frame;
 };
 }  // namespace
@@ -64,8 +63,8 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     if (port < 1 || port > 4) return PortCause::missing;
     // Start again during a run: the port is opened anew, and a table download is announced
     // again.
-    if (m_job) finishJob(UnitJob::End::cutShort);
-    m_queue.endBurst();
+    m_line.cancel();
+    m_line.endBurst();
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
     m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)", on Windows "COM1"
@@ -308,7 +307,7 @@ void Engine::addStandingWarning(const std::string& warning) {
 void Engine::resetForProgramStart() {
     m_tables.countdown = 0;
     endTableBackOff();
-    m_queue.endBurst();
+    m_line.endBurst();
     m_tables.triggerFileError = false;
     m_status.warnings.clear();
     publish();
@@ -354,7 +353,7 @@ OperationResult Engine::command(ToUnit frameCode) {
     if (stopped && (!m_startedOnce || m_status.state != CommState::stopped))
         return OperationResult::communicationStopped;
     // A frame between a run's frames would be taken for one of them.
-    if (m_job) return OperationResult::unitBusy;
+    if (m_line.running()) return OperationResult::unitBusy;
     if (stopped && !m_com.Opened() && !m_com.Open().done()) return OperationResult::notSent;
     // The operator announcing the tables is a new start for them.
     if (frameCode == ToUnit::tablesChanged) endTableBackOff();
@@ -393,14 +392,14 @@ OperationResult Engine::recalculate() {
 
 void Engine::serverStep() {
     // A table download that Stop let finish.
-    if (m_job) return driveJob();
+    if (m_line.running()) return m_line.drive();
     awaitReply();
     processReply();
 }
 
 OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
     if (communicationStopped()) return OperationResult::communicationStopped;
-    if (m_job) return OperationResult::unitBusy;
+    if (m_line.running()) return OperationResult::unitBusy;
     startJob(std::make_unique<FictitiousEvents>(count, m_frame),
              [this](UnitJob& job, UnitJob::End) {
                  if (job.done() > 0)

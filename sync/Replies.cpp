@@ -70,12 +70,12 @@ std::string errorStatusCause(int status) {
 
 void Engine::processReply() {
     // A table download under way still reads the reply: it is done with at the download's end.
-    if (m_exchange.phase != ServerPhase::replyReady || m_job) return;
+    if (m_exchange.phase != ServerPhase::replyReady || m_line.running()) return;
     // The reply is processed exactly once, whatever happens while reading it.
     struct CleanUp {
         Engine& e;
         ~CleanUp() {
-            if (!e.m_job) e.replyDone();
+            if (!e.m_line.running()) e.replyDone();
         }
     } cleanUp{*this};
     const HttpOutcome outcome = m_http.outcome();
@@ -123,7 +123,7 @@ void Engine::processReply() {
 
 void Engine::replyDone() {
     if (m_exchange.phase != ServerPhase::replyReady) return;
-    m_queue.endBurst();
+    m_line.endBurst();
     deleteReplyFiles();
     endRequest();
     m_reception.purgeAfterReply();

@@ -62,6 +62,7 @@ std::optional<UnitJob::Frame> TableDownload::next(const WallTime& now) {
             std::ofstream(m_mark) << "a table download began and did not end\n";
             m_frame.setCode(ToUnit::tablesBegin);
             pridejcas(m_frame, now);
+            m_phase = Phase::records;
             return Frame{m_frame, false};
         case Phase::records:
             for (std::string line; m_reply.next(line);) {
@@ -77,9 +78,9 @@ std::optional<UnitJob::Frame> TableDownload::next(const WallTime& now) {
                 if (ok) return Frame{m_frame, true};
                 ++m_skipped;  // a record that cannot be converted is left out
             }
-            m_phase = Phase::closing;
             [[fallthrough]];
         case Phase::closing:
+            m_phase = Phase::closed;
             m_frame.setCode(ToUnit::tablesEnd);
             pridejcas(m_frame, now);
             return Frame{m_frame, true};
@@ -89,37 +90,31 @@ std::optional<UnitJob::Frame> TableDownload::next(const WallTime& now) {
     return std::nullopt;
 }
 
-void TableDownload::sent() {
-    switch (m_phase) {
-        case Phase::opening:
-            m_phase = Phase::records;
-            break;
-        case Phase::records:
+void TableDownload::left(const CommandFrame& frame) {
+    switch (frame.toUnitCode()) {
+        case ToUnit::section1Record:
+        case ToUnit::section2Record:
             ++m_sent;
             break;
-        case Phase::closing: {
-            m_phase = Phase::closed;
+        case ToUnit::tablesEnd: {
+            // The unit holds whole tables only now.
+            m_closed = true;
             std::error_code ec;
             std::filesystem::remove(m_mark, ec);
             logTablesSent(m_sent, m_skipped, m_clock.monotonicMs() - m_startMs);
             break;
         }
-        case Phase::closed:
+        default:
             break;
     }
 }
 
-bool TableDownload::runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t lineBacklogMs) {
-    if (m_finishing || m_phase == Phase::closed) return true;
-    // The frames left with the closing one, on the line and in the pauses after every fifth,
-    // after those the system still holds for the line.
-    const std::int64_t frames = std::int64_t(m_total > m_sent ? m_total - m_sent : 0) + 1;
-    std::int64_t ms = frames * 19 * 10 * 1000 / std::max(baud, 1);
-    if (slowcom) ms = std::max(ms, (frames / 5 + 1) * 1000);
-    ms += lineBacklogMs;
-    m_finishing = ms < kFinishBeforeTheEndMs;
-    qCInfo(lcSync).nospace() << "asked to end during a table download, " << frames - 1
-                             << " records left (about " << (ms + 999) / 1000 << " s): "
+bool TableDownload::runsOnWhenAskedToEnd(std::int64_t msToGo) {
+    if (m_finishing || m_closed) return true;
+    m_finishing = msToGo < kFinishBeforeTheEndMs;
+    qCInfo(lcSync).nospace() << "asked to end during a table download, "
+                             << (m_total > m_sent ? m_total - m_sent : 0) << " records left (about "
+                             << (msToGo + 999) / 1000 << " s): "
                              << (m_finishing ? "finishing it with its closing frame first"
                                              : "breaking it off");
     return m_finishing;

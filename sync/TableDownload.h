@@ -32,11 +32,11 @@ TableShape tableShape(const std::filesystem::path& reply);
 
 // One table download to the unit, from the converted reply (get.tmp) to the closing frame:
 // the opening frame (the unit drops the tables it holds), a frame for every record that can be
-// converted, the closing frame (the unit takes the tables as complete).  A job: the engine takes
-// its frames one at a time, as the line takes them.
+// converted, the closing frame (the unit takes the tables as complete).  A job: the line takes
+// its frames one at a time, and tells it which have left.
 //
-// From its opening frame until its closing one the download leaves a mark in the working
-// directory: a download broken off (a frame the line did not take, Stop, the program ended)
+// From its opening frame until its closing one has left the line the download leaves a mark in the
+// working directory: a download broken off (a frame the line did not take, Stop, the program ended)
 // makes the next program start announce the tables again, so that the unit gets them whole.
 class TableDownload : public UnitJob {
 public:
@@ -49,12 +49,12 @@ public:
 
     JobProgress::Kind kind() const override { return JobProgress::Kind::tables; }
     std::optional<Frame> next(const WallTime& now) override;
-    void sent() override;
+    void left(const CommandFrame& frame) override;
     std::uint64_t done() const override { return m_sent; }
     std::uint64_t total() const override { return m_total; }
-    bool runsOnWhenAskedToEnd(int baud, bool slowcom, std::int64_t lineBacklogMs) override;
+    bool runsOnWhenAskedToEnd(std::int64_t msToGo) override;
 
-    // Records sent to the unit so far, and records left out because they cannot be converted.
+    // Records left out because they cannot be converted.
     std::uint64_t skipped() const { return m_skipped; }
 
     static std::filesystem::path markFile(const std::filesystem::path& workDir) {
@@ -80,7 +80,8 @@ private:
     ToUnit m_section = ToUnit::section1Record;
     std::int64_t m_startMs = 0;
     bool m_finishing = false;  // asked to end, and running to the closing frame first
-    std::uint64_t m_sent = 0;
+    bool m_closed = false;     // the closing frame has left the line
+    std::uint64_t m_sent = 0;  // records that have left the line
     std::uint64_t m_skipped = 0;
 };
 

@@ -48,6 +48,7 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_php.processId(); }
     // "http://127.0.0.1:PORT/", as the bridge's address wants it.
     QString baseUrl() const;
 
@@ -76,6 +77,7 @@ public:
     // Starts build/kvsim with args (plus its output files) and waits for its device path.
     void start(const QStringList& args);
     const QString& device() const { return m_device; }
+    qint64 pid() const { return m_sim.processId(); }
     // Waits for the simulator to end by itself; true when it did and exited cleanly.
     bool waitFinished(std::chrono::milliseconds timeout);
     // Ends a simulator that runs on (it writes its summary when told to end); true when clean.

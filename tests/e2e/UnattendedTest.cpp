@@ -394,6 +394,52 @@ TEST_F(EndToEnd, AFirstServiceStartTakesItsSettingsFromTheEnvironment) {
     EXPECT_TRUE(unreadable.output().contains("terminal.cfg")) << unreadable.output().toStdString();
 }
 
+// A unit that stops reading in the middle of a long table download holds nothing up: the line
+// is paced by its owner and never waited for, so --status answers as fast as on an idle bridge
+// throughout (the system's buffer of a pseudo-terminal fills after about 1000 frames).
+TEST_F(EndToEnd, AUnitThatStopsReadingDuringATableDownloadHoldsNothingUp) {
+    for (int i = 0; i < 1200; ++i) {
+        const QString chip = QString("%1").arg(0xB00000 + i, 12, 16, QLatin1Char('0')).toUpper();
+        web->get(QString("admin.php?action=add_employee&idx=%1&chip=%2&name=W%1")
+                     .arg(100 + i)
+                     .arg(chip));
+    }
+    sim->start({"--chips", chipList(), "--events", "0", "--forever"});
+    bridge->start(sim->device(), web->baseUrl(), {"--service"});
+    m_bridgeStarted = true;
+    const QString work = dir("work");
+    ASSERT_TRUE(waitUntil([&] { return askStatus(work).out.contains("Stav: "); }, scaled(10s)))
+        << bridge->output().toStdString();
+    const auto timedStatus = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        const StatusReply reply = askStatus(work);
+        EXPECT_EQ(reply.exit, 0) << reply.out.toStdString();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+    };
+    std::chrono::milliseconds idle{0};
+    for (int i = 0; i < 3; ++i) idle = std::max(idle, timedStatus());
+
+    // The unit stops reading while its request for the tables is under way, before the first
+    // frame: the web application holds the reply until then.
+    web->get("admin.php?action=trigger&file=zamestnanci");
+    ASSERT_EQ(::kill(pid_t(web->pid()), SIGSTOP), 0);
+    const bool asked =
+        waitUntil([&] { return bridge->output().contains("request tables"); }, scaled(30s));
+    ASSERT_EQ(::kill(pid_t(sim->pid()), SIGSTOP), 0);
+    ::kill(pid_t(web->pid()), SIGCONT);
+    ASSERT_TRUE(asked) << bridge->output().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return QDir(work).exists("tables.unfinished"); }, scaled(30s)))
+        << bridge->output().toStdString();
+    std::chrono::milliseconds slowest{0};
+    for (const auto until = std::chrono::steady_clock::now() + scaled(12s);
+         std::chrono::steady_clock::now() < until;)
+        slowest = std::max(slowest, timedStatus());
+    ::kill(pid_t(sim->pid()), SIGCONT);
+    EXPECT_LT(slowest, idle + scaled(1s)) << "idle: " << idle.count() << " ms";
+    EXPECT_FALSE(bridge->output().contains("tables sent to the unit"));
+}
+
 // SIGTERM while a long table download is paced over a slow line ends the bridge within
 // seconds; the download is broken off and tables.unfinished stays, so the next start announces
 // the tables again.

@@ -13,6 +13,9 @@ bool tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line)
         if (const auto due = engine.wakeDueMs()) at = std::min(at, std::max(*due, now));
         const bool input = !line.arrivals.empty() && line.arrivals.front().atMs < at;
         if (input) at = std::max(line.arrivals.front().atMs, now);
+        const auto moves = line.nextMoveMs();
+        const bool output = !input && moves && *moves < at;
+        if (output) at = std::max(*moves, now);
         if (at >= next) break;
         clock.advanceMs(at - now);
         if (input) {
@@ -20,11 +23,18 @@ bool tickAsTheBridgeDoes(Engine& engine, FakeClock& clock, FakeSerialLine& line)
             engine.inputArrived();
             continue;
         }
+        if (output) {
+            // The device tells the bridge it took bytes; the bridge takes the notice queued.
+            const std::size_t held = line.held.size();
+            line.advance();
+            if (line.held.size() < held) engine.outputTaken();
+            continue;
+        }
         const auto due = engine.wakeDueMs();
-        const std::size_t written = line.written.size();
+        const std::size_t handed = line.written.size() + line.onTheWay.size() + line.held.size();
         engine.wake();
-        if (engine.wakeDueMs() == due && line.written.size() == written && !engine.jobRunning())
-            return false;
+        const std::size_t handedNow = line.written.size() + line.onTheWay.size() + line.held.size();
+        if (engine.wakeDueMs() == due && handedNow == handed) return false;
     }
     clock.advanceMs(next - clock.monotonicMs());
     return true;

@@ -89,6 +89,7 @@ void reply(EngineHarness& h, const std::string& body) {
     h.line->written.clear();
     h.http.complete(body);
     h.tick();
+    h.untilRunEnds();
 }
 
 }  // namespace kv::test

@@ -27,6 +27,10 @@ struct EngineHarness {
     void ticks(int n) {
         for (int i = 0; i < n; ++i) tick();
     }
+    // Ticks while a run of frames goes to the unit at the line's pace (at most 10,000 ticks).
+    void untilRunEnds() {
+        for (int i = 0; engine->jobRunning() && i < 10'000; ++i) tick();
+    }
     // The unit sends 'Z' and the frame's 16 bytes.
     void unitSends(const CommandFrame& frame, const std::string& before = {});
     // Frames written to the unit so far (each checked for its F0 F0 A5 header).
@@ -70,8 +74,9 @@ struct EngineHarness {
 
 // Lets the unit send the frame and ticks until the request it calls for is awaited.
 void request(EngineHarness& h, const CommandFrame& frame);
-// The awaited request completes with the body; one tick processes it.  What was written to the
-// unit before is forgotten, so the frames sent afterwards are the reply's.
+// The awaited request completes with the body; one tick processes it, and the table download it
+// starts is ticked to its end.  What was written to the unit before is forgotten, so the frames
+// sent afterwards are the reply's.
 void reply(EngineHarness& h, const std::string& body);
 
 // FrameCode 2: index 258, code 3, type 4, place 5, 7:04:09 on 5.3.2024, name wanted; and the

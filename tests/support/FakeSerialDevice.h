@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,14 +24,30 @@ struct FakeSerialLine {
         std::string bytes;
     };
     std::vector<Arrival> arrivals;
-    // Everything written, in order, across all opens.
+    // Everything that has gone out on the line to the unit, in order, across all opens.
     std::string written;
     // Device names that refuse to open (as a missing or busy port does).
     std::set<std::string> failingNames;
-    // When >= 0, a write takes at most this many bytes (a short write).
+    // When >= 0, a write queues at most this many bytes (a device refusing the rest).
     std::int64_t writeLimit = -1;
-    // When >= 0, the line stops taking bytes once `written` holds this many (a stalled unit).
+    // When >= 0, the line stops taking bytes once `written` holds this many (a stalled unit);
+    // what is written beyond stays with the device (`held`).
     std::int64_t stallAt = -1;
+    // The line's pace: 0 takes every byte at once; else bytes leave one after the other at
+    // this rate (240: 2400 baud), from the system's buffer of `systemRoom` bytes (-1: any
+    // number).  What does not fit stays with the device: the line pushes back.
+    std::int64_t bytesPerSecond = 0;
+    std::int64_t systemRoom = -1;
+    std::string held;                         // written, not yet taken by the system
+    std::string onTheWay;                     // taken, not yet out: its first byte is on the line
+    std::int64_t frontDoneUs = 0;             // monotonic: when the byte on the line is out
+    std::function<void()> taken;              // the device's notice of bytes taken
+    std::vector<std::int64_t> framesOutAtMs;  // when each 19 bytes were out (at a rate)
+    std::size_t mostOnTheWay = 0;             // the most the system held at once
+    // Moves bytes as the line takes them up to now (told through `taken`).
+    void advance();
+    // When the line next moves a byte (monotonic ms); none while nothing moves.
+    std::optional<std::int64_t> nextMoveMs() const;
     // Set: the open device reports itself gone (unplugged) with this cause.
     std::string lostCause;
     // With a clock, arrivals come at their time.
@@ -64,6 +82,8 @@ public:
     int bytesWaiting() override;
     std::string read(int maxBytes) override;
     std::int64_t write(std::string_view bytes) override;
+    std::int64_t bytesToWrite() override;
+    void setWrittenListener(std::function<void()> listener) override;
     void purge() override;
     void close() override;
 

@@ -139,6 +139,8 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
         if (row.fault == lineStall) {
             h.line->stallAt = 19 + 7;
             h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
+            h.tick();
+            h.untilRunEnds();  // the line's deadline
         }
         h.tick();
         EXPECT_EQ(statusLine(h.engine->status()), "Porucha: " + row.cause);

@@ -66,6 +66,7 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
     request(h, kEvent);
     reply(h, "---OK---\nJan Nov\xE1k\n---------------------------\n");
     h.engine->sendFictitiousEvents(2);
+    h.untilRunEnds();
     h.engine->stopCommunication();
     h.engine->stopCommunication();
     EXPECT_EQ(history,

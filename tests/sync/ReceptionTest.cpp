@@ -167,6 +167,7 @@ TEST(Reception, InputPurgedAfterAReplyIsLoggedWithItsBytes) {
     h.http.complete("1|000000000001|0800|1|0\n-------\n");
     h.engine->awaitReply();
     h.engine->processReply();
+    h.untilRunEnds();
     qInstallMessageHandler(before);
     EXPECT_TRUE(h.line->input.empty());
     EXPECT_TRUE(lines.filter("dropped after a reply")

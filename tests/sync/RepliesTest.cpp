@@ -339,6 +339,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         h.line->written.clear();
         h.http.complete(row.body, row.status);
         h.tick();
+        h.untilRunEnds();
         EXPECT_EQ(h.sentCodes(), row.codes);
         EXPECT_EQ(h.fields.text(row.field), row.shown);
         EXPECT_FALSE(h.engine->status().requestUnderWay);
@@ -383,29 +384,43 @@ TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
         << history[history.size() - 2];
 }
 
-// A unit or converter that stops reading mid-download: the unit must not store the half it got
-// as its tables, and it gets all of them when it asks again.
-TEST(TableReply, AFrameTheLineDoesNotTakeWholeEndsTheDownloadWithoutItsClosingFrame) {
+// A unit or converter that stops reading mid-download: after 5 s without a byte taken the
+// download ends as the line's fault, nothing the device holds is thrown away, and the unit does
+// not store the half it got as its tables; it gets all of them when it asks again.
+TEST(TableReply, ALineThatStopsTakingBytesEndsTheDownloadAfter5sWithoutItsClosingFrame) {
     EngineHarness h;
     std::string body;
     for (int i = 1; i <= 20; ++i) body += std::to_string(i) + "|000000000001|0800|1|0\n";
     body += "-------\n";
+    std::int64_t lastTake = 0;
+    std::optional<std::int64_t> faultAt;
+    QObject::connect(h.com.get(), &TQCCom32::bytesWritten,
+                     [&] { lastTake = h.clock.monotonicMs(); });
+    h.engine->setStatusListener([&](const BridgeStatus& status) {
+        if (!faultAt && status.state == CommState::serverFailing) faultAt = h.clock.monotonicMs();
+    });
     request(h, frameOf({1}));
     h.line->written.clear();
     h.line->stallAt = 19 * 5 + 7;
     h.http.complete(body);
     h.tick();
+    h.untilRunEnds();
+    ASSERT_TRUE(faultAt);
+    EXPECT_EQ(*faultAt - lastTake, 5'000);
     EXPECT_EQ(h.line->written.find("\xF0\xF0\xA5\x05"), std::string::npos);
     EXPECT_EQ(h.line->written.size(), 19u * 5 + 7);
     EXPECT_EQ(h.fields.text(Field::urls),
               "Tabulky nep\xF8\x65neseny: linka k RJ nep\xF8ijala r\xE1mec, p\xF8\x65nos "
               "p\xF8\x65ru\x9A\x65n po 4 z\xE1znamech.");
 
-    h.line->stallAt = -1;  // the unit reads again, is told of new tables and asks for them
+    h.line->stallAt = -1;  // the unit reads again: what the device held goes out whole
+    h.line->advance();
+    EXPECT_TRUE(h.line->held.empty());
+    EXPECT_EQ(h.line->written.size() % 19, 0u);
+    EXPECT_EQ(h.sentCodes().back(), 3);
     h.line->written.clear();
-    h.ticks(299);
-    EXPECT_EQ(h.sentCodes(), std::vector<int>{}) << "30 s of back-off first";
-    h.tick();
+    ASSERT_TRUE(h.ticksUntilTablesAnnounced(400));
+    EXPECT_GE(h.clock.monotonicMs() - *faultAt, 30'000) << "30 s of back-off first";
     EXPECT_EQ(h.sentCodes(), std::vector<int>{7});
     request(h, frameOf({1}));
     reply(h, body);

@@ -44,6 +44,7 @@ TEST(TableDownload, OneBrokenOffIsAnnouncedAgainAtTheNextStart) {
     h.engine->resetForProgramStart();
     EXPECT_FALSE(std::filesystem::exists(mark));
     h.line->stallAt = -1;
+    h.line->advance();  // what the device held goes out
     h.line->written.clear();
     EXPECT_EQ(h.ticksUntilTablesAnnounced(1), 1);
 
@@ -67,7 +68,10 @@ TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
         std::string table;
         for (int i = 1; i <= records; ++i) table += std::to_string(i) + "|000000000001|0800|1|0\n";
         request(h, frameOf({1}));
-        reply(h, table);
+        h.line->written.clear();
+        h.http.complete(table);
+        h.ticks(5);
+        ASSERT_EQ(h.sentCodes(), std::vector<int>({2, 3, 3, 3, 3, 3})) << "in the pause";
         EXPECT_EQ(h.engine->askJobToEnd(), finishes);
         h.ticks(100);
         std::vector<int> codes{2};
@@ -76,6 +80,70 @@ TEST(TableDownload, AskedToEndFinishesOnlyWhatIsThroughWithin10Seconds) {
         EXPECT_EQ(h.sentCodes(), codes);
         EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), !finishes);
     }
+}
+
+std::string records(int n) {
+    std::string table;
+    for (int i = 1; i <= n; ++i) table += std::to_string(i) + "|000000000001|0800|1|0\n";
+    return table;
+}
+
+// At 2400 baud a frame takes 79 ms on the line: a 200-record download leaves at 12.6 frames a
+// second whether the system takes what it is given or pushes back after a frame; the system
+// never holds more than the frame on the line and the next; progress counts records that have
+// left, and the history and the mark file tell of the download once its closing frame has left.
+TEST(TableDownload, LeavesAtTheLinesPaceAndIsToldSentWhenItsClosingFrameHasLeft) {
+    for (const std::int64_t room : {-1, 19}) {
+        SCOPED_TRACE(room);
+        EngineHarness h;
+        h.line->bytesPerSecond = 240;
+        h.line->systemRoom = room;
+        std::optional<std::int64_t> toldAt;
+        bool markWhenTold = true;
+        h.engine->setHistoryListener([&](const HistoryEntry& e) {
+            if (e.text.rfind("Tabulky odeslány", 0) != 0) return;
+            toldAt = h.clock.monotonicMs();
+            markWhenTold = std::filesystem::exists(TableDownload::markFile(h.workDir));
+        });
+        std::vector<std::pair<std::uint64_t, std::int64_t>> progress;  // done, when
+        h.engine->setJobListener(
+            [&](const JobProgress& p) { progress.emplace_back(p.done, h.clock.monotonicMs()); });
+        request(h, frameOf({1}));
+        reply(h, records(200));
+        const std::vector<std::int64_t>& out = h.line->framesOutAtMs;
+        ASSERT_EQ(out.size(), 202u);
+        EXPECT_NEAR(201 * 1000.0 / double(out.back() - out.front()), 12.63, 0.1);
+        EXPECT_LE(h.line->mostOnTheWay, 2u * 19);
+        for (const auto& [done, at] : progress)
+            if (done > 0) EXPECT_LE(out[done], at) << done << " records told before they left";
+        ASSERT_TRUE(toldAt);
+        EXPECT_GE(*toldAt, out.back());
+        EXPECT_LE(*toldAt, out.back() + 100);
+        EXPECT_FALSE(markWhenTold);
+    }
+}
+
+// Stop mid-download: nothing is handed over after it; what was (the frame on the line and at
+// most the next) goes out whole, and the tables are announced again at the next start.
+TEST(TableDownload, StopMidRunHandsOverNothingAfterTheFrameOnTheLine) {
+    EngineHarness h;
+    h.line->bytesPerSecond = 240;
+    request(h, frameOf({1}));
+    h.line->written.clear();
+    h.http.complete(records(200));
+    h.ticks(20);
+    ASSERT_TRUE(h.engine->jobRunning());
+    const std::size_t out = h.line->written.size();
+    const std::size_t handed = out + h.line->onTheWay.size() + h.line->held.size();
+    EXPECT_GT(out, 19u * 20);
+    EXPECT_LE(handed - out, 2u * 19);
+    h.engine->stopCommunication();
+    EXPECT_FALSE(h.engine->jobRunning());
+    h.clock.advanceMs(2'000);
+    h.line->advance();
+    EXPECT_EQ(h.line->written.size(), handed) << "what was handed over goes out, nothing more";
+    EXPECT_EQ(handed % 19, 0u);
+    EXPECT_TRUE(std::filesystem::exists(TableDownload::markFile(h.workDir)));
 }
 
 // A unit that asks for the tables whenever it is told they changed, against a table server that
@@ -196,7 +264,8 @@ TEST(Pacing, BurstsOfFiveStartOnTheSecondAfterTheFramesBeforeThemLeftTheLine) {
         std::vector<int> seconds;  // of each event
     } rows[] = {
         {true, 9, 300, 12, {9, 9, 9, 9, 9, 10, 10, 10, 10, 10, 11, 11}},
-        {false, 9, 300, 12, std::vector<int>(12, 9)},
+        // Without it no pause: the events go at the line's pace, 79 ms apart.
+        {false, 9, 300, 12, {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 10, 10}},
         // From 9.700 the five frames leave the line at 10.096: the next waits for 11.
         {true, 9, 700, 6, {9, 9, 9, 9, 9, 11}},
         // After second 59 the pause ends at second 1.

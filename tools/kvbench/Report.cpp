@@ -46,7 +46,7 @@ std::string table(const Results& r, int events) {
         t << "| Table download into a pty, " << grouped(d.records) << " records ("
           << grouped(d.frames) << " frames) | " << grouped(std::llround(d.frames / d.seconds))
           << " frames/s (" << fixed(d.seconds, 2) << " s) | the line at 2400 baud: 12.6 frames/s ("
-          << fixed(double(d.frames) / 12.6 / 60, 0) << " min) |\n";
+          << fixed(double(d.frames) / 12.6, 1) << " s) |\n";
     const auto& off = r.burstOffsetMs;
     t << "| Table download with slower transfer, " << r.pacedRecords << " records | "
       << fixed(r.pacedRate, 2) << " frames/s; largest burst " << r.pacedLargestBurst

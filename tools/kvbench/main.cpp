@@ -53,7 +53,9 @@ int main(int argc, char** argv) {
     try {
         conversion(fs::path(out.toStdString()), megabytes, r);
         eventRoundTrips(work + "/events", events, r);
-        bulkReplies(work + "/bulk", {10'000, 200'000}, r);
+        // The bridge paces a download at the line's speed, 2400 baud: 200 records take 16 s.
+        // The software's own pace, on a line without one, is the test Load's figure.
+        bulkReplies(work + "/bulk", {200}, r);
         pacing(work + "/paced", 50, r);
     } catch (const std::exception& e) {
         std::cerr << "kvbench: " << e.what() << std::endl;
