@@ -194,7 +194,9 @@ foreach (file("$run/edges", FILE_IGNORE_NEW_LINES) as $line) {
             }
             $toldAt = $at;
         }
-        if (str_contains($l, 'Kordavo – komunikace opět běží') || str_contains($l, 'Kordavo – port je zpět')) {
+        // The end of a failure is told under the title of what came back.
+        if (str_contains($l, 'Kordavo – komunikace opět běží') || str_contains($l, 'Kordavo – port je zpět')
+            || str_contains($l, 'Kordavo – server opět odpovídá') || str_contains($l, 'Kordavo – RJ opět odpovídá')) {
             $r['ends told']++;
             $episodeOpen = false;
         }
