@@ -30,12 +30,13 @@ Bridge::Bridge(BridgeParts parts, QObject* parent) : QObject(parent), m_parts(st
     m_http = m_parts.httpFactory(nullptr);
     m_engine = std::make_unique<Engine>(*m_com, *m_http, *m_parts.clock,
                                         EnginePaths{m_parts.workDir, m_parts.driveC});
-    m_engine->setStatusListener([this](const BridgeStatus& status) {
+    m_engine->view().setStatusListener([this](const BridgeStatus& status) {
         followState(status);
         emit statusChanged(status);
     });
-    m_engine->setHistoryListener([this](const HistoryEntry& entry) { emit historyAdded(entry); });
-    m_engine->setDisplayListener(
+    m_engine->view().setHistoryListener(
+        [this](const HistoryEntry& entry) { emit historyAdded(entry); });
+    m_engine->view().setDisplayListener(
         [this](Field field, const ShownText& shown) { emit displayChanged(field, shown); });
     m_engine->setJobListener([this](const JobProgress& progress) {
         if (progress.kind == JobProgress::Kind::none && m_afterRun)

@@ -101,20 +101,19 @@ bool Engine::replayAnswer(const CommandFrame& f) {
     if (!m_answered) return false;
     // The server has recorded it: asked again it would record it twice.  The unit, which did
     // not hear the answer (the port lost at the reply, Stop, a damaged frame), gets it again.
-    ++m_status.replayed;
+    m_view.change([](BridgeStatus& s) { ++s.replayed; });
     const std::string name = fromCp1250(m_answered->shown).toStdString();
-    show(Field::stavprac, m_answered->shown, m_answered->ok ? Tone::normal : Tone::failure);
+    m_view.show(Field::stavprac, m_answered->shown, m_answered->ok ? Tone::normal : Tone::failure);
     const std::string waiting = identificationWaiting(f);
     qCInfo(lcSync).noquote().nospace()
         << "the unit sent again an identification already given its verdict, answered again "
            "without a request (replay "
-        << m_status.replayed << "): " << describeFromUnit(f)
+        << m_view.status().replayed << "): " << describeFromUnit(f)
         << (waiting.empty() ? "" : " | not sent, another identification waits: ")
         << QString::fromStdString(waiting);
     const auto& bytes = f.bytes;
-    note(name + (m_answered->ok ? " – odpověď do RJ zopakována" : " – odmítnutí zopakováno"),
-         Tone::normal, "replay\n" + std::string(bytes.begin(), bytes.end()));
-    publish();
+    m_view.note(name + (m_answered->ok ? " – odpověď do RJ zopakována" : " – odmítnutí zopakováno"),
+                Tone::normal, "replay\n" + std::string(bytes.begin(), bytes.end()));
     if (m_answered->ok && waiting.empty()) {
         m_frame = m_answered->answer;
         zobraz();
@@ -126,8 +125,7 @@ void Engine::countIdentification(const CommandFrame& f) {
     // A copy forwarded again, after its answer went out unheard, is the same identification.
     if (f == m_lastIdentification) return;
     m_lastIdentification = f;
-    ++m_status.identifications;
-    publish();
+    m_view.change([](BridgeStatus& s) { ++s.identifications; });
 }
 
 void Engine::eventSettled() {
@@ -145,7 +143,7 @@ bool Engine::possibleEvent(const WallTime& when) {
         qCWarning(lcSync) << "event with an impossible date and time held back, until the unit "
                              "sends it again:"
                           << hexDump(m_frame.bytes).c_str();
-        note("RJ poslala identifikaci s nemožným datem a časem, zadržena", Tone::warning);
+        m_view.note("RJ poslala identifikaci s nemožným datem a časem, zadržena", Tone::warning);
         return false;
     }
     if (!clockCanShow(when)) {
@@ -153,7 +151,7 @@ bool Engine::possibleEvent(const WallTime& when) {
         qCWarning(lcSync) << "event with an impossible date and time sent again by the unit, "
                              "forwarded: its clock needs setting:"
                           << hexDump(m_frame.bytes).c_str();
-        note(
+        m_view.note(
             "RJ poslala identifikaci s nemožným datem a časem znovu, předána – nastavte v RJ "
             "čas (Pošli čas do RJ)",
             Tone::warning);
@@ -203,7 +201,7 @@ void Engine::readFrame() {
         case Reception::Read::frame:
             break;
     }
-    unitHeard();
+    m_watch.heard();
     qCDebug(lcSync) << "received" << hexDump(m_frame.bytes).c_str();
     if (unitRepeat(m_frame) || replayAnswer(m_frame)) return;
     if (m_exchange.kind != RequestKind::none) {
@@ -217,7 +215,7 @@ void Engine::readFrame() {
             return;
         }
     }
-    show(Field::statrj, std::to_string(m_frame.code()));
+    m_view.show(Field::statrj, std::to_string(m_frame.code()));
     dispatch();
 }
 
@@ -244,13 +242,13 @@ void Engine::dispatch() {
     switch (f.fromUnitCode()) {
         case FromUnit::tableRequest:
             if (issueRequest(tablesUrl(requestSettings()), RequestKind::tables))
-                m_tables.countdown = 0;
+                m_tables.stopAnnouncing();
             break;
         case FromUnit::event: {
             if (!possibleEvent(event::time(f))) break;
             countIdentification(f);
             const EventRequest r = eventUrl(requestSettings(), f);
-            show(Field::stavdatum, r.stavdatum);
+            m_view.show(Field::stavdatum, r.stavdatum);
             m_exchange.nameRequested = event::wantsName(f);
             issueRequest(r.url, RequestKind::event);
             break;
@@ -265,7 +263,7 @@ void Engine::dispatch() {
             if (!possibleEvent(cardEvent::time(f))) break;
             countIdentification(f);
             const EventRequest r = cardEventUrl(requestSettings(), f);
-            show(Field::stavdatum, r.stavdatum);
+            m_view.show(Field::stavdatum, r.stavdatum);
             m_exchange.nameRequested = 0;
             issueRequest(r.url, RequestKind::event);
             break;
@@ -280,17 +278,17 @@ void Engine::dispatch() {
 }
 
 void Engine::showStatistics() {
-    for (const FieldUpdate& u : statisticsUpdates(m_frame)) show(u.field, u.text);
+    for (const FieldUpdate& u : statisticsUpdates(m_frame)) m_view.show(u.field, u.text);
 }
 
 void Engine::showChipNumber() {
     const Bytes chip = chipText(m_frame);
-    show(Field::stavcip, chip);
+    m_view.show(Field::stavcip, chip);
     writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");
     std::error_code ec;
     if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
         writeFileAnew(m_paths.driveC / "apache" / "lastid", chip + "\r\n");
-    for (const FieldUpdate& u : chipStatisticsUpdates(m_frame)) show(u.field, u.text);
+    for (const FieldUpdate& u : chipStatisticsUpdates(m_frame)) m_view.show(u.field, u.text);
 }
 
 }  // namespace kv

@@ -11,14 +11,12 @@ namespace kv {
 
 Engine::Engine(TQCCom32& com, HttpControl& http, Clock& clock, EnginePaths paths)
     : m_com(com), m_http(http), m_clock(clock), m_paths(std::move(paths)) {
-    m_status.instance = m_paths.workDir.string();
-    m_published = m_status;
     m_line.setSlowTransfer(optionOn(m_settings.slowcom));
     // What goes on the line is shown and logged as it is handed over; the operator sees a frame
     // code only for a frame the line took.
     m_line.setWrittenListener([this](const CommandFrame& frame) {
         m_frame = frame;
-        show(Field::statpc, std::to_string(frame.code()));
+        m_view.show(Field::statpc, std::to_string(frame.code()));
         logToUnit(frame);
     });
 }
@@ -40,8 +38,12 @@ void Engine::tick() {
     awaitReply();
     processReply();
     triggerFileCheck();
-    tableSyncStep();
-    watchUnit();
+    if (m_tables.step()) sendWithTime(ToUnit::tablesChanged);
+    const bool busy = m_exchange.kind != RequestKind::none || m_reception.underWay() ||
+                      m_reception.inputWaiting();
+    if (m_watch.step(m_view.status().state == CommState::portLost, busy) &&
+        sendWithTime(ToUnit::statisticsRequest))
+        m_watch.asked();
 }
 
 void Engine::pridejcas() { kv::pridejcas(m_frame, m_clock.now()); }

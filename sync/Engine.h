@@ -15,12 +15,15 @@
 #include "sync/Display.h"
 #include "sync/HttpControl.h"
 #include "sync/OperationResult.h"
+#include "sync/PublishedView.h"
 #include "sync/Reception.h"
 #include "sync/RequestUrls.h"
 #include "sync/ServerExchange.h"
+#include "sync/TableSignalling.h"
 #include "sync/TerminalConfig.h"
 #include "sync/UnitJob.h"
 #include "sync/UnitLine.h"
+#include "sync/UnitWatch.h"
 
 namespace kv {
 
@@ -74,11 +77,6 @@ public:
     // Replies and the tables-changed signalling.
     void processReply();
     void triggerFileCheck();
-    void tableSyncStep();
-    // Table downloads failed in a row, and when the tables are announced again after them
-    // (monotonic ms; none while no back-off runs).
-    std::uint32_t tableDownloadFailures() const { return m_tables.failures; }
-    std::optional<std::int64_t> nextTableAnnouncementMs() const { return m_tables.retryAt; }
 
     // Hands m_frame to the line, which shows its code in statpc; false when the port did not
     // take it.
@@ -151,37 +149,14 @@ public:
     using JobListener = UnitLine::ProgressListener;
     void setJobListener(JobListener listener) { m_line.setProgressListener(std::move(listener)); }
 
-    // What the engine publishes about itself; every change is logged and handed to the
-    // listener, which passes it on to whoever shows or reports it.
-    const BridgeStatus& status() const { return m_status; }
-    CommState commState() const { return m_status.state; }
-    using StatusListener = std::function<void(const BridgeStatus& status)>;
-    void setStatusListener(StatusListener listener) { m_statusListener = std::move(listener); }
-    // What the engine shows, and each change of it as it happens.
-    const Display& display() const { return m_display; }
-    using DisplayListener = std::function<void(Field field, const ShownText& shown)>;
-    void setDisplayListener(DisplayListener listener) { m_displayListener = std::move(listener); }
-    // The operator's history: one entry for each identification, table download and port event.
-    using HistoryListener = std::function<void(const HistoryEntry& entry)>;
-    void setHistoryListener(HistoryListener listener) { m_historyListener = std::move(listener); }
+    // What the engine publishes about itself (the status, the display, the history), and each
+    // change of it as it happens.  Warnings that stand until the program is started again (a
+    // trigger file that cannot be deleted) stand in the status: the fields show them only until
+    // the next worker's name.
+    PublishedView& view() { return m_view; }
+    const BridgeStatus& status() const { return m_view.status(); }
+    const Display& display() const { return m_view.display(); }
 
-    // Warnings that stand until the program is started again (a trigger file that cannot be
-    // deleted), in Czech (UTF-8): the status fields show them only until the next worker's
-    // name, so they stand in the status.  Each is logged once, as a warning, when it arises.
-    void addStandingWarning(const std::string& warning);
-
-    // A whole frame came from the unit: it is there and the port is the right one.
-    void unitHeard();
-    // The unit is silent (spokeBefore: it had spoken since Start, and does not answer now).
-    void unitIsSilent(bool spokeBefore);
-    // The unit's silence: nothing at all 10 minutes after Start, or a question unanswered for
-    // 5 s: the operator's (statistics, the chip number), or the statistics the bridge asks for
-    // after 5 minutes without a frame from a unit that has spoken, and every 5 minutes while it
-    // stays silent.
-    void watchUnit();
-    static constexpr std::int64_t kUnitAnswerMs = 5'000;
-    static constexpr std::int64_t kUnitSilentMs = 600'000;
-    static constexpr std::int64_t kUnitQuietMs = 300'000;
     // How long the unit may still be repeating an identification whose answer it did not hear.
     static constexpr std::int64_t kReplayWindowMs = 600'000;
 
@@ -192,21 +167,6 @@ public:
 private:
     friend struct test::EngineProbe;  // tests set up states that take long to reach
 
-    void setCommState(CommState state, const std::string& cause = {});
-    // A field's new text, handed on when it changed; whole: the words its short text stands for.
-    void show(Field field, std::string_view cp1250, Tone tone = Tone::normal,
-              std::string_view whole = {});
-    // A failure's text (the server, the port, the line, the unit's silence), in the failure
-    // tone: the text stays until another takes its place, its tone fades to normal when its
-    // failure ends (a good delivery after failures, Start, the port's return, Stop).
-    void showFault(Field field, std::string_view cp1250, std::string_view whole = {});
-    void clearFaults();
-    void fadeFault(Field field);
-    // Tone recomputed, the change logged and handed on.
-    void publish();
-    // A line of the history.  A failure or a warning repeated is one event (event, when empty:
-    // its text); what went well keeps a line of its own.
-    void note(const std::string& text, Tone tone = Tone::normal, std::string event = {});
     // A line about the identification of the request under way: its repeats are one event.
     void noteIdentification(const std::string& text, Tone tone);
     // "Port COM1 ztracen (/dev/ttyUSB0)": what happened first, the device last.
@@ -239,12 +199,8 @@ private:
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
     void tablesNotSent(const std::string& why, const std::string& logged, bool lineFault = false);
-    // A failed table download: the tables are announced again once the back-off has run, so that
-    // a failing server is not asked without pause.  A new trigger or a whole download ends it.
-    void tableDownloadFailed();
     // A table reply with no worker in it: the unit keeps its tables; a warning, not a failure.
     void tablesWithoutWorkers(const std::string& logged);
-    void endTableBackOff();
     // The warning of records a whole download left out, in place of the last one's.
     void replaceSkippedWarning(const std::string& warning);
     // False, with the frame logged, for an event dated at a time no clock shows.
@@ -292,19 +248,14 @@ private:
     Clock& m_clock;
     EnginePaths m_paths;
     TerminalConfig m_settings = defaultTerminalConfig();
-    Display m_display;
-    std::bitset<kFieldCount> m_faultShown;  // the field holds a failure's text
-    DisplayListener m_displayListener;
+    PublishedView m_view{m_clock, m_paths.workDir.string()};
+    UnitWatch m_watch{m_clock, m_view};
     // What each part of the engine keeps between ticks.
     CommandFrame m_frame;  // the frame last received, built or sent
     Reception m_reception{m_com, m_clock};
     UnitLine m_line{m_com, m_clock};
     ServerExchange m_exchange;
-    TableSignalling m_tables;
-    BridgeStatus m_status;
-    BridgeStatus m_published;
-    StatusListener m_statusListener;
-    HistoryListener m_historyListener;
+    TableSignalling m_tables{m_clock, m_view};
     // The identification last forwarded, and how far the reader had received when its request
     // was done with (none while it is under way); the unit's copies of it up to there.
     struct Forwarded {
@@ -326,7 +277,6 @@ private:
     std::uint32_t m_refusalsInRow = 0;
     CommandFrame m_lastIdentification;             // the identification last read, repeats included
     std::optional<CommandFrame> m_heldImpossible;  // held back once for its impossible date
-    bool m_portLostLogged = false;
     // The failure that stands until a reply disproves it, and the request that met it.
     struct ServerFault {
         std::string cause;
@@ -334,13 +284,8 @@ private:
         RequestKind kind = RequestKind::none;
     };
     std::optional<ServerFault> m_serverFault;
-    std::string m_skippedWarning;                  // in m_status.warnings while it stands
-    std::optional<std::int64_t> m_unitAskedAtMs;   // the operator's question to the unit went out
-    std::optional<std::int64_t> m_startedAtMs;     // communication started (Start, a start)
-    std::optional<std::int64_t> m_unitProbedAtMs;  // the bridge last asked a quiet unit
-    bool m_unitHeardSinceStart = false;
-    bool m_startedOnce = false;        // a Start has opened the port: single commands go after Stop
-    bool m_notAnsweringShown = false;  // stavprac says the unit did not answer a question
+    std::string m_skippedWarning;  // in the status's warnings while it stands
+    bool m_startedOnce = false;    // a Start has opened the port: single commands go after Stop
 };
 
 }  // namespace kv

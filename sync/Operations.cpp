@@ -67,17 +67,19 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     m_line.endBurst();
     m_com.setBaud(kUnitBaud);
     m_com.setPort(port);
-    m_status.port = portText().substr(5);  // "COM1 (/dev/ttyS0)", on Windows "COM1"
+    m_view.change([&](BridgeStatus& s) {
+        s.port = portLabel(m_com.Port(), portDeviceName(m_com.Port())).toStdString();
+    });
     const PortResult opened = m_com.Open();
     m_serverFault.reset();  // Start judges the server afresh, by its next delivery
     if (opened.done()) {
         m_startedOnce = true;
         resumeCommunication();
-        note(std::string(stateLook(CommState::running).name) + " – " + portText());
+        m_view.note(std::string(stateLook(CommState::running).name) + " – " + portText());
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
-        setCommState(CommState::stopped);
-        note(
+        m_view.setState(CommState::stopped);
+        m_view.note(
             "Start se nezdařil: " + portErrorText(port, portDeviceName(port), opened).toStdString(),
             Tone::failure);
     }
@@ -92,26 +94,22 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
 }
 
 void Engine::resumeCommunication(const std::string& cause) {
-    m_portLostLogged = false;
     purgeInput();  // with whatever the engine had read but not yet looked at
     std::error_code ec;
     std::filesystem::remove(m_paths.workDir / "send.tmp", ec);
     sendWithTime(ToUnit::startOfCommunication);
-    if (!m_startedAtMs) {
-        m_startedAtMs = m_clock.monotonicMs();
-        m_unitHeardSinceStart = false;
-    }
+    m_watch.started();
     // A failure's text does not outlive the failure.
-    clearFaults();
-    m_status.portAwaited = false;
-    if (!cause.empty()) show(Field::stavprac, cp1250(cause));
+    m_view.clearFaults();
+    if (!cause.empty()) m_view.show(Field::stavprac, cp1250(cause));
     // The port's return ends the port's failure only: a server that failed before stays
     // failing until a delivery, without a moment of "running" in between to be told.
-    if (m_serverFault) {
-        m_status.faultOf = m_serverFault->of;
-        setCommState(CommState::serverFailing, m_serverFault->cause);
-    } else
-        setCommState(CommState::running, cause);
+    m_view.change([&](BridgeStatus& s) {
+        s.portAwaited = false;
+        if (m_serverFault) s.faultOf = m_serverFault->of;
+        s.state = m_serverFault ? CommState::serverFailing : CommState::running;
+        s.cause = m_serverFault ? m_serverFault->cause : cause;
+    });
 }
 
 void Engine::stopCommunication() {
@@ -120,14 +118,11 @@ void Engine::stopCommunication() {
     if (!askJobToEnd()) m_com.Close();
     // A frame under way is not read on: nothing is due until the next Start.
     m_reception.reset();
-    if (m_status.state != CommState::stopped) note(stateLook(CommState::stopped).name);
-    clearFaults();
-    m_startedAtMs.reset();
-    m_unitAskedAtMs.reset();
-    m_unitProbedAtMs.reset();
-    m_status.unitSilent = false;
-    m_status.unitSpokeBefore = false;
-    setCommState(CommState::stopped);
+    if (m_view.status().state != CommState::stopped)
+        m_view.note(stateLook(CommState::stopped).name);
+    m_view.clearFaults();
+    m_watch.stopped();
+    m_view.setState(CommState::stopped);
 }
 
 std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
@@ -144,100 +139,55 @@ void Engine::portLost() {
         endsForGoodWhenLost(portDeviceName(m_com.Port()))
             ? portLine("ztracen: virtuální port skončil, zvolte jiný port v Porty?")
             : portLine("ztracen, čekám na jeho návrat");
-    showFault(Field::stavprac, cp1250(shortPortText() + " ztracen"));
-    setCommState(CommState::portLost, cause);
-    note(cause, Tone::failure);
+    m_view.showFault(Field::stavprac, cp1250(shortPortText() + " ztracen"));
+    m_view.setState(CommState::portLost, cause);
+    m_view.note(cause, Tone::failure);
 }
 
 void Engine::waitForPort(int port, const PortResult& why) {
     // A converter that comes up after the PC: its port opens later.
     m_com.setPort(port);
-    m_status.port = portText().substr(5);
+    m_view.change([&](BridgeStatus& s) {
+        s.port = portLabel(m_com.Port(), portDeviceName(m_com.Port())).toStdString();
+    });
     // A name that leads to something other than a serial port is said as it is.
     const bool absent = why.cause == PortCause::missing || why.cause == PortCause::unknown;
     const std::string cause =
         absent ? portLine("není k dispozici, čekám na něj")
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
-    showFault(Field::stavprac,
-              cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
-    m_status.portAwaited = true;
-    setCommState(CommState::portLost, cause);
+    m_view.showFault(Field::stavprac,
+                     cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
+    m_view.change([&](BridgeStatus& s) {
+        s.portAwaited = true;
+        s.state = CommState::portLost;
+        s.cause = cause;
+    });
 }
 
 bool Engine::reopenPort() {
     // Stop, or a start of the operator's, has decided since.
-    if (m_status.state != CommState::portLost || m_com.Opened()) return m_com.Opened();
+    if (m_view.status().state != CommState::portLost || m_com.Opened()) return m_com.Opened();
     if (!m_com.reopenSameDevice().done()) {
         // Another device behind the name, or none: the state says why it still waits, with the
         // device, and so does the history; the narrow field keeps its short words.
         std::string why = m_com.ReopenText().toStdString();
         if (const std::string full = portText(); why.rfind(full + " ", 0) == 0)
             why = portLine(why.substr(full.size() + 1));
-        if (!why.empty() && why != m_status.cause) {
-            m_status.cause = why;
-            note(why, Tone::failure);
-            publish();
+        if (!why.empty() && why != m_view.status().cause) {
+            m_view.note(why, Tone::failure);
+            m_view.change([&](BridgeStatus& s) { s.cause = why; });
         }
         return false;
     }
     resumeCommunication(portLine("je zpět"));
-    show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
-    note(portLine("je zpět"));
+    m_view.show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
+    m_view.note(portLine("je zpět"));
     return true;
-}
-
-void Engine::setCommState(CommState state, const std::string& cause) {
-    m_status.state = state;
-    m_status.cause = cause;
-    publish();
-}
-
-void Engine::publish() {
-    Tone tone = stateLook(m_status.state).tone;
-    if (tone == Tone::normal && (!m_status.warnings.empty() || m_status.unitSilent))
-        tone = Tone::warning;
-    m_status.tone = tone;
-    if (m_status == m_published) return;
-    if (m_status.state != m_published.state || m_status.cause != m_published.cause)
-        qCInfo(lcSync).noquote() << "communication:" << stateLogName(m_status) << "–"
-                                 << QString::fromStdString(statusLine(m_status));
-    m_published = m_status;
-    if (m_statusListener) m_statusListener(m_status);
-}
-
-void Engine::show(Field field, std::string_view cp1250, Tone tone, std::string_view whole) {
-    m_faultShown.reset(std::size_t(field));
-    if (field == Field::stavprac) m_notAnsweringShown = false;
-    if (m_display.set(field, cp1250, tone, whole) && m_displayListener)
-        m_displayListener(field, m_display[field]);
-}
-
-void Engine::showFault(Field field, std::string_view cp1250, std::string_view whole) {
-    show(field, cp1250, Tone::failure, whole);
-    m_faultShown.set(std::size_t(field));
-}
-
-void Engine::clearFaults() {
-    for (std::size_t i = 0; i < kFieldCount; ++i)
-        if (m_faultShown.test(i)) fadeFault(Field(i));
-}
-
-void Engine::fadeFault(Field field) {
-    // The text stays until something overwrites it: the operator who comes back sees what
-    // happened; only its tone says it is over.
-    if (!m_faultShown.test(std::size_t(field))) return;
-    show(field, m_display.text(field), Tone::normal, m_display[field].whole);
-}
-
-void Engine::note(const std::string& text, Tone tone, std::string event) {
-    if (event.empty() && tone != Tone::normal) event = text;
-    if (m_historyListener)
-        m_historyListener(HistoryEntry{m_clock.now(), text, tone, std::move(event)});
 }
 
 void Engine::noteIdentification(const std::string& text, Tone tone) {
     const auto& bytes = m_exchange.requestedEvent.bytes;
-    note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
+    m_view.note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
 }
 
 std::string Engine::portLine(const std::string& happened) const {
@@ -250,33 +200,37 @@ void Engine::delivered(RequestKind kind) {
     // Only an identification's verdict says that the web application records: a page to a
     // poll proves the connection, no more.
     if (kind == RequestKind::event) {
-        m_status.lastDelivery = m_clock.now();
-        m_status.lastDeliveryMs = m_clock.monotonicMs();
+        m_view.change([&](BridgeStatus& s) {
+            s.lastDelivery = m_clock.now();
+            s.lastDeliveryMs = m_clock.monotonicMs();
+        });
     }
     // A line fault ends with what the unit took whole, not with a reply.
     const FaultOf of = m_serverFault ? m_serverFault->of : FaultOf::connection;
     if (of == FaultOf::connection || of == FaultOf::disk ||
         (of == FaultOf::server && (kind == RequestKind::event || kind == m_serverFault->kind)))
         failureEnded();
-    publish();
 }
 
 void Engine::failureEnded() {
     const bool server = !m_serverFault || m_serverFault->of != FaultOf::line;
     m_serverFault.reset();
-    if (m_status.state == CommState::serverFailing) {
-        m_status.state = CommState::running;
-        clearFaults();
-        note(server ? "Server opět odpovídá" : "Linka k RJ opět přenáší");
+    if (m_view.status().state == CommState::serverFailing) {
+        m_view.clearFaults();
+        m_view.note(server ? "Server opět odpovídá" : "Linka k RJ opět přenáší");
     }
-    if (m_status.state == CommState::running) m_status.cause.clear();
-    m_status.faultOf = FaultOf::connection;
-    publish();
+    m_view.change([](BridgeStatus& s) {
+        if (s.state == CommState::serverFailing) s.state = CommState::running;
+        if (s.state == CommState::running) s.cause.clear();
+        s.faultOf = FaultOf::connection;
+    });
 }
 
 void Engine::deliveryFailed(const std::string& cause, FaultOf of) {
     // A failed poll is no identification lost: counted apart.
-    ++(m_exchange.kind == RequestKind::event ? m_status.failed : m_status.otherFailed);
+    m_view.change([&](BridgeStatus& s) {
+        ++(m_exchange.kind == RequestKind::event ? s.failed : s.otherFailed);
+    });
     if (m_exchange.kind == RequestKind::event && !m_exchange.identification.empty())
         noteIdentification(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
     showFailure(cause, of);
@@ -288,41 +242,31 @@ void Engine::showFailure(const std::string& cause, FaultOf of) {
         m_serverFault = ServerFault{cause, of, m_exchange.kind};
     else
         m_serverFault->cause = cause;
-    if (m_status.state == CommState::running || m_status.state == CommState::serverFailing) {
-        m_status.state = CommState::serverFailing;
-        m_status.cause = cause;
-        m_status.faultOf = m_serverFault->of;
-    }
-    publish();
-}
-
-void Engine::addStandingWarning(const std::string& warning) {
-    m_status.warnings.push_back(warning);
-    qCWarning(lcSync).noquote() << "until the next program start:"
-                                << QString::fromStdString(warning);
-    note(warning, Tone::warning);
-    publish();
+    m_view.change([&](BridgeStatus& s) {
+        if (s.state != CommState::running && s.state != CommState::serverFailing) return;
+        s.state = CommState::serverFailing;
+        s.cause = cause;
+        s.faultOf = m_serverFault->of;
+    });
 }
 
 void Engine::resetForProgramStart() {
-    m_tables.countdown = 0;
-    endTableBackOff();
+    m_tables.reset();
     m_line.endBurst();
-    m_tables.triggerFileError = false;
-    m_status.warnings.clear();
-    publish();
-    if (TableDownload::takeUnfinished(m_paths.workDir)) m_tables.countdown = 1;
+    m_view.change([](BridgeStatus& s) { s.warnings.clear(); });
+    if (TableDownload::takeUnfinished(m_paths.workDir)) m_tables.announce();
 }
 
 void Engine::showDelayedStart(int secondsLeft) {
     if (secondsLeft <= 0) {
-        show(Field::stavprac, "Pracovnik");
+        m_view.show(Field::stavprac, "Pracovnik");
         return;
     }
-    if (m_status.state != CommState::delayedStart)
-        setCommState(CommState::delayedStart, "komunikace začne po " + std::to_string(secondsLeft) +
-                                                  " s, až naběhne převodník");
-    show(Field::stavprac, "PRODLEVA " + std::to_string(secondsLeft) + " VTERIN");
+    if (m_view.status().state != CommState::delayedStart)
+        m_view.setState(
+            CommState::delayedStart,
+            "komunikace začne po " + std::to_string(secondsLeft) + " s, až naběhne převodník");
+    m_view.show(Field::stavprac, "PRODLEVA " + std::to_string(secondsLeft) + " VTERIN");
 }
 
 std::string operationMessage(OperationResult result) {
@@ -343,24 +287,24 @@ std::string operationMessage(OperationResult result) {
     return {};
 }
 
-bool Engine::communicationStopped() const { return !communicationOn(m_status.state); }
+bool Engine::communicationStopped() const { return !communicationOn(m_view.status().state); }
 
 OperationResult Engine::command(ToUnit frameCode) {
     // Before the first Start no port has been chosen for the unit; after a Stop the command
     // goes to the port of the last Start, opened for it and left open (the tick stays off, so
     // what the unit answers is read after the next Start).
     const bool stopped = communicationStopped();
-    if (stopped && (!m_startedOnce || m_status.state != CommState::stopped))
+    if (stopped && (!m_startedOnce || m_view.status().state != CommState::stopped))
         return OperationResult::communicationStopped;
     // A frame between a run's frames would be taken for one of them.
     if (m_line.running()) return OperationResult::unitBusy;
     if (stopped && !m_com.Opened() && !m_com.Open().done()) return OperationResult::notSent;
     // The operator announcing the tables is a new start for them.
-    if (frameCode == ToUnit::tablesChanged) endTableBackOff();
+    if (frameCode == ToUnit::tablesChanged) m_tables.endBackOff();
     if (!sendWithTime(frameCode)) return OperationResult::notSent;
     if (!stopped &&
         (frameCode == ToUnit::statisticsRequest || frameCode == ToUnit::chipNumberRequest))
-        m_unitAskedAtMs = m_clock.monotonicMs();
+        m_watch.asked();
     // The operator's commands leave their line: what they changed in the fields is overwritten
     // by the next frame.
     static constexpr struct {
@@ -371,7 +315,7 @@ OperationResult Engine::command(ToUnit frameCode) {
                  {ToUnit::statisticsRequest, "Dotaz na statistiku odeslán do RJ"},
                  {ToUnit::tablesChanged, "Do RJ oznámena změna tabulek"}};
     for (const auto& command : kTold)
-        if (command.code == frameCode) note(command.told);
+        if (command.code == frameCode) m_view.note(command.told);
     return OperationResult::done;
 }
 
@@ -386,7 +330,7 @@ OperationResult Engine::recalculate() {
         if (const auto id = parseIntegerText(m_settings.idfirmy))
             settings.companyId = std::uint16_t(*id);
     if (issueRequest(recalculationUrl(settings), RequestKind::recalculation))
-        note("Přepočet docházky odeslán na server");
+        m_view.note("Přepočet docházky odeslán na server");
     return OperationResult::done;
 }
 
@@ -400,11 +344,11 @@ void Engine::serverStep() {
 OperationResult Engine::sendFictitiousEvents(std::uint16_t count) {
     if (communicationStopped()) return OperationResult::communicationStopped;
     if (m_line.running()) return OperationResult::unitBusy;
-    startJob(std::make_unique<FictitiousEvents>(count, m_frame),
-             [this](UnitJob& job, UnitJob::End) {
-                 if (job.done() > 0)
-                     note("Do RJ posláno " + std::to_string(job.done()) + " fiktivních událostí");
-             });
+    startJob(
+        std::make_unique<FictitiousEvents>(count, m_frame), [this](UnitJob& job, UnitJob::End) {
+            if (job.done() > 0)
+                m_view.note("Do RJ posláno " + std::to_string(job.done()) + " fiktivních událostí");
+        });
     return OperationResult::done;
 }
 

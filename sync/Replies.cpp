@@ -13,12 +13,7 @@
 namespace kv {
 
 namespace {
-constexpr std::uint64_t kEmptyReplySize = 30;   // replies this short carry nothing
-constexpr std::uint8_t kTableSyncRepeat = 255;  // 254 ticks between tables-changed frames
-// After a failed table download the tables are announced again after 30 s, then after twice as
-// long each time, at most 10 minutes apart.
-constexpr std::int64_t kFirstTableRetryMs = 30'000;
-constexpr std::int64_t kLongestTableRetryMs = 600'000;
+constexpr std::uint64_t kEmptyReplySize = 30;  // replies this short carry nothing
 constexpr std::uint32_t kRefusalsToWarn = 10;
 constexpr const char* kRefusalsWarning =
     "Server odmítl 10 identifikací za sebou – zkontrolujte webovou aplikaci docházky";
@@ -102,12 +97,12 @@ void Engine::processReply() {
             break;
         case RequestKind::recalculation:
             if (serverAnswered()) {
-                show(Field::statpc, "99");
-                note("Přepočet docházky na serveru proveden");
+                m_view.show(Field::statpc, "99");
+                m_view.note("Přepočet docházky na serveru proveden");
             } else {
-                showFault(Field::statpc, "Err");
-                note("Přepočet docházky se nezdařil: " + errorStatusCause(outcome.status),
-                     Tone::failure);
+                m_view.showFault(Field::statpc, "Err");
+                m_view.note("Přepočet docházky se nezdařil: " + errorStatusCause(outcome.status),
+                            Tone::failure);
             }
             break;
         case RequestKind::poll:
@@ -133,45 +128,22 @@ bool Engine::serverAnswered() {
     const HttpOutcome outcome = m_http.outcome();
     if (outcome.succeeded()) return true;
     qCWarning(lcSync) << "the attendance server answered with status" << outcome.status;
-    showFault(Field::stavprac, cp1250("Doch.server: chyba " + std::to_string(outcome.status)));
+    m_view.showFault(Field::stavprac,
+                     cp1250("Doch.server: chyba " + std::to_string(outcome.status)));
     return false;
 }
 
 void Engine::tablesNotSent(const std::string& why, const std::string& logged, bool lineFault) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit:" << QString::fromStdString(logged);
-    showFault(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
-    note("Tabulky nepřeneseny: " + why, Tone::failure);
+    m_view.showFault(Field::urls, cp1250("Tabulky nepřeneseny: " + why));
+    m_view.note("Tabulky nepřeneseny: " + why, Tone::failure);
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
     if (lineFault)
         showFailure("Tabulky nepřeneseny: " + why, FaultOf::line);
     else if (m_http.outcome().succeeded())
         deliveryFailed("Tabulky nepřeneseny: " + why, FaultOf::server);
-    tableDownloadFailed();
-}
-
-void Engine::tableDownloadFailed() {
-    m_tables.countdown = 1;
-    ++m_tables.failures;
-    const std::int64_t wait =
-        std::min(kFirstTableRetryMs << std::min<std::uint32_t>(m_tables.failures - 1, 5),
-                 kLongestTableRetryMs);
-    m_tables.retryAt = m_clock.monotonicMs() + wait;
-    m_status.tableFailures = m_tables.failures;
-    m_status.nextTableAttemptMs = m_tables.retryAt;
-    publish();
-    qCWarning(lcSync).nospace() << "table download failed " << m_tables.failures
-                                << " times in a row: tables announced again in " << wait / 1000
-                                << " s, at monotonic " << *m_tables.retryAt << " ms";
-}
-
-void Engine::endTableBackOff() {
-    if (m_tables.failures != 0) qCInfo(lcSync) << "table back-off ended";
-    m_tables.failures = 0;
-    m_tables.retryAt.reset();
-    m_status.tableFailures = 0;
-    m_status.nextTableAttemptMs.reset();
-    publish();
+    m_tables.downloadFailed();
 }
 
 void Engine::downloadTables() {
@@ -180,7 +152,7 @@ void Engine::downloadTables() {
     } catch (...) {
         // A reply that cannot be read or converted is a failed download too (the download's
         // own end has said so when it had begun).
-        if (m_exchange.phase == ServerPhase::replyReady) tableDownloadFailed();
+        if (m_exchange.phase == ServerPhase::replyReady) m_tables.downloadFailed();
         throw;
     }
 }
@@ -212,7 +184,7 @@ void Engine::sendTables() {
     }
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
     delivered(RequestKind::tables);
-    note("Stahování tabulek do RJ (" + countText(shape.records) + " záznamů)");
+    m_view.note("Stahování tabulek do RJ (" + countText(shape.records) + " záznamů)");
     startJob(
         std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
         [this](UnitJob& job, UnitJob::End how) {
@@ -239,16 +211,16 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
         case UnitJob::End::cutShort:
             // Stop or the end: tables.unfinished stays for the next program start, and a start
             // of communication before that announces them again too.
-            m_tables.countdown = 1;
-            note("Stahování tabulek přerušeno (" + countText(download.done()) + " z " +
-                     countText(download.total()) + ") – zopakuje se po Startu",
-                 Tone::warning);
+            m_tables.announce();
+            m_view.note("Stahování tabulek přerušeno (" + countText(download.done()) + " z " +
+                            countText(download.total()) + ") – zopakuje se po Startu",
+                        Tone::warning);
             return;
         case UnitJob::End::unreadable:
             // A reply that cannot be read or converted is a failed download too.
-            return tableDownloadFailed();
+            return m_tables.downloadFailed();
     }
-    ++m_status.tableDownloads;
+    m_view.change([](BridgeStatus& s) { ++s.tableDownloads; });
     // Records left out are workers or categories the unit no longer knows: the operator is
     // told, in the history and as a warning that stands until the next download.  The
     // identification fields keep the last worker's name.
@@ -260,10 +232,10 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
                                : " vynecháno");
     sent += ")";
     if (m_serverFault && m_serverFault->of == FaultOf::line) failureEnded();
-    note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
+    m_view.note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
-    m_tables.countdown = 0;
-    endTableBackOff();
+    m_tables.stopAnnouncing();
+    m_tables.endBackOff();
 }
 
 void Engine::tablesWithoutWorkers(const std::string& logged) {
@@ -275,22 +247,22 @@ void Engine::tablesWithoutWorkers(const std::string& logged) {
     qCWarning(lcSync).noquote() << "tables not sent to the unit, the reply has no worker ("
                                 << QString::fromStdString(logged) << ")";
     delivered(RequestKind::tables);
-    show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
-    note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
-    m_tables.countdown = 0;
-    endTableBackOff();
+    m_view.show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
+    m_view.note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
+    m_tables.stopAnnouncing();
+    m_tables.endBackOff();
     replaceSkippedWarning(std::string("Tabulky nepřeneseny: ") + kKept);
 }
 
 void Engine::replaceSkippedWarning(const std::string& warning) {
-    auto& warnings = m_status.warnings;
-    warnings.erase(std::remove(warnings.begin(), warnings.end(), m_skippedWarning), warnings.end());
+    if (!warning.empty()) qCWarning(lcSync).noquote() << QString::fromStdString(warning);
+    m_view.change([&](BridgeStatus& s) {
+        auto& warnings = s.warnings;
+        warnings.erase(std::remove(warnings.begin(), warnings.end(), m_skippedWarning),
+                       warnings.end());
+        if (!warning.empty()) warnings.push_back(warning);
+    });
     m_skippedWarning = warning;
-    if (!warning.empty()) {
-        qCWarning(lcSync).noquote() << QString::fromStdString(warning);
-        warnings.push_back(warning);
-    }
-    publish();
 }
 
 void Engine::answerEvent() {
@@ -323,25 +295,26 @@ void Engine::answerEvent() {
     if (!verdict) return replyWithoutVerdict(std::nullopt);
     // A port lost while the server answered keeps its words in the field: the name would say
     // that all is well.
-    const bool portGone = m_status.state == CommState::portLost;
-    if (!portGone) show(Field::stavprac, text, lastOk ? Tone::normal : Tone::failure);
-    ++m_status.forwarded;
+    const bool portGone = m_view.status().state == CommState::portLost;
+    if (!portGone) m_view.show(Field::stavprac, text, lastOk ? Tone::normal : Tone::failure);
+    m_view.change([](BridgeStatus& s) { ++s.forwarded; });
     delivered(RequestKind::event);
     const std::string shown = fromCp1250(text).toStdString();
     if (ok) {
-        m_status.lastIdentificationAt = m_clock.now();
-        m_status.lastIdentificationMs = m_clock.monotonicMs();
-        m_status.lastIdentification = clockText(*m_status.lastIdentificationAt) + " " + shown;
+        m_view.change([&](BridgeStatus& s) {
+            s.lastIdentificationAt = m_clock.now();
+            s.lastIdentificationMs = m_clock.monotonicMs();
+            s.lastIdentification = clockText(*s.lastIdentificationAt) + " " + shown;
+        });
         if (portGone)
             noteIdentification(shown + " – předáno, odpověď do RJ neodeslána: port ztracen",
                                Tone::warning);
         else
-            note(shown + " – předáno");
+            m_view.note(shown + " – předáno");
     } else {
         noteIdentification(m_exchange.identification + " – odmítnuto: " + shown, Tone::warning);
     }
     countRefusal(!ok);
-    publish();
     if (ok && m_exchange.nameRequested == 1) pridejmeno(f, text);
     const bool overdue = ok && answerOverdue();
     // The verdict stands for the unit's later copies of this identification, unless another
@@ -356,19 +329,24 @@ void Engine::countRefusal(bool refused) {
     // One refusal is the server's verdict on one chip; every identification refused is a web
     // application that cannot record any (its database down), which the status must not hide.
     m_refusalsInRow = refused ? m_refusalsInRow + 1 : 0;
-    m_status.serverRefusing = m_refusalsInRow >= kRefusalsToWarn;
-    auto& warnings = m_status.warnings;
-    const auto standing = std::find(warnings.begin(), warnings.end(), kRefusalsWarning);
-    if (m_refusalsInRow >= kRefusalsToWarn && standing == warnings.end()) {
+    const bool refusing = m_refusalsInRow >= kRefusalsToWarn;
+    const auto& warnings = m_view.status().warnings;
+    const bool standing =
+        std::find(warnings.begin(), warnings.end(), kRefusalsWarning) != warnings.end();
+    if (refusing && !standing) {
         qCWarning(lcSync) << "the attendance server has refused" << kRefusalsToWarn
                           << "identifications in a row";
-        warnings.push_back(kRefusalsWarning);
-        note(kRefusalsWarning, Tone::warning);
-    } else if (!refused && standing != warnings.end()) {
+        m_view.note(kRefusalsWarning, Tone::warning);
+    } else if (!refused && standing) {
         qCInfo(lcSync) << "the attendance server accepts identifications again";
-        warnings.erase(standing);
-        note("Server opět přijímá identifikace");
+        m_view.note("Server opět přijímá identifikace");
     }
+    m_view.change([&](BridgeStatus& s) {
+        s.serverRefusing = refusing;
+        if (refusing && !standing) s.warnings.push_back(kRefusalsWarning);
+        if (!refused && standing)
+            s.warnings.erase(std::find(s.warnings.begin(), s.warnings.end(), kRefusalsWarning));
+    });
 }
 
 void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
@@ -380,8 +358,9 @@ void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
                                                 "\"---Err--\":")
                                 << QString::fromStdString(replyStart(getTxt()));
     // The narrow field has the short words, its tooltip the whole.
-    showFault(Field::stavprac, cp1250(shortSize ? "Krátká odpověď!" : "Bez výsledku!"),
-              cp1250(shortSize ? "Doch.server: krátká odpověď" : "Doch.server: bez výsledku"));
+    m_view.showFault(
+        Field::stavprac, cp1250(shortSize ? "Krátká odpověď!" : "Bez výsledku!"),
+        cp1250(shortSize ? "Doch.server: krátká odpověď" : "Doch.server: bez výsledku"));
     deliveryFailed(shortSize ? "Odpověď serveru je příliš krátká (" + std::to_string(*shortSize) +
                                    " B), výsledek se nečte"
                              : "Server odpověděl bez výsledku – chyba webové aplikace?",
@@ -395,7 +374,7 @@ void Engine::readPollReply() {
     while (reply.next(line)) {
         if (line == "tabsync") {
             reply.next(line);  // the line after it carries nothing for the bridge
-            m_tables.countdown = 1;
+            m_tables.announce();
         }
     }
 }
@@ -407,37 +386,27 @@ void Engine::triggerFileCheck() {
     } kTriggers[] = {{"zamestnanci", "Soubor c:zamestnanci"}, {"kategorie", "Soubor c:kategorie"}};
     for (std::size_t i = 0; i < std::size(kTriggers); ++i) {
         const auto& trigger = kTriggers[i];
-        const auto bit = static_cast<std::uint8_t>(1u << i);
         // A file that cannot be deleted would announce the tables in every tick: it is no
         // longer watched, the other one still is.
-        if (m_tables.triggerFileError & bit) continue;
+        if (m_tables.triggerFileFailed(i)) continue;
         const std::filesystem::path path = m_paths.driveC / trigger.file;
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
-        m_tables.countdown = 1;
-        endTableBackOff();
+        m_tables.announce();
+        m_tables.endBackOff();
         if (!std::filesystem::exists(path, ec)) {
             logTriggerFile(path);
             continue;
         }
-        show(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
-        show(Field::stavdatum, trigger.shown, Tone::failure);
-        show(Field::stavcip, "nejde smazat!!!!", Tone::failure);
-        m_tables.triggerFileError |= bit;
+        m_view.show(Field::stavprac, cp1250("Chyba práv souboru!"), Tone::failure);
+        m_view.show(Field::stavdatum, trigger.shown, Tone::failure);
+        m_view.show(Field::stavcip, "nejde smazat!!!!", Tone::failure);
+        m_tables.setTriggerFileFailed(i);
         // The next worker's name takes the fields over; the warning stands elsewhere.
-        addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +
-                           " nejde smazat!!!! (" + path.string() + ")");
+        m_view.addStandingWarning(std::string("Chyba práv souboru! ") + trigger.shown +
+                                  " nejde smazat!!!! (" + path.string() + ")");
     }
-}
-
-void Engine::tableSyncStep() {
-    if (m_tables.countdown == 1) {
-        if (m_tables.retryAt && m_clock.monotonicMs() < *m_tables.retryAt) return;
-        sendWithTime(ToUnit::tablesChanged);
-        m_tables.countdown = kTableSyncRepeat;
-    }
-    if (m_tables.countdown > 1) --m_tables.countdown;
 }
 
 }  // namespace kv

@@ -51,7 +51,7 @@ std::string Engine::replyRoomFault() const {
 
 bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     deleteReplyFiles();
-    show(Field::urls, url);
+    m_view.show(Field::urls, url);
     // The tables and the poll only read: sent again, they do no harm.
     const Repeat repeat =
         kind == RequestKind::tables || kind == RequestKind::poll ? Repeat::allowed : Repeat::never;
@@ -61,8 +61,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     if (!diskFault.empty() || !m_http.getDoc(url, getTmp(), repeat)) {
         const std::string why = diskFault.empty() ? m_http.outcome().cause : diskFault;
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
-        showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
-        showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
+        m_view.showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
+        m_view.showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
         m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
         const RequestKind was = std::exchange(m_exchange.kind, kind);
         deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault,
@@ -74,15 +74,14 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
                              << QByteArray::fromStdString(url);
     m_exchange.phase = ServerPhase::issued;
     m_exchange.kind = kind;
-    m_status.requestUnderWay = true;
     m_exchange.requestedEvent = m_frame;
     m_exchange.laterIdentification.reset();
     m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
-    if (kind == RequestKind::event) {
-        m_forwarded = Forwarded{m_frame, std::nullopt, 0};
-        ++m_status.eventRequests;
-    }
-    publish();
+    if (kind == RequestKind::event) m_forwarded = Forwarded{m_frame, std::nullopt, 0};
+    m_view.change([&](BridgeStatus& s) {
+        s.requestUnderWay = true;
+        if (kind == RequestKind::event) ++s.eventRequests;
+    });
     return true;
 }
 
@@ -101,15 +100,15 @@ void Engine::awaitReply() {
     if (m_exchange.replyDeadline && now >= *m_exchange.replyDeadline && !heldUp &&
         !m_http.outcome().complete()) {
         qCWarning(lcSync) << "no reply from the attendance server in time";
-        showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
-        showFault(Field::stavprac, "Doch.server timeout!");
-        showFault(Field::stavdatum, cp1250("Špatná adresa?"));
+        m_view.showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
+        m_view.showFault(Field::stavprac, "Doch.server timeout!");
+        m_view.showFault(Field::stavdatum, cp1250("Špatná adresa?"));
         m_exchange.phase = ServerPhase::idle;
-        showFault(Field::statpc, "Err");
+        m_view.showFault(Field::statpc, "Err");
         deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s",
                        FaultOf::connection);
         // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
+        if (m_exchange.kind == RequestKind::tables) m_tables.downloadFailed();
         endRequest();
         m_http.cancel();
         deleteReplyFiles();
@@ -138,18 +137,18 @@ void Engine::serverUnreachable(const std::string& cause) {
     const bool broke = diskFault.empty() && m_http.outcome().connectionBroke;
     const std::string said =
         broke ? "Spojení se serverem přerušeno: " + cause : "Server nedostupný: " + cause;
-    showFault(Field::urls, cp1250(!diskFault.empty() ? diskFault
-                                  : broke            ? "Doch.server: spojení přerušeno: " + cause
-                                                     : "Doch.server nedostupný: " + cause));
-    showFault(Field::stavprac, cp1250(!diskFault.empty() ? "Chyba disku!"
-                                      : broke            ? "Spojení přerušeno!"
-                                                         : "Doch.server nedostupný!"));
+    m_view.showFault(Field::urls, cp1250(!diskFault.empty() ? diskFault
+                                         : broke ? "Doch.server: spojení přerušeno: " + cause
+                                                 : "Doch.server nedostupný: " + cause));
+    m_view.showFault(Field::stavprac, cp1250(!diskFault.empty() ? "Chyba disku!"
+                                             : broke            ? "Spojení přerušeno!"
+                                                                : "Doch.server nedostupný!"));
     // A wrong address is what a refused connection or an unknown host most often means.
-    if (diskFault.empty() && !broke) showFault(Field::stavdatum, cp1250("Špatná adresa?"));
-    showFault(Field::statpc, "Err");
+    if (diskFault.empty() && !broke) m_view.showFault(Field::stavdatum, cp1250("Špatná adresa?"));
+    m_view.showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? said : diskFault,
                    diskFault.empty() ? FaultOf::connection : FaultOf::disk);
-    if (m_exchange.kind == RequestKind::tables) tableDownloadFailed();
+    if (m_exchange.kind == RequestKind::tables) m_tables.downloadFailed();
     endRequest();
     deleteReplyFiles();
 }
@@ -159,8 +158,7 @@ void Engine::endRequest() {
     m_exchange.phase = ServerPhase::idle;
     m_exchange.kind = RequestKind::none;
     m_exchange.replyDeadline.reset();
-    m_status.requestUnderWay = false;
-    publish();
+    m_view.change([](BridgeStatus& s) { s.requestUnderWay = false; });
 }
 
 }  // namespace kv

@@ -46,14 +46,4 @@ struct ServerExchange {
     bool idle() const { return kind == RequestKind::none && phase == ServerPhase::idle; }
 };
 
-// The tables-changed signalling: the unit is told its tables changed until it asks for them.
-struct TableSignalling {
-    std::uint8_t countdown = 0;  // 1: told at the next step; above: ticks to the repetition
-    // Table downloads failed in a row, and the monotonic ms before which the tables are not
-    // announced again (none while no back-off runs).
-    std::uint32_t failures = 0;
-    std::optional<std::int64_t> retryAt;
-    std::uint8_t triggerFileError = 0;  // bit n: trigger file n could not be deleted
-};
-
 }  // namespace kv

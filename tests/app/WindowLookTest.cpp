@@ -47,8 +47,8 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
             << age.told;
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
-    BridgeProbe::engine(w.form->bridge()).addStandingWarning(warning.toStdString());
-    BridgeProbe::engine(w.form->bridge()).addStandingWarning("nejde smazat");
+    BridgeProbe::engine(w.form->bridge()).view().addStandingWarning(warning.toStdString());
+    BridgeProbe::engine(w.form->bridge()).view().addStandingWarning("nejde smazat");
     EXPECT_TRUE(tray.icon().toolTip().contains(warning));
     EXPECT_TRUE(w.form->findChild<QLabel*>("stavpopis2")->toolTip().contains(warning));
     auto* history = w.form->findChild<QTreeWidget*>("historie");
@@ -262,7 +262,7 @@ TEST(History, EachDeliveryKeepsItsLineAndOneEventRepeatedFolds) {
     EngineHarness h;
     QTreeWidget view;
     setUpHistory(view);
-    h.engine->setHistoryListener([&](const HistoryEntry& e) { addHistory(view, e); });
+    h.engine->view().setHistoryListener([&](const HistoryEntry& e) { addHistory(view, e); });
     for (int round = 0; round < 3; ++round)
         for (int worker = 1; worker <= 5; ++worker) {
             h.clock.advanceMs(4'000);

@@ -14,11 +14,11 @@ struct EngineProbe {
     static TableSignalling& tables(Engine& engine) { return engine.m_tables; }
     static CommandFrame& frame(Engine& engine) { return engine.m_frame; }
     static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {
-        engine.setCommState(state, cause);
+        engine.m_view.setState(state, cause);
     }
     // A field as an earlier step would have left it.
     static void show(Engine& engine, Field field, std::string_view cp1250) {
-        engine.show(field, cp1250);
+        engine.m_view.show(field, cp1250);
     }
 };
 

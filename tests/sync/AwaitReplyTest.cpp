@@ -38,7 +38,7 @@ TEST(AwaitReply, TimesOutOnTheFirstTickOfTheThirtiethSecond) {
     ASSERT_EQ(h.engine->recalculate(), OperationResult::done);
     h.tick();
     reply(h, "ok");
-    EXPECT_EQ(h.engine->commState(), CommState::running);
+    EXPECT_EQ(h.engine->status().state, CommState::running);
     EXPECT_EQ(h.fields.text(Field::stavprac), "Doch.server timeout!");
     EXPECT_EQ(h.fields.tone(Field::stavprac), Tone::normal);
     EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
@@ -62,7 +62,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.fields.text(Field::urls), "Doch.server nedostupn\xFD: spojen\xED odm\xEDtnuto");
         EXPECT_EQ(h.fields.text(Field::stavdatum), "\x8Apatn\xE1 adresa?");
         EXPECT_EQ(h.fields.text(Field::statpc), "Err");
-        EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
+        EXPECT_EQ(h.engine->status().state, CommState::serverFailing);
         // A reply the disk could not hold, its room free again once the file is gone.
         h.unitSends(frameOf({1}));
         h.ticks(3);
@@ -71,14 +71,15 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         EXPECT_EQ(h.engine->status().cause,
                   "Místní disk: nelze zapsat soubor get.tmp: disk je plný");
         // The unit's tables are announced again after the back-off, so that it asks again.
-        EXPECT_EQ(h.engine->tableDownloadFailures(), kind == RequestKind::tables ? 2u : 1u);
+        EXPECT_EQ(h.engine->status().tableFailures, kind == RequestKind::tables ? 2u : 1u);
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         h.unitSends(kEvent);
         h.ticks(3);
         EXPECT_EQ(h.http.calls().size(), 3u);
         h.http.complete("", 404);
         h.tick();
-        EXPECT_EQ(h.engine->commState(), CommState::serverFailing) << "an error page is no answer";
+        EXPECT_EQ(h.engine->status().state, CommState::serverFailing)
+            << "an error page is no answer";
         EXPECT_EQ(h.engine->status().cause,
                   "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
         // Only the identifications' failures are undelivered ones.
@@ -88,7 +89,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
         h.ticks(3);
         h.http.complete("---OK---\nJan Novak\n# the event is stored\n");
         h.tick();
-        EXPECT_EQ(h.engine->commState(), CommState::running) << "the server answers again";
+        EXPECT_EQ(h.engine->status().state, CommState::running) << "the server answers again";
         EXPECT_EQ(h.engine->status().cause, "");
         EXPECT_EQ(h.engine->status().forwarded, 1u);
     }
@@ -152,13 +153,13 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
             h.tick();
         }
         reply(h, row.pollBody);
-        EXPECT_EQ(h.engine->commState(),
+        EXPECT_EQ(h.engine->status().state,
                   row.pollEnds ? CommState::running : CommState::serverFailing);
         EXPECT_FALSE(h.engine->status().lastDelivery) << "a poll is no delivery";
         if (row.fault == lineStall) continue;
         request(h, frameOf({2, 9, 2, 3, 4, 5, 7, 4, 9, 5, 3, 24}));
         reply(h, "---Err--\nNezn\xE1m\xFD k\xF3\x64 nebo \xE8ip 9\n");
-        EXPECT_EQ(h.engine->commState(), CommState::running) << "a verdict ends every one";
+        EXPECT_EQ(h.engine->status().state, CommState::running) << "a verdict ends every one";
         EXPECT_TRUE(h.engine->status().lastDelivery);
     }
 }

@@ -19,7 +19,7 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     EXPECT_FALSE(h.engine->startCommunication(0, 12));
     EXPECT_TRUE(h.engine->status().requestUnderWay);
     EXPECT_EQ(h.engine->requestSettings().companyId, 0);
-    EXPECT_EQ(h.engine->commState(), CommState::running);
+    EXPECT_EQ(h.engine->status().state, CommState::running);
     EXPECT_TRUE(h.com->Opened());
     // A start on a port resets the request and takes the company over, unless none is given.
     EXPECT_TRUE(h.engine->startCommunication(1, 12));
@@ -44,7 +44,7 @@ TEST(Operations, ACommandThePortDidNotTakeIsRefusedAndShowsNoFrameCode) {
     h.line->lostCause = "Input/output error";
     h.line->failingNames.insert(portDeviceName(1));
     h.tick();
-    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    ASSERT_EQ(h.engine->status().state, CommState::portLost);
     h.line->written.clear();
     for (ToUnit code : {ToUnit::setClock, ToUnit::chipNumberRequest, ToUnit::tablesChanged,
                         ToUnit::statisticsRequest}) {
@@ -60,7 +60,7 @@ TEST(Operations, ACommandThePortDidNotTakeIsRefusedAndShowsNoFrameCode) {
 TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
     EngineHarness h;
     std::vector<std::string> history;
-    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
     EngineProbe::setCommState(*h.engine, CommState::serverFailing, "Server neodpověděl do 30 s");
     request(h, kEvent);
@@ -83,9 +83,9 @@ TEST(Operations, StartRecoveryStopAndFictitiousEventsLeaveAHistoryLine) {
 TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     EngineHarness h;
     std::vector<std::string> history;
-    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
-    h.clock.advanceMs(Engine::kUnitSilentMs - 200);
+    h.clock.advanceMs(UnitWatch::kSilentMs - 200);
     h.tick();
     EXPECT_FALSE(h.engine->status().unitSilent);
     h.ticks(2);
@@ -146,7 +146,7 @@ TEST(Operations, ASilentUnitIsToldAndItsFirstFrameClearsTheWarning) {
     h.engine->command(ToUnit::statisticsRequest);
     h.line->lostCause = "Input/output error";
     h.ticks(100);
-    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    ASSERT_EQ(h.engine->status().state, CommState::portLost);
     EXPECT_FALSE(h.engine->status().unitSilent);
 }
 

@@ -47,7 +47,7 @@ TEST(Reception, TailArrivingDuringTheReadIsTakenOnceTheLineIsQuietBehindIt) {
     const auto arrival = h.clock.monotonicMs() + 1550;
     h.line->arrivals.push_back({arrival, text.substr(10)});
     std::optional<std::int64_t> sentAt;
-    h.engine->setStatusListener([&](const BridgeStatus& s) {
+    h.engine->view().setStatusListener([&](const BridgeStatus& s) {
         if (s.requestUnderWay && !sentAt) sentAt = h.clock.monotonicMs();
     });
     h.ticks(20);
@@ -383,7 +383,8 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
 TEST(Dispatch, CardEventClearsTheNameRequestAndTablesStopTheRepetition) {
     EngineHarness h;
     h.exchange().nameRequested = 1;  // as an event that wanted the name left it
-    h.tables().countdown = 100;
+    h.tables().announce();
+    h.tables().step();  // told once, its repetition due
     h.unitSends(frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}));
     h.ticks(3);
     EXPECT_EQ(h.fields.text(Field::stavdatum), "31.12.2099 23:59:58");

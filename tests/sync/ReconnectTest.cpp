@@ -24,7 +24,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.line->failingNames.insert(portDeviceName(1));
     h.line->written.clear();
     h.tick();
-    EXPECT_EQ(h.engine->commState(), CommState::portLost);
+    EXPECT_EQ(h.engine->status().state, CommState::portLost);
     EXPECT_TRUE(h.com->Lost());
     // " (/dev/ttyS0)"; nothing on Windows, where the port's name is the device's.
     const std::string device = portLabel(1, portDeviceName(1)).toStdString().substr(4);
@@ -50,18 +50,18 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.ticks(3);
     h.engine->command(ToUnit::setClock);
     EXPECT_TRUE(h.prompts.shown.empty());
-    EXPECT_EQ(h.engine->commState(), CommState::portLost);
+    EXPECT_EQ(h.engine->status().state, CommState::portLost);
     EXPECT_TRUE(h.line->written.empty());
 
     h.line->failingNames.clear();
     h.line->lostCause.clear();
     std::vector<CommState> states;
-    h.engine->setStatusListener([&](const BridgeStatus& s) { states.push_back(s.state); });
+    h.engine->view().setStatusListener([&](const BridgeStatus& s) { states.push_back(s.state); });
     ASSERT_TRUE(h.engine->reopenPort());
     EXPECT_EQ(std::count(states.begin(), states.end(), CommState::running), 0)
         << "no moment of running for a notice to take for the server's recovery";
     EXPECT_EQ(h.sentCodes(), std::vector<int>({11}));
-    EXPECT_EQ(h.engine->commState(), CommState::serverFailing);
+    EXPECT_EQ(h.engine->status().state, CommState::serverFailing);
     EXPECT_EQ(h.engine->status().cause, "Server vrátil chybu 404 Not Found – zkontrolujte adresu");
     // Good news is not painted as a failure, whatever its first words.
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 je zpět"));
@@ -70,7 +70,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     // Lost again, then Stop: the waiting ends and nothing is opened.
     h.line->lostCause = "Input/output error";
     h.tick();
-    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    ASSERT_EQ(h.engine->status().state, CommState::portLost);
     h.line->lostCause.clear();
     h.engine->stopCommunication();
     EXPECT_EQ(h.fields.text(Field::stavprac), "Port COM1 ztracen") << "the text stays";
@@ -87,12 +87,12 @@ TEST(Reconnect, AnAnswerLostWithThePortIsGivenWhenTheCopyComesAndRecordedOnce) {
     EngineHarness h;
     QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
     std::vector<std::string> history;
-    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
     ASSERT_TRUE(h.engine->startCommunication(1, 0));
     request(h, kEvent);
     h.line->lostCause = "Input/output error";
     h.tick();
-    ASSERT_EQ(h.engine->commState(), CommState::portLost);
+    ASSERT_EQ(h.engine->status().state, CommState::portLost);
     h.http.complete("---OK---\nJan Nov\xE1k\n# the stand-in's padding\n");
     h.tick();
     EXPECT_EQ(h.fields.text(Field::stavprac), cp1250("Port COM1 ztracen"));

@@ -58,7 +58,7 @@ TEST(EventReply, OneWithoutAVerdictIsAFailedDelivery) {
         reply(h, row.body);
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         EXPECT_EQ(h.engine->status().cause, row.cause);
-        EXPECT_EQ(h.engine->commState(),
+        EXPECT_EQ(h.engine->status().state,
                   row.cause.empty() ? CommState::running : CommState::serverFailing);
         EXPECT_EQ(h.engine->status().failed, row.cause.empty() ? 0u : 1u);
         EXPECT_EQ(h.engine->status().forwarded, row.cause.empty() ? 1u : 0u);
@@ -347,7 +347,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
         // Only a table download that failed is announced again; none writes into the
         // identification fields.
         if (row.asked == tables) {
-            EXPECT_EQ(h.engine->commState() == CommState::serverFailing, row.announced == 1);
+            EXPECT_EQ(h.engine->status().state == CommState::serverFailing, row.announced == 1);
             EXPECT_EQ(h.fields.text(Field::stavprac), "Pracovn\xEDk");
         }
     }
@@ -359,7 +359,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
 TEST(TableReply, RecordsLeftOutAreToldInTheHistoryAndTheWarnings) {
     EngineHarness h;
     std::vector<std::string> history;
-    h.engine->setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+    h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
     const std::string told = "Tabulky odeslány do RJ (2 záznamů, 2 vynechány)";
     request(h, frameOf({1}));
     reply(h, "1|000000000001|0800|1|0\nx|1|1|1|1\n2|000000000002|0800|1|0\n1|2|3\n");
@@ -396,7 +396,7 @@ TEST(TableReply, ALineThatStopsTakingBytesEndsTheDownloadAfter5sWithoutItsClosin
     std::optional<std::int64_t> faultAt;
     QObject::connect(h.com.get(), &TQCCom32::bytesWritten,
                      [&] { lastTake = h.clock.monotonicMs(); });
-    h.engine->setStatusListener([&](const BridgeStatus& status) {
+    h.engine->view().setStatusListener([&](const BridgeStatus& status) {
         if (!faultAt && status.state == CommState::serverFailing) faultAt = h.clock.monotonicMs();
     });
     request(h, frameOf({1}));

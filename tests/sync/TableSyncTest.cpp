@@ -100,7 +100,7 @@ TEST(TableDownload, LeavesAtTheLinesPaceAndIsToldSentWhenItsClosingFrameHasLeft)
         h.line->systemRoom = room;
         std::optional<std::int64_t> toldAt;
         bool markWhenTold = true;
-        h.engine->setHistoryListener([&](const HistoryEntry& e) {
+        h.engine->view().setHistoryListener([&](const HistoryEntry& e) {
             if (e.text.rfind("Tabulky odeslány", 0) != 0) return;
             toldAt = h.clock.monotonicMs();
             markWhenTold = std::filesystem::exists(TableDownload::markFile(h.workDir));
@@ -163,9 +163,9 @@ TEST(TableBackOff, AFailingTableServerIsAskedAfterWaitsThatDouble) {
             h.http.complete("Internal Server Error\n", 500);
             h.tick();
             failedAt.push_back(h.clock.monotonicMs() - 100);
-            EXPECT_EQ(h.engine->tableDownloadFailures(), failedAt.size());
+            EXPECT_EQ(h.engine->status().tableFailures, failedAt.size());
             const std::int64_t wait = 30'000 << (failedAt.size() - 1);
-            EXPECT_EQ(h.engine->nextTableAnnouncementMs(), failedAt.back() + wait);
+            EXPECT_EQ(h.engine->status().nextTableAttemptMs, failedAt.back() + wait);
         }
     }
     EXPECT_GE(failedAt.size(), 2u);
@@ -183,7 +183,7 @@ TEST(TableBackOff, ATriggerTheOperatorOrAWholeDownloadEndsIt) {
         EngineHarness h;
         request(h, frameOf({1}));
         reply(h, "Fatal error: database gone away in kvsync\n");
-        ASSERT_EQ(h.engine->tableDownloadFailures(), 1u);
+        ASSERT_EQ(h.engine->status().tableFailures, 1u);
         h.tick();
         EXPECT_EQ(h.sentCodes(), std::vector<int>{});
         switch (end) {
@@ -201,8 +201,8 @@ TEST(TableBackOff, ATriggerTheOperatorOrAWholeDownloadEndsIt) {
                 EXPECT_EQ(h.sentCodes(), (std::vector<int>{2, 3, 4, 5}));
                 break;
         }
-        EXPECT_EQ(h.engine->tableDownloadFailures(), 0u);
-        EXPECT_EQ(h.engine->nextTableAnnouncementMs(), std::nullopt);
+        EXPECT_EQ(h.engine->status().tableFailures, 0u);
+        EXPECT_EQ(h.engine->status().nextTableAttemptMs, std::nullopt);
     }
 }
 
@@ -213,7 +213,7 @@ TEST(TableBackOff, AReplyThatCannotBeConvertedIsAFailedDownload) {
     h.engine->awaitReply();
     std::filesystem::create_directory(h.engine->getTmp());  // get.tmp cannot be written
     EXPECT_THROW(h.engine->processReply(), HandlerError);
-    EXPECT_EQ(h.engine->tableDownloadFailures(), 1u);
+    EXPECT_EQ(h.engine->status().tableFailures, 1u);
     EXPECT_EQ(h.sentCodes(), std::vector<int>{});
     EXPECT_TRUE(h.ticksUntilTablesAnnounced(400)) << "announced again after the back-off";
 }
@@ -221,7 +221,7 @@ TEST(TableBackOff, AReplyThatCannotBeConvertedIsAFailedDownload) {
 TEST(TriggerFiles, OneThatCannotBeDeletedIsReportedAndNoLongerWatchedTheOtherIs) {
     EngineHarness h;
     std::vector<std::size_t> told;
-    h.engine->setStatusListener([&](const BridgeStatus& status) {
+    h.engine->view().setStatusListener([&](const BridgeStatus& status) {
         if (told.empty() ? !status.warnings.empty() : told.back() != status.warnings.size())
             told.push_back(status.warnings.size());
     });
