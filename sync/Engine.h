@@ -229,7 +229,9 @@ private:
     void showChipNumber();
     void downloadTables();
     void sendTables();
-    // A table download's end: what the unit got, and the reply done with.
+    // What the reply means for the request it answers.
+    void readReply();
+    // A table download's end: what the unit got (the reply is done with after it).
     void tablesJobEnded(const TableDownload& download, UnitJob::End how);
     // The reply is done with: its files removed, the request over, the port's input purged.
     void replyDone();

@@ -66,13 +66,18 @@ std::string errorStatusCause(int status) {
 void Engine::processReply() {
     // A table download under way still reads the reply: it is done with at the download's end.
     if (m_exchange.phase != ServerPhase::replyReady || m_line.running()) return;
-    // The reply is processed exactly once, whatever happens while reading it.
-    struct CleanUp {
-        Engine& e;
-        ~CleanUp() {
-            if (!e.m_line.running()) e.replyDone();
-        }
-    } cleanUp{*this};
+    // The reply is processed exactly once, whatever happens while reading it; a table download
+    // that began is done with it at its own end.
+    try {
+        readReply();
+    } catch (...) {
+        if (!m_line.running()) replyDone();
+        throw;
+    }
+    if (!m_line.running()) replyDone();
+}
+
+void Engine::readReply() {
     const HttpOutcome outcome = m_http.outcome();
     // An event is delivered only once its reply says what became of it (answerEvent), the
     // tables once they can go to the unit; a page where the poll's lines belong (a login page,
@@ -188,15 +193,18 @@ void Engine::sendTables() {
     startJob(
         std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
         [this](UnitJob& job, UnitJob::End how) {
-            tablesJobEnded(static_cast<const TableDownload&>(job), how);
+            // The reply is done with at the end, also when telling of it fails.
+            try {
+                tablesJobEnded(static_cast<const TableDownload&>(job), how);
+            } catch (...) {
+                replyDone();
+                throw;
+            }
+            replyDone();
         });
 }
 
 void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
-    struct Done {
-        Engine& e;
-        ~Done() { e.replyDone(); }
-    } done{*this};
     switch (how) {
         case UnitJob::End::whole:
             break;
