@@ -77,7 +77,6 @@ PortResult TQCCom32::otherDevice(const DeviceIdentity& found) {
     else
         qCDebug(lcLink).noquote() << text;
     m_otherDeviceLogged = text;
-    m_reopenText = portText() + QStringLiteral(" je teď jiné zařízení, čekám na původní");
     return PortResult(PortCause::otherDevice, found.text());
 }
 
@@ -92,10 +91,6 @@ PortResult TQCCom32::reopenSameDevice() {
     std::unique_ptr<SerialDevice> device = m_factory();
     if (!device || !device->open(name)) {
         const PortResult failure = failureOf(device);
-        if (failure.cause == PortCause::missing || failure.cause == PortCause::unknown)
-            m_reopenText = portText() + QStringLiteral(" není k dispozici, čekám na něj");
-        else
-            m_reopenText = QStringLiteral("Port ") + portErrorText(m_port, name, failure);
         return failure;
     }
     // Again on the open device, which may have changed since it was looked at.
@@ -107,7 +102,6 @@ PortResult TQCCom32::reopenSameDevice() {
     if (!m_identity.known()) m_identity = device->identity();
     adopt(std::move(device));
     m_lost = false;
-    m_reopenText = portText() + QStringLiteral(" je zpět");
     return {};
 }
 

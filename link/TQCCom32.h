@@ -49,11 +49,10 @@ public:
 
     // Opens the port again after it was lost, only when its name still leads to the port's own
     // device (DeviceIdentity tells what counts as the same): other hardware that has taken the
-    // name is closed again at once, before anything is written to it.  ReopenText says the
-    // outcome to the operator.  The device is the one of the last Open; a port never opened
-    // takes what it finds.
+    // name is closed again at once, before anything is written to it.  The outcome is
+    // the cause alone: the bridge says it in its words.  The device is the one of the last Open; a
+    // port never opened takes what it finds.
     PortResult reopenSameDevice();
-    const QString& ReopenText() const { return m_reopenText; }
     // "Port COM1 (/dev/ttyUSB0)".
     QString portText() const;
 
@@ -82,7 +81,6 @@ private:
     bool m_lost = false;
     bool m_lostWriteLogged = false;
     DeviceIdentity m_identity;
-    QString m_reopenText;
     QString m_otherDeviceLogged;
 };
 

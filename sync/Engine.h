@@ -169,8 +169,6 @@ private:
 
     // A line about the identification of the request under way: its repeats are one event.
     void noteIdentification(const std::string& text, Tone tone);
-    // "Port COM1 ztracen (/dev/ttyUSB0)": what happened first, the device last.
-    std::string portLine(const std::string& happened) const;
     // A whole 2xx reply to a request of this kind (for an event: a verdict).  It ends a failure
     // that such a reply disproves (see FaultOf); only a verdict counts as a delivery.
     void delivered(RequestKind kind);
@@ -180,10 +178,6 @@ private:
     void showFailure(const std::string& cause, FaultOf of);
     // The failure stands no more: the state is running again.
     void failureEnded();
-    // "Port COM1 (/dev/ttyUSB0)".
-    std::string portText() const;
-    // "Port COM1": what fits the status field.
-    std::string shortPortText() const;
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // No request is under way, no frame is being read and nothing from the unit waits: the

@@ -17,6 +17,31 @@ namespace kv {
 namespace {
 constexpr int kUnitBaud = 2400;
 
+// The port's words, made here only.  "Port COM1": what fits the status field.
+std::string shortPortText(const TQCCom32& com) { return "Port COM" + std::to_string(com.Port()); }
+// "Port COM1 ztracen (/dev/ttyUSB0)": what happened first, the device last; on Windows, where
+// port n is COMn itself, without it.
+std::string portLine(const TQCCom32& com, const std::string& happened) {
+    const std::string device = portDeviceName(com.Port());
+    const std::string label = portLabel(com.Port(), device).toStdString();  // "COM1 (/dev/…)"
+    const std::size_t open = label.find(" (");
+    return shortPortText(com) + " " + happened +
+           (open == std::string::npos ? std::string() : label.substr(open));
+}
+// Why a lost port still waits, by what its reopening found.
+std::string stillWaiting(const TQCCom32& com, const PortResult& found) {
+    switch (found.cause) {
+        case PortCause::otherDevice:
+            return portLine(com, "je teď jiné zařízení, čekám na původní");
+        case PortCause::missing:
+        case PortCause::unknown:
+            return portLine(com, "není k dispozici, čekám na něj");
+        default:
+            return "Port " +
+                   portErrorText(com.Port(), portDeviceName(com.Port()), found).toStdString();
+    }
+}
+
 // Events the unit is sent as if its terminals had read them, numbered from 1, and then the
 // request for its statistics, which count them.  Asked to end, the run ends before its next
 // frame, without the request.
@@ -75,7 +100,8 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     if (opened.done()) {
         m_startedOnce = true;
         resumeCommunication();
-        m_view.note(std::string(stateLook(CommState::running).name) + " – " + portText());
+        m_view.note(std::string(stateLook(CommState::running).name) + " – " +
+                    m_com.portText().toStdString());
         qCInfo(lcSync) << "communication started on port" << port;
     } else {
         m_view.setState(CommState::stopped);
@@ -125,10 +151,6 @@ void Engine::stopCommunication() {
     m_view.setState(CommState::stopped);
 }
 
-std::string Engine::shortPortText() const { return "Port COM" + std::to_string(m_com.Port()); }
-
-std::string Engine::portText() const { return m_com.portText().toStdString(); }
-
 void Engine::portLost() {
     // Lost while communication runs: the tick goes on for the reply that may be under way.
     if (communicationStopped()) return;
@@ -137,9 +159,9 @@ void Engine::portLost() {
     // A pseudo-terminal named by its own number has ended for good: another port is needed.
     const std::string cause =
         endsForGoodWhenLost(portDeviceName(m_com.Port()))
-            ? portLine("ztracen: virtuální port skončil, zvolte jiný port v Porty?")
-            : portLine("ztracen, čekám na jeho návrat");
-    m_view.showFault(Field::stavprac, cp1250(shortPortText() + " ztracen"));
+            ? portLine(m_com, "ztracen: virtuální port skončil, zvolte jiný port v Porty?")
+            : portLine(m_com, "ztracen, čekám na jeho návrat");
+    m_view.showFault(Field::stavprac, cp1250(shortPortText(m_com) + " ztracen"));
     m_view.setState(CommState::portLost, cause);
     m_view.note(cause, Tone::failure);
 }
@@ -153,7 +175,7 @@ void Engine::waitForPort(int port, const PortResult& why) {
     // A name that leads to something other than a serial port is said as it is.
     const bool absent = why.cause == PortCause::missing || why.cause == PortCause::unknown;
     const std::string cause =
-        absent ? portLine("není k dispozici, čekám na něj")
+        absent ? portLine(m_com, "není k dispozici, čekám na něj")
                : "Port " + portErrorText(port, portDeviceName(port), why).toStdString();
     m_view.showFault(Field::stavprac,
                      cp1250(absent ? "Čekám na port COM" + std::to_string(m_com.Port()) : cause));
@@ -167,33 +189,25 @@ void Engine::waitForPort(int port, const PortResult& why) {
 bool Engine::reopenPort() {
     // Stop, or a start of the operator's, has decided since.
     if (m_view.status().state != CommState::portLost || m_com.Opened()) return m_com.Opened();
-    if (!m_com.reopenSameDevice().done()) {
+    if (const PortResult found = m_com.reopenSameDevice(); !found.done()) {
         // Another device behind the name, or none: the state says why it still waits, with the
         // device, and so does the history; the narrow field keeps its short words.
-        std::string why = m_com.ReopenText().toStdString();
-        if (const std::string full = portText(); why.rfind(full + " ", 0) == 0)
-            why = portLine(why.substr(full.size() + 1));
-        if (!why.empty() && why != m_view.status().cause) {
+        const std::string why = stillWaiting(m_com, found);
+        if (why != m_view.status().cause) {
             m_view.note(why, Tone::failure);
             m_view.change([&](BridgeStatus& s) { s.cause = why; });
         }
         return false;
     }
-    resumeCommunication(portLine("je zpět"));
-    m_view.show(Field::stavprac, cp1250(shortPortText() + " je zpět"));
-    m_view.note(portLine("je zpět"));
+    resumeCommunication(portLine(m_com, "je zpět"));
+    m_view.show(Field::stavprac, cp1250(shortPortText(m_com) + " je zpět"));
+    m_view.note(portLine(m_com, "je zpět"));
     return true;
 }
 
 void Engine::noteIdentification(const std::string& text, Tone tone) {
     const auto& bytes = m_exchange.requestedEvent.bytes;
     m_view.note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
-}
-
-std::string Engine::portLine(const std::string& happened) const {
-    const std::string brief = shortPortText();
-    const std::string full = portText();  // "Port COM1 (/dev/ttyUSB0)"; on Windows "Port COM1"
-    return brief + " " + happened + (full.rfind(brief, 0) == 0 ? full.substr(brief.size()) : "");
 }
 
 void Engine::delivered(RequestKind kind) {
