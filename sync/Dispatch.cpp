@@ -185,7 +185,7 @@ bool Engine::pollServer() {
     if (!m_exchange.idle() || m_reception.underWay() || communicationStopped()) return false;
     // An error status or a reply without a verdict is not disproved by a page to the poll, nor
     // is a line that did not take a frame: only what the connection failed may be re-checked.
-    if (m_serverFault && m_serverFault->of != FaultOf::connection) return false;
+    if (!m_health.pollDisproves()) return false;
     qCInfo(lcSync) << "the server is asked again before its failure is told";
     return issueRequest(pollUrl(requestSettings()), RequestKind::poll);
 }

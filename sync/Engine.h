@@ -19,6 +19,7 @@
 #include "sync/Reception.h"
 #include "sync/RequestUrls.h"
 #include "sync/ServerExchange.h"
+#include "sync/ServerHealth.h"
 #include "sync/TableSignalling.h"
 #include "sync/TerminalConfig.h"
 #include "sync/UnitJob.h"
@@ -169,15 +170,8 @@ private:
 
     // A line about the identification of the request under way: its repeats are one event.
     void noteIdentification(const std::string& text, Tone tone);
-    // A whole 2xx reply to a request of this kind (for an event: a verdict).  It ends a failure
-    // that such a reply disproves (see FaultOf); only a verdict counts as a delivery.
-    void delivered(RequestKind kind);
     // A delivery that failed: the failure tone with its cause, until a reply that disproves it.
     void deliveryFailed(const std::string& cause, FaultOf of);
-    // The failure tone with its cause, naming the part at fault, until what disproves it.
-    void showFailure(const std::string& cause, FaultOf of);
-    // The failure stands no more: the state is running again.
-    void failureEnded();
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // No request is under way, no frame is being read and nothing from the unit waits: the
@@ -252,6 +246,7 @@ private:
     UnitLine m_line{m_com, m_clock};
     ServerExchange m_exchange;
     TableSignalling m_tables{m_clock, m_view};
+    ServerHealth m_health{m_clock, m_view};
     // The identification last forwarded, and how far the reader had received when its request
     // was done with (none while it is under way); the unit's copies of it up to there.
     struct Forwarded {
@@ -273,15 +268,8 @@ private:
     std::uint32_t m_refusalsInRow = 0;
     CommandFrame m_lastIdentification;             // the identification last read, repeats included
     std::optional<CommandFrame> m_heldImpossible;  // held back once for its impossible date
-    // The failure that stands until a reply disproves it, and the request that met it.
-    struct ServerFault {
-        std::string cause;
-        FaultOf of = FaultOf::connection;
-        RequestKind kind = RequestKind::none;
-    };
-    std::optional<ServerFault> m_serverFault;
-    std::string m_skippedWarning;  // in the status's warnings while it stands
-    bool m_startedOnce = false;    // a Start has opened the port: single commands go after Stop
+    std::string m_skippedWarning;                  // in the status's warnings while it stands
+    bool m_startedOnce = false;  // a Start has opened the port: single commands go after Stop
 };
 
 }  // namespace kv

@@ -96,7 +96,7 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
         s.port = portLabel(m_com.Port(), portDeviceName(m_com.Port())).toStdString();
     });
     const PortResult opened = m_com.Open();
-    m_serverFault.reset();  // Start judges the server afresh, by its next delivery
+    m_health.forget();
     if (opened.done()) {
         m_startedOnce = true;
         resumeCommunication();
@@ -132,9 +132,10 @@ void Engine::resumeCommunication(const std::string& cause) {
     // failing until a delivery, without a moment of "running" in between to be told.
     m_view.change([&](BridgeStatus& s) {
         s.portAwaited = false;
-        if (m_serverFault) s.faultOf = m_serverFault->of;
-        s.state = m_serverFault ? CommState::serverFailing : CommState::running;
-        s.cause = m_serverFault ? m_serverFault->cause : cause;
+        const auto& fault = m_health.fault();
+        if (fault) s.faultOf = fault->of;
+        s.state = fault ? CommState::serverFailing : CommState::running;
+        s.cause = fault ? fault->cause : cause;
     });
 }
 
@@ -210,36 +211,6 @@ void Engine::noteIdentification(const std::string& text, Tone tone) {
     m_view.note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
 }
 
-void Engine::delivered(RequestKind kind) {
-    // Only an identification's verdict says that the web application records: a page to a
-    // poll proves the connection, no more.
-    if (kind == RequestKind::event) {
-        m_view.change([&](BridgeStatus& s) {
-            s.lastDelivery = m_clock.now();
-            s.lastDeliveryMs = m_clock.monotonicMs();
-        });
-    }
-    // A line fault ends with what the unit took whole, not with a reply.
-    const FaultOf of = m_serverFault ? m_serverFault->of : FaultOf::connection;
-    if (of == FaultOf::connection || of == FaultOf::disk ||
-        (of == FaultOf::server && (kind == RequestKind::event || kind == m_serverFault->kind)))
-        failureEnded();
-}
-
-void Engine::failureEnded() {
-    const bool server = !m_serverFault || m_serverFault->of != FaultOf::line;
-    m_serverFault.reset();
-    if (m_view.status().state == CommState::serverFailing) {
-        m_view.clearFaults();
-        m_view.note(server ? "Server opět odpovídá" : "Linka k RJ opět přenáší");
-    }
-    m_view.change([](BridgeStatus& s) {
-        if (s.state == CommState::serverFailing) s.state = CommState::running;
-        if (s.state == CommState::running) s.cause.clear();
-        s.faultOf = FaultOf::connection;
-    });
-}
-
 void Engine::deliveryFailed(const std::string& cause, FaultOf of) {
     // A failed poll is no identification lost: counted apart.
     m_view.change([&](BridgeStatus& s) {
@@ -247,21 +218,7 @@ void Engine::deliveryFailed(const std::string& cause, FaultOf of) {
     });
     if (m_exchange.kind == RequestKind::event && !m_exchange.identification.empty())
         noteIdentification(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
-    showFailure(cause, of);
-}
-
-void Engine::showFailure(const std::string& cause, FaultOf of) {
-    // A connection that failed after the server's own fault does not make a page disprove it.
-    if (!(m_serverFault && m_serverFault->of == FaultOf::server && of == FaultOf::connection))
-        m_serverFault = ServerFault{cause, of, m_exchange.kind};
-    else
-        m_serverFault->cause = cause;
-    m_view.change([&](BridgeStatus& s) {
-        if (s.state != CommState::running && s.state != CommState::serverFailing) return;
-        s.state = CommState::serverFailing;
-        s.cause = cause;
-        s.faultOf = m_serverFault->of;
-    });
+    m_health.failed(cause, of, m_exchange.kind);
 }
 
 void Engine::resetForProgramStart() {

@@ -85,7 +85,7 @@ void Engine::readReply() {
     const RequestKind kind = m_exchange.kind;
     if (outcome.succeeded() && kind != RequestKind::event && kind != RequestKind::tables &&
         !(kind == RequestKind::poll && htmlPage(getTxt())))
-        delivered(kind);
+        m_health.delivered(kind);
     else if (!outcome.succeeded()) {
         // What the server said with its error is what its administrator looks for.
         qCWarning(lcSync).noquote()
@@ -145,7 +145,7 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged, bo
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
     if (lineFault)
-        showFailure("Tabulky nepřeneseny: " + why, FaultOf::line);
+        m_health.failed("Tabulky nepřeneseny: " + why, FaultOf::line, m_exchange.kind);
     else if (m_http.outcome().succeeded())
         deliveryFailed("Tabulky nepřeneseny: " + why, FaultOf::server);
     m_tables.downloadFailed();
@@ -188,7 +188,7 @@ void Engine::sendTables() {
         return;
     }
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
-    delivered(RequestKind::tables);
+    m_health.delivered(RequestKind::tables);
     m_view.note("Stahování tabulek do RJ (" + countText(shape.records) + " záznamů)");
     startJob(
         std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
@@ -239,7 +239,7 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
                  : skipped < 5 ? " vynechány"
                                : " vynecháno");
     sent += ")";
-    if (m_serverFault && m_serverFault->of == FaultOf::line) failureEnded();
+    m_health.lineCarries();
     m_view.note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
     m_tables.stopAnnouncing();
@@ -254,7 +254,7 @@ void Engine::tablesWithoutWorkers(const std::string& logged) {
         "server neposlal žádného pracovníka – tabulky v RJ ponechány";
     qCWarning(lcSync).noquote() << "tables not sent to the unit, the reply has no worker ("
                                 << QString::fromStdString(logged) << ")";
-    delivered(RequestKind::tables);
+    m_health.delivered(RequestKind::tables);
     m_view.show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
     m_view.note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
     m_tables.stopAnnouncing();
@@ -306,7 +306,7 @@ void Engine::answerEvent() {
     const bool portGone = m_view.status().state == CommState::portLost;
     if (!portGone) m_view.show(Field::stavprac, text, lastOk ? Tone::normal : Tone::failure);
     m_view.change([](BridgeStatus& s) { ++s.forwarded; });
-    delivered(RequestKind::event);
+    m_health.delivered(RequestKind::event);
     const std::string shown = fromCp1250(text).toStdString();
     if (ok) {
         m_view.change([&](BridgeStatus& s) {
