@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.slowcom = (flags & 0x01) ? "1" : "0";
     e.engine->setSettings(settings);
     const std::uint8_t nameRequested = (flags & 0x02) ? 1 : 0;
-    test::EngineProbe::exchange(*e.engine).nameRequested = nameRequested;
+    test::EngineProbe::setNameRequested(*e.engine, nameRequested);
     test::EngineProbe::frame(*e.engine)[13] = nameRequested;
     if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
     e.tick();  // the request is under way
@@ -88,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!e.engine->status().requestUnderWay && !e.engine->requestOutstanding(),
             "the reply left a request outstanding");
     std::error_code ec;
-    require(!std::filesystem::exists(e.engine->getTxt(), ec) &&
-                !std::filesystem::exists(e.engine->getTmp(), ec),
+    require(!std::filesystem::exists(scratchDir() / "work" / "get.txt", ec) &&
+                !std::filesystem::exists(scratchDir() / "work" / "get.tmp", ec),
             "the reply files outlived the reply");
 
     const std::vector<CommandFrame> frames = framesSent(e.line->written);

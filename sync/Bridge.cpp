@@ -256,9 +256,7 @@ void Bridge::end() {
     // Stop keeps the tick for a request still awaited; at the end nothing is awaited.
     m_tick.stop();
     m_http->cancel();
-    std::error_code ec;
-    std::filesystem::remove(m_engine->getTmp(), ec);
-    std::filesystem::remove(m_engine->getTxt(), ec);
+    m_engine->deleteReplyFiles();
 }
 
 void Bridge::saveConfig() {

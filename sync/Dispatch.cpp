@@ -35,11 +35,10 @@ bool isIdentification(std::uint8_t code) {
 }  // namespace
 
 void Engine::noteLaterIdentification(const CommandFrame& f) {
-    if (m_exchange.kind != RequestKind::event || m_exchange.laterIdentification) return;
-    if (!isIdentification(f.code()) || f == m_exchange.requestedEvent)
-        return;  // a repeat is no other
+    if (m_exchange.kind() != RequestKind::event || m_carried.later) return;
+    if (!isIdentification(f.code()) || f == m_carried.event) return;  // a repeat is no other
     const WallTime t = f.fromUnitCode() == FromUnit::event ? event::time(f) : cardEvent::time(f);
-    if (clockCanShow(t)) m_exchange.laterIdentification = f;
+    if (clockCanShow(t)) m_carried.later = f;
 }
 
 std::string Engine::identificationWaiting(const CommandFrame& besides) {
@@ -58,18 +57,17 @@ std::string Engine::identificationWaiting(const CommandFrame& besides) {
 
 bool Engine::answerOverdue() {
     QString later;
-    if (m_exchange.laterIdentification) {
-        later = describeFromUnit(*m_exchange.laterIdentification);
+    if (m_carried.later) {
+        later = describeFromUnit(*m_carried.later);
     } else {
-        const std::string waiting = identificationWaiting(m_exchange.requestedEvent);
+        const std::string waiting = identificationWaiting(m_carried.event);
         if (waiting.empty()) return false;
         later = QStringLiteral("a frame waiting to be read, ") + QString::fromStdString(waiting);
     }
     qCWarning(lcSync).noquote() << "answer not sent to the unit, which has sent another "
                                    "identification since the one answered:"
-                                << describeFromUnit(m_exchange.requestedEvent)
-                                << "| sent since:" << later;
-    noteIdentification(m_exchange.identification +
+                                << describeFromUnit(m_carried.event) << "| sent since:" << later;
+    noteIdentification(m_carried.identification +
                            " – předáno, odpověď do RJ neodeslána: RJ mezitím poslala další "
                            "identifikaci",
                        Tone::warning);
@@ -169,12 +167,12 @@ bool Engine::lineAndServerIdle() {
 }
 
 void Engine::countIdle() {
-    if (lineAndServerIdle()) ++m_exchange.idleTicks;
+    if (lineAndServerIdle()) ++m_idleTicks;
 }
 
 void Engine::periodicStep() {
-    if (m_exchange.idleTicks <= kIdleThreshold) return;
-    m_exchange.idleTicks = 0;
+    if (m_idleTicks <= kIdleThreshold) return;
+    m_idleTicks = 0;
     // Bytes may have arrived since the idle count: then the poll waits for the next round.
     if (!lineAndServerIdle()) return;
     if (optionOn(m_settings.cas5min)) sendWithTime(ToUnit::setClock);
@@ -204,7 +202,7 @@ void Engine::readFrame() {
     m_watch.heard();
     qCDebug(lcSync) << "received" << hexDump(m_frame.bytes).c_str();
     if (unitRepeat(m_frame) || replayAnswer(m_frame)) return;
-    if (m_exchange.kind != RequestKind::none) {
+    if (m_exchange.kind() != RequestKind::none) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
         // chip numbers need none and are shown at once.
         const FromUnit code = m_frame.fromUnitCode();
@@ -249,7 +247,7 @@ void Engine::dispatch() {
             countIdentification(f);
             const EventRequest r = eventUrl(requestSettings(), f);
             m_view.show(Field::stavdatum, r.stavdatum);
-            m_exchange.nameRequested = event::wantsName(f);
+            m_nameRequested = event::wantsName(f);
             issueRequest(r.url, RequestKind::event);
             break;
         }
@@ -264,7 +262,7 @@ void Engine::dispatch() {
             countIdentification(f);
             const EventRequest r = cardEventUrl(requestSettings(), f);
             m_view.show(Field::stavdatum, r.stavdatum);
-            m_exchange.nameRequested = 0;
+            m_nameRequested = 0;
             issueRequest(r.url, RequestKind::event);
             break;
         }

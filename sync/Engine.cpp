@@ -39,7 +39,7 @@ void Engine::tick() {
     processReply();
     triggerFileCheck();
     if (m_tables.step()) sendWithTime(ToUnit::tablesChanged);
-    const bool busy = m_exchange.kind != RequestKind::none || m_reception.underWay() ||
+    const bool busy = m_exchange.kind() != RequestKind::none || m_reception.underWay() ||
                       m_reception.inputWaiting();
     if (m_watch.step(m_view.status().state == CommState::portLost, busy) &&
         sendWithTime(ToUnit::statisticsRequest))

@@ -123,7 +123,9 @@ public:
     // refused, and nothing issued, while another request is under way.
     OperationResult recalculate();
     // A web request is issued or awaited.
-    bool requestOutstanding() const { return m_exchange.phase != ServerPhase::idle; }
+    bool requestOutstanding() const { return m_exchange.underWay(); }
+    // The program's end: no reply is awaited any more, and its files go.
+    void deleteReplyFiles() { m_exchange.deleteReplyFiles(); }
     // Asks the server whether it answers, with the poll (which only reads): before a failure
     // is told, so that only what still fails is.  False when nothing was asked (a request or a
     // frame is under way, or the failure is one a page from the server does not disprove).
@@ -133,9 +135,6 @@ public:
     void serverStep();
     // count fictitious events (numbered from 1, paced), then the statistics request.
     OperationResult sendFictitiousEvents(std::uint16_t count);
-
-    std::filesystem::path getTmp() const { return m_paths.workDir / "get.tmp"; }
-    std::filesystem::path getTxt() const { return m_paths.workDir / "get.txt"; }
 
     // Runs of frames longer than a tick (a table download, fictitious events) go to the line
     // as it takes them (UnitLine); while one runs, a tick does nothing else.
@@ -172,17 +171,14 @@ private:
     void noteIdentification(const std::string& text, Tone tone);
     // A delivery that failed: the failure tone with its cause, until a reply that disproves it.
     void deliveryFailed(const std::string& cause, FaultOf of);
+    void deliveryFailed(const std::string& cause, FaultOf of, RequestKind kind);
     // Stopped, or waiting to start: the port is not to be opened.
     bool communicationStopped() const;
     // No request is under way, no frame is being read and nothing from the unit waits: the
     // ticks count as idle, and the poll may go out.
     bool lineAndServerIdle();
-    void deleteReplyFiles();
     // The request failed without a reply (refused, reset, host not found): ends the wait now.
     void serverUnreachable(const std::string& cause);
-    // Empty when get.tmp can be written with room for a reply; otherwise the cause, naming the
-    // local disk.
-    std::string replyRoomFault() const;
     // The server answered with something other than a 2xx status: shown, and false.
     bool serverAnswered();
     // A table download that cannot start or cannot finish: why, and the tables announced again.
@@ -244,7 +240,20 @@ private:
     CommandFrame m_frame;  // the frame last received, built or sent
     Reception m_reception{m_com, m_clock};
     UnitLine m_line{m_com, m_clock};
-    ServerExchange m_exchange;
+    ServerExchange m_exchange{m_http, m_clock, m_paths.workDir};
+    // What the request under way carries for the unit: the identification, whose it is (for the
+    // history), and another identification the unit sent after it: the unit no longer waits
+    // for the answer to the first, and would take it for the other's.
+    struct Carried {
+        CommandFrame event;
+        std::optional<CommandFrame> later;
+        std::string identification;
+    };
+    Carried m_carried;
+    std::uint16_t m_companyId = 0;     // the company every request names
+    std::uint8_t m_nameRequested = 0;  // the event asked for the worker's name
+    // Ticks with nothing under way and nothing from the unit: the poll goes out after 2660.
+    std::uint16_t m_idleTicks = 0;
     TableSignalling m_tables{m_clock, m_view};
     ServerHealth m_health{m_clock, m_view};
     // The identification last forwarded, and how far the reader had received when its request

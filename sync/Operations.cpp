@@ -112,9 +112,9 @@ PortResult Engine::startCommunication(int port, std::optional<std::uint16_t> com
     m_reception.reset();
     endRequest();
     if (companyId) {
-        m_exchange.companyId = *companyId;
-        m_exchange.idleTicks = 0;
-        m_exchange.nameRequested = 0;
+        m_companyId = *companyId;
+        m_idleTicks = 0;
+        m_nameRequested = 0;
     }
     return opened;
 }
@@ -207,18 +207,21 @@ bool Engine::reopenPort() {
 }
 
 void Engine::noteIdentification(const std::string& text, Tone tone) {
-    const auto& bytes = m_exchange.requestedEvent.bytes;
+    const auto& bytes = m_carried.event.bytes;
     m_view.note(text, tone, text + '\n' + std::string(bytes.begin(), bytes.end()));
 }
 
 void Engine::deliveryFailed(const std::string& cause, FaultOf of) {
+    deliveryFailed(cause, of, m_exchange.kind());
+}
+
+void Engine::deliveryFailed(const std::string& cause, FaultOf of, RequestKind kind) {
     // A failed poll is no identification lost: counted apart.
-    m_view.change([&](BridgeStatus& s) {
-        ++(m_exchange.kind == RequestKind::event ? s.failed : s.otherFailed);
-    });
-    if (m_exchange.kind == RequestKind::event && !m_exchange.identification.empty())
-        noteIdentification(m_exchange.identification + " – nepředáno: " + cause, Tone::failure);
-    m_health.failed(cause, of, m_exchange.kind);
+    m_view.change(
+        [&](BridgeStatus& s) { ++(kind == RequestKind::event ? s.failed : s.otherFailed); });
+    if (kind == RequestKind::event && !m_carried.identification.empty())
+        noteIdentification(m_carried.identification + " – nepředáno: " + cause, Tone::failure);
+    m_health.failed(cause, of, kind);
 }
 
 void Engine::resetForProgramStart() {
@@ -294,7 +297,7 @@ OperationResult Engine::recalculate() {
     // The recalculation is the server's alone and needs no unit: it goes out while
     // communication is stopped too, and the bridge ticks for its reply (serverStep).
     // Replacing the outstanding request would lose the answer the unit is waiting for.
-    if (m_exchange.phase != ServerPhase::idle) return OperationResult::requestUnderWay;
+    if (m_exchange.phase() != ServerPhase::idle) return OperationResult::requestUnderWay;
     RequestSettings settings = requestSettings();
     // Stopped, the company is the one the settings give: Start has not taken it over yet.
     if (communicationStopped())

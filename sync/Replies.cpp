@@ -65,7 +65,7 @@ std::string errorStatusCause(int status) {
 
 void Engine::processReply() {
     // A table download under way still reads the reply: it is done with at the download's end.
-    if (m_exchange.phase != ServerPhase::replyReady || m_line.running()) return;
+    if (m_exchange.phase() != ServerPhase::replyReady || m_line.running()) return;
     // The reply is processed exactly once, whatever happens while reading it; a table download
     // that began is done with it at its own end.
     try {
@@ -82,18 +82,18 @@ void Engine::readReply() {
     // An event is delivered only once its reply says what became of it (answerEvent), the
     // tables once they can go to the unit; a page where the poll's lines belong (a login page,
     // a proxy's) is no sign that the web application answers.
-    const RequestKind kind = m_exchange.kind;
+    const RequestKind kind = m_exchange.kind();
     if (outcome.succeeded() && kind != RequestKind::event && kind != RequestKind::tables &&
-        !(kind == RequestKind::poll && htmlPage(getTxt())))
+        !(kind == RequestKind::poll && htmlPage(m_exchange.getTxt())))
         m_health.delivered(kind);
     else if (!outcome.succeeded()) {
         // What the server said with its error is what its administrator looks for.
         qCWarning(lcSync).noquote()
             << "reply with status" << outcome.status
-            << "begins:" << QString::fromStdString(replyStart(getTxt(), 200));
+            << "begins:" << QString::fromStdString(replyStart(m_exchange.getTxt(), 200));
         deliveryFailed(errorStatusCause(outcome.status), FaultOf::server);
     }
-    switch (m_exchange.kind) {
+    switch (m_exchange.kind()) {
         case RequestKind::tables:
             downloadTables();
             break;
@@ -122,9 +122,9 @@ void Engine::readReply() {
 }
 
 void Engine::replyDone() {
-    if (m_exchange.phase != ServerPhase::replyReady) return;
+    if (m_exchange.phase() != ServerPhase::replyReady) return;
     m_line.endBurst();
-    deleteReplyFiles();
+    m_exchange.deleteReplyFiles();
     endRequest();
     m_reception.purgeAfterReply();
 }
@@ -145,7 +145,7 @@ void Engine::tablesNotSent(const std::string& why, const std::string& logged, bo
     // A refused reply is a failed delivery already; a whole reply that is no table is one too.
     // A line that stops taking frames is no fault of the server's: the cause names the line.
     if (lineFault)
-        m_health.failed("Tabulky nepřeneseny: " + why, FaultOf::line, m_exchange.kind);
+        m_health.failed("Tabulky nepřeneseny: " + why, FaultOf::line, m_exchange.kind());
     else if (m_http.outcome().succeeded())
         deliveryFailed("Tabulky nepřeneseny: " + why, FaultOf::server);
     m_tables.downloadFailed();
@@ -157,7 +157,7 @@ void Engine::downloadTables() {
     } catch (...) {
         // A reply that cannot be read or converted is a failed download too (the download's
         // own end has said so when it had begun).
-        if (m_exchange.phase == ServerPhase::replyReady) m_tables.downloadFailed();
+        if (m_exchange.phase() == ServerPhase::replyReady) m_tables.downloadFailed();
         throw;
     }
 }
@@ -173,9 +173,9 @@ void Engine::sendTables() {
     }
     // A reply this short carries no table: "-------" alone is what a web application without
     // workers prints, and would empty the unit's tables.
-    const std::uint64_t size = prevedfile(getTxt(), getTmp());
+    const std::uint64_t size = prevedfile(m_exchange.getTxt(), m_exchange.getTmp());
     if (size <= kEmptyReplySize) return tablesWithoutWorkers(std::to_string(size) + " bytes");
-    const TableShape shape = tableShape(getTmp());
+    const TableShape shape = tableShape(m_exchange.getTmp());
     if (!shape.isTable()) {
         tablesNotSent("odpověď serveru není tabulka (" + std::to_string(size) + " B).",
                       "the reply is no table (" + std::to_string(size) + " bytes)");
@@ -190,18 +190,18 @@ void Engine::sendTables() {
     if (shape.workers == 0) return tablesWithoutWorkers("no first-section record");
     m_health.delivered(RequestKind::tables);
     m_view.note("Stahování tabulek do RJ (" + countText(shape.records) + " záznamů)");
-    startJob(
-        std::make_unique<TableDownload>(m_clock, m_paths.workDir, getTmp(), shape.records, m_frame),
-        [this](UnitJob& job, UnitJob::End how) {
-            // The reply is done with at the end, also when telling of it fails.
-            try {
-                tablesJobEnded(static_cast<const TableDownload&>(job), how);
-            } catch (...) {
-                replyDone();
-                throw;
-            }
-            replyDone();
-        });
+    startJob(std::make_unique<TableDownload>(m_clock, m_paths.workDir, m_exchange.getTmp(),
+                                             shape.records, m_frame),
+             [this](UnitJob& job, UnitJob::End how) {
+                 // The reply is done with at the end, also when telling of it fails.
+                 try {
+                     tablesJobEnded(static_cast<const TableDownload&>(job), how);
+                 } catch (...) {
+                     replyDone();
+                     throw;
+                 }
+                 replyDone();
+             });
 }
 
 void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
@@ -279,14 +279,15 @@ void Engine::answerEvent() {
     f[2] = 0;
     // An error page is no answer: the unit gets none.
     if (!serverAnswered()) return;
-    if (const std::uint64_t size = prevedfile(getTxt(), getTmp()); size <= kEmptyReplySize)
+    if (const std::uint64_t size = prevedfile(m_exchange.getTxt(), m_exchange.getTmp());
+        size <= kEmptyReplySize)
         return replyWithoutVerdict(size);
     bool ok = false;
     bool verdict = false;
     bool lastOk = false;  // the tone follows the marker whose text is shown
     std::string text;
     {
-        ReplyLineReader reply(getTmp());
+        ReplyLineReader reply(m_exchange.getTmp());
         std::string line;
         while (reply.next(line)) {
             const std::string_view marker = std::string_view(line).substr(0, 8);
@@ -320,16 +321,16 @@ void Engine::answerEvent() {
         else
             m_view.note(shown + " – předáno");
     } else {
-        noteIdentification(m_exchange.identification + " – odmítnuto: " + shown, Tone::warning);
+        noteIdentification(m_carried.identification + " – odmítnuto: " + shown, Tone::warning);
     }
     countRefusal(!ok);
-    if (ok && m_exchange.nameRequested == 1) pridejmeno(f, text);
+    if (ok && m_nameRequested == 1) pridejmeno(f, text);
     const bool overdue = ok && answerOverdue();
     // The verdict stands for the unit's later copies of this identification, unless another
     // has come meanwhile.
     m_answered.reset();
-    if (!overdue && !m_exchange.laterIdentification)
-        m_answered = Answered{m_exchange.requestedEvent, f, text, ok, m_clock.monotonicMs()};
+    if (!overdue && !m_carried.later)
+        m_answered = Answered{m_carried.event, f, text, ok, m_clock.monotonicMs()};
     if (ok && !overdue && !portGone) zobraz();
 }
 
@@ -364,7 +365,7 @@ void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
     qCWarning(lcSync).noquote() << (shortSize ? "the event reply is too short to hold a verdict:"
                                               : "the event reply says neither \"---OK---\" nor "
                                                 "\"---Err--\":")
-                                << QString::fromStdString(replyStart(getTxt()));
+                                << QString::fromStdString(replyStart(m_exchange.getTxt()));
     // The narrow field has the short words, its tooltip the whole.
     m_view.showFault(
         Field::stavprac, cp1250(shortSize ? "Krátká odpověď!" : "Bez výsledku!"),
@@ -376,8 +377,8 @@ void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {
 }
 
 void Engine::readPollReply() {
-    if (prevedfile(getTxt(), getTmp()) <= kEmptyReplySize) return;
-    ReplyLineReader reply(getTmp());
+    if (prevedfile(m_exchange.getTxt(), m_exchange.getTmp()) <= kEmptyReplySize) return;
+    ReplyLineReader reply(m_exchange.getTmp());
     std::string line;
     while (reply.next(line)) {
         if (line == "tabsync") {

@@ -12,11 +12,6 @@
 namespace kv {
 
 namespace {
-constexpr int kReplyTimeoutSeconds = 30;
-// Room the reply file must have before a request goes out: an answer and its converted copy.
-constexpr std::size_t kReplyRoom = 16 * 1024;
-// Ticks this far apart mean the process was held up (stopped, the PC suspended).
-constexpr std::int64_t kHeldUpMs = 1000;
 
 // Whose identification an event request carries, for the operator's history.
 std::string identificationOf(const CommandFrame& f) {
@@ -26,57 +21,26 @@ std::string identificationOf(const CommandFrame& f) {
 }  // namespace
 
 RequestSettings Engine::requestSettings() const {
-    return RequestSettings{m_settings.adresa, m_settings.httphost, m_exchange.companyId};
-}
-
-void Engine::deleteReplyFiles() {
-    std::error_code ec;
-    std::filesystem::remove(getTxt(), ec);
-    std::filesystem::remove(getTmp(), ec);
-}
-
-std::string Engine::replyRoomFault() const {
-    // The file system's free space, and get.tmp created once: nothing is written before every
-    // request only to be deleted.
-    std::error_code ec;
-    const auto space = std::filesystem::space(m_paths.workDir, ec);
-    const bool full = !ec && space.available < kReplyRoom;
-    const bool created =
-        !full && std::ofstream(getTmp(), std::ios::binary | std::ios::trunc).good();
-    std::filesystem::remove(getTmp(), ec);
-    if (created) return {};
-    return "Místní disk: nelze zapsat soubor " + getTmp().string() +
-           (full ? " – disk je plný" : " – zkontrolujte práva k adresáři");
+    return RequestSettings{m_settings.adresa, m_settings.httphost, m_companyId};
 }
 
 bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
-    deleteReplyFiles();
     m_view.show(Field::urls, url);
-    // The tables and the poll only read: sent again, they do no harm.
-    const Repeat repeat =
-        kind == RequestKind::tables || kind == RequestKind::poll ? Repeat::allowed : Repeat::never;
-    // An event the server records while its reply cannot be kept would leave the unit without
-    // an answer, and its repeat would be recorded twice: no request without room for the reply.
-    const std::string diskFault = replyRoomFault();
-    if (!diskFault.empty() || !m_http.getDoc(url, getTmp(), repeat)) {
-        const std::string why = diskFault.empty() ? m_http.outcome().cause : diskFault;
+    bool diskFault = false;
+    if (const std::string why = m_exchange.issue(url, kind, diskFault); !why.empty()) {
         qCWarning(lcSync) << "request not sent:" << QString::fromStdString(why);
         m_view.showFault(Field::urls, cp1250("Požadavek nelze odeslat (" + why + "): ") + url);
         m_view.showFault(Field::stavprac, cp1250("Požadavek neodeslán!"));
-        m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
-        const RequestKind was = std::exchange(m_exchange.kind, kind);
-        deliveryFailed(diskFault.empty() ? "Požadavek nelze odeslat (" + why + ")" : diskFault,
-                       diskFault.empty() ? FaultOf::connection : FaultOf::disk);
-        m_exchange.kind = was;
+        m_carried.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
+        deliveryFailed(diskFault ? why : "Požadavek nelze odeslat (" + why + ")",
+                       diskFault ? FaultOf::disk : FaultOf::connection, kind);
         return false;
     }
     qCInfo(lcSync).noquote() << "request" << requestKindName(kind)
                              << QByteArray::fromStdString(url);
-    m_exchange.phase = ServerPhase::issued;
-    m_exchange.kind = kind;
-    m_exchange.requestedEvent = m_frame;
-    m_exchange.laterIdentification.reset();
-    m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
+    m_carried.event = m_frame;
+    m_carried.later.reset();
+    m_carried.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
     if (kind == RequestKind::event) m_forwarded = Forwarded{m_frame, std::nullopt, 0};
     m_view.change([&](BridgeStatus& s) {
         s.requestUnderWay = true;
@@ -86,49 +50,35 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
 }
 
 void Engine::awaitReply() {
-    const std::int64_t now = m_clock.monotonicMs();
-    if (m_exchange.phase == ServerPhase::issued) {
-        m_exchange.phase = ServerPhase::waiting;
-        m_exchange.replyDeadline = instantOfSecondsAhead(m_clock, kReplyTimeoutSeconds);
-        m_exchange.replyLookMs = now;
+    switch (m_exchange.look()) {
+        case ServerExchange::Look::nothing:
+        case ServerExchange::Look::ready:
+            return;
+        case ServerExchange::Look::failed:
+            return serverUnreachable(m_http.outcome().cause);
+        case ServerExchange::Look::timedOut:
+            break;
     }
-    if (m_exchange.phase != ServerPhase::waiting) return;
-    // What has arrived is looked at before the time-out.  After the process was held up, a
-    // reply that came meanwhile may still wait in the network layer: the event loop hands it
-    // over before the next tick, which judges.
-    const bool heldUp = now - std::exchange(m_exchange.replyLookMs, now) > kHeldUpMs;
-    if (m_exchange.replyDeadline && now >= *m_exchange.replyDeadline && !heldUp &&
-        !m_http.outcome().complete()) {
-        qCWarning(lcSync) << "no reply from the attendance server in time";
-        m_view.showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
-        m_view.showFault(Field::stavprac, "Doch.server timeout!");
-        m_view.showFault(Field::stavdatum, cp1250("Špatná adresa?"));
-        m_exchange.phase = ServerPhase::idle;
-        m_view.showFault(Field::statpc, "Err");
-        deliveryFailed("Server neodpověděl do " + std::to_string(kReplyTimeoutSeconds) + " s",
-                       FaultOf::connection);
-        // The unit still waits for its tables: announce them again so that it asks again.
-        if (m_exchange.kind == RequestKind::tables) m_tables.downloadFailed();
-        endRequest();
-        m_http.cancel();
-        deleteReplyFiles();
-    }
-    if (m_http.outcome().complete()) {
-        std::error_code ec;
-        std::filesystem::rename(getTmp(), getTxt(), ec);
-        m_exchange.phase = ServerPhase::replyReady;
-        return;
-    }
-    const HttpOutcome outcome = m_http.outcome();
-    if (m_exchange.phase == ServerPhase::waiting && outcome.state == HttpState::failed)
-        serverUnreachable(outcome.cause);
+    qCWarning(lcSync) << "no reply from the attendance server in time";
+    m_view.showFault(Field::urls, cp1250("Timeout při čekání na odpověď doch. serveru."));
+    m_view.showFault(Field::stavprac, "Doch.server timeout!");
+    m_view.showFault(Field::stavdatum, cp1250("Špatná adresa?"));
+    m_view.showFault(Field::statpc, "Err");
+    deliveryFailed(
+        "Server neodpověděl do " + std::to_string(ServerExchange::kReplyTimeoutSeconds) + " s",
+        FaultOf::connection);
+    // The unit still waits for its tables: announce them again so that it asks again.
+    if (m_exchange.kind() == RequestKind::tables) m_tables.downloadFailed();
+    endRequest();
+    m_exchange.cancel();
+    m_exchange.deleteReplyFiles();
 }
 
 void Engine::serverUnreachable(const std::string& cause) {
     // Nothing more will come: the bridge is free for the next frame at once, not after the
     // time-out.  A reply the local disk could not hold is no fault of the server's, also when
     // the room it took is free again once the file was removed.
-    std::string diskFault = replyRoomFault();
+    std::string diskFault = m_exchange.replyRoomFault();
     if (diskFault.empty() && m_http.outcome().localFault) diskFault = "Místní disk: " + cause;
     qCWarning(lcSync).noquote() << (diskFault.empty() ? "attendance server unreachable:"
                                                       : "the reply could not be kept:")
@@ -148,16 +98,14 @@ void Engine::serverUnreachable(const std::string& cause) {
     m_view.showFault(Field::statpc, "Err");
     deliveryFailed(diskFault.empty() ? said : diskFault,
                    diskFault.empty() ? FaultOf::connection : FaultOf::disk);
-    if (m_exchange.kind == RequestKind::tables) m_tables.downloadFailed();
+    if (m_exchange.kind() == RequestKind::tables) m_tables.downloadFailed();
     endRequest();
-    deleteReplyFiles();
+    m_exchange.deleteReplyFiles();
 }
 
 void Engine::endRequest() {
-    if (m_exchange.kind == RequestKind::event) eventSettled();
-    m_exchange.phase = ServerPhase::idle;
-    m_exchange.kind = RequestKind::none;
-    m_exchange.replyDeadline.reset();
+    if (m_exchange.kind() == RequestKind::event) eventSettled();
+    m_exchange.end();
     m_view.change([](BridgeStatus& s) { s.requestUnderWay = false; });
 }
 

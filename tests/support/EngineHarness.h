@@ -40,7 +40,7 @@ struct EngineHarness {
     // took, or none.
     std::optional<int> ticksUntilTablesAnnounced(int limit);
     // Sets up a state that takes long to reach.
-    ServerExchange& exchange() { return EngineProbe::exchange(*engine); }
+    void setIdleTicks(std::uint16_t ticks) { EngineProbe::setIdleTicks(*engine, ticks); }
     TableSignalling& tables() { return EngineProbe::tables(*engine); }
     // An option of terminal.cfg ("1" or "0") as the operator sets it.
     void setOption(Bytes TerminalConfig::*option, bool on) {

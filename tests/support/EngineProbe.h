@@ -10,7 +10,15 @@ namespace kv::test {
 // Tests and fuzz targets set up states that take long to reach through the wire (an idle count
 // just below the poll, a request under way); nothing else writes the engine's state.
 struct EngineProbe {
-    static ServerExchange& exchange(Engine& engine) { return engine.m_exchange; }
+    static void setIdleTicks(Engine& engine, std::uint16_t ticks) { engine.m_idleTicks = ticks; }
+    static void setNameRequested(Engine& engine, std::uint8_t asked) {
+        engine.m_nameRequested = asked;
+    }
+    // A reply of this kind complete in get.txt, as the HTTP control leaves it.
+    static void replyArrived(Engine& engine, RequestKind kind) {
+        engine.m_exchange.m_phase = ServerPhase::replyReady;
+        engine.m_exchange.m_kind = kind;
+    }
     static TableSignalling& tables(Engine& engine) { return engine.m_tables; }
     static CommandFrame& frame(Engine& engine) { return engine.m_frame; }
     static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {

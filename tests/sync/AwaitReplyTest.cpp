@@ -149,7 +149,7 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
         EXPECT_EQ(h.engine->status().faultOf, row.of);
         EXPECT_EQ(h.engine->pollServer(), row.of == FaultOf::connection);
         if (!h.engine->requestOutstanding()) {
-            h.exchange().idleTicks = 2661;
+            h.setIdleTicks(2661);
             h.tick();
         }
         reply(h, row.pollBody);

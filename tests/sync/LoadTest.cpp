@@ -89,8 +89,7 @@ struct PtyEngine {
     void replyArrived(RequestKind kind) {
         http.getDoc("http://127.0.0.1/", work / "status.tmp", Repeat::allowed);
         http.complete("", 200);  // the reply itself is already in get.txt
-        EngineProbe::exchange(*engine).phase = ServerPhase::replyReady;
-        EngineProbe::exchange(*engine).kind = kind;
+        EngineProbe::replyArrived(*engine, kind);
     }
 
     PtyPair unit;
@@ -150,7 +149,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
         for (int i = 0; i < 100; ++i) out << chunk;
         out << "\n";
     }
-    EngineProbe::exchange(*p.engine).nameRequested = 1;
+    EngineProbe::setNameRequested(*p.engine, 1);
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
     p.replyArrived(RequestKind::event);

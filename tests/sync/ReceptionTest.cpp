@@ -382,7 +382,7 @@ TEST(Dispatch, EachFrameCodeGetsItsRequestOrLocalAction) {
 
 TEST(Dispatch, CardEventClearsTheNameRequestAndTablesStopTheRepetition) {
     EngineHarness h;
-    h.exchange().nameRequested = 1;  // as an event that wanted the name left it
+    EngineProbe::setNameRequested(*h.engine, 1);  // as an event that wanted the name left it
     h.tables().announce();
     h.tables().step();  // told once, its repetition due
     h.unitSends(frameOf({5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 59, 58, 31, 12, 99}));
@@ -444,7 +444,7 @@ TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
 
 TEST(PeriodicPoll, SkippedWhenBytesArriveDuringTheTick) {
     EngineHarness h;
-    h.exchange().idleTicks = 2660;
+    h.setIdleTicks(2660);
     h.engine->countIdle();
     h.line->input = "x";
     h.engine->periodicStep();

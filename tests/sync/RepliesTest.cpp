@@ -332,7 +332,7 @@ TEST(Replies, WhatGoesToTheUnitAndWhatTheWindowShows) {
                 h.tick();
                 break;
             case poll:
-                h.exchange().idleTicks = 2661;
+                h.setIdleTicks(2661);
                 h.tick();
                 break;
         }
@@ -445,7 +445,7 @@ TEST(PollReply, TabsyncStartsTheTablesChangedFrameInTheSameTick) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EngineHarness h;
-        h.exchange().idleTicks = 2661;
+        h.setIdleTicks(2661);
         h.tick();
         ASSERT_EQ(h.http.calls().size(), 1u);
         ASSERT_EQ(h.http.calls()[0].url, kBase + "?prikaz=4&httphost=127.0.0.1");

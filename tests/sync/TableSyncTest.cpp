@@ -211,7 +211,7 @@ TEST(TableBackOff, AReplyThatCannotBeConvertedIsAFailedDownload) {
     request(h, frameOf({1}));
     h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
     h.engine->awaitReply();
-    std::filesystem::create_directory(h.engine->getTmp());  // get.tmp cannot be written
+    std::filesystem::create_directory(h.workDir / "get.tmp");  // get.tmp cannot be written
     EXPECT_THROW(h.engine->processReply(), HandlerError);
     EXPECT_EQ(h.engine->status().tableFailures, 1u);
     EXPECT_EQ(h.sentCodes(), std::vector<int>{});
