@@ -13,6 +13,18 @@
 namespace kv {
 
 namespace {
+// The chip number the unit read: shown, and written where the web application's pages look.
+void showChipNumber(PublishedView& view, const CommandFrame& f,
+                    const std::filesystem::path& driveC) {
+    const Bytes chip = chipText(f);
+    view.show(Field::stavcip, chip);
+    writeFileAnew(driveC / "lastid", chip + "\r\n");
+    std::error_code ec;
+    if (std::filesystem::exists(driveC / "apache" / "xampp-control.exe", ec))
+        writeFileAnew(driveC / "apache" / "lastid", chip + "\r\n");
+    for (const FieldUpdate& u : chipStatisticsUpdates(f)) view.show(u.field, u.text);
+}
+
 constexpr std::uint16_t kIdleThreshold = 2660;  // about 4 min 26 s of idle ticks
 
 // A date and time that a clock's fields can hold: a unit whose clock was never set sends
@@ -252,10 +264,10 @@ void Engine::dispatch() {
             break;
         }
         case FromUnit::statistics:
-            showStatistics();
+            for (const FieldUpdate& u : statisticsUpdates(f)) m_view.show(u.field, u.text);
             break;
         case FromUnit::chipNumber:
-            showChipNumber();
+            showChipNumber(m_view, f, m_paths.driveC);
             break;
         case FromUnit::cardEvent: {
             if (!possibleEvent(cardEvent::time(f))) break;
@@ -273,20 +285,6 @@ void Engine::dispatch() {
         default:
             break;
     }
-}
-
-void Engine::showStatistics() {
-    for (const FieldUpdate& u : statisticsUpdates(m_frame)) m_view.show(u.field, u.text);
-}
-
-void Engine::showChipNumber() {
-    const Bytes chip = chipText(m_frame);
-    m_view.show(Field::stavcip, chip);
-    writeFileAnew(m_paths.driveC / "lastid", chip + "\r\n");
-    std::error_code ec;
-    if (std::filesystem::exists(m_paths.driveC / "apache" / "xampp-control.exe", ec))
-        writeFileAnew(m_paths.driveC / "apache" / "lastid", chip + "\r\n");
-    for (const FieldUpdate& u : chipStatisticsUpdates(m_frame)) m_view.show(u.field, u.text);
 }
 
 }  // namespace kv

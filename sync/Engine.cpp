@@ -46,11 +46,9 @@ void Engine::tick() {
         m_watch.asked();
 }
 
-void Engine::pridejcas() { kv::pridejcas(m_frame, m_clock.now()); }
-
 bool Engine::sendWithTime(ToUnit frameCode) {
     m_frame.setCode(frameCode);
-    pridejcas();
+    pridejcas(m_frame, m_clock.now());
     return zobraz();
 }
 

@@ -82,8 +82,6 @@ public:
     // Hands m_frame to the line, which shows its code in statpc; false when the port did not
     // take it.
     bool zobraz();
-    // Time stamp into bytes 2 to 9 from the clock.
-    void pridejcas();
     // FrameCode, time stamp, send; false when the line did not take it whole.
     bool sendWithTime(ToUnit frameCode);
 
@@ -209,8 +207,6 @@ private:
     // The unit has sent another identification since the event request, or is sending one: the
     // answer would go to the wrong one.  Logged with both when so.
     bool answerOverdue();
-    void showStatistics();
-    void showChipNumber();
     void downloadTables();
     void sendTables();
     // What the reply means for the request it answers.
@@ -225,8 +221,6 @@ private:
     // A 2xx event reply without "---OK---" or "---Err--", or too short to be read (of that size):
     // a failed delivery.
     void replyWithoutVerdict(std::optional<std::uint64_t> shortSize);
-    // An identification the server refused, or accepted: refusals in a row raise a warning.
-    void countRefusal(bool refused);
     void readPollReply();
 
     TQCCom32& m_com;
@@ -274,7 +268,6 @@ private:
         std::int64_t atMs = 0;
     };
     std::optional<Answered> m_answered;
-    std::uint32_t m_refusalsInRow = 0;
     CommandFrame m_lastIdentification;             // the identification last read, repeats included
     std::optional<CommandFrame> m_heldImpossible;  // held back once for its impossible date
     std::string m_skippedWarning;                  // in the status's warnings while it stands

@@ -14,10 +14,6 @@ namespace kv {
 
 namespace {
 constexpr std::uint64_t kEmptyReplySize = 30;  // replies this short carry nothing
-constexpr std::uint32_t kRefusalsToWarn = 10;
-constexpr const char* kRefusalsWarning =
-    "Server odmítl 10 identifikací za sebou – zkontrolujte webovou aplikaci docházky";
-
 // "404 Not Found": the status with the words administrators know it by.
 std::string httpStatusText(int status) {
     static const struct {
@@ -323,7 +319,7 @@ void Engine::answerEvent() {
     } else {
         noteIdentification(m_carried.identification + " – odmítnuto: " + shown, Tone::warning);
     }
-    countRefusal(!ok);
+    m_health.verdict(ok);
     if (ok && m_nameRequested == 1) pridejmeno(f, text);
     const bool overdue = ok && answerOverdue();
     // The verdict stands for the unit's later copies of this identification, unless another
@@ -332,30 +328,6 @@ void Engine::answerEvent() {
     if (!overdue && !m_carried.later)
         m_answered = Answered{m_carried.event, f, text, ok, m_clock.monotonicMs()};
     if (ok && !overdue && !portGone) zobraz();
-}
-
-void Engine::countRefusal(bool refused) {
-    // One refusal is the server's verdict on one chip; every identification refused is a web
-    // application that cannot record any (its database down), which the status must not hide.
-    m_refusalsInRow = refused ? m_refusalsInRow + 1 : 0;
-    const bool refusing = m_refusalsInRow >= kRefusalsToWarn;
-    const auto& warnings = m_view.status().warnings;
-    const bool standing =
-        std::find(warnings.begin(), warnings.end(), kRefusalsWarning) != warnings.end();
-    if (refusing && !standing) {
-        qCWarning(lcSync) << "the attendance server has refused" << kRefusalsToWarn
-                          << "identifications in a row";
-        m_view.note(kRefusalsWarning, Tone::warning);
-    } else if (!refused && standing) {
-        qCInfo(lcSync) << "the attendance server accepts identifications again";
-        m_view.note("Server opět přijímá identifikace");
-    }
-    m_view.change([&](BridgeStatus& s) {
-        s.serverRefusing = refusing;
-        if (refusing && !standing) s.warnings.push_back(kRefusalsWarning);
-        if (!refused && standing)
-            s.warnings.erase(std::find(s.warnings.begin(), s.warnings.end(), kRefusalsWarning));
-    });
 }
 
 void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {

@@ -35,6 +35,9 @@ public:
     void delivered(RequestKind kind);
     // A request of this kind failed: the failure tone with its cause, naming the part at fault.
     void failed(const std::string& cause, FaultOf of, RequestKind kind);
+    // The server's verdict on an identification: refusals in a row raise a warning that stands
+    // until one is accepted.
+    void verdict(bool accepted);
     // What the line failed to carry got through after all.
     void lineCarries() {
         if (m_fault && m_fault->of == FaultOf::line) ended();
@@ -47,6 +50,7 @@ private:
     Clock& m_clock;
     PublishedView& m_view;
     std::optional<Fault> m_fault;
+    std::uint32_t m_refusalsInRow = 0;
 };
 
 }  // namespace kv
