@@ -349,7 +349,7 @@ void Engine::answerEvent() {
     m_answered.reset();
     if (!overdue && !m_exchange.laterIdentification)
         m_answered = Answered{m_exchange.requestedEvent, f, text, ok, m_clock.monotonicMs()};
-    if (ok && !overdue && !portGone) zobraz();
+    if (ok && !overdue && !portGone && zobraz()) answerOnItsWay(m_exchange.requestedEvent);
 }
 
 void Engine::countRefusal(bool refused) {

@@ -79,7 +79,8 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_exchange.laterIdentification.reset();
     m_exchange.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
     if (kind == RequestKind::event) {
-        m_forwarded = Forwarded{m_frame, std::nullopt, 0};
+        m_forwarded = Forwarded{};
+        m_forwarded->frame = m_frame;
         ++m_status.eventRequests;
     }
     publish();

@@ -77,6 +77,12 @@ bool UnitLine::send(const CommandFrame& frame) {
     return write(frame, false);
 }
 
+std::optional<std::int64_t> UnitLine::leftAtMs(std::int64_t upTo) {
+    look();
+    if (upTo > m_taken) return std::nullopt;
+    return ceilMs(m_lineFreeAtUs - (m_taken - upTo) * byteUs());
+}
+
 void UnitLine::endBurst() {
     m_inBurst = 0;
     m_pauseUntilMs.reset();

@@ -40,6 +40,12 @@ public:
     // A single frame (an answer, a command, the start), handed over at once behind what the
     // line carries; true when the device queued it whole.
     bool send(const CommandFrame& frame);
+    // Bytes handed over since the line was made: right after send, the count of the frame's last
+    // byte.
+    std::int64_t handed() const { return m_handed; }
+    // When the bytes handed over up to the count upTo have left the line by the time model
+    // (monotonic ms); none while the device still holds some of them.
+    std::optional<std::int64_t> leftAtMs(std::int64_t upTo);
     // Told of every frame handed over, a run's too.
     using WrittenListener = std::function<void(const CommandFrame& frame)>;
     void setWrittenListener(WrittenListener listener) { m_written = std::move(listener); }
