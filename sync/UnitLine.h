@@ -70,6 +70,9 @@ public:
         m_progressListener = std::move(listener);
     }
 
+    // How long the line stood still between two frames of the run that ended as lineStood.
+    std::int64_t stoodMs() const { return m_stoodMs; }
+
     // No burst is counted and no pause runs (a start, a reply taken).
     void endBurst();
 
@@ -111,9 +114,11 @@ private:
     // The run.
     std::unique_ptr<UnitJob> m_job;
     EndHandler m_onEnd;
-    std::deque<InFlight> m_inFlight;  // handed over, not yet left
-    bool m_through = false;           // the run has given its last frame
-    bool m_finishing = false;         // asked to end, and running to its last frame first
+    std::deque<InFlight> m_inFlight;           // handed over, not yet left
+    std::optional<std::int64_t> m_lastLeftUs;  // the run's frame that left last, when
+    std::int64_t m_stoodMs = 0;
+    bool m_through = false;    // the run has given its last frame
+    bool m_finishing = false;  // asked to end, and running to its last frame first
     JobProgress m_progress;
     ProgressListener m_progressListener;
 };
