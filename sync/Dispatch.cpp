@@ -90,11 +90,12 @@ bool Engine::unitRepeat(const CommandFrame& f) {
     // The unit sends an identification again when it hears no answer within its own time, so
     // a held-up bridge finds several copies of it queued, and the later ones are no new
     // identifications: forwarded, they would be recorded again and their answers would go out
-    // while the unit waits for the next one.  A copy that came after the answer went out is
-    // the unit not having heard it, and is forwarded as any other.
+    // while the unit waits for the next one.  The unit sent a copy before it could hear the
+    // answer when the copy's first byte came before the answer had left the line, however much
+    // of it came after.  A copy begun later is the unit not having heard the answer.
     if (!m_forwarded || !isIdentification(f.code()) || f != m_forwarded->frame) return false;
-    if (m_forwarded->settledAt && m_reception.reader().taken() > *m_forwarded->settledAt)
-        return false;
+    const std::uint64_t marker = m_reception.reader().taken() - (1 + f.bytes.size());
+    if (m_forwarded->settledAt && marker >= *m_forwarded->settledAt) return false;
     ++m_forwarded->repeats;
     qCInfo(lcSync).noquote().nospace()
         << "the unit's repeat " << m_forwarded->repeats
@@ -126,7 +127,7 @@ bool Engine::replayAnswer(const CommandFrame& f) {
                 Tone::normal, "replay\n" + std::string(bytes.begin(), bytes.end()));
     if (m_answered->ok && waiting.empty()) {
         m_frame = m_answered->answer;
-        zobraz();
+        if (zobraz()) answerOnItsWay(f);
     }
     return true;
 }
@@ -139,7 +140,32 @@ void Engine::countIdentification(const CommandFrame& f) {
 }
 
 void Engine::eventSettled() {
-    if (m_forwarded) m_forwarded->settledAt = m_reception.reader().received();
+    if (m_forwarded && !m_forwarded->answerEndsAt)
+        m_forwarded->settledAt = m_reception.reader().received();
+}
+
+void Engine::answerOnItsWay(const CommandFrame& identification) {
+    if (!m_forwarded || m_forwarded->frame != identification) return;
+    m_forwarded->settledAt.reset();
+    m_forwarded->answerEndsAt = m_line.handed();
+    m_forwarded->answerSentMs = m_clock.monotonicMs();
+    answerLeft();
+}
+
+void Engine::answerLeft() {
+    if (!m_forwarded || !m_forwarded->answerEndsAt) return;
+    const std::int64_t now = m_clock.monotonicMs();
+    const std::optional<std::int64_t> left = m_line.leftAtMs(*m_forwarded->answerEndsAt);
+    // An answer the device still holds after the line's stall time, or that a closed port holds,
+    // may never leave: the cut falls then, as for a request without an answer.
+    const std::int64_t givenUpMs = m_forwarded->answerSentMs + UnitLine::kStallMs;
+    if (left ? *left > now : m_com.Opened() && now < givenUpMs) {
+        m_forwarded->answerLookMs = left ? *left : givenUpMs;
+        return;
+    }
+    if (m_com.InCount() > 0) m_reception.collect();
+    m_forwarded->settledAt = m_reception.reader().received();
+    m_forwarded->answerEndsAt.reset();
 }
 
 bool Engine::possibleEvent(const WallTime& when) {
@@ -201,6 +227,7 @@ bool Engine::pollServer() {
 }
 
 void Engine::readFrame() {
+    answerLeft();
     if (!m_reception.readDue()) return;
     switch (m_reception.read(m_frame)) {
         case Reception::Read::later:
@@ -235,15 +262,17 @@ void Engine::inputArrived() {
 
 std::optional<std::int64_t> Engine::wakeDueMs() const {
     if (m_line.running()) return m_line.dueMs();
-    if (!communicationStopped()) return m_reception.wakeAt();
-    return std::nullopt;
+    std::optional<std::int64_t> due;
+    if (!communicationStopped()) due = m_reception.wakeAt();
+    if (m_forwarded && m_forwarded->answerEndsAt)
+        due = std::min(due.value_or(m_forwarded->answerLookMs), m_forwarded->answerLookMs);
+    return due;
 }
 
 void Engine::wake() {
-    if (m_line.running())
-        m_line.drive();
-    else if (m_reception.readDue() && !communicationStopped())
-        readFrame();
+    if (m_line.running()) return m_line.drive();
+    answerLeft();
+    if (m_reception.readDue() && !communicationStopped()) readFrame();
 }
 
 void Engine::dispatch() {

@@ -189,8 +189,8 @@ private:
     bool possibleEvent(const WallTime& when);
     // An identification read while the answer to another one is awaited.
     void noteLaterIdentification(const CommandFrame& frame);
-    // A copy of the identification last forwarded that the unit sent before its answer went
-    // out: logged with its count, and true (it is not forwarded again).
+    // A copy of the identification last forwarded whose marker came before its answer had left
+    // the line: logged with its count, and true (neither forwarded nor answered).
     bool unitRepeat(const CommandFrame& frame);
     void countIdentification(const CommandFrame& frame);
     // A later copy of the identification last given a verdict, with no other identification
@@ -199,9 +199,15 @@ private:
     bool replayAnswer(const CommandFrame& frame);
     // An identification other than besides waits in what the reader holds: its hex, else empty.
     std::string identificationWaiting(const CommandFrame& besides);
-    // The request of the identification last forwarded is done with: what the reader has
-    // received up to now came before its answer.
+    // The request of the identification last forwarded is done with: without an answer on its
+    // way, what the reader has received up to now came before the end.
     void eventSettled();
+    // The answer to the identification has been handed to the line (a verdict or its replay):
+    // the unit's copies count as repeats until it has left.
+    void answerOnItsWay(const CommandFrame& identification);
+    // Once the answer has left the line by its time model: what the reader has received up to
+    // then came before the unit could have heard it.
+    void answerLeft();
     // The outstanding request is over, whatever became of it.
     void endRequest();
     // The unit has sent another identification since the event request, or is sending one: the
@@ -250,12 +256,18 @@ private:
     std::uint16_t m_idleTicks = 0;
     TableSignalling m_tables{m_clock, m_view};
     ServerHealth m_health{m_clock, m_view};
-    // The identification last forwarded, and how far the reader had received when its request
-    // was done with (none while it is under way); the unit's copies of it up to there.
+    // The identification last forwarded, and how far the reader had received when its answer
+    // had left the line, or, when none went out, when its request was done with (none before);
+    // the unit's copies whose marker came before that are its repeats.
     struct Forwarded {
         CommandFrame frame;
         std::optional<std::uint64_t> settledAt;
         std::uint32_t repeats = 0;
+        // The answer on its way: its last byte's count on the line, when it was handed over and
+        // when to look again whether it has left.
+        std::optional<std::int64_t> answerEndsAt;
+        std::int64_t answerSentMs = 0;
+        std::int64_t answerLookMs = 0;
     };
     std::optional<Forwarded> m_forwarded;
     // The last verdict the server gave an identification, kept for the unit's later copies of

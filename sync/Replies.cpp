@@ -212,6 +212,22 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
                                  "the line did not take a frame; download broken off after " +
                                      std::to_string(download.done()) + " records",
                                  true);
+        case UnitJob::End::lineStood: {
+            // The unit dropped the download while the line stood: what it holds is not the
+            // tables, and the mark stays for a program start before the next download.
+            const std::int64_t tenths = (m_line.stoodMs() + 50) / 100;
+            const std::string stood =
+                std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
+            qCWarning(lcSync).nospace()
+                << "tables not sent whole to the unit: the line stood still " << m_line.stoodMs()
+                << " ms after " << download.done() << " records";
+            m_tables.announce();
+            m_view.note("Stahování tabulek přerušeno – linka k RJ stála " + stood + " s (" +
+                            countText(download.done()) + " z " + countText(download.total()) +
+                            ") – tabulky se nabídnou znovu",
+                        Tone::warning);
+            return;
+        }
         case UnitJob::End::cutShort:
             // Stop or the end: tables.unfinished stays for the next program start, and a start
             // of communication before that announces them again too.
@@ -327,7 +343,7 @@ void Engine::answerEvent() {
     m_answered.reset();
     if (!overdue && !m_carried.later)
         m_answered = Answered{m_carried.event, f, text, ok, m_clock.monotonicMs()};
-    if (ok && !overdue && !portGone) zobraz();
+    if (ok && !overdue && !portGone && zobraz()) answerOnItsWay(m_carried.event);
 }
 
 void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {

@@ -41,7 +41,10 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_carried.event = m_frame;
     m_carried.later.reset();
     m_carried.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
-    if (kind == RequestKind::event) m_forwarded = Forwarded{m_frame, std::nullopt, 0};
+    if (kind == RequestKind::event) {
+        m_forwarded = Forwarded{};
+        m_forwarded->frame = m_frame;
+    }
     m_view.change([&](BridgeStatus& s) {
         s.requestUnderWay = true;
         if (kind == RequestKind::event) ++s.eventRequests;

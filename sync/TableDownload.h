@@ -53,6 +53,8 @@ public:
     std::uint64_t done() const override { return m_sent; }
     std::uint64_t total() const override { return m_total; }
     bool runsOnWhenAskedToEnd(std::int64_t msToGo) override;
+    // The unit drops a download whose next frame does not come within this time.
+    std::optional<std::int64_t> unitWaitsMs() const override { return 3'000; }
 
     // Records left out because they cannot be converted.
     std::uint64_t skipped() const { return m_skipped; }

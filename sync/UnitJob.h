@@ -30,9 +30,10 @@ public:
         CommandFrame frame;
         bool paced = true;
     };
-    // How a run ended: every frame out, the line did not take its frames, asked to end (Stop,
-    // the program's end) before its last frame, or what it reads from could not be read.
-    enum class End : std::uint8_t { whole, lineFault, cutShort, unreadable };
+    // How a run ended: every frame out, the line did not take its frames, the line stood still
+    // between two frames longer than the unit waits (unitWaitsMs), asked to end (Stop, the
+    // program's end) before its last frame, or what it reads from could not be read.
+    enum class End : std::uint8_t { whole, lineFault, lineStood, cutShort, unreadable };
 
     virtual ~UnitJob() = default;
     virtual JobProgress::Kind kind() const = 0;
@@ -43,6 +44,9 @@ public:
     // Records (or events) that have left the line.
     virtual std::uint64_t done() const = 0;
     virtual std::uint64_t total() const = 0;
+    // The longest the unit waits for the run's next frame (from the last one's end to the next
+    // one's); none: each frame stands alone.
+    virtual std::optional<std::int64_t> unitWaitsMs() const { return std::nullopt; }
     // Asked to end while what is left of the run takes msToGo on the line: true when it runs
     // on to its last frame all the same (a table download through within 10 s), false when it
     // ends now.

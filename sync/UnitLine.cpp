@@ -77,6 +77,12 @@ bool UnitLine::send(const CommandFrame& frame) {
     return write(frame, false);
 }
 
+std::optional<std::int64_t> UnitLine::leftAtMs(std::int64_t upTo) {
+    look();
+    if (upTo > m_taken) return std::nullopt;
+    return ceilMs(m_lineFreeAtUs - (m_taken - upTo) * byteUs());
+}
+
 void UnitLine::endBurst() {
     m_inBurst = 0;
     m_pauseUntilMs.reset();
@@ -86,6 +92,7 @@ void UnitLine::start(std::unique_ptr<UnitJob> job, EndHandler onEnd) {
     m_job = std::move(job);
     m_onEnd = std::move(onEnd);
     m_inFlight.clear();
+    m_lastLeftUs.reset();
     m_through = false;
     m_finishing = false;
     endBurst();
@@ -102,6 +109,19 @@ void UnitLine::drive() {
         look();
         while (!m_inFlight.empty() && m_inFlight.front().leftAtUs &&
                *m_inFlight.front().leftAtUs <= nowUs()) {
+            // A unit that waited longer for this frame has dropped the run: the frame and those
+            // after it reach a unit that no longer takes them as the run's.
+            const std::int64_t leftUs = *m_inFlight.front().leftAtUs;
+            const std::optional<std::int64_t> waits = m_job->unitWaitsMs();
+            if (waits && m_lastLeftUs && leftUs - *m_lastLeftUs > *waits * 1000) {
+                m_stoodMs = (leftUs - *m_lastLeftUs) / 1000;
+                qCWarning(lcSync).nospace()
+                    << "the line to the unit stood still for " << m_stoodMs
+                    << " ms between two frames of the run, longer than the unit waits (" << *waits
+                    << " ms): the run ends";
+                return finish(UnitJob::End::lineStood);
+            }
+            m_lastLeftUs = leftUs;
             m_job->left(m_inFlight.front().frame);
             m_inFlight.pop_front();
         }

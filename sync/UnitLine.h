@@ -40,6 +40,12 @@ public:
     // A single frame (an answer, a command, the start), handed over at once behind what the
     // line carries; true when the device queued it whole.
     bool send(const CommandFrame& frame);
+    // Bytes handed over since the line was made: right after send, the count of the frame's last
+    // byte.
+    std::int64_t handed() const { return m_handed; }
+    // When the bytes handed over up to the count upTo have left the line by the time model
+    // (monotonic ms); none while the device still holds some of them.
+    std::optional<std::int64_t> leftAtMs(std::int64_t upTo);
     // Told of every frame handed over, a run's too.
     using WrittenListener = std::function<void(const CommandFrame& frame)>;
     void setWrittenListener(WrittenListener listener) { m_written = std::move(listener); }
@@ -63,6 +69,9 @@ public:
     void setProgressListener(ProgressListener listener) {
         m_progressListener = std::move(listener);
     }
+
+    // How long the line stood still between two frames of the run that ended as lineStood.
+    std::int64_t stoodMs() const { return m_stoodMs; }
 
     // No burst is counted and no pause runs (a start, a reply taken).
     void endBurst();
@@ -105,9 +114,11 @@ private:
     // The run.
     std::unique_ptr<UnitJob> m_job;
     EndHandler m_onEnd;
-    std::deque<InFlight> m_inFlight;  // handed over, not yet left
-    bool m_through = false;           // the run has given its last frame
-    bool m_finishing = false;         // asked to end, and running to its last frame first
+    std::deque<InFlight> m_inFlight;           // handed over, not yet left
+    std::optional<std::int64_t> m_lastLeftUs;  // the run's frame that left last, when
+    std::int64_t m_stoodMs = 0;
+    bool m_through = false;    // the run has given its last frame
+    bool m_finishing = false;  // asked to end, and running to its last frame first
     JobProgress m_progress;
     ProgressListener m_progressListener;
 };

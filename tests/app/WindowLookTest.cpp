@@ -33,18 +33,27 @@ TEST(Tray, ShowsTheStateAndBringsTheHiddenWindowBack) {
     EXPECT_TRUE(tip.contains("Poslední identifikace: 07:02:15 Jiří Dvořák")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("Poslední úspěšné předání: 07:02:16 (před 3 min)"))
         << tip.toStdString();
-    // After a weekend: the date, and the age in words a reader takes in.
+    // After a weekend: the date, and the age in words a reader takes in; the last identification
+    // with its date too, in the words and in --status --json.
+    status.lastIdentificationAt = WallTime{2026, 12, 7, 7, 2, 15, 1};
+    status.lastIdentificationMs = 1'000;
     const struct {
         std::int64_t ageMs;
         const char* told;
-    } ages[] = {{89 * 60'000, "07:02:16 (před 89 min)"},
-                {(2 * 60 + 15) * 60'000, "07:02:16 (před 2 h 15 min)"},
-                {17 * 3'600'000, "7.12.2026 07:02:16 (před 17 h 0 min)"},
-                {3 * 86'400'000LL + 5'000, "7.12.2026 07:02:16 (před 3 dny)"}};
-    for (const auto& age : ages)
-        EXPECT_TRUE(Tray::toolTipFor(status, 1'000 + age.ageMs)
-                        .contains(QString("Poslední úspěšné předání: ") + age.told))
-            << age.told;
+        bool dated;
+    } ages[] = {{89 * 60'000, "07:02:16 (před 89 min)", false},
+                {(2 * 60 + 15) * 60'000, "07:02:16 (před 2 h 15 min)", false},
+                {17 * 3'600'000, "7.12.2026 07:02:16 (před 17 h 0 min)", true},
+                {3 * 86'400'000LL + 5'000, "7.12.2026 07:02:16 (před 3 dny)", true}};
+    for (const auto& age : ages) {
+        const QString tip = Tray::toolTipFor(status, 1'000 + age.ageMs);
+        EXPECT_TRUE(tip.contains(QString("Poslední úspěšné předání: ") + age.told)) << age.told;
+        const QString identification =
+            QString(age.dated ? "7.12.2026 " : "") + "07:02:15 Jiří Dvořák";
+        EXPECT_TRUE(tip.contains("Poslední identifikace: " + identification + "\n")) << age.told;
+        EXPECT_EQ(statusJson(status, "/srv/kv", "", 1'000 + age.ageMs)["lastIdentification"],
+                  identification);
+    }
     // A warning that stands is in the tooltip, the indicator's tooltip and pinned in the history.
     const QString warning = "Chyba práv souboru! Soubor c:kategorie nejde smazat!!!!";
     BridgeProbe::engine(w.form->bridge()).view().addStandingWarning(warning.toStdString());

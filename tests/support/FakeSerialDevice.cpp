@@ -6,9 +6,13 @@ namespace kv::test {
 
 void FakeSerialLine::deliverDue() {
     const std::int64_t now = clock ? clock->monotonicMs() : INT64_MAX;
-    auto due = arrivals.begin();
-    while (due != arrivals.end() && due->atMs <= now) input += (due++)->bytes;
+    const auto due = std::find_if(arrivals.begin(), arrivals.end(),
+                                  [now](const Arrival& a) { return a.atMs > now; });
+    // Taken off the list first: a unit asked whether it sends may add to it.
+    const std::vector<Arrival> delivered(arrivals.begin(), due);
     arrivals.erase(arrivals.begin(), due);
+    for (const Arrival& a : delivered)
+        if (!a.sent || a.sent()) input += a.bytes;
 }
 
 void FakeSerialLine::advance() {

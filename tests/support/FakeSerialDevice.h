@@ -19,9 +19,12 @@ struct FakeSerialLine {
     std::string input;
     // Bytes from the unit that arrive later: at the given FakeClock monotonic instant they move
     // into `input`.  Keep them in ascending order of time.
+    // `sent`, when given, is asked at the arrival's time: false drops it (a unit that decides
+    // then whether to send).
     struct Arrival {
         std::int64_t atMs;
         std::string bytes;
+        std::function<bool()> sent = nullptr;
     };
     std::vector<Arrival> arrivals;
     // Everything that has gone out on the line to the unit, in order, across all opens.

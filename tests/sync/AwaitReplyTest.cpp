@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "link/Cp1250.h"
 #include "link/Errors.h"
 #include "support/EngineHarness.h"
 
@@ -101,7 +102,7 @@ TEST(AwaitReply, AFailedRequestEndsTheWaitAtOnceAndTheNextGoesOut) {
 // not disprove an error status or a reply without a verdict, nor a line that took no frame: they
 // stand until an identification gets a verdict (the line's, until the unit took a download).
 TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
-    enum Fault { status404, status500, htmlPage, timeout, unreachable, lineStall };
+    enum Fault { status404, status500, htmlPage, timeout, unreachable, broken, lineStall };
     const std::string page =
         "<!DOCTYPE html>\n<html><body>P\xF8ihl\xE1\x9A"
         "en\xED</body></html>\n";
@@ -124,6 +125,8 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
         {unreachable, "Server nedostupný: spojení odmítnuto", 1, FaultOf::connection, page, false},
         {unreachable, "Server nedostupný: spojení odmítnuto", 1, FaultOf::connection, pollAnswer,
          true},
+        {broken, "Spojení se serverem přerušeno: spojení resetováno", 1, FaultOf::connection,
+         pollAnswer, true},
         {lineStall,
          "Tabulky nepřeneseny: linka k RJ nepřijala rámec, přenos přerušen po 0 záznamech.", 0,
          FaultOf::line, pollAnswer, false},
@@ -137,6 +140,7 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
         if (row.fault == htmlPage) h.http.complete(page);
         if (row.fault == timeout) h.ticks(300);
         if (row.fault == unreachable) h.http.fail("spojení odmítnuto");
+        if (row.fault == broken) h.http.fail("spojení resetováno", false, true);
         if (row.fault == lineStall) {
             h.line->stallAt = 19 + 7;
             h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
@@ -145,6 +149,14 @@ TEST(AwaitReply, FailureCausesNameThePartAtFaultAndWhatEndsThem) {
         }
         h.tick();
         EXPECT_EQ(statusLine(h.engine->status()), "Porucha: " + row.cause);
+        // A server that broke the connection is there: no word of a wrong address.
+        if (row.fault == unreachable || row.fault == broken) {
+            EXPECT_EQ(
+                h.fields.text(Field::stavprac),
+                cp1250(row.fault == broken ? "Spojení přerušeno!" : "Doch.server nedostupný!"));
+            EXPECT_EQ(h.fields.text(Field::stavdatum) == cp1250("Špatná adresa?"),
+                      row.fault == unreachable);
+        }
         EXPECT_EQ(h.engine->status().failed, row.failed);
         EXPECT_EQ(h.engine->status().faultOf, row.of);
         EXPECT_EQ(h.engine->pollServer(), row.of == FaultOf::connection);

@@ -239,6 +239,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
         EXPECT_EQ(outcome.state, State::failed);
         EXPECT_EQ(outcome.cause.substr(0, row.cause.size()), row.cause) << outcome.cause;
         EXPECT_EQ(outcome.localFault, row.file == full) << "the disk's fault, not the server's";
+        if (row.requests == 0) EXPECT_FALSE(outcome.connectionBroke) << "no server was reached";
         EXPECT_LE(outcome.bytes, cap);
         EXPECT_FALSE(http.outcome().complete());
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(row.file)));
@@ -257,6 +258,7 @@ TEST_F(QtHttpControlTest, FailureEndsAtOnceWithItsCauseAndLeavesNoFile) {
             http.getDoc(server->baseUrl() + "kvsync.php?prikaz=2&indexza=7", file, Repeat::never));
         ASSERT_TRUE(waitEnded());
         EXPECT_EQ(http.outcome().cause, "server ukončil spojení bez odpovědi");
+        EXPECT_TRUE(http.outcome().connectionBroke) << "the server was there";
         ASSERT_EQ(server->heads().size(), 1u);
         EXPECT_TRUE(server->heads()[0].startsWith(
             server == &dropping ? "GET /kvsync.php?prikaz=2&indexza=7 HTTP/1.1\r\n" : "GET "))

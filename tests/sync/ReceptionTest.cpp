@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include "link/Errors.h"
@@ -11,6 +14,23 @@
 
 namespace kv::test {
 namespace {
+
+// The unit sends 'Z' and the frame's 16 bytes at 2400 baud from atMs; when given, sent decides at
+// the marker's time whether it sends the frame at all.
+void unitSendsAtLineSpeed(EngineHarness& h, const CommandFrame& frame, std::int64_t atMs,
+                          std::function<bool()> sent = nullptr) {
+    const std::string bytes = "Z" + frameText(frame);
+    const auto decided = std::make_shared<bool>(true);
+    auto& arrivals = h.line->arrivals;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        FakeSerialLine::Arrival a{atMs + std::int64_t(i) * 25 / 6, bytes.substr(i, 1)};
+        if (sent && i == 0) a.sent = [decided, sent] { return *decided = sent(); };
+        if (sent && i > 0) a.sent = [decided] { return *decided; };
+        const auto at = std::upper_bound(arrivals.begin(), arrivals.end(), a.atMs,
+                                         [](std::int64_t t, const auto& b) { return t < b.atMs; });
+        arrivals.insert(at, std::move(a));
+    }
+}
 
 TEST(Reception, FrameIsReadTwoTicksAfterItsMarkerAndNoiseIsDropped) {
     EngineHarness h;
@@ -294,6 +314,107 @@ TEST(Reception, ALaterCopyGetsTheVerdictGivenWithoutASecondRequest) {
             std::count(notes.begin(), notes.end(), "Odpovědi zopakované bez nového požadavku: 1"),
             1);
     }
+}
+
+// The unit sends a copy when it has heard no answer within its own time.  A copy begun while
+// the answer was still on the line crossed it: it is the unit's repeat, neither forwarded nor
+// answered (its answer would reach the unit waiting for the next identification).  A copy begun
+// after the answer had left is the unit not having heard it: answered again, without a request.
+TEST(Reception, ACopyBegunBeforeTheAnswerLeftIsDroppedALaterOneAnsweredAgain) {
+    const struct {
+        const char* what;
+        std::int64_t markerMs;  // from the moment the answer has left
+        bool replayed;
+    } rows[] = {{"marker before the answer has left", -10, false}, {"marker after", 10, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EngineHarness h;
+        h.line->bytesPerSecond = 240;
+        request(h, kEvent);
+        // The answer goes out at the next tick and has left 19 bytes later.
+        unitSendsAtLineSpeed(h, kEvent, h.clock.monotonicMs() + 80 + row.markerMs);
+        reply(h, "Doch\xE1zka zaps\xE1na do datab\xE1ze\n---OK---\nJan Nov\xE1k\n");
+        h.ticks(5);
+        EXPECT_EQ(h.http.calls().size(), 1u);
+        EXPECT_EQ(h.sentCodes().size(), row.replayed ? 2u : 1u);
+        EXPECT_EQ(h.engine->status().replayed, row.replayed ? 1u : 0u);
+    }
+}
+
+// Identifications one after another, the server answering each near the unit's time for an
+// answer and the bytes at 2400 baud both ways: each is recorded once, and the unit hears no
+// answer but the one to what it sent.
+TEST(Reception, CopiesAroundTheUnitsTimeGiveNoWrongAnswerAndNoSecondRecord) {
+    constexpr int kIdentifications = 200;
+    constexpr std::int64_t kUnitWaitsMs = 5'000;
+    EngineHarness h;
+    h.line->bytesPerSecond = 240;
+    int awaiting = 0, next = 1, answered = 0, wrong = 0, stray = 0, copies = 0;
+    std::int64_t answeredAtMs = 0, scheduledAfterMs = 0;
+    std::size_t heard = 0;
+    const auto nameOf = [](int k) { return "Prac " + std::to_string(k) + " "; };
+    // The unit hears the frames that have left the line by now: an answer is taken as the one
+    // to the identification it waits for.
+    const auto hear = [&] {
+        const auto& out = h.line->framesOutAtMs;
+        for (; heard < out.size() && out[heard] <= h.clock.monotonicMs(); ++heard) {
+            const std::string f = h.line->written.substr(heard * 19 + 3, 16);
+            if (f[0] != 6) continue;
+            if (awaiting == 0) {
+                ++stray;
+                continue;
+            }
+            wrong += f.compare(1, nameOf(awaiting).size(), nameOf(awaiting)) != 0;
+            ++answered;
+            awaiting = 0;
+            answeredAtMs = out[heard];
+        }
+    };
+    // Sent at atMs, and the same bytes again every 5 s while no answer was heard.
+    const auto send = [&](int k, std::int64_t atMs) {
+        CommandFrame f = kEvent;
+        event::setIndex(f, std::uint16_t(k));
+        unitSendsAtLineSpeed(h, f, atMs, [&, k] { return hear(), awaiting = k, true; });
+        for (int copy = 1; copy <= 6; ++copy)
+            unitSendsAtLineSpeed(h, f, atMs + copy * kUnitWaitsMs, [&, k] {
+                hear();
+                return awaiting == k && ++copies;
+            });
+    };
+    std::map<int, int> records;
+    std::size_t requests = 0;
+    int replyFor = 0;
+    std::int64_t replyAtMs = 0;
+    send(next++, h.clock.monotonicMs() + 100);
+    for (int t = 0; t < kIdentifications * 150 && answered < kIdentifications; ++t) {
+        h.tick();
+        hear();
+        if (h.http.calls().size() > requests) {
+            requests = h.http.calls().size();
+            const std::string& url = h.http.calls().back().url;
+            replyFor = std::stoi(url.substr(url.find("indexza=") + 8));
+            ++records[replyFor];
+            // From 4.5 to 5.2 s after the request, which leaves 0.2 to 0.3 s after the marker.
+            replyAtMs = h.clock.monotonicMs() + 4'500 + (replyFor * 37) % 700;
+        }
+        if (replyFor && h.clock.monotonicMs() >= replyAtMs) {
+            h.http.complete("Doch\xE1zka zaps\xE1na\n---OK---\n" + nameOf(replyFor) + "\n");
+            replyFor = 0;
+        }
+        if (!awaiting && answeredAtMs != scheduledAfterMs && next <= kIdentifications) {
+            scheduledAfterMs = answeredAtMs;
+            send(next++, answeredAtMs + 300);
+        }
+    }
+    h.ticks(150);  // the unit's last copies, and any late answer
+    hear();
+    int duplicates = 0;
+    for (const auto& [k, n] : records) duplicates += n - 1;
+    EXPECT_EQ(answered, kIdentifications);
+    EXPECT_EQ(records.size(), std::size_t(kIdentifications));
+    EXPECT_EQ(wrong + stray, 0) << wrong << " wrong, " << stray << " while none was awaited";
+    EXPECT_EQ(duplicates, 0);
+    EXPECT_GT(copies, kIdentifications / 4) << "the server's pace makes the unit send copies";
 }
 
 TEST(Reception, WhileARequestIsOutstandingOnlyFramesNeedingNoRequestAreActedOn) {

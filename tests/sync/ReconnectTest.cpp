@@ -7,6 +7,7 @@
 
 #include "link/Cp1250.h"
 #include "link/PortErrorText.h"
+#include "link/PortProbe.h"
 #include "support/EngineHarness.h"
 
 namespace kv::test {
@@ -78,6 +79,24 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     const int opens = h.line->opens;
     EXPECT_FALSE(h.engine->reopenPort());
     EXPECT_EQ(h.line->opens, opens);
+}
+
+// A pseudo-terminal named by its number does not come back once lost: the port has ended, and
+// the operator is asked for another one in Porty?.
+TEST(Reconnect, ALostBarePseudoTerminalHasEndedAndAnotherPortIsAskedFor) {
+    if (!endsForGoodWhenLost("/dev/pts/77")) GTEST_SKIP() << "no pseudo-terminals here";
+    qputenv("KVBRIDGE_COM1", "/dev/pts/77");
+    struct Unset {
+        ~Unset() { qunsetenv("KVBRIDGE_COM1"); }
+    } unset;
+    EngineHarness h;
+    QObject::connect(h.com.get(), &TQCCom32::deviceLost, [&h] { h.engine->portLost(); });
+    ASSERT_TRUE(h.engine->startCommunication(1, 0));
+    h.line->lostCause = "Input/output error";
+    h.tick();
+    ASSERT_EQ(h.engine->status().state, CommState::portLost);
+    EXPECT_EQ(h.engine->status().cause,
+              "Port COM1 ztracen: virtuální port skončil, zvolte jiný port v Porty? (/dev/pts/77)");
 }
 
 // The port lost while the server answered: the field keeps the port's words, the history says

@@ -123,6 +123,34 @@ TEST(TableDownload, LeavesAtTheLinesPaceAndIsToldSentWhenItsClosingFrameHasLeft)
     }
 }
 
+// The unit waits 3 s for a download's next frame: a line that stood still longer and then moved
+// on carried tables the unit had dropped, which are not told sent and are announced again.
+TEST(TableDownload, ALineThatStoodLongerThanTheUnitWaitsIsNotToldSent) {
+    for (const int standTicks : {20, 42}) {
+        SCOPED_TRACE(standTicks);
+        const bool whole = standTicks == 20;
+        EngineHarness h;
+        h.line->bytesPerSecond = 240;
+        h.line->systemRoom = 19;
+        std::vector<std::string> history;
+        h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+        request(h, frameOf({1}));
+        h.line->stallAt = 19 * 3;  // the opening frame and two records, then the line stands
+        h.http.complete(records(10));
+        h.ticks(standTicks);
+        h.line->stallAt = -1;
+        h.untilRunEnds();
+        EXPECT_EQ(std::filesystem::exists(TableDownload::markFile(h.workDir)), !whole);
+        EXPECT_EQ(history.back().rfind(whole ? "Tabulky odeslány"
+                                             : "Stahování tabulek přerušeno – "
+                                               "linka k RJ stála 4,0 s (",
+                                       0),
+                  0u)
+            << history.back();
+        EXPECT_EQ(h.ticksUntilTablesAnnounced(2).has_value(), !whole);
+    }
+}
+
 // Stop mid-download: nothing is handed over after it; what was (the frame on the line and at
 // most the next) goes out whole, and the tables are announced again at the next start.
 TEST(TableDownload, StopMidRunHandsOverNothingAfterTheFrameOnTheLine) {
