@@ -39,11 +39,6 @@ bool calendarDate(const WallTime& t) {
                           day{static_cast<unsigned>(t.day)}}
         .ok();
 }
-
-bool isIdentification(std::uint8_t code) {
-    return code == static_cast<std::uint8_t>(FromUnit::event) ||
-           code == static_cast<std::uint8_t>(FromUnit::cardEvent);
-}
 }  // namespace
 
 void Engine::noteLaterIdentification(const CommandFrame& f) {
@@ -86,35 +81,14 @@ bool Engine::answerOverdue() {
     return true;
 }
 
-bool Engine::unitRepeat(const CommandFrame& f) {
-    // The unit sends an identification again when it hears no answer within its own time, so
-    // a held-up bridge finds several copies of it queued, and the later ones are no new
-    // identifications: forwarded, they would be recorded again and their answers would go out
-    // while the unit waits for the next one.  The unit sent a copy before it could hear the
-    // answer when the copy's first byte came before the answer had left the line, however much
-    // of it came after.  A copy begun later is the unit not having heard the answer.
-    if (!m_forwarded || !isIdentification(f.code()) || f != m_forwarded->frame) return false;
-    const std::uint64_t marker = m_reception.reader().taken() - (1 + f.bytes.size());
-    if (m_forwarded->settledAt && marker >= *m_forwarded->settledAt) return false;
-    ++m_forwarded->repeats;
-    qCInfo(lcSync).noquote().nospace()
-        << "the unit's repeat " << m_forwarded->repeats
-        << " of the identification already forwarded, not forwarded again: " << describeFromUnit(f);
-    return true;
-}
-
 bool Engine::replayAnswer(const CommandFrame& f) {
-    if (!isIdentification(f.code())) return false;
-    // Another identification ends what may be replayed: the unit has moved on.
-    if (m_answered &&
-        (f != m_answered->frame || m_clock.monotonicMs() - m_answered->atMs > kReplayWindowMs))
-        m_answered.reset();
-    if (!m_answered) return false;
+    const UnitCopies::Verdict* given = m_copies.replayFor(f);
+    if (!given) return false;
     // The server has recorded it: asked again it would record it twice.  The unit, which did
     // not hear the answer (the port lost at the reply, Stop, a damaged frame), gets it again.
     m_view.change([](BridgeStatus& s) { ++s.replayed; });
-    const std::string name = fromCp1250(m_answered->shown).toStdString();
-    m_view.show(Field::stavprac, m_answered->shown, m_answered->ok ? Tone::normal : Tone::failure);
+    const std::string name = fromCp1250(given->shown).toStdString();
+    m_view.show(Field::stavprac, given->shown, given->ok ? Tone::normal : Tone::failure);
     const std::string waiting = identificationWaiting(f);
     qCInfo(lcSync).noquote().nospace()
         << "the unit sent again an identification already given its verdict, answered again "
@@ -123,49 +97,18 @@ bool Engine::replayAnswer(const CommandFrame& f) {
         << (waiting.empty() ? "" : " | not sent, another identification waits: ")
         << QString::fromStdString(waiting);
     const auto& bytes = f.bytes;
-    m_view.note(name + (m_answered->ok ? " – odpověď do RJ zopakována" : " – odmítnutí zopakováno"),
+    m_view.note(name + (given->ok ? " – odpověď do RJ zopakována" : " – odmítnutí zopakováno"),
                 Tone::normal, "replay\n" + std::string(bytes.begin(), bytes.end()));
-    if (m_answered->ok && waiting.empty()) {
-        m_frame = m_answered->answer;
-        if (zobraz()) answerOnItsWay(f);
+    if (given->ok && waiting.empty()) {
+        m_frame = given->answer;
+        if (zobraz()) m_copies.answerOnItsWay(f);
     }
     return true;
 }
 
 void Engine::countIdentification(const CommandFrame& f) {
-    // A copy forwarded again, after its answer went out unheard, is the same identification.
-    if (f == m_lastIdentification) return;
-    m_lastIdentification = f;
+    if (!m_copies.firstRead(f)) return;
     m_view.change([](BridgeStatus& s) { ++s.identifications; });
-}
-
-void Engine::eventSettled() {
-    if (m_forwarded && !m_forwarded->answerEndsAt)
-        m_forwarded->settledAt = m_reception.reader().received();
-}
-
-void Engine::answerOnItsWay(const CommandFrame& identification) {
-    if (!m_forwarded || m_forwarded->frame != identification) return;
-    m_forwarded->settledAt.reset();
-    m_forwarded->answerEndsAt = m_line.handed();
-    m_forwarded->answerSentMs = m_clock.monotonicMs();
-    answerLeft();
-}
-
-void Engine::answerLeft() {
-    if (!m_forwarded || !m_forwarded->answerEndsAt) return;
-    const std::int64_t now = m_clock.monotonicMs();
-    const std::optional<std::int64_t> left = m_line.leftAtMs(*m_forwarded->answerEndsAt);
-    // An answer the device still holds after the line's stall time, or that a closed port holds,
-    // may never leave: the cut falls then, as for a request without an answer.
-    const std::int64_t givenUpMs = m_forwarded->answerSentMs + UnitLine::kStallMs;
-    if (left ? *left > now : m_com.Opened() && now < givenUpMs) {
-        m_forwarded->answerLookMs = left ? *left : givenUpMs;
-        return;
-    }
-    if (m_com.InCount() > 0) m_reception.collect();
-    m_forwarded->settledAt = m_reception.reader().received();
-    m_forwarded->answerEndsAt.reset();
 }
 
 bool Engine::possibleEvent(const WallTime& when) {
@@ -227,7 +170,7 @@ bool Engine::pollServer() {
 }
 
 void Engine::readFrame() {
-    answerLeft();
+    m_copies.look();
     if (!m_reception.readDue()) return;
     switch (m_reception.read(m_frame)) {
         case Reception::Read::later:
@@ -240,7 +183,7 @@ void Engine::readFrame() {
     }
     m_watch.heard();
     qCDebug(lcSync) << "received" << hexDump(m_frame.bytes).c_str();
-    if (unitRepeat(m_frame) || replayAnswer(m_frame)) return;
+    if (m_copies.inFlight(m_frame) || replayAnswer(m_frame)) return;
     if (m_exchange.kind() != RequestKind::none) {
         // One request at a time: a frame that needs another stays unanswered.  Statistics and
         // chip numbers need none and are shown at once.
@@ -264,14 +207,13 @@ std::optional<std::int64_t> Engine::wakeDueMs() const {
     if (m_line.running()) return m_line.dueMs();
     std::optional<std::int64_t> due;
     if (!communicationStopped()) due = m_reception.wakeAt();
-    if (m_forwarded && m_forwarded->answerEndsAt)
-        due = std::min(due.value_or(m_forwarded->answerLookMs), m_forwarded->answerLookMs);
+    if (const auto look = m_copies.lookDueMs()) due = std::min(due.value_or(*look), *look);
     return due;
 }
 
 void Engine::wake() {
     if (m_line.running()) return m_line.drive();
-    answerLeft();
+    m_copies.look();
     if (m_reception.readDue() && !communicationStopped()) readFrame();
 }
 

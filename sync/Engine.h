@@ -22,6 +22,7 @@
 #include "sync/ServerHealth.h"
 #include "sync/TableSignalling.h"
 #include "sync/TerminalConfig.h"
+#include "sync/UnitCopies.h"
 #include "sync/UnitJob.h"
 #include "sync/UnitLine.h"
 #include "sync/UnitWatch.h"
@@ -155,9 +156,6 @@ public:
     const BridgeStatus& status() const { return m_view.status(); }
     const Display& display() const { return m_view.display(); }
 
-    // How long the unit may still be repeating an identification whose answer it did not hear.
-    static constexpr std::int64_t kReplayWindowMs = 600'000;
-
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purgeInput() { m_reception.purge(); }
@@ -189,25 +187,14 @@ private:
     bool possibleEvent(const WallTime& when);
     // An identification read while the answer to another one is awaited.
     void noteLaterIdentification(const CommandFrame& frame);
-    // A copy of the identification last forwarded whose marker came before its answer had left
-    // the line: logged with its count, and true (neither forwarded nor answered).
-    bool unitRepeat(const CommandFrame& frame);
+    // Counted once, its copies not.
     void countIdentification(const CommandFrame& frame);
-    // A later copy of the identification last given a verdict, with no other identification
-    // from the unit since and within kReplayWindowMs: the unit did not hear the answer.  It is
-    // answered again as before, without a second request (counted in the status), and true.
+    // A later copy of the identification last given a verdict (UnitCopies::replayFor): the unit
+    // did not hear the answer.  It is answered again as before, without a second request
+    // (counted in the status), and true.
     bool replayAnswer(const CommandFrame& frame);
     // An identification other than besides waits in what the reader holds: its hex, else empty.
     std::string identificationWaiting(const CommandFrame& besides);
-    // The request of the identification last forwarded is done with: without an answer on its
-    // way, what the reader has received up to now came before the end.
-    void eventSettled();
-    // The answer to the identification has been handed to the line (a verdict or its replay):
-    // the unit's copies count as repeats until it has left.
-    void answerOnItsWay(const CommandFrame& identification);
-    // Once the answer has left the line by its time model: what the reader has received up to
-    // then came before the unit could have heard it.
-    void answerLeft();
     // The outstanding request is over, whatever became of it.
     void endRequest();
     // The unit has sent another identification since the event request, or is sending one: the
@@ -256,31 +243,7 @@ private:
     std::uint16_t m_idleTicks = 0;
     TableSignalling m_tables{m_clock, m_view};
     ServerHealth m_health{m_clock, m_view};
-    // The identification last forwarded, and how far the reader had received when its answer
-    // had left the line, or, when none went out, when its request was done with (none before);
-    // the unit's copies whose marker came before that are its repeats.
-    struct Forwarded {
-        CommandFrame frame;
-        std::optional<std::uint64_t> settledAt;
-        std::uint32_t repeats = 0;
-        // The answer on its way: its last byte's count on the line, when it was handed over and
-        // when to look again whether it has left.
-        std::optional<std::int64_t> answerEndsAt;
-        std::int64_t answerSentMs = 0;
-        std::int64_t answerLookMs = 0;
-    };
-    std::optional<Forwarded> m_forwarded;
-    // The last verdict the server gave an identification, kept for the unit's later copies of
-    // it; none once another identification has come.
-    struct Answered {
-        CommandFrame frame;   // the identification
-        CommandFrame answer;  // FrameCode 6 as it went out (accepted only)
-        Bytes shown;          // the server's text after the marker
-        bool ok = false;
-        std::int64_t atMs = 0;
-    };
-    std::optional<Answered> m_answered;
-    CommandFrame m_lastIdentification;             // the identification last read, repeats included
+    UnitCopies m_copies{m_com, m_clock, m_reception, m_line};
     std::optional<CommandFrame> m_heldImpossible;  // held back once for its impossible date
     std::string m_skippedWarning;                  // in the status's warnings while it stands
     bool m_startedOnce = false;  // a Start has opened the port: single commands go after Stop

@@ -340,10 +340,11 @@ void Engine::answerEvent() {
     const bool overdue = ok && answerOverdue();
     // The verdict stands for the unit's later copies of this identification, unless another
     // has come meanwhile.
-    m_answered.reset();
-    if (!overdue && !m_carried.later)
-        m_answered = Answered{m_carried.event, f, text, ok, m_clock.monotonicMs()};
-    if (ok && !overdue && !portGone && zobraz()) answerOnItsWay(m_carried.event);
+    m_copies.keepVerdict(overdue || m_carried.later
+                             ? std::nullopt
+                             : std::optional(UnitCopies::Verdict{m_carried.event, f, text, ok,
+                                                                 m_clock.monotonicMs()}));
+    if (ok && !overdue && !portGone && zobraz()) m_copies.answerOnItsWay(m_carried.event);
 }
 
 void Engine::replyWithoutVerdict(std::optional<std::uint64_t> shortSize) {

@@ -41,10 +41,7 @@ bool Engine::issueRequest(const Bytes& url, RequestKind kind) {
     m_carried.event = m_frame;
     m_carried.later.reset();
     m_carried.identification = kind == RequestKind::event ? identificationOf(m_frame) : "";
-    if (kind == RequestKind::event) {
-        m_forwarded = Forwarded{};
-        m_forwarded->frame = m_frame;
-    }
+    if (kind == RequestKind::event) m_copies.forwarded(m_frame);
     m_view.change([&](BridgeStatus& s) {
         s.requestUnderWay = true;
         if (kind == RequestKind::event) ++s.eventRequests;
@@ -107,7 +104,7 @@ void Engine::serverUnreachable(const std::string& cause) {
 }
 
 void Engine::endRequest() {
-    if (m_exchange.kind() == RequestKind::event) eventSettled();
+    if (m_exchange.kind() == RequestKind::event) m_copies.settled();
     m_exchange.end();
     m_view.change([](BridgeStatus& s) { s.requestUnderWay = false; });
 }
