@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t nameRequested = (flags & 0x02) ? 1 : 0;
     test::EngineProbe::setNameRequested(*e.engine, nameRequested);
     test::EngineProbe::frame(*e.engine)[13] = nameRequested;
-    if (!e.engine->issueRequest("http://127.0.0.1/kvsync.php?prikaz=1", kind)) return 0;
+    if (!test::EngineProbe::issueRequest(*e.engine, "http://127.0.0.1/kvsync.php?prikaz=1", kind))
+        return 0;
     e.tick();  // the request is under way
     const int status = kStatuses[(flags >> 4) & 7];
     const bool succeeded = !(flags & 0x80) && status >= 200 && status < 300;

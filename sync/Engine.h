@@ -60,35 +60,12 @@ public:
     // One 100 ms tick: every step in its fixed order.
     void tick();
 
-    // The steps of the tick that are the engine's own, in order (the reception's are between
-    // them): the idle count and the poll, the read frame dispatched.
-    void countIdle();
-    void periodicStep();
-    // The frame under way is read once the settle ticks are over; a frame not yet whole is
-    // looked at again as its input arrives, or when the line has been quiet or its time is up.
-    void readFrame();
-    void dispatch();
     // Input from the unit has arrived: a frame waited for is read on.
     void inputArrived();
     // When a run's next frame or a frame under way is due between ticks (monotonic ms), and
     // what is done then.
     std::optional<std::int64_t> wakeDueMs() const;
     void wake();
-    // Web requests.
-    void awaitReply();
-    // Replies and the tables-changed signalling.
-    void processReply();
-    void triggerFileCheck();
-
-    // Hands m_frame to the line, which shows its code in statpc; false when the port did not
-    // take it.
-    bool zobraz();
-    // FrameCode, time stamp, send; false when the line did not take it whole.
-    bool sendWithTime(ToUnit frameCode);
-
-    // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
-    bool issueRequest(const Bytes& url, RequestKind kind);
-    RequestSettings requestSettings() const;
 
     // Operations, asked for by the bridge on behalf of the window or a run without one.
     //
@@ -156,12 +133,34 @@ public:
     const BridgeStatus& status() const { return m_view.status(); }
     const Display& display() const { return m_view.display(); }
 
+private:
+    friend struct test::EngineProbe;  // tests set up states that take long to reach
+
+    // The steps of the tick that are the engine's own, in order (the reception's are between
+    // them): the idle count and the poll, the read frame dispatched, the reply awaited and
+    // processed, the trigger files looked at.
+    void countIdle();
+    void periodicStep();
+    // The frame under way is read once the settle ticks are over; a frame not yet whole is
+    // looked at again as its input arrives, or when the line has been quiet or its time is up.
+    void readFrame();
+    void dispatch();
+    void awaitReply();
+    void processReply();
+    void triggerFileCheck();
+
+    // Hands m_frame to the line, which shows its code in statpc; false when the port did not
+    // take it.
+    bool zobraz();
+    // FrameCode, time stamp, send; false when the line did not take it whole.
+    bool sendWithTime(ToUnit frameCode);
+
+    // Starts a web request; false (and nothing issued) when the HTTP layer refuses it.
+    bool issueRequest(const Bytes& url, RequestKind kind);
+    RequestSettings requestSettings() const;
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purgeInput() { m_reception.purge(); }
-
-private:
-    friend struct test::EngineProbe;  // tests set up states that take long to reach
 
     // A line about the identification of the request under way: its repeats are one event.
     void noteIdentification(const std::string& text, Tone tone);

@@ -24,6 +24,16 @@ struct EngineProbe {
     static void setCommState(Engine& engine, CommState state, const std::string& cause = {}) {
         engine.m_view.setState(state, cause);
     }
+    // Single steps of the tick, for what happens between them (input arriving mid-tick).
+    static void countIdle(Engine& engine) { engine.countIdle(); }
+    static void periodicStep(Engine& engine) { engine.periodicStep(); }
+    static void awaitReply(Engine& engine) { engine.awaitReply(); }
+    static void processReply(Engine& engine) { engine.processReply(); }
+    static void purgeInput(Engine& engine) { engine.purgeInput(); }
+    static bool issueRequest(Engine& engine, const Bytes& url, RequestKind kind) {
+        return engine.issueRequest(url, kind);
+    }
+    static std::uint16_t companyId(const Engine& engine) { return engine.m_companyId; }
     // A field as an earlier step would have left it.
     static void show(Engine& engine, Field field, std::string_view cp1250) {
         engine.m_view.show(field, cp1250);

@@ -120,7 +120,7 @@ TEST(Load, TwoHundredThousandRecordsReachTheUnitWithFlatMemory) {
     // reports.
     p.com->setBaud(std::numeric_limits<int>::max());
     p.replyArrived(RequestKind::tables);
-    p.engine->processReply();
+    EngineProbe::processReply(*p.engine);
     while (p.engine->jobRunning()) {
         QCoreApplication::processEvents();
         p.engine->wake();
@@ -153,7 +153,7 @@ TEST(Load, AHundredMegabyteLineIsReadWithFlatMemory) {
     const long before = statusKb("VmRSS");
     std::ofstream("/proc/self/clear_refs") << "5";
     p.replyArrived(RequestKind::event);
-    p.engine->processReply();
+    EngineProbe::processReply(*p.engine);
     const long peak = statusKb("VmHWM");
     if (!kSanitized) {
         EXPECT_LT(peak - before, 10 * 1024) << "kB";

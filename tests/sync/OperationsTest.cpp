@@ -18,15 +18,15 @@ TEST(Operations, RecalculationIsRefusedWhileARequestIsOutstandingAndStartResetsI
     // No port chosen: refused, and the running communication with its request goes on.
     EXPECT_FALSE(h.engine->startCommunication(0, 12));
     EXPECT_TRUE(h.engine->status().requestUnderWay);
-    EXPECT_EQ(h.engine->requestSettings().companyId, 0);
+    EXPECT_EQ(EngineProbe::companyId(*h.engine), 0);
     EXPECT_EQ(h.engine->status().state, CommState::running);
     EXPECT_TRUE(h.com->Opened());
     // A start on a port resets the request and takes the company over, unless none is given.
     EXPECT_TRUE(h.engine->startCommunication(1, 12));
     EXPECT_FALSE(h.engine->status().requestUnderWay);
-    EXPECT_EQ(h.engine->requestSettings().companyId, 12);
+    EXPECT_EQ(EngineProbe::companyId(*h.engine), 12);
     EXPECT_TRUE(h.engine->startCommunication(1, std::nullopt));
-    EXPECT_EQ(h.engine->requestSettings().companyId, 12) << "no company id given: the last stays";
+    EXPECT_EQ(EngineProbe::companyId(*h.engine), 12) << "no company id given: the last stays";
     // Stopped: the recalculation needs no unit; the server step takes its reply.
     h.engine->stopCommunication();
     ASSERT_EQ(h.engine->recalculate(), OperationResult::done);

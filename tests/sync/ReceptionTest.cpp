@@ -153,7 +153,7 @@ TEST(Reception, PurgeDiscardsBytesKeptBehindAFrame) {
     h.unitSends(frameOf({8}));
     h.ticks(3);
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
-    h.engine->purgeInput();
+    EngineProbe::purgeInput(*h.engine);
     h.ticks(6);
     EXPECT_EQ(h.fields.text(Field::statrj), "9");
 }
@@ -185,8 +185,8 @@ TEST(Reception, InputPurgedAfterAReplyIsLoggedWithItsBytes) {
     request(h, frameOf({1}));
     h.unitSends(kEvent);
     h.http.complete("1|000000000001|0800|1|0\n-------\n");
-    h.engine->awaitReply();
-    h.engine->processReply();
+    EngineProbe::awaitReply(*h.engine);
+    EngineProbe::processReply(*h.engine);
     h.untilRunEnds();
     qInstallMessageHandler(before);
     EXPECT_TRUE(h.line->input.empty());
@@ -566,9 +566,9 @@ TEST(PeriodicPoll, GoesOutOnThe2661stIdleTickWithTheTimeWhenAsked) {
 TEST(PeriodicPoll, SkippedWhenBytesArriveDuringTheTick) {
     EngineHarness h;
     h.setIdleTicks(2660);
-    h.engine->countIdle();
+    EngineProbe::countIdle(*h.engine);
     h.line->input = "x";
-    h.engine->periodicStep();
+    EngineProbe::periodicStep(*h.engine);
     EXPECT_TRUE(h.http.calls().empty());
     h.line->input.clear();
     h.ticks(2660);

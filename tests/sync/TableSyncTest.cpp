@@ -133,7 +133,8 @@ TEST(TableDownload, ALineThatStoodLongerThanTheUnitWaitsIsNotToldSent) {
         h.line->bytesPerSecond = 240;
         h.line->systemRoom = 19;
         std::vector<std::string> history;
-        h.engine->view().setHistoryListener([&](const HistoryEntry& e) { history.push_back(e.text); });
+        h.engine->view().setHistoryListener(
+            [&](const HistoryEntry& e) { history.push_back(e.text); });
         request(h, frameOf({1}));
         h.line->stallAt = 19 * 3;  // the opening frame and two records, then the line stands
         h.http.complete(records(10));
@@ -238,9 +239,9 @@ TEST(TableBackOff, AReplyThatCannotBeConvertedIsAFailedDownload) {
     EngineHarness h;
     request(h, frameOf({1}));
     h.http.complete("1|000000000001|0800|1|0\n-------\n1|2|3|4|5\n");
-    h.engine->awaitReply();
+    EngineProbe::awaitReply(*h.engine);
     std::filesystem::create_directory(h.workDir / "get.tmp");  // get.tmp cannot be written
-    EXPECT_THROW(h.engine->processReply(), HandlerError);
+    EXPECT_THROW(EngineProbe::processReply(*h.engine), HandlerError);
     EXPECT_EQ(h.engine->status().tableFailures, 1u);
     EXPECT_EQ(h.sentCodes(), std::vector<int>{});
     EXPECT_TRUE(h.ticksUntilTablesAnnounced(400)) << "announced again after the back-off";
