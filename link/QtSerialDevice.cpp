@@ -116,9 +116,8 @@ public:
 
     int bytesWaiting() override {
         if (!m_port.isOpen()) return 0;
-        // Takes in what the OS holds even when no event loop has run since it arrived.
-        m_port.waitForReadyRead(0);
-        m_port.clearError();
+        // Only what the port has taken in on its input notice: a look that fetched input itself
+        // would turn the event loop from inside the engine's step and hand it notices there.
         return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
     }
 

@@ -30,7 +30,7 @@ public:
     // lines (a pseudo-terminal) is not a failure.
     virtual void applyLineSettings(int baud, Handshake handshake) = 0;
     virtual bool isOpen() const = 0;
-    // Bytes waiting in the input queue; 0 when the query fails.
+    // Bytes waiting in the input queue (taken in on the event loop); 0 when the query fails.
     virtual int bytesWaiting() = 0;
     // Reads at most maxBytes without waiting.
     virtual std::string read(int maxBytes) = 0;
@@ -43,9 +43,9 @@ public:
     // Called whenever the system has taken written bytes: from the event loop, and also from
     // inside this device's own calls (a write).
     virtual void setWrittenListener(std::function<void()> listener) { (void)listener; }
-    // Called whenever input has arrived: from the event loop, and also from inside this
-    // device's own calls (a look at what waits, a write).  Devices that cannot tell are looked
-    // at by the tick alone.
+    // Called whenever input has arrived, from the event loop only: bytesWaiting and read give
+    // what arrived up to the last notice.  Devices that cannot tell are looked at by the tick
+    // alone.
     virtual void setInputListener(std::function<void()> listener) { (void)listener; }
     // Discards what is waiting to be read.  What was written still goes out: the answer to the
     // unit is written just before the purge that ends an exchange.

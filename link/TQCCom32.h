@@ -61,7 +61,7 @@ signals:
     // The open device went away (unplugged, hung up); cause in the system's words.
     void deviceLost(const QString& cause);
     // Input has arrived (where the device tells; the caller looks with InCount and ReadText).
-    // Also emitted from inside InCount, ReadText and WriteText: listeners take it queued.
+    // Emitted from the event loop only.
     void inputArrived();
     // The system has taken written bytes (BytesToWrite tells what is left).  Also emitted from
     // inside WriteText: listeners take it queued.
