@@ -89,24 +89,19 @@ public:
         return m_port.isOpen() ? m_identity : DeviceIdentity{};
     }
 
-    void applyLineSettings(int baud, Handshake handshake) override {
+    void applyLineSettings(int baud) override {
         if (!m_port.isOpen()) return;
         bool ok = m_port.setBaudRate(baud);
         ok = m_port.setDataBits(QSerialPort::Data8) && ok;
         ok = m_port.setParity(QSerialPort::NoParity) && ok;
         ok = m_port.setStopBits(QSerialPort::OneStop) && ok;
-        if (handshake == Handshake::hsHardware) {
-            // Transmission waits for CTS; the driver raises RTS itself.
-            ok = m_port.setFlowControl(QSerialPort::HardwareControl) && ok;
-        } else {
-            ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
-        }
+        ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
         if (!ok) qCWarning(lcLink) << "line settings refused:" << m_port.errorString();
         m_port.clearError();
         // The unit needs neither DTR nor RTS.  A pseudo-terminal has no modem lines and refuses
         // these; that is no failure.
         if (!m_port.setDataTerminalReady(false)) m_port.clearError();
-        if (handshake == Handshake::hsNone && !m_port.setRequestToSend(false)) m_port.clearError();
+        if (!m_port.setRequestToSend(false)) m_port.clearError();
     }
 
     PortFailure openFailure() const override { return m_failure; }

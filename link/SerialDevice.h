@@ -11,8 +11,6 @@
 
 namespace kv {
 
-enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
-
 // Unread input a device keeps at most: a line flooding faster than the bridge reads is held
 // back here (and dropped by the line), not piled up in memory.
 inline constexpr int kMaxUnreadInput = 64 * 1024;
@@ -25,10 +23,10 @@ public:
     virtual bool open(const std::string& deviceName) = 0;
     // Why the last open failed.
     virtual PortFailure openFailure() const { return {}; }
-    // 8 data bits, no parity, one stop bit, the given rate; hsNone: no flow control, DTR and RTS
-    // held off where the device has them; hsHardware: CTS flow control.  A device without modem
-    // lines (a pseudo-terminal) is not a failure.
-    virtual void applyLineSettings(int baud, Handshake handshake) = 0;
+    // 8 data bits, no parity, one stop bit, the given rate, no flow control; DTR and RTS held
+    // off where the device has them.  A device without modem lines (a pseudo-terminal) is not a
+    // failure.
+    virtual void applyLineSettings(int baud) = 0;
     virtual bool isOpen() const = 0;
     // Bytes waiting in the input queue (taken in on the event loop); 0 when the query fails.
     virtual int bytesWaiting() = 0;

@@ -34,16 +34,11 @@ public:
     // Bytes written that the system has not taken yet; 0 from a closed port.
     std::int64_t BytesToWrite();
 
-    // The device went away while open: it is closed and deviceLost was emitted.  Open and Close
-    // end the state.
-    bool Lost() const { return m_lost; }
     bool Opened() const;
 
     // The line settings and the port: kept for the next Open, the open device is not touched.
     int Baud() const { return m_baud; }
     void setBaud(int baud) { m_baud = baud; }
-    Handshake Handshaking() const { return m_handshaking; }
-    void setHandshaking(Handshake handshake) { m_handshaking = handshake; }
     int Port() const { return m_port; }
     void setPort(int port);
 
@@ -77,7 +72,6 @@ private:
     SerialDeviceFactory m_factory;
     std::unique_ptr<SerialDevice> m_device;  // null while closed
     int m_baud = 9600;
-    Handshake m_handshaking = Handshake::hsNone;
     int m_port = 1;
     bool m_lost = false;
     bool m_lostWriteLogged = false;

@@ -63,12 +63,15 @@ protected:
         while (com.InCount() < n && std::chrono::steady_clock::now() < deadline) awaitInput();
         return com.InCount();
     }
-    // Until the port is found lost or 3 s pass.
+    // Until the port tells it lost its device (found as the tick looks) or 3 s pass.
     bool waitForLoss() {
+        bool lost = false;
+        QObject context;
+        QObject::connect(&com, &TQCCom32::deviceLost, &context, [&lost] { lost = true; });
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (com.InCount() >= 0 && !com.Lost() && std::chrono::steady_clock::now() < deadline)
+        while (com.InCount() >= 0 && !lost && std::chrono::steady_clock::now() < deadline)
             awaitInput();
-        return com.Lost();
+        return lost;
     }
 
     PtyPair unit;
