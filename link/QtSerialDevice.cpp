@@ -150,7 +150,21 @@ public:
 
     void close() override {
         if (!m_port.isOpen()) return;
-        m_port.flush();
+        // The port discards at its close what the system has not taken: hand over, a block at a
+        // time, as much as the system takes now (no waiting), and say how much did not go.
+        for (qint64 held = m_port.bytesToWrite(); held > 0;) {
+            m_port.flush();
+            const qint64 left = m_port.bytesToWrite();
+            if (left >= held) break;
+            held = left;
+        }
+        if (const qint64 left = m_port.bytesToWrite(); left > 0)
+            qCWarning(lcLink).noquote()
+                << QStringLiteral(
+                       "%1 closed with %2 bytes written that the system did not take: "
+                       "they never reach the unit")
+                       .arg(m_port.portName())
+                       .arg(left);
         m_port.close();
         m_port.clearError();
         // After the device: its lock file says who holds it while it is open.

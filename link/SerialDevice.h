@@ -49,7 +49,7 @@ public:
     // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
     // What was written and not yet taken is handed to the system first, as far as it takes it
-    // without waiting.
+    // without waiting; what it does not take is discarded with a warning naming the bytes.
     virtual void close() = 0;
     // Why the device went away while open (a USB converter unplugged, a line hung up), in the
     // system's words; empty while it is there.  Once set, only a new open helps.

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
@@ -183,6 +184,36 @@ TEST_F(ComOverPty, PurgeKeepsWhatWasWrittenJustBefore) {
         if (n > 1 && buf[0] == TIOCPKT_DATA) got.append(buf + 1, std::size_t(n - 1));
     }
     EXPECT_EQ(got, answer);
+}
+
+// A close hands the system all it takes without waiting; what a unit that stopped reading left
+// no room for is discarded, and the log names how many bytes, so nothing is lost without a word.
+TEST_F(ComOverPty, ACloseHandsOverWhatTheSystemTakesAndNamesWhatItDiscards) {
+    static QStringList* logged = nullptr;
+    for (const std::size_t size : {std::size_t(19), std::size_t(1) << 20}) {
+        SCOPED_TRACE(size);
+        QStringList lines;
+        logged = &lines;
+        const QtMessageHandler before =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                logged->append(text);
+            });
+        ASSERT_TRUE(com.Open());
+        ASSERT_TRUE(com.WriteText(std::string(size, 'N')));
+        com.Close();
+        qInstallMessageHandler(before);
+        const std::size_t arrived = unit.drainMaster().size();
+        const QStringList warned = lines.filter(QStringLiteral("the system did not take"));
+        std::size_t discarded = 0;
+        if (!warned.isEmpty()) {
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("with (\\d+) bytes")).match(warned.first());
+            ASSERT_TRUE(m.hasMatch()) << warned.first().toStdString();
+            discarded = m.captured(1).toULongLong();
+        }
+        EXPECT_EQ(warned.size(), size > 19 ? 1 : 0) << lines.join("\n").toStdString();
+        EXPECT_EQ(arrived + discarded, size);
+    }
 }
 
 // One device serves one bridge, whichever name the second is given and even for root, which
