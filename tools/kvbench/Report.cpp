@@ -55,9 +55,9 @@ std::string table(const Results& r, int events) {
       << " ms |\n";
     for (const auto& d : r.downloads)
         t << "| Table download into a pty, " << grouped(d.records) << " records ("
-          << grouped(d.frames) << " frames) | " << fixed(d.frames / d.seconds, 1) << " frames/s ("
-          << fixed(d.seconds, 2) << " s; 10,002 frames at this pace "
-          << fixed(10'002 / (d.frames / d.seconds) / 60, 1)
+          << grouped(d.frames) << " frames) | " << fixed((d.frames - 1) / d.seconds, 1)
+          << " frames/s (" << fixed(d.seconds, 2) << " s; 10,002 frames at this pace "
+          << fixed(10'001 * d.seconds / (d.frames - 1) / 60, 1)
           << " min) | the line at 2400 baud: 12.6 frames/s (" << fixed(double(d.frames) / 12.6, 1)
           << " s; 10,002 frames 13.2 min) |\n";
     for (const auto& d : r.ownPace)
