@@ -1,6 +1,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <mutex>
 #include <utility>
@@ -30,6 +31,11 @@ public:
         // first; clearError() afterwards does not make it come back.
         QObject::connect(&m_port, &QSerialPort::errorOccurred,
                          [this](QSerialPort::SerialPortError e) {
+                             // A write that finds the system's buffer full is told to try
+                             // again: the bytes stay queued and go when the port has room.
+                             if (e == QSerialPort::ResourceError &&
+                                 m_port.errorString() == qt_error_string(EAGAIN))
+                                 return;
                              if (m_lost.empty() && m_port.isOpen() &&
                                  (e == QSerialPort::ResourceError || e == QSerialPort::ReadError ||
                                   e == QSerialPort::WriteError))

@@ -216,6 +216,30 @@ TEST_F(ComOverPty, ACloseHandsOverWhatTheSystemTakesAndNamesWhatItDiscards) {
     }
 }
 
+// A system buffer that is full (a unit that stopped reading) is no lost port: a write that
+// finds no room stays queued and goes out once the unit reads again.
+TEST_F(ComOverPty, AFullLineIsNoLostPortAndWhatWaitsGoesLater) {
+    bool lost = false;
+    QObject heard;
+    QObject::connect(&com, &TQCCom32::deviceLost, &heard, [&lost] { lost = true; });
+    ASSERT_TRUE(com.Open());
+    std::size_t written = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    // A byte at a time, so that one write finds the system's buffer exactly full.
+    while (com.BytesToWrite() == 0 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(com.WriteText("F")) << "after " << written << " bytes";
+        ++written;
+        QCoreApplication::processEvents();
+    }
+    std::size_t arrived = 0;
+    while (arrived < written && std::chrono::steady_clock::now() < deadline) {
+        arrived += unit.drainMaster().size();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_FALSE(lost);
+    EXPECT_EQ(arrived, written);
+}
+
 // One device serves one bridge, whichever name the second is given and even for root, which
 // passes the kernel's exclusive open; the second is told who has the device: its program and
 // version, and its directory unless the holder could not tell it (removed under it).
