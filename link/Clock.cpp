@@ -18,13 +18,6 @@ std::int64_t SystemClock::monotonicMs() const {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::int64_t localSeconds(const WallTime& t) {
-    using namespace std::chrono;
-    const sys_days date =
-        year_month_day{year{t.year}, month{unsigned(t.month)}, day{unsigned(t.day)}};
-    return date.time_since_epoch() / seconds{1} + t.hour * 3600 + t.minute * 60 + t.second;
-}
-
 std::int64_t instantOfSecondsAhead(const Clock& clock, int seconds) {
     const std::int64_t mono = clock.monotonicMs();
     const WallTime wall = clock.now();

@@ -38,8 +38,4 @@ public:
 // that is set meanwhile never makes the wait slip by a minute.
 std::int64_t instantOfSecondsAhead(const Clock& clock, int seconds);
 
-// The local date and time as seconds since 1 January 1970, so that two wall times compare
-// across midnight and the turn of a month.
-std::int64_t localSeconds(const WallTime& t);
-
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <mutex>
 #include <utility>
@@ -30,6 +31,11 @@ public:
         // first; clearError() afterwards does not make it come back.
         QObject::connect(&m_port, &QSerialPort::errorOccurred,
                          [this](QSerialPort::SerialPortError e) {
+                             // A write that finds the system's buffer full is told to try
+                             // again: the bytes stay queued and go when the port has room.
+                             if (e == QSerialPort::ResourceError &&
+                                 m_port.errorString() == qt_error_string(EAGAIN))
+                                 return;
                              if (m_lost.empty() && m_port.isOpen() &&
                                  (e == QSerialPort::ResourceError || e == QSerialPort::ReadError ||
                                   e == QSerialPort::WriteError))
@@ -89,24 +95,19 @@ public:
         return m_port.isOpen() ? m_identity : DeviceIdentity{};
     }
 
-    void applyLineSettings(int baud, Handshake handshake) override {
+    void applyLineSettings(int baud) override {
         if (!m_port.isOpen()) return;
         bool ok = m_port.setBaudRate(baud);
         ok = m_port.setDataBits(QSerialPort::Data8) && ok;
         ok = m_port.setParity(QSerialPort::NoParity) && ok;
         ok = m_port.setStopBits(QSerialPort::OneStop) && ok;
-        if (handshake == Handshake::hsHardware) {
-            // Transmission waits for CTS; the driver raises RTS itself.
-            ok = m_port.setFlowControl(QSerialPort::HardwareControl) && ok;
-        } else {
-            ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
-        }
+        ok = m_port.setFlowControl(QSerialPort::NoFlowControl) && ok;
         if (!ok) qCWarning(lcLink) << "line settings refused:" << m_port.errorString();
         m_port.clearError();
         // The unit needs neither DTR nor RTS.  A pseudo-terminal has no modem lines and refuses
         // these; that is no failure.
         if (!m_port.setDataTerminalReady(false)) m_port.clearError();
-        if (handshake == Handshake::hsNone && !m_port.setRequestToSend(false)) m_port.clearError();
+        if (!m_port.setRequestToSend(false)) m_port.clearError();
     }
 
     PortFailure openFailure() const override { return m_failure; }
@@ -116,9 +117,8 @@ public:
 
     int bytesWaiting() override {
         if (!m_port.isOpen()) return 0;
-        // Takes in what the OS holds even when no event loop has run since it arrived.
-        m_port.waitForReadyRead(0);
-        m_port.clearError();
+        // Only what the port has taken in on its input notice: a look that fetched input itself
+        // would turn the event loop from inside the engine's step and hand it notices there.
         return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
     }
 
@@ -156,7 +156,21 @@ public:
 
     void close() override {
         if (!m_port.isOpen()) return;
-        m_port.flush();
+        // The port discards at its close what the system has not taken: hand over, a block at a
+        // time, as much as the system takes now (no waiting), and say how much did not go.
+        for (qint64 held = m_port.bytesToWrite(); held > 0;) {
+            m_port.flush();
+            const qint64 left = m_port.bytesToWrite();
+            if (left >= held) break;
+            held = left;
+        }
+        if (const qint64 left = m_port.bytesToWrite(); left > 0)
+            qCWarning(lcLink).noquote()
+                << QStringLiteral(
+                       "%1 closed with %2 bytes written that the system did not take: "
+                       "they never reach the unit")
+                       .arg(m_port.portName())
+                       .arg(left);
         m_port.close();
         m_port.clearError();
         // After the device: its lock file says who holds it while it is open.

@@ -11,8 +11,6 @@
 
 namespace kv {
 
-enum class Handshake : std::uint8_t { hsNone = 0, hsHardware = 1 };
-
 // Unread input a device keeps at most: a line flooding faster than the bridge reads is held
 // back here (and dropped by the line), not piled up in memory.
 inline constexpr int kMaxUnreadInput = 64 * 1024;
@@ -25,12 +23,12 @@ public:
     virtual bool open(const std::string& deviceName) = 0;
     // Why the last open failed.
     virtual PortFailure openFailure() const { return {}; }
-    // 8 data bits, no parity, one stop bit, the given rate; hsNone: no flow control, DTR and RTS
-    // held off where the device has them; hsHardware: CTS flow control.  A device without modem
-    // lines (a pseudo-terminal) is not a failure.
-    virtual void applyLineSettings(int baud, Handshake handshake) = 0;
+    // 8 data bits, no parity, one stop bit, the given rate, no flow control; DTR and RTS held
+    // off where the device has them.  A device without modem lines (a pseudo-terminal) is not a
+    // failure.
+    virtual void applyLineSettings(int baud) = 0;
     virtual bool isOpen() const = 0;
-    // Bytes waiting in the input queue; 0 when the query fails.
+    // Bytes waiting in the input queue (taken in on the event loop); 0 when the query fails.
     virtual int bytesWaiting() = 0;
     // Reads at most maxBytes without waiting.
     virtual std::string read(int maxBytes) = 0;
@@ -43,15 +41,15 @@ public:
     // Called whenever the system has taken written bytes: from the event loop, and also from
     // inside this device's own calls (a write).
     virtual void setWrittenListener(std::function<void()> listener) { (void)listener; }
-    // Called whenever input has arrived: from the event loop, and also from inside this
-    // device's own calls (a look at what waits, a write).  Devices that cannot tell are looked
-    // at by the tick alone.
+    // Called whenever input has arrived, from the event loop only: bytesWaiting and read give
+    // what arrived up to the last notice.  Devices that cannot tell are looked at by the tick
+    // alone.
     virtual void setInputListener(std::function<void()> listener) { (void)listener; }
     // Discards what is waiting to be read.  What was written still goes out: the answer to the
     // unit is written just before the purge that ends an exchange.
     virtual void purge() = 0;
     // What was written and not yet taken is handed to the system first, as far as it takes it
-    // without waiting.
+    // without waiting; what it does not take is discarded with a warning naming the bytes.
     virtual void close() = 0;
     // Why the device went away while open (a USB converter unplugged, a line hung up), in the
     // system's words; empty while it is there.  Once set, only a new open helps.

@@ -58,7 +58,7 @@ void TQCCom32::adopt(std::unique_ptr<SerialDevice> device) {
     m_device = std::move(device);
     m_device->setInputListener([this] { emit inputArrived(); });
     m_device->setWrittenListener([this] { emit bytesWritten(); });
-    m_device->applyLineSettings(m_baud, m_handshaking);
+    m_device->applyLineSettings(m_baud);
 }
 
 QString TQCCom32::portText() const {

@@ -34,16 +34,11 @@ public:
     // Bytes written that the system has not taken yet; 0 from a closed port.
     std::int64_t BytesToWrite();
 
-    // The device went away while open: it is closed and deviceLost was emitted.  Open and Close
-    // end the state.
-    bool Lost() const { return m_lost; }
     bool Opened() const;
 
     // The line settings and the port: kept for the next Open, the open device is not touched.
     int Baud() const { return m_baud; }
     void setBaud(int baud) { m_baud = baud; }
-    Handshake Handshaking() const { return m_handshaking; }
-    void setHandshaking(Handshake handshake) { m_handshaking = handshake; }
     int Port() const { return m_port; }
     void setPort(int port);
 
@@ -60,7 +55,7 @@ signals:
     // The open device went away (unplugged, hung up); cause in the system's words.
     void deviceLost(const QString& cause);
     // Input has arrived (where the device tells; the caller looks with InCount and ReadText).
-    // Also emitted from inside InCount, ReadText and WriteText: listeners take it queued.
+    // Emitted from the event loop only.
     void inputArrived();
     // The system has taken written bytes (BytesToWrite tells what is left).  Also emitted from
     // inside WriteText: listeners take it queued.
@@ -76,7 +71,6 @@ private:
     SerialDeviceFactory m_factory;
     std::unique_ptr<SerialDevice> m_device;  // null while closed
     int m_baud = 9600;
-    Handshake m_handshaking = Handshake::hsNone;
     int m_port = 1;
     bool m_lost = false;
     bool m_lostWriteLogged = false;

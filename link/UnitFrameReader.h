@@ -89,7 +89,6 @@ public:
     std::uint64_t taken() const { return m_taken; }
 
     bool pending() const { return !m_text.empty(); }
-    std::size_t pendingSize() const { return m_text.size(); }
     // When the input counts as quiet unless more arrives.
     std::int64_t quietAtMs() const { return m_lastInputMs + kQuietMs; }
 

@@ -205,6 +205,8 @@ void SingleInstance::sayUnsaidComplaints() {
 }
 
 SingleInstance::StatusQuery SingleInstance::queryStatus(const QString& workDir, int timeoutMs) {
+    // The asking process runs no bridge and has nothing else to do before it prints the answer
+    // and exits, and no event loop runs yet: it waits on the socket, up to the deadline.
     const QDeadlineTimer deadline(timeoutMs);
     bool denied = false;
     for (const QString& name : serverNames(workDir)) {

@@ -25,7 +25,7 @@ namespace kv {
 class UnitLine {
 public:
     // A line with bytes waiting that takes nothing for this long has failed (a unit or
-    // converter that stopped reading, a port stuck on its handshake).
+    // converter that stopped reading, a driver that no longer sends).
     static constexpr std::int64_t kStallMs = 5'000;
     // A drive hands over at most this much, so a line far faster than the unit's (a test's, the
     // benchmark's) still gives the loop back.

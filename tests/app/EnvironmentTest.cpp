@@ -3,6 +3,7 @@
 
 #include "app/WindowRig.h"
 #include "link/Cp1250.h"
+#include "support/WebStub.h"
 
 namespace kv::test {
 namespace {
@@ -19,12 +20,23 @@ struct Environment {
     std::unique_ptr<Window> window;
     Window* w = nullptr;
 
+    // The unit sends bytes; true once the port has heard them (input comes in only on its
+    // notice, from the event loop).
+    bool unitSends(const std::string& bytes) {
+        bool arrived = false;
+        QObject heard;
+        QObject::connect(&BridgeProbe::port(w->form->bridge()), &TQCCom32::inputArrived, &heard,
+                         [&arrived] { arrived = true; });
+        unit.writeMaster(bytes);
+        return pumpUntil([&arrived] { return arrived; }, std::chrono::seconds(3));
+    }
     // The unit sends an event and gets whatever the bridge makes of the reply.
     std::string event(const std::string& reply) {
         unit.drainMaster();
         const std::size_t before = w->http->calls().size();
-        unit.writeMaster(std::string("Z\x02\x00\x07\x01\x01\x01\x08\x1E\x00\x05\x03\x18\x00", 14) +
-                         std::string(3, '\0'));
+        if (!unitSends(std::string("Z\x02\x00\x07\x01\x01\x01\x08\x1E\x00\x05\x03\x18\x00", 14) +
+                       std::string(3, '\0')))
+            return "unheard";
         for (int i = 0; i < 10 && w->http->calls().size() == before; ++i) w->tick();
         if (w->http->calls().size() == before || !w->http->running()) return "no request";
         w->tick();
@@ -104,7 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         // The reply cannot be converted for reading: reported, the request ends, the reply is gone.
         EnvironmentCase{"WorkDirFull", kRunning, smallWorkDir, false,
                         [](Environment& e) {
-                            e.unit.writeMaster(std::string("Z\x02", 2) + std::string(15, '\x01'));
+                            ASSERT_TRUE(
+                                e.unitSends(std::string("Z\x02", 2) + std::string(15, '\x01')));
                             for (int i = 0; i < 10 && !e.w->http->running(); ++i) e.w->tick();
                             e.w->tick();
                             e.w->http->complete(kOk);

@@ -64,7 +64,7 @@ public:
         m_release.wait();
         return false;
     }
-    void applyLineSettings(int, Handshake) override {}
+    void applyLineSettings(int) override {}
     bool isOpen() const override { return false; }
     int bytesWaiting() override { return 0; }
     std::string read(int) override { return {}; }

@@ -34,14 +34,12 @@ TEST_F(ComOverFake, OpenAppliesTheLineSettingsAndReopensWhenOpen) {
 TEST_F(ComOverFake, SettersNeverTouchTheOpenDeviceAndApplyAtTheNextOpen) {
     ASSERT_TRUE(com.Open());
     com.setBaud(2400);
-    com.setHandshaking(Handshake::hsHardware);
     com.setPort(2);
     EXPECT_EQ(line->opens, 1);
     EXPECT_EQ(line->openName, portDeviceName(1));
     ASSERT_TRUE(com.Open());
     EXPECT_EQ(line->openName, portDeviceName(2));
     EXPECT_EQ(line->baud, 2400);
-    EXPECT_EQ(line->handshake, Handshake::hsHardware);
 }
 
 // Nothing opens the port but Open and a reopen: a write or a read of a closed or lost port is

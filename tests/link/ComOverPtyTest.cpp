@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
@@ -63,12 +64,15 @@ protected:
         while (com.InCount() < n && std::chrono::steady_clock::now() < deadline) awaitInput();
         return com.InCount();
     }
-    // Until the port is found lost or 3 s pass.
+    // Until the port tells it lost its device (found as the tick looks) or 3 s pass.
     bool waitForLoss() {
+        bool lost = false;
+        QObject context;
+        QObject::connect(&com, &TQCCom32::deviceLost, &context, [&lost] { lost = true; });
         const auto deadline = std::chrono::steady_clock::now() + 3s;
-        while (com.InCount() >= 0 && !com.Lost() && std::chrono::steady_clock::now() < deadline)
+        while (com.InCount() >= 0 && !lost && std::chrono::steady_clock::now() < deadline)
             awaitInput();
-        return com.Lost();
+        return lost;
     }
 
     PtyPair unit;
@@ -132,11 +136,21 @@ TEST_F(ComOverPty, AFloodIsHeldBackAtTheInputCap) {
     const std::string flood(4096, 'Z');
     std::size_t written = 0;
     int most = 0;
-    for (int i = 0; i < 2000 && written < 4u * kMaxUnreadInput; ++i) {
+    // Input comes in only on the port's notice: the loop turns between the unit's writes, until
+    // four caps have gone or the line takes no more while the port holds its cap.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (written < 4u * kMaxUnreadInput && std::chrono::steady_clock::now() < deadline) {
         const ssize_t n = ::write(unit.masterFd(), flood.data(), flood.size());
         if (n > 0) written += std::size_t(n);
+        if (n <= 0 && most == kMaxUnreadInput) break;
+        if (n > 0)
+            QCoreApplication::processEvents();
+        else
+            awaitInput();
         most = std::max(most, com.InCount());
     }
+    awaitInput();
+    most = std::max(most, com.InCount());
     EXPECT_EQ(most, kMaxUnreadInput);
 }
 
@@ -170,6 +184,60 @@ TEST_F(ComOverPty, PurgeKeepsWhatWasWrittenJustBefore) {
         if (n > 1 && buf[0] == TIOCPKT_DATA) got.append(buf + 1, std::size_t(n - 1));
     }
     EXPECT_EQ(got, answer);
+}
+
+// A close hands the system all it takes without waiting; what a unit that stopped reading left
+// no room for is discarded, and the log names how many bytes, so nothing is lost without a word.
+TEST_F(ComOverPty, ACloseHandsOverWhatTheSystemTakesAndNamesWhatItDiscards) {
+    static QStringList* logged = nullptr;
+    for (const std::size_t size : {std::size_t(19), std::size_t(1) << 20}) {
+        SCOPED_TRACE(size);
+        QStringList lines;
+        logged = &lines;
+        const QtMessageHandler before =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+                logged->append(text);
+            });
+        ASSERT_TRUE(com.Open());
+        ASSERT_TRUE(com.WriteText(std::string(size, 'N')));
+        com.Close();
+        qInstallMessageHandler(before);
+        const std::size_t arrived = unit.drainMaster().size();
+        const QStringList warned = lines.filter(QStringLiteral("the system did not take"));
+        std::size_t discarded = 0;
+        if (!warned.isEmpty()) {
+            const QRegularExpressionMatch m =
+                QRegularExpression(QStringLiteral("with (\\d+) bytes")).match(warned.first());
+            ASSERT_TRUE(m.hasMatch()) << warned.first().toStdString();
+            discarded = m.captured(1).toULongLong();
+        }
+        EXPECT_EQ(warned.size(), size > 19 ? 1 : 0) << lines.join("\n").toStdString();
+        EXPECT_EQ(arrived + discarded, size);
+    }
+}
+
+// A system buffer that is full (a unit that stopped reading) is no lost port: a write that
+// finds no room stays queued and goes out once the unit reads again.
+TEST_F(ComOverPty, AFullLineIsNoLostPortAndWhatWaitsGoesLater) {
+    bool lost = false;
+    QObject heard;
+    QObject::connect(&com, &TQCCom32::deviceLost, &heard, [&lost] { lost = true; });
+    ASSERT_TRUE(com.Open());
+    std::size_t written = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    // A byte at a time, so that one write finds the system's buffer exactly full.
+    while (com.BytesToWrite() == 0 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(com.WriteText("F")) << "after " << written << " bytes";
+        ++written;
+        QCoreApplication::processEvents();
+    }
+    std::size_t arrived = 0;
+    while (arrived < written && std::chrono::steady_clock::now() < deadline) {
+        arrived += unit.drainMaster().size();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_FALSE(lost);
+    EXPECT_EQ(arrived, written);
 }
 
 // One device serves one bridge, whichever name the second is given and even for root, which

@@ -40,10 +40,12 @@ struct EngineProbe {
     }
 };
 
-// What a bridge runs, seen from outside: its engine for states that take long to reach, and
-// whether its tick is running.
+// What a bridge runs, seen from outside: its engine for states that take long to reach, its
+// port, and whether its tick is running.
 struct BridgeProbe {
     static Engine& engine(Bridge& bridge) { return *bridge.m_engine; }
+    // Its port, to hear when input has come in over a real line.
+    static TQCCom32& port(Bridge& bridge) { return *bridge.m_com; }
     static bool ticking(const Bridge& bridge) { return bridge.m_tick.isActive(); }
 };
 

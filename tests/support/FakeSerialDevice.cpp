@@ -72,10 +72,8 @@ bool FakeSerialDevice::open(const std::string& deviceName) {
     return true;
 }
 
-void FakeSerialDevice::applyLineSettings(int baud, Handshake handshake) {
-    if (!m_open) return;
-    m_line->baud = baud;
-    m_line->handshake = handshake;
+void FakeSerialDevice::applyLineSettings(int baud) {
+    if (m_open) m_line->baud = baud;
 }
 
 int FakeSerialDevice::bytesWaiting() {

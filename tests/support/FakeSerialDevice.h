@@ -59,7 +59,6 @@ struct FakeSerialLine {
     bool open = false;
     std::string openName;  // of the device currently open
     int baud = 0;
-    Handshake handshake = Handshake::hsNone;
     int devicesMade = 0;   // factory calls
     int openAttempts = 0;  // open() calls, failed ones included
     int opens = 0;         // successful opens
@@ -79,7 +78,7 @@ public:
     ~FakeSerialDevice() override { close(); }
 
     bool open(const std::string& deviceName) override;
-    void applyLineSettings(int baud, Handshake handshake) override;
+    void applyLineSettings(int baud) override;
     bool isOpen() const override { return m_open; }
     std::string lostCause() const override { return m_open ? m_line->lostCause : std::string(); }
     int bytesWaiting() override;

@@ -26,7 +26,7 @@ TEST(Reconnect, ALostPortIsWaitedForWhileTheReplyIsProcessedAndResumesWithAStart
     h.line->written.clear();
     h.tick();
     EXPECT_EQ(h.engine->status().state, CommState::portLost);
-    EXPECT_TRUE(h.com->Lost());
+    EXPECT_FALSE(h.com->Opened());
     // " (/dev/ttyS0)"; nothing on Windows, where the port's name is the device's.
     const std::string device = portLabel(1, portDeviceName(1)).toStdString().substr(4);
     // The narrow field has the words that say what happened; the status has the device too,

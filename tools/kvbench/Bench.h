@@ -38,11 +38,13 @@ struct Results {
         double seconds = 0;
     };
     std::vector<Download> downloads;
+    std::vector<Download> ownPace;  // in this process, on a line without a pace of its own
     int pacedRecords = 0;
     int pacedBursts = 0;                // after the first
     int pacedLargestBurst = 0;          // records
     int pacedMostInASecond = 0;         // records
     std::vector<double> burstOffsetMs;  // from the nearest second boundary
+    std::vector<double> pauseMs;        // from a burst's last frame to the next one's first
     double pacedRate = 0;
     double fileMb = 0;
     double prevedfileS = 0, readerS = 0, unix2dosS = 0, sedS = 0;
@@ -55,6 +57,11 @@ struct Results {
 void eventRoundTrips(const QString& dir, int events, Results& r);
 // Table downloads of these sizes and an event answered with 100 MB, with the bridge's memory.
 void bulkReplies(const QString& dir, const std::vector<int>& tables, Results& r);
+// The software's own pace of table downloads of these sizes: the engine in this process over a
+// line that takes every byte at once.
+void ownPace(const std::vector<int>& tables, Results& r);
+// A table reply of this many records in all: the last ten in the second section.
+std::string tableReply(int records);
 // A table download of this many records with slower transfer on.
 void pacing(const QString& dir, int records, Results& r);
 // The reply conversion and the line reader on a reply of this size, next to unix2dos and sed.

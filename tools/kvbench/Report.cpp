@@ -28,6 +28,17 @@ std::string machine() {
            fixed(double(memKb) / 1024 / 1024, 1) + " GiB memory";
 }
 
+namespace {
+
+double minOf(const std::vector<double>& v) {
+    return v.empty() ? NAN : *std::min_element(v.begin(), v.end());
+}
+double maxOf(const std::vector<double>& v) {
+    return v.empty() ? NAN : *std::max_element(v.begin(), v.end());
+}
+
+}  // namespace
+
 std::string table(const Results& r, int events) {
     std::ostringstream t;
     const auto& rt = r.roundTripsMs;
@@ -44,17 +55,24 @@ std::string table(const Results& r, int events) {
       << " ms |\n";
     for (const auto& d : r.downloads)
         t << "| Table download into a pty, " << grouped(d.records) << " records ("
-          << grouped(d.frames) << " frames) | " << grouped(std::llround(d.frames / d.seconds))
-          << " frames/s (" << fixed(d.seconds, 2) << " s) | the line at 2400 baud: 12.6 frames/s ("
-          << fixed(double(d.frames) / 12.6, 1) << " s) |\n";
+          << grouped(d.frames) << " frames) | " << fixed((d.frames - 1) / d.seconds, 1)
+          << " frames/s (" << fixed(d.seconds, 2) << " s; 10,002 frames at this pace "
+          << fixed(10'001 * d.seconds / (d.frames - 1) / 60, 1)
+          << " min) | the line at 2400 baud: 12.6 frames/s (" << fixed(double(d.frames) / 12.6, 1)
+          << " s; 10,002 frames 13.2 min) |\n";
+    for (const auto& d : r.ownPace)
+        t << "| Table download in process, a line that takes every byte at once, "
+          << grouped(d.records) << " records | " << grouped(std::llround(d.frames / d.seconds))
+          << " frames/s (" << fixed(d.seconds, 2) << " s) | the software's own pace |\n";
     const auto& off = r.burstOffsetMs;
     t << "| Table download with slower transfer, " << r.pacedRecords << " records | "
       << fixed(r.pacedRate, 2) << " frames/s; largest burst " << r.pacedLargestBurst
       << " records, at most " << r.pacedMostInASecond << " in a clock second; " << r.pacedBursts
       << " bursts start p50 " << fixed(percentile(off, 50), 1) << " ms (from "
-      << fixed(off.empty() ? NAN : *std::min_element(off.begin(), off.end()), 1) << " to "
-      << fixed(off.empty() ? NAN : *std::max_element(off.begin(), off.end()), 1)
-      << " ms) from the second boundary | five records at the start of each clock second |\n";
+      << fixed(minOf(off), 1) << " to " << fixed(maxOf(off), 1)
+      << " ms) from the second boundary; pauses p50 " << fixed(percentile(r.pauseMs, 50), 0)
+      << " ms (from " << fixed(minOf(r.pauseMs), 0) << " to " << fixed(maxOf(r.pauseMs), 0)
+      << " ms) | five records at the start of each clock second |\n";
     const double mb = r.fileMb;
     const auto rate = [mb](double s) { return mb / s; };
     t << "| `prevedfile` (reply conversion), " << fixed(mb, 0) << " MB reply | "

@@ -19,9 +19,6 @@
 
 namespace kvbench {
 
-namespace {
-
-// A table reply of this many records in all: the last ten in the second section.
 std::string tableReply(int records) {
     constexpr int kSecondSection = 10;
     std::string body;
@@ -35,8 +32,6 @@ std::string tableReply(int records) {
     for (int i = 0; i < kSecondSection; ++i) body += "3|17|615|90|2\n";
     return body;
 }
-
-}  // namespace
 
 void bulkReplies(const QString& dir, const std::vector<int>& tables, Results& r) {
     kv::test::WebStub web;
@@ -138,6 +133,7 @@ void pacing(const QString& dir, int records, Results& r) {
                                 .count();
             if (offset > 500) offset -= 1000;
             r.burstOffsetMs.push_back(offset);
+            r.pauseMs.push_back(msBetween(before.at, f.at));
         }
         if (record) r.pacedLargestBurst = std::max(r.pacedLargestBurst, ++inBurst);
     }

@@ -10,8 +10,9 @@
 // Markdown table) and DIR/roundtrip.dat (the round trips, sorted, for the plot).
 //
 // The parts: RoundTrip.cpp, TableDownload.cpp (with the memory during a large reply),
-// Conversion.cpp, Report.cpp; UnitSide.h and BridgeProcess.h are the two ends of the line,
-// Resources.* reads a process's CPU time and memory.
+// OwnPace.cpp (the engine in this process on a line without a pace), Conversion.cpp, Report.cpp;
+// UnitSide.h and BridgeProcess.h are the two ends of the line, Resources.* reads a process's CPU
+// time and memory.
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -54,9 +55,10 @@ int main(int argc, char** argv) {
         conversion(fs::path(out.toStdString()), megabytes, r);
         eventRoundTrips(work + "/events", events, r);
         // The bridge paces a download at the line's speed, 2400 baud: 200 records take 16 s.
-        // The software's own pace, on a line without one, is the test Load's figure.
         bulkReplies(work + "/bulk", {200}, r);
         pacing(work + "/paced", 50, r);
+        // The software's own pace, on a line without one; last, as it runs in this process.
+        ownPace({10'000, 200'000}, r);
     } catch (const std::exception& e) {
         std::cerr << "kvbench: " << e.what() << std::endl;
         return 1;
