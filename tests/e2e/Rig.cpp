@@ -135,6 +135,15 @@ QJsonArray WebApp::requests(const QString& prikaz) const {
                                       : "admin.php?action=requests&prikaz=" + prikaz);
 }
 
+void WebApp::addEmployees(int count, int idx, int chipBase, const QString& prefix) const {
+    for (int i = 0; i < count; ++i) {
+        const QString chip = QString("%1").arg(chipBase + i, 12, 16, QLatin1Char('0')).toUpper();
+        get(QString("admin.php?action=add_employee&idx=%1&chip=%2&name=%3%1")
+                .arg(idx + i)
+                .arg(chip, prefix));
+    }
+}
+
 QByteArray WebApp::tables() const { return get("admin.php?action=tables"); }
 
 // ---------------------------------------------------------------------------------------------

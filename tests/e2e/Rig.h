@@ -52,6 +52,8 @@ public:
     // "http://127.0.0.1:PORT/", as the bridge's address wants it.
     QString baseUrl() const;
 
+    // count workers more, numbered from idx; chips from chipBase (hex), names prefix + idx.
+    void addEmployees(int count, int idx, int chipBase, const QString& prefix) const;
     // GET of a path with query below the base URL; throws when there is no answer.
     QByteArray get(const QString& pathAndQuery) const;
     QJsonArray events() const;

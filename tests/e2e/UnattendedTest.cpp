@@ -398,12 +398,7 @@ TEST_F(EndToEnd, AFirstServiceStartTakesItsSettingsFromTheEnvironment) {
 // is paced by its owner and never waited for, so --status answers as fast as on an idle bridge
 // throughout (the system's buffer of a pseudo-terminal fills after about 1000 frames).
 TEST_F(EndToEnd, AUnitThatStopsReadingDuringATableDownloadHoldsNothingUp) {
-    for (int i = 0; i < 1200; ++i) {
-        const QString chip = QString("%1").arg(0xB00000 + i, 12, 16, QLatin1Char('0')).toUpper();
-        web->get(QString("admin.php?action=add_employee&idx=%1&chip=%2&name=W%1")
-                     .arg(100 + i)
-                     .arg(chip));
-    }
+    web->addEmployees(1200, 100, 0xB00000, "W");
     sim->start({"--chips", chipList(), "--events", "0", "--forever"});
     bridge->start(sim->device(), web->baseUrl(), {"--service"});
     m_bridgeStarted = true;
@@ -444,12 +439,7 @@ TEST_F(EndToEnd, AUnitThatStopsReadingDuringATableDownloadHoldsNothingUp) {
 // seconds; the download is broken off and tables.unfinished stays, so the next start announces
 // the tables again.
 TEST_F(EndToEnd, SigtermBreaksOffAPacedTableDownload) {
-    for (int i = 0; i < 80; ++i) {
-        const QString chip = QString("%1").arg(0xA00000 + i, 12, 16, QLatin1Char('0')).toUpper();
-        web->get(QString("admin.php?action=add_employee&idx=%1&chip=%2&name=Worker%1")
-                     .arg(100 + i)
-                     .arg(chip));
-    }
+    web->addEmployees(80, 100, 0xA00000, "Worker");
     bridge->slowTransfer = true;
     sim->start({"--chips", chipList(), "--events", "0", "--forever"});
     bridge->start(sim->device(), web->baseUrl(), {"--service"});
