@@ -254,8 +254,7 @@ void Engine::tablesJobEnded(const TableDownload& download, UnitJob::End how) {
     m_health.lineCarries();
     m_view.note(sent, download.skipped() > 0 ? Tone::warning : Tone::normal);
     replaceSkippedWarning(download.skipped() > 0 ? sent : std::string());
-    m_tables.stopAnnouncing();
-    m_tables.endBackOff();
+    m_tables.settled();
 }
 
 void Engine::tablesWithoutWorkers(const std::string& logged) {
@@ -269,8 +268,7 @@ void Engine::tablesWithoutWorkers(const std::string& logged) {
     m_health.delivered(RequestKind::tables);
     m_view.show(Field::urls, cp1250(std::string("Tabulky nepřeneseny: ") + kKept), Tone::warning);
     m_view.note(std::string("Tabulky nepřeneseny: ") + kKept, Tone::warning);
-    m_tables.stopAnnouncing();
-    m_tables.endBackOff();
+    m_tables.settled();
     replaceSkippedWarning(std::string("Tabulky nepřeneseny: ") + kKept);
 }
 
@@ -391,8 +389,7 @@ void Engine::triggerFileCheck() {
         std::error_code ec;
         if (!std::filesystem::exists(path, ec)) continue;
         std::filesystem::remove(path, ec);
-        m_tables.announce();
-        m_tables.endBackOff();
+        m_tables.changed();
         if (!std::filesystem::exists(path, ec)) {
             logTriggerFile(path);
             continue;

@@ -21,6 +21,16 @@ public:
     void announce() { m_countdown = 1; }
     // The unit has asked for its tables, or has them: nothing more is told.
     void stopAnnouncing() { m_countdown = 0; }
+    // The unit has the tables, or keeps its own: nothing more is told, and the back-off ends.
+    void settled() {
+        stopAnnouncing();
+        endBackOff();
+    }
+    // The tables changed (a trigger file): told at the next step, whatever failed before.
+    void changed() {
+        announce();
+        endBackOff();
+    }
     // One tick: true when the tables-changed frame is to go out now.
     bool step();
 
