@@ -51,7 +51,7 @@ void Engine::noteLaterIdentification(const CommandFrame& f) {
 std::string Engine::identificationWaiting(const CommandFrame& besides) {
     // What has arrived counts as well: after the process was held up, everything the unit sent
     // meanwhile waits in front of the reply, the unit's next identification anywhere in it.
-    if (m_com.InCount() > 0) m_reception.collect();
+    m_reception.collectArrived();
     for (const Bytes& held : m_reception.reader().framesSoFar()) {
         const bool sameSoFar =
             std::equal(held.begin(), held.end(), besides.bytes.begin(),

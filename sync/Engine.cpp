@@ -39,9 +39,7 @@ void Engine::tick() {
     processReply();
     triggerFileCheck();
     if (m_tables.step()) sendWithTime(ToUnit::tablesChanged);
-    const bool busy = m_exchange.kind() != RequestKind::none || m_reception.underWay() ||
-                      m_reception.inputWaiting();
-    if (m_watch.step(m_view.status().state == CommState::portLost, busy) &&
+    if (m_watch.step(m_view.status().state == CommState::portLost, !lineAndServerIdle()) &&
         sendWithTime(ToUnit::statisticsRequest))
         m_watch.asked();
 }

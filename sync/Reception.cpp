@@ -41,7 +41,7 @@ void Reception::reset() {
 void Reception::purgeAfterReply() {
     // A frame under way takes what has come of it first: a purge inside it would splice it
     // with the next, and the reader would drop the frames behind the splice.
-    if (m_settle != 0 && m_com.InCount() > 0) collect();
+    if (m_settle != 0) collectArrived();
     // What the port holds goes with its queues, and bytes read behind a frame whose marker no
     // search has taken yet go with them, but not without a trace: after a table download they
     // are the identifications the unit sent meanwhile.

@@ -23,6 +23,10 @@ public:
     // Hands what the port holds to the reader; false when that overflowed it and all input was
     // purged.
     bool collect();
+    // Collects what has arrived, if anything: no look that tells the reader the line is quiet.
+    void collectArrived() {
+        if (m_com.InCount() > 0) collect();
+    }
     // Discards everything waiting from the unit, with the frame under way; what was sent to it
     // is left to go out.
     void purge();

@@ -40,7 +40,7 @@ void UnitCopies::look() {
         m_forwarded->answerLookMs = left ? *left : givenUpMs;
         return;
     }
-    if (m_com.InCount() > 0) m_reception.collect();
+    m_reception.collectArrived();
     m_forwarded->settledAt = m_reception.reader().received();
     m_forwarded->answerEndsAt.reset();
 }

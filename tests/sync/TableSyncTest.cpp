@@ -115,7 +115,9 @@ TEST(TableDownload, LeavesAtTheLinesPaceAndIsToldSentWhenItsClosingFrameHasLeft)
         EXPECT_NEAR(201 * 1000.0 / double(out.back() - out.front()), 12.63, 0.1);
         EXPECT_LE(h.line->mostOnTheWay, 2u * 19);
         for (const auto& [done, at] : progress)
-            if (done > 0) EXPECT_LE(out[done], at) << done << " records told before they left";
+            if (done > 0) {
+                EXPECT_LE(out[done], at) << done << " records told before they left";
+            }
         ASSERT_TRUE(toldAt);
         EXPECT_GE(*toldAt, out.back());
         EXPECT_LE(*toldAt, out.back() + 100);
